@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "SerialIo.h"
+#include "StopSignal.h"
+
+// Purge flags, with the values the settings of older pages and tools know them by.
+enum : unsigned {
+    PURGE_TXABORT = 1,
+    PURGE_RXABORT = 2,
+    PURGE_TXCLEAR = 4,
+    PURGE_RXCLEAR = 8,
+};
+
+// The serial port of the link: one port at a time, opened by number for exclusive use. Operations
+// report failure by their result and record no error code.
+class TComp32 {
+public:
+    TComp32();
+    explicit TComp32(std::unique_ptr<TSerialIo> io);
+    ~TComp32();
+    TComp32(const TComp32&) = delete;
+    TComp32& operator=(const TComp32&) = delete;
+
+    // The device path of a port number; numbers without a mapping name /dev/ttyS<n-1>, and port 0
+    // has no device.
+    void MapPort(uint8_t port, const std::string& path);
+    std::string PortPath(uint8_t port) const;
+
+    bool Open(uint8_t port, int32_t baud);
+    bool Close();
+    bool IsOpen() const;
+
+    bool Purge(unsigned flags);
+    bool PurgeRx();
+    bool PurgeTx();
+    bool SetDtr(uint8_t level);
+    bool SetRts(uint8_t level);
+
+    // Writes the block and waits until the driver has sent it: at most the time the bytes need at
+    // the baud rate plus one second.
+    bool Write(const uint8_t* buffer, uint32_t& written, int32_t count);
+
+    // Waits up to waitMs for received bytes, then reads all the driver holds if they fit.
+    bool Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs, uint32_t& got);
+
+    // Milliseconds on the monotonic clock.
+    static uint64_t TickMs();
+    static std::string ToHex(const uint8_t* bytes, int count);
+
+    // A stop request wakes every wait of the link at once; Read and Write then fail and Pause
+    // returns false. The owner resets it before the link is used again.
+    void RequestStop() { Stop.Request(); }
+    void ResetStop() { Stop.Reset(); }
+    bool StopRequested() const { return Stop.Requested(); }
+
+    // Waits between exchanges; false when a stop cut it short.
+    bool Pause(uint32_t milliseconds) const { return Stop.WaitFor(milliseconds); }
+
+    // Write time bound: the line time of count characters of ten bits plus one second.
+    static uint32_t WriteLimitMs(int32_t count, int32_t baud);
+
+    std::string PortName;
+
+protected:
+    TStopSignal Stop;
+
+private:
+    std::unique_ptr<TSerialIo> Io;
+    std::array<std::string, 256> PortPaths;
+    int32_t Baud = 0;
+};

@@ -1,0 +1,207 @@
+#include "Ravo32.h"
+
+#include <cstring>
+
+#include "Crc16.h"
+#include "ErrorText.h"
+
+namespace {
+
+constexpr uint8_t kExceptionBit = 0x80;
+
+// A received frame or the request frame, read only where it has bytes.
+struct TFrameView {
+    const uint8_t* Bytes;
+    int Length;
+
+    bool Has(int position) const { return Bytes != nullptr && position < Length; }
+    uint8_t At(int position) const { return Bytes[position]; }
+    uint16_t Word(int position) const {
+        return static_cast<uint16_t>((Bytes[position] << 8) | Bytes[position + 1]);
+    }
+};
+
+// True when both frames hold the bytes at the positions and they are equal.
+bool SameBytes(const TFrameView& request, const TFrameView& answer, int first, int count) {
+    for (int position = first; position < first + count; ++position) {
+        if (!request.Has(position) || !answer.Has(position) ||
+            request.At(position) != answer.At(position)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TRavo32::TRavo32() = default;
+
+TRavo32::TRavo32(std::unique_ptr<TSerialIo> io) : TRs485(std::move(io)) {}
+
+TRavo32::~TRavo32() {
+    Disconnect();
+}
+
+bool TRavo32::Connect(uint8_t port, uint8_t slave, int32_t baud) {
+    Error = ErrorCode::None;
+    if (IsOpen()) {
+        Disconnect();
+    }
+    Frame.Reset();
+    if (!Open(port, baud)) {
+        Error = ErrorCode::PortOpen;
+        return false;
+    }
+    Frame.FrameSetup(slave, TxBuf, kTxSize);
+    if (!RxMode()) {
+        Disconnect();
+        Error = ErrorCode::PortOpen;
+        return false;
+    }
+    return true;
+}
+
+bool TRavo32::Disconnect() {
+    Error = ErrorCode::None;
+    return Close();
+}
+
+bool TRavo32::Transact(int32_t timeoutMs) {
+    if (!IsOpen()) {
+        Error = ErrorCode::PortOperation;
+        return false;
+    }
+    TxMode();
+    uint32_t written = 0;
+    const bool sent = Write(Frame.FrameBuf, written, Frame.FrameLen);
+    RxMode();
+    if (!sent) {
+        Error = ErrorCode::PortOperation;
+        return false;
+    }
+    if (timeoutMs == 0) {
+        return true;
+    }
+    return Receive(static_cast<uint32_t>(timeoutMs));
+}
+
+bool TRavo32::Receive(uint32_t timeoutMs) {
+    const uint8_t function = TxBuf[1];
+    bool echo = GetEcho() != 0;
+    const uint64_t start = TickMs();
+    uint64_t elapsed = 0;
+    int received = 0;
+    Finder.Reset(Frame.FrameSlave, function);
+
+    for (;;) {
+        uint32_t got = 0;
+        const uint32_t wait = static_cast<uint32_t>(timeoutMs - elapsed);
+        if (!Read(RxBuf + received, static_cast<uint32_t>(kRxSize - received), wait, got)) {
+            Error = ErrorCode::AnswerTimeout;
+            return false;
+        }
+        received += static_cast<int>(got);
+        Finder.Scan(RxBuf, received);
+
+        while (const auto frame = Finder.Frame()) {
+            if (frame->Start > 0) {
+                std::memmove(RxBuf, RxBuf + frame->Start,
+                             static_cast<size_t>(received - frame->Start));
+                received -= frame->Start;
+                Finder.Discard(frame->Start);
+            }
+            const bool isEcho =
+                echo && frame->Length == Frame.FrameLen &&
+                std::memcmp(RxBuf, Frame.FrameBuf, static_cast<size_t>(frame->Length)) == 0;
+            if (!isEcho) {
+                Frame.AnswerLen = static_cast<int16_t>(frame->Length);
+                Error = ErrorCode::None;
+                return true;
+            }
+            // One echo per exchange; the answer may already be held behind it.
+            std::memmove(RxBuf, RxBuf + frame->Length,
+                         static_cast<size_t>(received - frame->Length));
+            received -= frame->Length;
+            Finder.Discard(frame->Length);
+            echo = false;
+        }
+
+        elapsed = TickMs() - start;
+        if (elapsed >= timeoutMs) {
+            Error = ErrorCode::AnswerTimeout;
+            return false;
+        }
+    }
+}
+
+uint8_t TRavo32::Fail(uint8_t code) {
+    Error = code;
+    return code;
+}
+
+uint8_t TRavo32::CheckAnswer(const uint8_t*& answer, int32_t& length) {
+    answer = RxBuf;
+    length = Frame.AnswerLen;
+    if (Error != ErrorCode::None) {
+        return Error;
+    }
+    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
+    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    const int function = reply.Has(1) ? reply.At(1) : -1;
+
+    // Binding and boot-loader answers carry no fields to check.
+    if (function == 70 || function == 71) {
+        return ErrorCode::None;
+    }
+    if (!SameBytes(request, reply, 0, 1)) {
+        return Fail(ErrorCode::ForeignAddress);
+    }
+    if (Frame.FrameLen < 3 || Frame.FrameLen > kTxSize || Frame.AnswerLen < 3) {
+        return Fail(ErrorCode::BadLength);
+    }
+    if (!CheckCrc(Frame.FrameBuf, Frame.FrameLen) || !CheckCrc(RxBuf, Frame.AnswerLen)) {
+        return Fail(ErrorCode::BadCrc);
+    }
+    if ((function & kExceptionBit) != 0) {
+        return Fail(reply.At(2));
+    }
+    return Fail(CheckFunctionFields(static_cast<uint8_t>(function)));
+}
+
+uint8_t TRavo32::CheckFunctionFields(uint8_t function) const {
+    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
+    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    switch (function) {
+        case 3:
+        case 4:
+            // The quantity asked for must match the byte count of the answer.
+            if (!request.Has(5) || request.Word(4) != reply.At(2) / 2) {
+                return ErrorCode::BadLength;
+            }
+            return ErrorCode::None;
+        case 6:
+            return SameBytes(request, reply, 2, 2) ? ErrorCode::None : ErrorCode::ForeignAddress;
+        case 16:
+            return SameBytes(request, reply, 2, 4) ? ErrorCode::None : ErrorCode::ForeignAddress;
+        case 20: {
+            if (!request.Has(2)) {
+                return ErrorCode::ForeignAddress;
+            }
+            // The sums are 16-bit, as the devices compute them.
+            uint16_t expected = 5;
+            for (int k = 0; k < request.At(2) / 7; ++k) {
+                if (!request.Has(9 + 7 * k)) {
+                    return ErrorCode::ForeignAddress;
+                }
+                expected = static_cast<uint16_t>(expected + 2 * request.Word(8 + 7 * k) + 2);
+            }
+            const bool fits = Frame.AnswerLen == reply.At(2) + 5 && Frame.AnswerLen == expected;
+            return fits ? ErrorCode::None : ErrorCode::ForeignAddress;
+        }
+        case 69:
+            return reply.At(2) == 32 && Frame.AnswerLen == 37 ? ErrorCode::None
+                                                              : ErrorCode::ForeignAddress;
+        default:
+            return ErrorCode::None;
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TStopSignal;
+
+enum class TModemLine { Dtr, Rts };
+
+// The serial calls the link needs, so that tests can put a scripted port in place of the device.
+// Every operation reports failure through its result; none of them blocks past its own bound or
+// past a stop request.
+class TSerialIo {
+public:
+    virtual ~TSerialIo() = default;
+
+    // Opens the device for exclusive use and sets raw transfer with 8 data bits, no parity and one
+    // stop bit at the baud rate; flow-control settings stay as they were.
+    virtual bool Open(const std::string& path, int32_t baud) = 0;
+    virtual bool Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // Drops what the driver holds in the chosen queues.
+    virtual bool Discard(bool input, bool output) = 0;
+
+    virtual bool SetModemLine(TModemLine line, bool raised) = 0;
+
+    // Writes the bytes and waits until the driver has sent them, for at most limitMs.
+    virtual bool Write(const uint8_t* data, size_t count, size_t& written, uint32_t limitMs,
+                       const TStopSignal& stop) = 0;
+
+    // Waits up to waitMs for input, then reads every byte the driver holds if they fit.
+    virtual bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
+                      const TStopSignal& stop) = 0;
+};
+
+// The serial port of this platform (termios).
+std::unique_ptr<TSerialIo> MakePlatformSerialIo();
