@@ -10,6 +10,12 @@ constexpr int kMinFrameLength = 4;
 constexpr int kExceptionFrameLength = 5;
 constexpr uint8_t kExceptionBit = 0x80;
 
+// Removes entries [first, first + count) of each array holding size entries.
+template <typename... TArrays>
+void EraseEntries(int first, int count, int size, TArrays&... arrays) {
+    (std::copy(arrays.begin() + first + count, arrays.begin() + size, arrays.begin() + first), ...);
+}
+
 }  // namespace
 
 void TFrameFinder::Reset(uint8_t slave, uint8_t function) {
@@ -17,6 +23,8 @@ void TFrameFinder::Reset(uint8_t slave, uint8_t function) {
     function_ = function;
     scanned_ = 0;
     count_ = 0;
+    exceptionCount_ = 0;
+    settledCount_ = 0;
 }
 
 void TFrameFinder::Scan(const uint8_t* data, int count) {
@@ -29,68 +37,95 @@ void TFrameFinder::Scan(const uint8_t* data, int count) {
 
 void TFrameFinder::TakeByte(const uint8_t* data, int position) {
     const uint8_t byte = data[position];
-    int kept = 0;
+    // The hot loop: one table step per open candidate.
     for (int i = 0; i < count_; ++i) {
-        Candidate& candidate = candidates_[static_cast<size_t>(i)];
-        if (candidate.Exception) {
-            // An exception frame has exactly five bytes: once it has them it is settled.
-            if (candidate.Length < kExceptionFrameLength) {
-                candidate.Crc = Crc16Step(candidate.Crc, byte);
-                ++candidate.Length;
-                if (candidate.Length == kExceptionFrameLength) {
-                    if (candidate.Crc != 0) {
-                        continue;
-                    }
-                    candidate.ValidLength = kExceptionFrameLength;
-                }
-            }
-        } else {
-            candidate.Crc = Crc16Step(candidate.Crc, byte);
-            ++candidate.Length;
-            if (candidate.Crc == 0 && candidate.Length >= kMinFrameLength) {
-                candidate.ValidLength = candidate.Length;
+        const uint16_t crc = Crc16Step(crcs_[static_cast<size_t>(i)], byte);
+        crcs_[static_cast<size_t>(i)] = crc;
+        if (crc == 0) [[unlikely]] {
+            const int length = position + 1 - starts_[static_cast<size_t>(i)];
+            if (length >= kMinFrameLength) {
+                validLengths_[static_cast<size_t>(i)] = static_cast<uint16_t>(length);
             }
         }
-        candidates_[static_cast<size_t>(kept++)] = candidate;
     }
-    count_ = kept;
+    TakeExceptionByte(byte);
 
     if (position == 0 || data[position - 1] != slave_) {
         return;
     }
-    const bool normal = byte == function_;
-    const bool exception =
-        !normal && function_ < kExceptionBit && byte == (function_ | kExceptionBit);
-    if (!normal && !exception) {
-        return;
-    }
     const uint16_t crc = Crc16Step(Crc16Step(kCrc16Initial, slave_), byte);
-    candidates_[static_cast<size_t>(count_++)] = {static_cast<uint16_t>(position - 1), crc, 2, 0,
-                                                  exception};
+    const auto start = static_cast<uint16_t>(position - 1);
+    if (byte == function_) {
+        const auto slot = static_cast<size_t>(count_++);
+        starts_[slot] = start;
+        crcs_[slot] = crc;
+        validLengths_[slot] = 0;
+    } else if (function_ < kExceptionBit && byte == (function_ | kExceptionBit)) {
+        const auto slot = static_cast<size_t>(exceptionCount_++);
+        exceptionStarts_[slot] = start;
+        exceptionCrcs_[slot] = crc;
+        exceptionLengths_[slot] = 2;
+    }
+}
+
+void TFrameFinder::TakeExceptionByte(uint8_t byte) {
+    for (int i = settledCount_; i < exceptionCount_; ++i) {
+        const auto slot = static_cast<size_t>(i);
+        exceptionCrcs_[slot] = Crc16Step(exceptionCrcs_[slot], byte);
+        ++exceptionLengths_[slot];
+    }
+    // The oldest open candidate is the first to reach five bytes.
+    if (settledCount_ < exceptionCount_ &&
+        exceptionLengths_[static_cast<size_t>(settledCount_)] == kExceptionFrameLength) {
+        if (exceptionCrcs_[static_cast<size_t>(settledCount_)] == 0) {
+            ++settledCount_;
+        } else {
+            EraseEntries(settledCount_, 1, exceptionCount_, exceptionStarts_, exceptionCrcs_,
+                         exceptionLengths_);
+            --exceptionCount_;
+        }
+    }
 }
 
 void TFrameFinder::Discard(int count) {
     count = std::clamp(count, 0, scanned_);
-    int kept = 0;
+    const auto before = [count](const auto& starts, int size) {
+        return static_cast<int>(std::lower_bound(starts.begin(), starts.begin() + size, count) -
+                                starts.begin());
+    };
+    const int dropped = before(starts_, count_);
+    EraseEntries(0, dropped, count_, starts_, crcs_, validLengths_);
+    count_ -= dropped;
     for (int i = 0; i < count_; ++i) {
-        Candidate candidate = candidates_[static_cast<size_t>(i)];
-        if (candidate.Start >= count) {
-            candidate.Start = static_cast<uint16_t>(candidate.Start - count);
-            candidates_[static_cast<size_t>(kept++)] = candidate;
-        }
+        starts_[static_cast<size_t>(i)] =
+            static_cast<uint16_t>(starts_[static_cast<size_t>(i)] - count);
     }
-    count_ = kept;
+
+    const int droppedExceptions = before(exceptionStarts_, exceptionCount_);
+    EraseEntries(0, droppedExceptions, exceptionCount_, exceptionStarts_, exceptionCrcs_,
+                 exceptionLengths_);
+    exceptionCount_ -= droppedExceptions;
+    settledCount_ = std::max(0, settledCount_ - droppedExceptions);
+    for (int i = 0; i < exceptionCount_; ++i) {
+        exceptionStarts_[static_cast<size_t>(i)] =
+            static_cast<uint16_t>(exceptionStarts_[static_cast<size_t>(i)] - count);
+    }
     scanned_ -= count;
 }
 
 std::optional<TFrameSpan> TFrameFinder::Frame() const {
+    std::optional<TFrameSpan> first;
     for (int i = 0; i < count_; ++i) {
-        const Candidate& candidate = candidates_[static_cast<size_t>(i)];
-        if (candidate.ValidLength != 0) {
-            return TFrameSpan{candidate.Start, candidate.ValidLength};
+        if (validLengths_[static_cast<size_t>(i)] != 0) {
+            first =
+                TFrameSpan{starts_[static_cast<size_t>(i)], validLengths_[static_cast<size_t>(i)]};
+            break;
         }
     }
-    return std::nullopt;
+    if (settledCount_ > 0 && (!first || exceptionStarts_[0] < first->Start)) {
+        first = TFrameSpan{exceptionStarts_[0], kExceptionFrameLength};
+    }
+    return first;
 }
 
 std::optional<TFrameSpan> FindFrame(const uint8_t* data, int count, uint8_t slave,

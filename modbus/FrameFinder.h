@@ -14,8 +14,7 @@ struct TFrameSpan {
 // form of that function code.
 //
 // It keeps a running CRC for every candidate start across calls, so each received byte costs one
-// CRC step per candidate instead of a rescan of everything received. A CRC-valid frame leaves a
-// zero CRC residue.
+// table step per candidate instead of a rescan of everything received.
 class TFrameFinder {
 public:
     static constexpr int kCapacity = 1024;
@@ -33,21 +32,27 @@ public:
     int Scanned() const { return scanned_; }
 
 private:
-    struct Candidate {
-        uint16_t Start;
-        uint16_t Crc;
-        uint16_t Length;
-        uint16_t ValidLength;  // longest CRC-valid length seen so far, 0 for none
-        bool Exception;
-    };
-
     void TakeByte(const uint8_t* data, int position);
+    void TakeExceptionByte(uint8_t byte);
 
     uint8_t slave_ = 0;
     uint8_t function_ = 0;
     int scanned_ = 0;
+
+    // Candidates of the normal form, in order of their start. They never settle: a longer valid
+    // length may still come.
     int count_ = 0;
-    std::array<Candidate, kCapacity> candidates_{};
+    std::array<uint16_t, kCapacity> starts_{};
+    std::array<uint16_t, kCapacity> crcs_{};
+    std::array<uint16_t, kCapacity> validLengths_{};
+
+    // Candidates of the five-byte exception form, in order of their start. Each settles three
+    // bytes after it was found, so the valid settled ones come first and at most three are open.
+    int exceptionCount_ = 0;
+    int settledCount_ = 0;
+    std::array<uint16_t, kCapacity> exceptionStarts_{};
+    std::array<uint16_t, kCapacity> exceptionCrcs_{};
+    std::array<uint8_t, kCapacity> exceptionLengths_{};
 };
 
 // The frame in data[0..count), or none.

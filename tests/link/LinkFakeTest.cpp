@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ErrorText.h"
+#include "FakeLink.h"
+
+namespace {
+
+using TEvents = std::vector<std::string>;
+
+const TBytes kReadTwo = {0x03, 0x00, 0x00, 0x00, 0x02};
+const TBytes kAnswerTwo = WithCrc({0x01, 0x03, 0x04, 0x01, 0x02, 0x03, 0x04});
+
+struct TLineCase {
+    uint8_t Dtr;
+    uint8_t Rts;
+    uint8_t Invert;
+    TEvents Transmit;
+    TEvents ReceiveEvents;
+};
+
+TEST(Rs485Test, DirectionLinesAndPurgesFollowTheOptions) {
+    const TLineCase cases[] = {
+        {0, 0, 0, {"purge tx"}, {"purge rx"}},
+        {0, 0, 1, {"purge tx"}, {"purge rx"}},
+        {1, 0, 0, {"dtr 0", "purge tx"}, {"dtr 1", "purge rx"}},
+        {1, 0, 1, {"dtr 1", "purge tx"}, {"dtr 0", "purge rx"}},
+        {0, 1, 0, {"rts 0", "purge tx"}, {"rts 1", "purge rx"}},
+        {0, 1, 1, {"rts 1", "purge tx"}, {"rts 0", "purge rx"}},
+        {1, 1, 0, {"dtr 0", "rts 0", "purge tx"}, {"dtr 1", "rts 1", "purge rx"}},
+        {1, 1, 1, {"dtr 1", "rts 1", "purge tx"}, {"dtr 0", "rts 0", "purge rx"}},
+    };
+    for (const TLineCase& test : cases) {
+        TFakeLink fake;
+        ASSERT_TRUE(fake.Link.Open(1, 9600));
+        fake.Link.SetControl(test.Dtr, test.Rts, test.Invert);
+        fake.Io->Events.clear();
+        EXPECT_TRUE(fake.Link.TxMode());
+        EXPECT_EQ(fake.Io->Events, test.Transmit)
+            << int{test.Dtr} << int{test.Rts} << int{test.Invert};
+        fake.Io->Events.clear();
+        EXPECT_TRUE(fake.Link.RxMode());
+        EXPECT_EQ(fake.Io->Events, test.ReceiveEvents)
+            << int{test.Dtr} << int{test.Rts} << int{test.Invert};
+    }
+}
+
+TEST(Rs485Test, EveryStepRunsAfterAFailedLineChange) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Open(1, 9600));
+    fake.Link.SetControl(1, 1, 0);
+    fake.Io->FailModemLines = true;
+    fake.Io->Events.clear();
+    EXPECT_FALSE(fake.Link.TxMode());
+    EXPECT_EQ(fake.Io->Events, (TEvents{"dtr 0", "rts 0", "purge tx"}));
+    fake.Io->FailModemLines = false;
+    fake.Io->FailDiscard = true;
+    EXPECT_FALSE(fake.Link.RxMode());
+}
+
+TEST(Rs485Test, NothingIsTouchedWithoutAnOpenPort) {
+    TFakeLink fake;
+    fake.Link.SetControl(1, 1, 0);
+    EXPECT_FALSE(fake.Link.TxMode());
+    EXPECT_FALSE(fake.Link.RxMode());
+    EXPECT_FALSE(fake.Link.SetDtr(1));
+    EXPECT_FALSE(fake.Link.PurgeRx());
+    EXPECT_TRUE(fake.Io->Events.empty());
+}
+
+TEST(Rs485Test, OnlyLevelOneRaisesALine) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Open(1, 9600));
+    fake.Io->Events.clear();
+    fake.Link.SetDtr(2);
+    fake.Link.SetRts(1);
+    fake.Link.SetRts(0);
+    EXPECT_EQ(fake.Io->Events, (TEvents{"dtr 0", "rts 1", "rts 0"}));
+}
+
+TEST(Comp32Test, PortNumbersMapToDevicePaths) {
+    TFakeLink fake;
+    fake.Link.MapPort(7, "/dev/ttyUSB0");
+    EXPECT_EQ(fake.Link.PortPath(1), "/dev/fake0");
+    EXPECT_EQ(fake.Link.PortPath(3), "/dev/ttyS2");
+    EXPECT_EQ(fake.Link.PortPath(7), "/dev/ttyUSB0");
+    EXPECT_EQ(fake.Link.PortPath(255), "/dev/ttyS254");
+    EXPECT_EQ(fake.Link.PortPath(0), "");
+
+    EXPECT_FALSE(fake.Link.Open(0, 9600));
+    EXPECT_FALSE(fake.Link.IsOpen());
+    EXPECT_TRUE(fake.Io->Events.empty());
+
+    ASSERT_TRUE(fake.Link.Open(3, 19200));
+    EXPECT_EQ(fake.Link.PortName, "/dev/ttyS2");
+    EXPECT_EQ(fake.Io->Events, (TEvents{"open /dev/ttyS2 19200", "purge rx tx"}));
+}
+
+TEST(Comp32Test, OpenClosesAnOpenPortFirstAndFailsClosed) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Open(1, 9600));
+    fake.Io->Events.clear();
+    fake.Io->FailDiscard = true;
+    EXPECT_FALSE(fake.Link.Open(1, 9600));
+    EXPECT_FALSE(fake.Link.IsOpen());
+    EXPECT_EQ(fake.Io->Events, (TEvents{"close", "open /dev/fake0 9600", "purge rx tx", "close"}));
+
+    fake.Io->FailDiscard = false;
+    fake.Io->FailOpen = true;
+    EXPECT_FALSE(fake.Link.Open(1, 9600));
+    EXPECT_FALSE(fake.Link.IsOpen());
+    EXPECT_FALSE(fake.Link.Close());
+}
+
+TEST(Comp32Test, PurgeFlagsChooseTheQueues) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Open(1, 9600));
+    fake.Io->Events.clear();
+    fake.Link.Purge(PURGE_TXABORT);
+    fake.Link.Purge(PURGE_RXCLEAR);
+    fake.Link.Purge(PURGE_TXABORT | PURGE_RXABORT);
+    fake.Link.PurgeTx();
+    EXPECT_EQ(fake.Io->Events, (TEvents{"purge tx", "purge rx", "purge rx tx", "purge tx"}));
+}
+
+TEST(Comp32Test, WriteIsBoundedByTheLineTimeOfItsBytesPlusOneSecond) {
+    EXPECT_EQ(TComp32::WriteLimitMs(256, 9600), 267U + 1000U);
+    EXPECT_EQ(TComp32::WriteLimitMs(256, 1200), 2134U + 1000U);
+    EXPECT_EQ(TComp32::WriteLimitMs(8, 115200), 1U + 1000U);
+    EXPECT_EQ(TComp32::WriteLimitMs(0, 9600), 1000U);
+
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Connect(1, 1, 1200));
+    fake.BuildRequest(kReadTwo);
+    EXPECT_TRUE(fake.Link.Transact(0));
+    EXPECT_EQ(fake.Io->LastWriteLimitMs, TComp32::WriteLimitMs(8, 1200));
+}
+
+TEST(Ravo32Test, ConnectOpensAndTurnsTheLineToReceive) {
+    TFakeLink fake;
+    fake.Link.SetControl(0, 1, 0);
+    ASSERT_TRUE(fake.Link.Connect(1, 0x11, 9600));
+    EXPECT_EQ(fake.Io->Events,
+              (TEvents{"open /dev/fake0 9600", "purge rx tx", "rts 1", "purge rx"}));
+    EXPECT_EQ(fake.Link.Frame.FrameSlave, 0x11);
+    EXPECT_EQ(fake.Link.Frame.FrameSize, 256);
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::None);
+}
+
+TEST(Ravo32Test, ConnectFailuresLeaveThePortClosedWithCode122) {
+    TFakeLink fake;
+    fake.Io->FailOpen = true;
+    EXPECT_FALSE(fake.Link.Connect(1, 1, 9600));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOpen);
+    EXPECT_FALSE(fake.Link.Frame.FrameAdd(0x03));
+
+    fake.Io->FailOpen = false;
+    fake.Io->FailModemLines = true;
+    fake.Link.SetControl(1, 0, 0);
+    EXPECT_FALSE(fake.Link.Connect(1, 1, 9600));
+    EXPECT_FALSE(fake.Link.IsOpen());
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOpen);
+}
+
+TEST(Ravo32Test, TransactSwitchesDirectionAroundTheWrite) {
+    TFakeLink fake;
+    fake.Link.SetControl(1, 0, 1);
+    ASSERT_TRUE(fake.Link.Connect(1, 1, 9600));
+    fake.BuildRequest(kReadTwo);
+    fake.Io->QueueChunk(kAnswerTwo);
+    fake.Io->Events.clear();
+    ASSERT_TRUE(fake.Link.Transact(1000));
+    EXPECT_EQ(fake.Io->Events,
+              (TEvents{"dtr 1", "purge tx", "write 010300000002C40B", "dtr 0", "purge rx"}));
+    EXPECT_EQ(fake.Answer(), kAnswerTwo);
+    EXPECT_EQ(fake.Io->ReadWaits.front(), 1000U);
+}
+
+TEST(Ravo32Test, FailedWritesAre124AndStillTurnTheLineBack) {
+    TFakeLink fake;
+    fake.BuildRequest(kReadTwo);
+    EXPECT_FALSE(fake.Link.Transact(1000));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOperation);
+
+    fake.Link.SetControl(0, 1, 0);
+    ASSERT_TRUE(fake.Link.Connect(1, 1, 9600));
+    fake.BuildRequest(kReadTwo);
+    fake.Io->FailWrite = true;
+    fake.Io->Events.clear();
+    EXPECT_FALSE(fake.Link.Transact(1000));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOperation);
+    EXPECT_EQ(fake.Io->Events.back(), "purge rx");
+    EXPECT_TRUE(fake.Io->ReadWaits.empty());
+
+    fake.Io->FailWrite = false;
+    fake.Io->ShortWriteBy = 1;
+    EXPECT_FALSE(fake.Link.Transact(1000));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOperation);
+}
+
+TEST(Ravo32Test, TimeOutZeroSendsAndReadsNothing) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Connect(1, 1, 9600));
+    fake.BuildRequest(kReadTwo);
+    fake.Io->QueueChunk(kAnswerTwo);
+    EXPECT_TRUE(fake.Link.Transact(0));
+    EXPECT_EQ(fake.Io->Written.size(), 1U);
+    EXPECT_TRUE(fake.Io->ReadWaits.empty());
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::None);
+}
+
+struct TReceiveCase {
+    std::string Name;
+    uint8_t Echo;
+    TBytes Pdu;
+    std::vector<TBytes> Chunks;
+    bool Accepted;
+    TBytes Answer;
+};
+
+std::vector<TReceiveCase> ReceiveCases() {
+    const TBytes request = WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+    const TBytes writeOne = {0x06, 0x00, 0x01, 0x00, 0x03};
+    const TBytes writeAnswer = WithCrc({0x01, 0x06, 0x00, 0x01, 0x00, 0x03});
+    const TBytes head(kAnswerTwo.begin(), kAnswerTwo.begin() + 3);
+    const TBytes middle(kAnswerTwo.begin() + 3, kAnswerTwo.begin() + 6);
+    const TBytes tail(kAnswerTwo.begin() + 6, kAnswerTwo.end());
+    return {
+        {"answer in one piece", 0, kReadTwo, {kAnswerTwo}, true, kAnswerTwo},
+        {"answer in three pieces", 0, kReadTwo, {head, middle, tail}, true, kAnswerTwo},
+        {"noise before the answer",
+         0,
+         kReadTwo,
+         {{0x00, 0xFF, 0x01}, kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"echo then answer", 1, kReadTwo, {request, kAnswerTwo}, true, kAnswerTwo},
+        {"echo and answer in the same read",
+         1,
+         kReadTwo,
+         {Concat({request, kAnswerTwo})},
+         true,
+         kAnswerTwo},
+        {"echo, then the answer in pieces",
+         1,
+         kReadTwo,
+         {Concat({request, head}), middle, tail},
+         true,
+         kAnswerTwo},
+        {"echo option without an echo", 1, kReadTwo, {kAnswerTwo}, true, kAnswerTwo},
+        {"answer equal to the request taken for the echo", 1, writeOne, {writeAnswer}, false, {}},
+        {"echo and equal answer in one read",
+         1,
+         writeOne,
+         {Concat({writeAnswer, writeAnswer})},
+         true,
+         writeAnswer},
+        {"echo off: the echo is the answer",
+         0,
+         kReadTwo,
+         {Concat({request, kAnswerTwo})},
+         true,
+         request},
+        {"only one echo removed", 1, kReadTwo, {Concat({request, request})}, true, request},
+        {"answer from another slave",
+         0,
+         kReadTwo,
+         {WithCrc({0x02, 0x03, 0x04, 0x01, 0x02, 0x03, 0x04})},
+         false,
+         {}},
+        {"damaged CRC",
+         0,
+         kReadTwo,
+         {Concat({TBytes(kAnswerTwo.begin(), kAnswerTwo.end() - 1), {0x00}})},
+         false,
+         {}},
+        {"more than 1024 bytes", 0, kReadTwo, {TBytes(600, 0x55), TBytes(600, 0x55)}, false, {}},
+        {"exception answer",
+         0,
+         kReadTwo,
+         {WithCrc({0x01, 0x83, 0x02})},
+         true,
+         WithCrc({0x01, 0x83, 0x02})},
+    };
+}
+
+TEST(Ravo32Test, ReceiveTakesTheAnswerFrame) {
+    for (const TReceiveCase& test : ReceiveCases()) {
+        TFakeLink fake;
+        fake.Link.SetEcho(test.Echo);
+        ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
+        fake.BuildRequest(test.Pdu);
+        for (const TBytes& chunk : test.Chunks) {
+            fake.Io->QueueChunk(chunk);
+        }
+        EXPECT_EQ(fake.Link.Transact(5000), test.Accepted) << test.Name;
+        if (test.Accepted) {
+            EXPECT_EQ(fake.Link.GetError(), ErrorCode::None) << test.Name;
+            EXPECT_EQ(fake.Answer(), test.Answer) << test.Name;
+        } else {
+            EXPECT_EQ(fake.Link.GetError(), ErrorCode::AnswerTimeout) << test.Name;
+            EXPECT_EQ(fake.Link.Frame.AnswerLen, 0) << test.Name;
+        }
+        EXPECT_EQ(fake.Link.GetEcho(), test.Echo) << test.Name << ": the option itself stays";
+    }
+}
+
+TEST(Ravo32Test, ReadsWaitOnlyWhatIsLeftOfTheTimeOut) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
+    fake.BuildRequest(kReadTwo);
+    fake.Io->QueueChunk({0x01});
+    fake.Io->QueueChunk({0x03});
+    EXPECT_FALSE(fake.Link.Transact(60000));
+    ASSERT_EQ(fake.Io->ReadWaits.size(), 3U);
+    EXPECT_EQ(fake.Io->ReadWaits[0], 60000U);
+    for (size_t i = 1; i < fake.Io->ReadWaits.size(); ++i) {
+        EXPECT_LE(fake.Io->ReadWaits[i], fake.Io->ReadWaits[i - 1]);
+        EXPECT_GT(fake.Io->ReadWaits[i], 50000U);
+    }
+}
+
+TEST(Ravo32Test, AStopRequestFailsTheExchangeAndCutsThePause) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
+    fake.BuildRequest(kReadTwo);
+    fake.Io->QueueChunk(kAnswerTwo);
+    fake.Link.RequestStop();
+    EXPECT_TRUE(fake.Link.StopRequested());
+    EXPECT_FALSE(fake.Link.Transact(1000));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOperation);
+    EXPECT_FALSE(fake.Link.Pause(60000));
+
+    fake.Link.ResetStop();
+    EXPECT_FALSE(fake.Link.StopRequested());
+    EXPECT_TRUE(fake.Link.Pause(1));
+    EXPECT_TRUE(fake.Link.Transact(1000));
+}
+
+TEST(Ravo32Test, DisconnectClearsTheErrorAndClosesThePort) {
+    TFakeLink fake;
+    ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
+    fake.BuildRequest(kReadTwo);
+    EXPECT_FALSE(fake.Link.Transact(250));
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::AnswerTimeout);
+    EXPECT_TRUE(fake.Link.Disconnect());
+    EXPECT_FALSE(fake.Link.IsOpen());
+    EXPECT_EQ(fake.Link.GetError(), ErrorCode::None);
+    EXPECT_FALSE(fake.Link.Disconnect());
+}
+
+}  // namespace

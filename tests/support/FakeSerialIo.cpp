@@ -1,0 +1,60 @@
+#include "FakeSerialIo.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Comp32.h"
+
+bool TFakeSerialIo::Open(const std::string& path, int32_t baud) {
+    Events.push_back("open " + path + " " + std::to_string(baud));
+    open_ = !FailOpen;
+    return open_;
+}
+
+bool TFakeSerialIo::Close() {
+    if (!open_) {
+        return false;
+    }
+    Events.emplace_back("close");
+    open_ = false;
+    return true;
+}
+
+bool TFakeSerialIo::Discard(bool input, bool output) {
+    Events.push_back(std::string("purge") + (input ? " rx" : "") + (output ? " tx" : ""));
+    return !FailDiscard;
+}
+
+bool TFakeSerialIo::SetModemLine(TModemLine line, bool raised) {
+    Events.push_back(std::string(line == TModemLine::Dtr ? "dtr " : "rts ") + (raised ? "1" : "0"));
+    return !FailModemLines;
+}
+
+bool TFakeSerialIo::Write(const uint8_t* data, size_t count, size_t& written, uint32_t limitMs,
+                          const TStopSignal& stop) {
+    Events.push_back("write " + TComp32::ToHex(data, static_cast<int>(count)));
+    LastWriteLimitMs = limitMs;
+    written = 0;
+    if (FailWrite || stop.Requested()) {
+        return false;
+    }
+    Written.emplace_back(data, data + count);
+    written = count - std::min(count, ShortWriteBy);
+    return written == count;
+}
+
+bool TFakeSerialIo::Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
+                         const TStopSignal& stop) {
+    got = 0;
+    ReadWaits.push_back(waitMs);
+    if (stop.Requested() || Chunks.empty() || Chunks.front().size() > capacity) {
+        return false;
+    }
+    const std::vector<uint8_t> chunk = std::move(Chunks.front());
+    Chunks.pop_front();
+    if (!chunk.empty()) {
+        std::memcpy(buffer, chunk.data(), chunk.size());
+    }
+    got = chunk.size();
+    return got > 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "SerialIo.h"
+
+// A scripted serial port: records every call as a line of text (modem line levels and purges
+// included, which pseudo-terminals cannot show) and answers reads from a queue of chunks.
+class TFakeSerialIo final : public TSerialIo {
+public:
+    bool Open(const std::string& path, int32_t baud) override;
+    bool Close() override;
+    bool IsOpen() const override { return open_; }
+    bool Discard(bool input, bool output) override;
+    bool SetModemLine(TModemLine line, bool raised) override;
+    bool Write(const uint8_t* data, size_t count, size_t& written, uint32_t limitMs,
+               const TStopSignal& stop) override;
+    bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
+              const TStopSignal& stop) override;
+
+    // Each read takes the next chunk; with none left it fails as a time-out does.
+    void QueueChunk(std::vector<uint8_t> chunk) { Chunks.push_back(std::move(chunk)); }
+
+    std::vector<std::string> Events;
+    std::vector<std::vector<uint8_t>> Written;
+    std::deque<std::vector<uint8_t>> Chunks;
+    std::vector<uint32_t> ReadWaits;
+    uint32_t LastWriteLimitMs = 0;
+
+    bool FailOpen = false;
+    bool FailModemLines = false;
+    bool FailDiscard = false;
+    bool FailWrite = false;
+    size_t ShortWriteBy = 0;
+
+private:
+    bool open_ = false;
+};
