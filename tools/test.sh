@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs every test twice: in the normal build and in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-deps.sh
+tools/check-format.sh
+
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBUS_BRIDGE_WERROR=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMODBUS_BRIDGE_WERROR=ON \
+    -DMODBUS_BRIDGE_SANITIZE=ON -DMODBUS_BRIDGE_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# Figures only: the benchmark's goals are read by people, not asserted.
+build/bench-receiver
