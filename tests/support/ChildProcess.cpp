@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,7 +127,7 @@ std::optional<int> TChildProcess::Stop() {
     std::optional<int> status;
     if (pid_ > 0) {
         // A program that does not end within five seconds of SIGTERM is killed.
-        const int exitFd = pidfd_open(pid_, 0);
+        const int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
         kill(pid_, SIGTERM);
         if (exitFd >= 0) {
             pollfd exited{exitFd, POLLIN, 0};
