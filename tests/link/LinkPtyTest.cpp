@@ -19,9 +19,9 @@
 #include <string>
 #include <thread>
 
-#include "ChildProcess.h"
 #include "ErrorText.h"
 #include "Ravo32.h"
+#include "SpawnedProgram.h"
 #include "TestFrames.h"
 
 namespace {
@@ -61,7 +61,7 @@ public:
 };
 
 TEST(LinkOnSimulatorTest, ReadsWritesAndReadsBack) {
-    TSimulator sim;
+    TRunningSim sim;
     ASSERT_TRUE(sim.Start({"--address", "17"}));
     TLinkOnPty pty(sim.Port);
     ASSERT_TRUE(pty.Link.Connect(kPort, 17, kBaud)) << sim.Port;
@@ -121,7 +121,7 @@ TEST(LinkOnSimulatorTest, LineFaultsGiveTheirCodes) {
         {"flood of noise", {"--noise", "1500"}, 0, ErrorCode::AnswerTimeout},
     };
     for (const TFaultCase& test : cases) {
-        TSimulator sim;
+        TRunningSim sim;
         ASSERT_TRUE(sim.Start(test.SimOptions)) << test.Name;
         TLinkOnPty pty(sim.Port);
         pty.Link.SetEcho(test.LinkEcho);
@@ -134,7 +134,7 @@ TEST(LinkOnSimulatorTest, LineFaultsGiveTheirCodes) {
 }
 
 TEST(LinkOnSimulatorTest, WithoutTheEchoOptionTheEchoIsTakenForTheAnswer) {
-    TSimulator sim;
+    TRunningSim sim;
     ASSERT_TRUE(sim.Start({"--echo"}));
     TLinkOnPty pty(sim.Port);
     ASSERT_TRUE(pty.Link.Connect(kPort, 1, kBaud));
@@ -149,7 +149,7 @@ TEST(LinkOnSimulatorTest, PortThatDoesNotExistOrIsTakenFailsWith122) {
     EXPECT_EQ(missing.Link.GetError(), ErrorCode::PortOpen);
     EXPECT_FALSE(missing.Link.IsOpen());
 
-    TSimulator sim;
+    TRunningSim sim;
     ASSERT_TRUE(sim.Start({}));
     TLinkOnPty first(sim.Port);
     TLinkOnPty second(sim.Port);
@@ -164,7 +164,7 @@ TEST(LinkOnSimulatorTest, PortThatDoesNotExistOrIsTakenFailsWith122) {
 }
 
 TEST(LinkOnSimulatorTest, RatesTheDriverRefusesFailToOpen) {
-    TSimulator sim;
+    TRunningSim sim;
     ASSERT_TRUE(sim.Start({}));
     TLinkOnPty pty(sim.Port);
     EXPECT_FALSE(pty.Link.Connect(kPort, 1, 0));
@@ -179,7 +179,7 @@ TEST(LinkOnSimulatorTest, RatesTheDriverRefusesFailToOpen) {
 // has taken the request, and gives the exchange's code; none if it was not cut short within 10 s.
 template <typename TInterrupt>
 std::optional<uint8_t> InterruptedExchange(TInterrupt interrupt) {
-    TSimulator sim;
+    TRunningSim sim;
     if (!sim.Start({"--silent", "--verbose"})) {
         return std::nullopt;
     }
@@ -200,12 +200,12 @@ std::optional<uint8_t> InterruptedExchange(TInterrupt interrupt) {
 }
 
 TEST(LinkOnSimulatorTest, AStopRequestWakesAWaitingReceive) {
-    const auto code = InterruptedExchange([](TRavo32& link, TSimulator&) { link.RequestStop(); });
+    const auto code = InterruptedExchange([](TRavo32& link, TRunningSim&) { link.RequestStop(); });
     EXPECT_EQ(code, ErrorCode::AnswerTimeout);
 }
 
 TEST(LinkOnSimulatorTest, DeviceVanishingDuringARequestEndsItAt123) {
-    const auto code = InterruptedExchange([](TRavo32&, TSimulator& sim) { sim.Process.Stop(); });
+    const auto code = InterruptedExchange([](TRavo32&, TRunningSim& sim) { sim.Process.Stop(); });
     EXPECT_EQ(code, ErrorCode::AnswerTimeout);
 }
 
@@ -372,7 +372,7 @@ private:
         }
     }
 
-    TChildProcess socat_;
+    TSpawnedProgram socat_;
     std::string folder_;
     int holder_ = -1;
     modbus_t* context_ = nullptr;

@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "SpawnedProgram.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,19 +15,23 @@ extern char** environ;
 
 namespace {
 
+constexpr int kStopBoundMs = 5000;
+constexpr int kStartLineBoundMs = 5000;
+
 int RemainingMs(std::chrono::steady_clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Through syscall: the C library header for it lacks C linkage for C++ here.
+int OpenPidFd(pid_t pid) {
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 }
 
 }  // namespace
 
-TChildProcess::~TChildProcess() {
-    Stop();
-}
-
-bool TChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+bool TSpawnedProgram::Start(const std::string& program, const std::vector<std::string>& arguments) {
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -43,11 +47,11 @@ bool TChildProcess::Start(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
 
-    std::vector<std::string> argvText{program};
-    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (std::string& argument : argvText) {
-        argv.push_back(argument.data());
+    for (std::string& word : words) {
+        argv.push_back(word.data());
     }
     argv.push_back(nullptr);
 
@@ -62,10 +66,11 @@ bool TChildProcess::Start(const std::string& program, const std::vector<std::str
         pid_ = -1;
         return false;
     }
-    return true;
+    exitFd_ = OpenPidFd(pid_);
+    return exitFd_ >= 0;
 }
 
-std::optional<std::string> TChildProcess::ReadLineFrom(TStream& stream, int timeoutMs) {
+std::optional<std::string> TSpawnedProgram::ReadLineFrom(TStream& stream, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const size_t newline = stream.Pending.find('\n');
@@ -87,6 +92,9 @@ std::optional<std::string> TChildProcess::ReadLineFrom(TStream& stream, int time
         }
         char buffer[4096];
         const ssize_t got = read(stream.Fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
         if (got <= 0) {
             close(stream.Fd);
             stream.Fd = -1;
@@ -96,10 +104,10 @@ std::optional<std::string> TChildProcess::ReadLineFrom(TStream& stream, int time
     }
 }
 
-std::optional<std::string> TChildProcess::WaitForLineIn(TStream& stream, const std::string& text,
-                                                        int timeoutMs) {
+std::optional<std::string> TSpawnedProgram::WaitForLineIn(TStream& stream, const std::string& text,
+                                                          int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (auto line = ReadLineFrom(stream, RemainingMs(end))) {
+    while (std::optional<std::string> line = ReadLineFrom(stream, RemainingMs(end))) {
         if (line->find(text) != std::string::npos) {
             return line;
         }
@@ -107,59 +115,68 @@ std::optional<std::string> TChildProcess::WaitForLineIn(TStream& stream, const s
     return std::nullopt;
 }
 
-std::optional<std::string> TChildProcess::ReadLine(int timeoutMs) {
-    return ReadLineFrom(out_, timeoutMs);
+std::optional<int> TSpawnedProgram::Reap(int timeoutMs) {
+    pollfd exited{exitFd_, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&exited, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    int raw = 0;
+    if (ready <= 0 || waitpid(pid_, &raw, 0) != pid_) {
+        return std::nullopt;
+    }
+    pid_ = -1;
+    close(exitFd_);
+    exitFd_ = -1;
+    if (!WIFEXITED(raw)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(raw);
 }
 
-std::optional<std::string> TChildProcess::ReadErrorLine(int timeoutMs) {
-    return ReadLineFrom(err_, timeoutMs);
+std::optional<int> TSpawnedProgram::WaitForExit(int timeoutMs) {
+    if (pid_ <= 0 || exitFd_ < 0) {
+        return std::nullopt;
+    }
+    return Reap(timeoutMs);
 }
 
-std::optional<std::string> TChildProcess::WaitForLine(const std::string& text, int timeoutMs) {
-    return WaitForLineIn(out_, text, timeoutMs);
-}
-
-std::optional<std::string> TChildProcess::WaitForErrorLine(const std::string& text, int timeoutMs) {
-    return WaitForLineIn(err_, text, timeoutMs);
-}
-
-std::optional<int> TChildProcess::Stop() {
+std::optional<int> TSpawnedProgram::Stop() {
     std::optional<int> status;
     if (pid_ > 0) {
-        // A program that does not end within five seconds of SIGTERM is killed.
-        const int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
         kill(pid_, SIGTERM);
-        if (exitFd >= 0) {
-            pollfd exited{exitFd, POLLIN, 0};
-            while (poll(&exited, 1, 5000) < 0 && errno == EINTR) {
-            }
-            close(exitFd);
+        if (exitFd_ >= 0) {
+            status = Reap(kStopBoundMs);
         }
-        int raw = 0;
-        if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-            if (WIFEXITED(raw)) {
-                status = WEXITSTATUS(raw);
-            }
-        } else {
+        if (pid_ > 0) {
             kill(pid_, SIGKILL);
+            int raw = 0;
             waitpid(pid_, &raw, 0);
+            pid_ = -1;
         }
-        pid_ = -1;
     }
+    if (exitFd_ >= 0) {
+        close(exitFd_);
+        exitFd_ = -1;
+    }
+    CloseStreams();
+    return status;
+}
+
+void TSpawnedProgram::CloseStreams() {
     for (TStream* stream : {&out_, &err_}) {
         if (stream->Fd >= 0) {
             close(stream->Fd);
             stream->Fd = -1;
         }
     }
-    return status;
 }
 
-bool TSimulator::Start(const std::vector<std::string>& options) {
+bool TRunningSim::Start(const std::vector<std::string>& options) {
     if (!Process.Start(MODBUS_SIM_PATH, options)) {
         return false;
     }
-    const auto line = Process.ReadLine(5000);
+    const std::optional<std::string> line = Process.ReadLine(kStartLineBoundMs);
     if (!line || line->empty()) {
         return false;
     }

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
 #include <vector>
 
+#include "Comp32.h"
 #include "Crc16.h"
 
 using TBytes = std::vector<uint8_t>;
@@ -21,4 +25,9 @@ inline TBytes Concat(std::initializer_list<TBytes> parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+// Upper-case hexadecimal without separators, as the simulator prints its events.
+inline std::string Hex(std::span<const uint8_t> bytes) {
+    return TComp32::ToHex(bytes.data(), static_cast<int>(bytes.size()));
 }
