@@ -69,13 +69,8 @@ bool TComp32::SetRts(uint8_t level) {
 }
 
 uint32_t TComp32::WriteLimitMs(int32_t count, int32_t baud) {
-    if (count <= 0 || baud <= 0) {
-        return 1000;
-    }
-    const uint64_t lineMs =
-        (static_cast<uint64_t>(count) * 10000U + static_cast<uint64_t>(baud) - 1) /
-        static_cast<uint64_t>(baud);
-    return static_cast<uint32_t>(lineMs + 1000U);
+    const uint64_t characters = count > 0 ? static_cast<uint64_t>(count) : 0;
+    return static_cast<uint32_t>(LineTimeMs(characters, baud) + 1000U);
 }
 
 bool TComp32::Write(const uint8_t* buffer, uint32_t& written, int32_t count) {

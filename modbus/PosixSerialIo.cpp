@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "MonotonicClock.h"
@@ -37,13 +38,6 @@ tcflag_t StandardRateCode(int32_t baud) {
         }
     }
     return BOTHER;
-}
-
-// Milliseconds the line needs for count characters of ten bits, at least 1.
-int LineTimeMs(size_t count, int32_t baud) {
-    const uint64_t ms = (static_cast<uint64_t>(count) * 10000U + static_cast<uint64_t>(baud) - 1) /
-                        static_cast<uint64_t>(baud);
-    return ms < 1 ? 1 : (ms > 1000 ? 1000 : static_cast<int>(ms));
 }
 
 // Polls the port for the events and the stop signal; true when the port is ready.
@@ -224,8 +218,11 @@ private:
             if (left == 0 || stop.Requested()) {
                 return false;
             }
-            const int step = LineTimeMs(static_cast<size_t>(queued > 0 ? queued : 1), baud_);
-            if (!stop.WaitFor(static_cast<uint32_t>(step < left ? step : left))) {
+            // Look again when the queue should have gone out, at least every millisecond.
+            const uint64_t step = std::clamp<uint64_t>(
+                LineTimeMs(queued > 0 ? static_cast<uint64_t>(queued) : 1, baud_), 1,
+                static_cast<uint64_t>(left));
+            if (!stop.WaitFor(static_cast<uint32_t>(step))) {
                 return false;
             }
         }

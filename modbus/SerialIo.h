@@ -9,6 +9,16 @@ class TStopSignal;
 
 enum class TModemLine { Dtr, Rts };
 
+// Milliseconds the line needs for the characters (ten bits each: start, 8 data, stop) at the baud
+// rate, rounded up.
+inline uint64_t LineTimeMs(uint64_t characters, int32_t baud) {
+    if (baud <= 0) {
+        return 0;
+    }
+    const auto rate = static_cast<uint64_t>(baud);
+    return (characters * 10000U + rate - 1) / rate;
+}
+
 // The serial calls the link needs, so that tests can put a scripted port in place of the device.
 // Every operation reports failure through its result; none of them blocks past its own bound or
 // past a stop request.

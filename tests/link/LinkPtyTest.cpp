@@ -5,7 +5,7 @@
 #include <modbus/modbus.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/stat.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -209,45 +209,60 @@ TEST(LinkOnSimulatorTest, DeviceVanishingDuringARequestEndsItAt123) {
     EXPECT_EQ(code, ErrorCode::AnswerTimeout);
 }
 
+// A pseudo-terminal pair whose slave side stays open, so its master never sees a hang-up when a
+// user of the path closes it.
+struct TPtyEnd {
+    TPtyEnd() {
+        char name[256] = {};
+        if (openpty(&Master, &Slave, name, nullptr, nullptr) == 0) {
+            Path = name;
+            termios raw{};
+            tcgetattr(Slave, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(Slave, TCSANOW, &raw);
+        }
+    }
+    ~TPtyEnd() {
+        close(Slave);
+        close(Master);
+    }
+    TPtyEnd(const TPtyEnd&) = delete;
+    TPtyEnd& operator=(const TPtyEnd&) = delete;
+
+    int Master = -1;
+    int Slave = -1;
+    std::string Path;
+};
+
 // A pseudo-terminal whose output was stopped by an XOFF under software flow control, which the
 // link leaves as it finds it: writes back up like a port stuck on hardware flow control.
 class TStuckPort {
 public:
     TStuckPort() {
-        char name[256] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-            return;
-        }
         termios settings{};
-        tcgetattr(slave_, &settings);
-        cfmakeraw(&settings);
+        tcgetattr(pty_.Slave, &settings);
         settings.c_iflag |= IXON;
-        tcsetattr(slave_, TCSANOW, &settings);
-        fcntl(slave_, F_SETFL, O_NONBLOCK);
+        tcsetattr(pty_.Slave, TCSANOW, &settings);
+        fcntl(pty_.Slave, F_SETFL, O_NONBLOCK);
         const uint8_t xoff = 0x13;
-        if (write(master_, &xoff, 1) != 1) {
+        if (write(pty_.Master, &xoff, 1) != 1) {
             return;
         }
         // The terminal takes the XOFF in asynchronously; a probe write fails once it has.
         for (int attempt = 0; attempt < 5000; ++attempt) {
             const uint8_t probe = 0;
-            if (write(slave_, &probe, 1) < 0 && errno == EAGAIN) {
-                Path = name;
+            if (write(pty_.Slave, &probe, 1) < 0 && errno == EAGAIN) {
+                Path = pty_.Path;
                 return;
             }
             poll(nullptr, 0, 1);
         }
     }
-    ~TStuckPort() {
-        close(slave_);
-        close(master_);
-    }
 
     std::string Path;
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    TPtyEnd pty_;
 };
 
 TEST(LinkOnStuckPortTest, WriteGivesUpAfterItsBoundWith124) {
@@ -297,32 +312,76 @@ TEST(LinkOnStuckPortTest, AStopRequestWakesABlockedWrite) {
     EXPECT_EQ(result.get(), ErrorCode::PortOperation);
 }
 
-// An independent slave: libmodbus on one end of a pseudo-terminal pair that socat joins.
+// The RS-485 line between the link's port and the slave's port. With the echo on it sends every
+// request back, as a two-wire adapter on USB does, in its next delivery. Bytes cross the line
+// after the silence that ends a frame on RTU (2 ms at 19200 baud): no device answers sooner.
+class TRs485Line {
+public:
+    explicit TRs485Line(bool echo) : echo_(echo), stop_(eventfd(0, EFD_CLOEXEC)) {
+        thread_ = std::thread([this] { Carry(); });
+    }
+    ~TRs485Line() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(stop_, &one, sizeof one);
+        thread_.join();
+        close(stop_);
+    }
+    TRs485Line(const TRs485Line&) = delete;
+    TRs485Line& operator=(const TRs485Line&) = delete;
+
+    TPtyEnd MasterPort;
+    TPtyEnd SlavePort;
+
+private:
+    static constexpr int kSilenceMs = 2;
+
+    static void Forward(int from, int to, bool echo) {
+        uint8_t bytes[512];
+        const ssize_t got = read(from, bytes, sizeof bytes);
+        if (got <= 0) {
+            return;
+        }
+        poll(nullptr, 0, kSilenceMs);
+        if (echo) {
+            [[maybe_unused]] const ssize_t echoed = write(from, bytes, static_cast<size_t>(got));
+        }
+        [[maybe_unused]] const ssize_t sent = write(to, bytes, static_cast<size_t>(got));
+    }
+
+    void Carry() {
+        for (;;) {
+            pollfd fds[3] = {
+                {stop_, POLLIN, 0}, {MasterPort.Master, POLLIN, 0}, {SlavePort.Master, POLLIN, 0}};
+            if (poll(fds, 3, -1) < 0 && errno != EINTR) {
+                return;
+            }
+            if (fds[0].revents != 0) {
+                return;
+            }
+            if ((fds[1].revents & POLLIN) != 0) {
+                Forward(MasterPort.Master, SlavePort.Master, echo_);
+            }
+            if ((fds[2].revents & POLLIN) != 0) {
+                Forward(SlavePort.Master, MasterPort.Master, false);
+            }
+        }
+    }
+
+    bool echo_;
+    int stop_;
+    std::thread thread_;
+};
+
+// An independent slave: libmodbus on the far end of the line, registers 1000 + i holding and
+// 2000 + i input.
 class TLibmodbusSlave {
 public:
-    ~TLibmodbusSlave() { Stop(); }
-
-    bool Start(int address) {
-        char folder[] = "/tmp/modbus-link-test-XXXXXX";
-        if (mkdtemp(folder) == nullptr) {
-            return false;
-        }
-        folder_ = folder;
-        SlavePath = folder_ + "/slave";
-        MasterPath = folder_ + "/master";
-        if (!socat_.Start("socat", {"-d", "-d", "pty,raw,echo=0,link=" + SlavePath,
-                                    "pty,raw,echo=0,link=" + MasterPath}) ||
-            !socat_.WaitForErrorLine("starting data transfer loop", 5000)) {
-            return false;
-        }
-        // Keeps the master side's terminal alive while the link opens and closes it.
-        holder_ = open(MasterPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-
-        context_ = modbus_new_rtu(SlavePath.c_str(), kBaud, 'N', 8, 1);
+    TLibmodbusSlave(int address, bool echoingLine) : line_(echoingLine) {
+        context_ = modbus_new_rtu(line_.SlavePort.Path.c_str(), kBaud, 'N', 8, 1);
         mapping_ = modbus_mapping_new(0, 0, 100, 100);
         if (context_ == nullptr || mapping_ == nullptr ||
             modbus_set_slave(context_, address) != 0 || modbus_connect(context_) != 0) {
-            return false;
+            return;
         }
         for (int i = 0; i < 100; ++i) {
             mapping_->tab_registers[i] = static_cast<uint16_t>(1000 + i);
@@ -330,10 +389,10 @@ public:
         }
         modbus_set_indication_timeout(context_, 0, 50000);
         thread_ = std::thread([this] { Serve(); });
-        return true;
+        Port = line_.MasterPort.Path;
     }
 
-    void Stop() {
+    ~TLibmodbusSlave() {
         stop_ = true;
         if (thread_.joinable()) {
             thread_.join();
@@ -341,25 +400,16 @@ public:
         if (context_ != nullptr) {
             modbus_close(context_);
             modbus_free(context_);
-            context_ = nullptr;
         }
         if (mapping_ != nullptr) {
             modbus_mapping_free(mapping_);
-            mapping_ = nullptr;
-        }
-        if (holder_ >= 0) {
-            close(holder_);
-            holder_ = -1;
-        }
-        socat_.Stop();
-        if (!folder_.empty()) {
-            rmdir(folder_.c_str());
-            folder_.clear();
         }
     }
+    TLibmodbusSlave(const TLibmodbusSlave&) = delete;
+    TLibmodbusSlave& operator=(const TLibmodbusSlave&) = delete;
 
-    std::string SlavePath;
-    std::string MasterPath;
+    // The path the link opens; empty when the slave could not start.
+    std::string Port;
 
 private:
     void Serve() {
@@ -372,9 +422,7 @@ private:
         }
     }
 
-    TSpawnedProgram socat_;
-    std::string folder_;
-    int holder_ = -1;
+    TRs485Line line_;
     modbus_t* context_ = nullptr;
     modbus_mapping_t* mapping_ = nullptr;
     std::atomic<bool> stop_{false};
@@ -382,9 +430,9 @@ private:
 };
 
 TEST(LinkOnLibmodbusTest, TransactsWithAnIndependentSlave) {
-    TLibmodbusSlave slave;
-    ASSERT_TRUE(slave.Start(9));
-    TLinkOnPty pty(slave.MasterPath);
+    TLibmodbusSlave slave(9, false);
+    ASSERT_FALSE(slave.Port.empty());
+    TLinkOnPty pty(slave.Port);
     ASSERT_TRUE(pty.Link.Connect(kPort, 9, kBaud));
 
     ASSERT_EQ(pty.Exchange({0x03, 0x00, 0x05, 0x00, 0x03}), ErrorCode::None);
@@ -402,13 +450,36 @@ TEST(LinkOnLibmodbusTest, TransactsWithAnIndependentSlave) {
     EXPECT_EQ(pty.Register(2), 0xFFFF);
 
     EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x63, 0x00, 0x02}), 2) << "beyond the mapping";
+
+    TLinkOnPty other(slave.Port);
+    EXPECT_FALSE(other.Link.Connect(kPort, 9, kBaud)) << "the port is taken";
+    EXPECT_EQ(other.Link.GetError(), ErrorCode::PortOpen);
     EXPECT_TRUE(pty.Link.Disconnect());
+    EXPECT_TRUE(other.Link.Connect(kPort, 9, kBaud)) << "and free again once closed";
 }
 
-TEST(LinkOnLibmodbusTest, EchoOptionEatsAnEqualAnswerAndOtherAddressesTimeOut) {
-    TLibmodbusSlave slave;
-    ASSERT_TRUE(slave.Start(9));
-    TLinkOnPty pty(slave.MasterPath);
+TEST(LinkOnLibmodbusTest, EchoOfATwoWireLineIsRemoved) {
+    TLibmodbusSlave slave(9, true);
+    ASSERT_FALSE(slave.Port.empty());
+    TLinkOnPty pty(slave.Port);
+    pty.Link.SetEcho(1);
+    ASSERT_TRUE(pty.Link.Connect(kPort, 9, kBaud));
+    ASSERT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x02}), ErrorCode::None);
+    EXPECT_EQ(pty.Answer, WithCrc({0x09, 0x03, 0x04, 0x03, 0xE8, 0x03, 0xE9}));
+    // A write-single answer repeats the request: after the echo it is still taken.
+    ASSERT_EQ(pty.Exchange({0x06, 0x00, 0x01, 0x00, 0x03}), ErrorCode::None);
+    EXPECT_EQ(pty.Answer, WithCrc({0x09, 0x06, 0x00, 0x01, 0x00, 0x03}));
+
+    // Without the option, the echo is the answer: a read request's echo has no fitting count.
+    pty.Link.SetEcho(0);
+    ASSERT_TRUE(pty.Link.Connect(kPort, 9, kBaud));
+    EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x02}), ErrorCode::BadLength);
+}
+
+TEST(LinkOnLibmodbusTest, EchoOptionWithoutAnEchoAndOtherAddresses) {
+    TLibmodbusSlave slave(9, false);
+    ASSERT_FALSE(slave.Port.empty());
+    TLinkOnPty pty(slave.Port);
 
     // With the echo option on, an answer without echo is still taken, unless it repeats the
     // request byte for byte, as a write-single answer does.
@@ -416,10 +487,6 @@ TEST(LinkOnLibmodbusTest, EchoOptionEatsAnEqualAnswerAndOtherAddressesTimeOut) {
     ASSERT_TRUE(pty.Link.Connect(kPort, 9, kBaud));
     EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}), ErrorCode::None);
     EXPECT_EQ(pty.Exchange({0x06, 0x00, 0x01, 0x00, 0x03}, 300), ErrorCode::AnswerTimeout);
-
-    TLinkOnPty other(slave.MasterPath);
-    EXPECT_FALSE(other.Link.Connect(kPort, 9, kBaud)) << "the port is taken";
-    EXPECT_EQ(other.Link.GetError(), ErrorCode::PortOpen);
 
     // Last: the slave then takes the next frame on the line for the other device's answer.
     pty.Link.SetEcho(0);
