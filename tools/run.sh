@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 tools/setup-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target modbus-sim
 
 port_link=${MODBUS_SIM_LINK:-/tmp/modbus-sim-port}
 echo "modbus-sim: slave 1 on ${port_link}; stop it with Ctrl+C"
