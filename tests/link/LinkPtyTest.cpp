@@ -312,6 +312,24 @@ TEST(LinkOnStuckPortTest, AStopRequestWakesABlockedWrite) {
     EXPECT_EQ(result.get(), ErrorCode::PortOperation);
 }
 
+TEST(LinkStopTest, AStopRequestWakesThePauseBetweenExchanges) {
+    TRavo32 link;
+    std::atomic<pid_t> pausing{0};
+    std::promise<bool> paused;
+    std::thread pause([&] {
+        pausing = gettid();
+        paused.set_value(link.Pause(30000));
+    });
+    EXPECT_TRUE(WaitUntilAsleep(pausing));
+    link.RequestStop();
+    auto result = paused.get_future();
+    const bool woken =
+        result.wait_for(std::chrono::milliseconds(2000)) == std::future_status::ready;
+    pause.join();
+    EXPECT_TRUE(woken);
+    EXPECT_FALSE(result.get());
+}
+
 // The RS-485 line between the link's port and the slave's port. With the echo on it sends every
 // request back, as a two-wire adapter on USB does, in its next delivery. Bytes cross the line
 // after the silence that ends a frame on RTU (2 ms at 19200 baud): no device answers sooner.
