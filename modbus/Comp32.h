@@ -8,7 +8,8 @@
 #include "SerialIo.h"
 #include "StopSignal.h"
 
-// Purge flags, with the values the settings of older pages and tools know them by.
+// The queues Purge drops. An abort of pending transfers and a clear of a queue both come down to
+// dropping that queue: the port has no pending transfers of its own.
 enum : unsigned {
     PURGE_TXABORT = 1,
     PURGE_RXABORT = 2,
