@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -273,7 +274,7 @@ TEST(LinkOnStuckPortTest, WriteGivesUpAfterItsBoundWith124) {
     EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}), ErrorCode::PortOperation);
 }
 
-// True once the thread sleeps in the kernel, as a blocked write's wait does; false after 5 s.
+// True once the thread sleeps in the kernel, as a blocked wait does; false after 5 s.
 bool WaitUntilAsleep(const std::atomic<pid_t>& thread) {
     for (int attempt = 0; attempt < 5000; ++attempt) {
         if (thread != 0) {
@@ -290,44 +291,44 @@ bool WaitUntilAsleep(const std::atomic<pid_t>& thread) {
     return false;
 }
 
+// Runs the wait on a thread of its own, requests a stop once that thread sleeps in it, and gives
+// the wait's result; none when the stop did not end it within 2 s.
+template <typename TResult>
+std::optional<TResult> StopWhileWaiting(TRavo32& link, std::function<TResult()> wait) {
+    std::atomic<pid_t> waiter{0};
+    std::promise<TResult> result;
+    std::thread thread([&] {
+        waiter = gettid();
+        result.set_value(wait());
+    });
+    const bool asleep = WaitUntilAsleep(waiter);
+    link.RequestStop();
+    auto future = result.get_future();
+    const bool woken =
+        future.wait_for(std::chrono::milliseconds(2000)) == std::future_status::ready;
+    thread.join();
+    if (!asleep || !woken) {
+        return std::nullopt;
+    }
+    return future.get();
+}
+
 TEST(LinkOnStuckPortTest, AStopRequestWakesABlockedWrite) {
     TStuckPort port;
     ASSERT_FALSE(port.Path.empty());
     TLinkOnPty pty(port.Path);
     // At 50 baud the write of 8 bytes may take 2.6 s: the stop must end it long before.
     ASSERT_TRUE(pty.Link.Connect(kPort, 1, 50));
-    std::atomic<pid_t> writer{0};
-    std::promise<uint8_t> code;
-    std::thread exchange([&] {
-        writer = gettid();
-        code.set_value(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}));
+    const auto code = StopWhileWaiting<uint8_t>(pty.Link, [&pty] {
+        return pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01});
     });
-    EXPECT_TRUE(WaitUntilAsleep(writer));
-    pty.Link.RequestStop();
-    auto result = code.get_future();
-    const bool woken =
-        result.wait_for(std::chrono::milliseconds(2000)) == std::future_status::ready;
-    exchange.join();
-    EXPECT_TRUE(woken);
-    EXPECT_EQ(result.get(), ErrorCode::PortOperation);
+    EXPECT_EQ(code, ErrorCode::PortOperation);
 }
 
 TEST(LinkStopTest, AStopRequestWakesThePauseBetweenExchanges) {
     TRavo32 link;
-    std::atomic<pid_t> pausing{0};
-    std::promise<bool> paused;
-    std::thread pause([&] {
-        pausing = gettid();
-        paused.set_value(link.Pause(30000));
-    });
-    EXPECT_TRUE(WaitUntilAsleep(pausing));
-    link.RequestStop();
-    auto result = paused.get_future();
-    const bool woken =
-        result.wait_for(std::chrono::milliseconds(2000)) == std::future_status::ready;
-    pause.join();
-    EXPECT_TRUE(woken);
-    EXPECT_FALSE(result.get());
+    const auto paused = StopWhileWaiting<bool>(link, [&link] { return link.Pause(30000); });
+    EXPECT_EQ(paused, false);
 }
 
 // The RS-485 line between the link's port and the slave's port. With the echo on it sends every
