@@ -1,0 +1,179 @@
+#include "BridgeServer.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+#include "ListenSocket.h"
+#include "Ravo32.h"
+#include "RequestAssembler.h"
+#include "RequestWorker.h"
+
+namespace {
+
+constexpr char kBusyText[] = "Предыдущая команда не обработана ...";
+constexpr char kBusyAdvice[] =
+    "Нужно в браузере на странице Демо в параметрах связи увеличить время частоты опроса!";
+constexpr char kThreadFault[] = "FAULT! Создание потока ...";
+// What the socket itself buffers beyond the request being assembled.
+constexpr qint64 kSocketBufferBytes = 64 * 1024;
+
+}  // namespace
+
+struct TBridgeServer::TConnection {
+    TRequestAssembler Request{kMaxRequestBytes};
+    QElapsedTimer SinceFirstByte;
+    QTimer Wait;
+};
+
+TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent)
+    : QObject(parent), Link(link), Host(host) {
+    connect(&Server, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
+}
+
+TBridgeServer::~TBridgeServer() {
+    for (const auto& [socket, connection] : Connections) {
+        QObject::disconnect(socket, nullptr, this, nullptr);
+    }
+    StopWorker();
+}
+
+bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
+    if (!Inbox.Ready()) {
+        errorText = ListenErrorText(TListenSocket{-1, errno, "eventfd"});
+        return false;
+    }
+    const TListenSocket listening = OpenListenSocket(port);
+    if (listening.Fd < 0) {
+        errorText = ListenErrorText(listening);
+        return false;
+    }
+    if (!Server.setSocketDescriptor(listening.Fd)) {
+        errorText = Server.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+uint16_t TBridgeServer::ListeningPort() const {
+    return Server.serverPort();
+}
+
+void TBridgeServer::Shutdown() {
+    StopWorker();
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownPauseMs));
+    Server.close();
+}
+
+void TBridgeServer::AcceptConnections() {
+    while (QTcpSocket* socket = Server.nextPendingConnection()) {
+        socket->setReadBufferSize(kSocketBufferBytes);
+        auto connection = std::make_unique<TConnection>();
+        connection->Wait.setSingleShot(true);
+        connect(&connection->Wait, &QTimer::timeout, this,
+                [this, socket] { ServerSocketClientRead(socket, true); });
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this, socket] { ServerSocketClientRead(socket, false); });
+        connect(socket, &QTcpSocket::disconnected, this,
+                [this, socket] { ServerSocketClientDisconnect(socket); });
+        Connections.emplace(socket, std::move(connection));
+    }
+}
+
+void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
+    if (Busy()) {
+        // The data stays unread: the page asks faster than the line answers.
+        Host.LogError(kBusyText);
+        Host.LogNotice(kBusyAdvice);
+        return;
+    }
+    const auto found = Connections.find(socket);
+    if (found == Connections.end()) {
+        return;
+    }
+    TConnection& connection = *found->second;
+    while (!connection.Request.Full() && socket->bytesAvailable() > 0) {
+        const qint64 wanted =
+            std::min<qint64>(socket->bytesAvailable(), static_cast<qint64>(connection.Request.Room()));
+        const QByteArray chunk = socket->read(wanted);
+        if (chunk.isEmpty()) {
+            break;
+        }
+        if (connection.Request.Empty()) {
+            connection.SinceFirstByte.start();
+        }
+        connection.Request.Append(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
+    }
+    if (connection.Request.Empty()) {
+        return;
+    }
+    if (!connection.Request.Complete() && !connection.Request.Full() && !waitOver) {
+        const qint64 left = kCompletionWaitMs - connection.SinceFirstByte.elapsed();
+        if (left > 0) {
+            connection.Wait.start(static_cast<int>(left));
+            return;
+        }
+    }
+    connection.Wait.stop();
+    StartWorker(socket, connection.Request.Take());
+}
+
+void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
+    Connections.erase(socket);
+    // Only the connection that waits for the answer may cancel it: browsers close idle and
+    // speculative connections on their own.
+    if (Busy() && socket == ClientSocket) {
+        StopWorker();
+    }
+    socket->deleteLater();
+}
+
+void TBridgeServer::StartWorker(QTcpSocket* socket, std::string received) {
+    Link.ResetStop();
+    ClientSocket = socket;
+    const uint64_t generation = ++Generation;
+    try {
+        WorkerThread = std::thread([this, generation, received = std::move(received)] {
+            std::optional<std::string> response = ServeRequest(received, Link, Host);
+            Inbox.Post([this, generation, response = std::move(response)]() mutable {
+                FinishRequest(generation, std::move(response));
+            });
+        });
+    } catch (const std::system_error&) {
+        ClientSocket = nullptr;
+        Host.LogError(kThreadFault);
+    }
+}
+
+void TBridgeServer::FinishRequest(uint64_t generation, std::optional<std::string> response) {
+    if (generation != Generation || !WorkerThread.joinable()) {
+        return;
+    }
+    // The busy mark is cleared and the reply handed over in one step, so a client that sends
+    // its next request the moment it reads the reply is served.
+    WorkerThread.join();
+    QTcpSocket* socket = ClientSocket;
+    ClientSocket = nullptr;
+    if (response && socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) {
+        socket->write(response->data(), static_cast<qint64>(response->size()));
+    }
+}
+
+void TBridgeServer::StopWorker() {
+    if (!WorkerThread.joinable()) {
+        return;
+    }
+    Link.RequestStop();
+    WorkerThread.join();
+    ++Generation;
+    ClientSocket = nullptr;
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
+}

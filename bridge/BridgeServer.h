@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "BridgeHost.h"
+#include "MainThreadInbox.h"
+
+class QTcpSocket;
+class TRavo32;
+
+// The HTTP front end: accepts connections, serves one request at a time on a worker thread and
+// hands the response back to the connection it came from. Everything but the worker runs on the
+// thread that owns the server.
+class TBridgeServer : public QObject {
+public:
+    static constexpr uint16_t kPort = 19284;
+    // Request bytes held per connection; a larger request is served as far as this goes.
+    static constexpr size_t kMaxRequestBytes = 1 << 20;
+    // How long a request that TCP delivers in pieces may take to arrive whole.
+    static constexpr int kCompletionWaitMs = 1000;
+    static constexpr int kShutdownPauseMs = 500;
+
+    TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent = nullptr);
+    ~TBridgeServer() override;
+
+    // Listens on every local interface; on failure, false and the text for the operator.
+    bool Open(uint16_t port, std::string& errorText);
+    uint16_t ListeningPort() const;
+    bool Busy() const { return WorkerThread.joinable(); }
+
+    // Stops a running request, closes the port, pauses and closes the server.
+    void Shutdown();
+
+private:
+    struct TConnection;
+
+    void AcceptConnections();
+    // Runs when data arrives, and when the wait for the rest of a request is over.
+    void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
+    void ServerSocketClientDisconnect(QTcpSocket* socket);
+    void StartWorker(QTcpSocket* socket, std::string received);
+    void FinishRequest(uint64_t generation, std::optional<std::string> response);
+    void StopWorker();
+
+    TRavo32& Link;
+    TBridgeHost& Host;
+    QTcpServer Server;
+    TMainThreadInbox Inbox;
+    std::unordered_map<QTcpSocket*, std::unique_ptr<TConnection>> Connections;
+    // The busy mark: joinable from the start of a worker until the GUI thread joins it.
+    std::thread WorkerThread;
+    QPointer<QTcpSocket> ClientSocket;
+    // Tells a finished worker's hand-over from that of a worker stopped before it arrived.
+    uint64_t Generation = 0;
+};

@@ -1,0 +1,135 @@
+#include "HttpFraming.h"
+
+#include <json/writer.h>
+
+#include <memory>
+#include <sstream>
+
+#include "TextEncoding.h"
+#include "UriCodec.h"
+#include "ErrorText.h"
+
+namespace {
+
+constexpr std::string_view kMissing = "0";
+
+bool AllUtf8(const Json::Value& value) {
+    if (value.isString()) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        value.getString(&begin, &end);
+        return IsValidUtf8(std::string_view(begin, static_cast<size_t>(end - begin)));
+    }
+    if (value.isObject()) {
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            if (!IsValidUtf8(member.name()) || !AllUtf8(*member)) {
+                return false;
+            }
+        }
+    } else if (value.isArray()) {
+        for (const Json::Value& element : value) {
+            if (!AllUtf8(element)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+Json::Value WithUtf8Strings(const Json::Value& value) {
+    if (value.isString()) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        value.getString(&begin, &end);
+        return Json::Value(AsUtf8(std::string_view(begin, static_cast<size_t>(end - begin))));
+    }
+    if (value.isObject()) {
+        Json::Value converted(Json::objectValue);
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            converted[AsUtf8(member.name())] = WithUtf8Strings(*member);
+        }
+        return converted;
+    }
+    if (value.isArray()) {
+        Json::Value converted(Json::arrayValue);
+        for (const Json::Value& element : value) {
+            converted.append(WithUtf8Strings(element));
+        }
+        return converted;
+    }
+    return value;
+}
+
+std::string_view TrimControl(std::string_view text) {
+    while (!text.empty() && static_cast<uint8_t>(text.front()) <= 32) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && static_cast<uint8_t>(text.back()) <= 32) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string ExtractAfter(std::string_view text, std::string_view marker,
+                         std::string_view endCharacters) {
+    const size_t found = text.find(marker);
+    if (found == std::string_view::npos) {
+        return std::string(kMissing);
+    }
+    std::string_view result = text.substr(found + marker.size());
+    for (const char end : endCharacters) {
+        result = result.substr(0, result.find(end));
+    }
+    return std::string(result);
+}
+
+THttpRequest ParseHttpRequest(std::string_view received) {
+    const std::string line = ExtractAfter(received, "POST", "\r\n");
+    if (line == kMissing) {
+        return {ErrorCode::NoPostLine, {}};
+    }
+    if (ExtractAfter(line, "HTTP/", "\r\n") == kMissing) {
+        return {ErrorCode::NoHttpVersion, {}};
+    }
+    const std::string body = ExtractAfter(received, "\r\n\r\n", "");
+    if (body == kMissing) {
+        return {ErrorCode::NoHeaderEnd, {}};
+    }
+    std::string decoded = UriDecode(std::string_view(body).substr(0, body.find('\0')));
+    decoded.resize(std::min(decoded.size(), decoded.find('\0')));
+    std::string json = ExtractAfter(decoded, "json_data=", "");
+    if (json == kMissing) {
+        return {ErrorCode::NoJsonData, {}};
+    }
+    return {ErrorCode::None, std::move(json)};
+}
+
+std::string SerializeReply(const Json::Value& reply) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["commentStyle"] = "None";
+    builder["emitUTF8"] = true;
+    const std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
+    std::ostringstream text;
+    writer->write(AllUtf8(reply) ? reply : WithUtf8Strings(reply), &text);
+    return std::string(TrimControl(text.str()));
+}
+
+std::string BuildHttpResponse(const Json::Value& reply) {
+    const std::string body = SerializeReply(reply);
+    std::string response;
+    response.reserve(body.size() + 256);
+    response.append("HTTP/1.1 200 OK\r\n");
+    response.append("Server: RAVO Duridur Vextrona-KT\r\n");
+    response.append("Content-Type: application/json; charset=utf-8\r\n");
+    response.append("Content-Length: " + std::to_string(body.size()) + "\r\n");
+    response.append("Access-Control-Request-Method: GET, POST\r\n");
+    response.append("Access-Control-Allow-Origin: *\r\n");
+    response.append("Connection: keep-alive\r\n");
+    response.append("\r\n");
+    response.append(body);
+    response.append("\r\n");
+    return response;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <json/value.h>
+
+// The text after the first occurrence of the marker, cut before the first occurrence of each
+// end character in turn; "0" when the marker does not occur.
+std::string ExtractAfter(std::string_view text, std::string_view marker,
+                         std::string_view endCharacters);
+
+// The JSON text of the json_data form field of a POST request, or the code of the first marker
+// that is missing (103 to 106), in which case Json is empty.
+struct THttpRequest {
+    uint8_t Error = 0;
+    std::string Json;
+};
+
+THttpRequest ParseHttpRequest(std::string_view received);
+
+// The compact UTF-8 serialisation of the reply: one line, members in byte order of their names.
+// Request strings that are not valid UTF-8 are read as Windows-1251.
+std::string SerializeReply(const Json::Value& reply);
+
+// The fixed header block, the body of SerializeReply and a CR LF that Content-Length leaves out.
+std::string BuildHttpResponse(const Json::Value& reply);

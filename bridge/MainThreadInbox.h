@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class QSocketNotifier;
+
+// Tasks handed from any thread to the thread that owns the inbox, run there in the order they
+// were posted. The hand-over is a plain mutex and an eventfd, so that thread checkers see it.
+class TMainThreadInbox : public QObject {
+public:
+    explicit TMainThreadInbox(QObject* parent = nullptr);
+    ~TMainThreadInbox() override;
+
+    // False when the process had no descriptor left for the wake-up; nothing posted would run.
+    bool Ready() const { return WakeFd >= 0; }
+
+    // Never blocks for longer than it takes to queue the task.
+    void Post(std::function<void()> task);
+
+private:
+    void RunPosted();
+
+    int WakeFd = -1;
+    QSocketNotifier* Notifier = nullptr;
+    std::mutex Lock;
+    std::vector<std::function<void()>> Tasks;
+};

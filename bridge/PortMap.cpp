@@ -1,0 +1,31 @@
+#include "PortMap.h"
+
+#include <charconv>
+
+#include "Comp32.h"
+#include "IniFile.h"
+
+namespace {
+
+constexpr std::string_view kSection = "Ports";
+
+bool PortNumber(std::string_view key, int& number) {
+    if (key.size() < 4 || (key.substr(0, 3) != "COM" && key.substr(0, 3) != "com")) {
+        return false;
+    }
+    key.remove_prefix(3);
+    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number);
+    return error == std::errc{} && end == key.data() + key.size() && number >= 1 && number <= 255;
+}
+
+}  // namespace
+
+void ApplyPortMap(const TIniFile& settings, TComp32& port) {
+    for (const std::string& key : settings.Keys(kSection)) {
+        int number = 0;
+        const std::string path = settings.ReadString(kSection, key, "");
+        if (PortNumber(key, number) && !path.empty()) {
+            port.MapPort(static_cast<uint8_t>(number), path);
+        }
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Holds the bytes of one request as TCP delivers them, up to a limit, and tells when the header
+// block has ended and as much body has arrived as its Content-Length names.
+class TRequestAssembler {
+public:
+    explicit TRequestAssembler(size_t limit) : Limit(limit) {}
+
+    // Takes as many bytes as the limit leaves room for; returns how many it took.
+    size_t Append(std::string_view bytes);
+    bool Complete() const;
+    bool Full() const { return Held.size() >= Limit; }
+    bool Empty() const { return Held.empty(); }
+    size_t Room() const { return Limit - Held.size(); }
+    // The bytes held; the assembler starts afresh.
+    std::string Take();
+
+private:
+    size_t Limit;
+    std::string Held;
+    std::optional<size_t> BodyStart;
+    std::optional<size_t> ContentLength;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include <json/value.h>
+
+#include "BridgeHost.h"
+
+class TRavo32;
+
+// The first parameter-table row that the request fails (108 to 121), or 0. The request is only
+// read: members it looks up are not added.
+uint8_t CheckParameters(const Json::Value& request);
+
+// 0 when every member of "pdu" can be sent: an array or object of integers that fits a frame,
+// or a single number (an empty PDU); otherwise 120.
+uint8_t CheckPduMembers(const Json::Value& pdu);
+
+// Logs "Error[code] - text" whatever the view options and stores the three status members; the
+// code is read as a signed byte.
+void SetErrorReply(Json::Value& reply, uint8_t code, TBridgeHost& host);
+
+// The time-out the link waits for: 1 to 249 ms become 250, more than 60000 or a negative value
+// 60000, so that no request can hold the port for days; 0 stays 0 (no answer awaited).
+int32_t EffectiveTimeoutMs(int32_t requested);
+
+enum class TProcedureEnd { Completed, Stopped };
+
+// Parses and checks the JSON request, opens the port, sends every PDU in the order of the member
+// names and fills the reply with the request, the results and any error. Stopped when the link's
+// stop request ended it; the reply is then not to be sent. The port may be left open.
+TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply, TRavo32& link,
+                                  TBridgeHost& host);

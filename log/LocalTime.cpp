@@ -1,0 +1,16 @@
+#include "LocalTime.h"
+
+#include <chrono>
+#include <ctime>
+
+TLocalTime LocalTimeNow() {
+    const auto now = std::chrono::system_clock::now();
+    const auto sinceEpoch = now.time_since_epoch();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
+    return TLocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                      parts.tm_min,         parts.tm_sec,     static_cast<int>(milliseconds)};
+}

@@ -1,0 +1,140 @@
+#include "IniFile.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && isSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isSpace(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string path) : FilePath(std::move(path)) {
+    Load();
+}
+
+void TIniFile::Load() {
+    std::ifstream file(FilePath, std::ios::binary);
+    std::ostringstream content;
+    if (file) {
+        content << file.rdbuf();
+    }
+    LoadText(content.str());
+}
+
+void TIniFile::LoadText(std::string_view text) {
+    Entries.clear();
+    std::string section;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = Trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[') {
+            const size_t close = line.find(']');
+            section = std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        Entries.push_back(TEntry{section, std::string(Trim(line.substr(0, equals))),
+                                 std::string(Trim(line.substr(equals + 1)))});
+    }
+}
+
+const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_view key) const {
+    // The last of repeated keys wins, as a later line overrides an earlier one.
+    const TEntry* found = nullptr;
+    for (const TEntry& entry : Entries) {
+        if (SameName(entry.Section, section) && SameName(entry.Key, key)) {
+            found = &entry;
+        }
+    }
+    return found;
+}
+
+bool TIniFile::HasValue(std::string_view section, std::string_view key) const {
+    return Find(section, key) != nullptr;
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view fallback) const {
+    const TEntry* entry = Find(section, key);
+    return entry != nullptr ? entry->Value : std::string(fallback);
+}
+
+int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
+                              int32_t fallback) const {
+    const TEntry* entry = Find(section, key);
+    int32_t value = 0;
+    return entry != nullptr && ParseSettingsInteger(entry->Value, value) ? value : fallback;
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool fallback) const {
+    return ReadInteger(section, key, fallback ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TIniFile::Keys(std::string_view section) const {
+    std::vector<std::string> keys;
+    for (const TEntry& entry : Entries) {
+        if (SameName(entry.Section, section)) {
+            keys.push_back(entry.Key);
+        }
+    }
+    return keys;
+}
+
+bool ParseSettingsInteger(std::string_view text, int32_t& value) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.front() == '-' || text.front() == '+') {
+        return false;
+    }
+    int64_t magnitude = 0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+    if (error != std::errc{} || end != text.data() + text.size()) {
+        return false;
+    }
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue < INT32_MIN || signedValue > INT32_MAX) {
+        return false;
+    }
+    value = static_cast<int32_t>(signedValue);
+    return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The settings file: sections of "key=value" lines. Section and key names match without regard
+// to ASCII case, as INI files have always been read; values are kept as written.
+class TIniFile {
+public:
+    TIniFile() = default;
+    explicit TIniFile(std::string path);
+
+    // Reads the file again; a file that does not exist reads as empty.
+    void Load();
+    // Parses text as the file's content.
+    void LoadText(std::string_view text);
+
+    const std::string& Path() const { return FilePath; }
+
+    bool HasValue(std::string_view section, std::string_view key) const;
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view fallback) const;
+    // Decimal, or hexadecimal after "0x" or "0X"; anything else, or a number beyond 32 bits,
+    // reads as the fallback.
+    int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
+    // On for any non-zero integer.
+    bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
+    // The keys of a section in file order.
+    std::vector<std::string> Keys(std::string_view section) const;
+
+private:
+    struct TEntry {
+        std::string Section;
+        std::string Key;
+        std::string Value;
+    };
+
+    const TEntry* Find(std::string_view section, std::string_view key) const;
+
+    std::string FilePath;
+    std::vector<TEntry> Entries;
+};
+
+// The integer a settings value holds, by the rules of ReadInteger; false when it holds none.
+bool ParseSettingsInteger(std::string_view text, int32_t& value);

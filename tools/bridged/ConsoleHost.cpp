@@ -1,0 +1,20 @@
+#include "ConsoleHost.h"
+
+#include "LinkStatus.h"
+
+void TConsoleHost::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType,
+                                  int32_t baud) {
+    const auto panels = LinkStatusTexts(comPort, slave, deviceType, baud);
+    if (panels[0].empty()) {
+        return;
+    }
+    LogInfo(panels[0] + " | " + panels[1] + " | " + panels[2] + " | " + panels[3]);
+}
+
+void TConsoleHost::Write(TLogKind kind, std::string_view text) {
+    const std::lock_guard guard(Lock);
+    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), Stream);
+    std::fflush(Stream);
+}
