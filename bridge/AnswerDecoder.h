@@ -1,9 +1,9 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <cstdint>
 #include <span>
-
-#include <json/value.h>
 
 // Turns a checked answer into reply members: the registers of function codes 3, 4, 20 and 69
 // into "data", the event records of file 6 into "events_log". Other codes decode to nothing.

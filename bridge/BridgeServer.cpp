@@ -99,8 +99,8 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
     }
     TConnection& connection = *found->second;
     while (!connection.Request.Full() && socket->bytesAvailable() > 0) {
-        const qint64 wanted =
-            std::min<qint64>(socket->bytesAvailable(), static_cast<qint64>(connection.Request.Room()));
+        const qint64 wanted = std::min<qint64>(socket->bytesAvailable(),
+                                               static_cast<qint64>(connection.Request.Room()));
         const QByteArray chunk = socket->read(wanted);
         if (chunk.isEmpty()) {
             break;
@@ -108,7 +108,8 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         if (connection.Request.Empty()) {
             connection.SinceFirstByte.start();
         }
-        connection.Request.Append(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
+        connection.Request.Append(
+            std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
     }
     if (connection.Request.Empty()) {
         return;

@@ -5,9 +5,9 @@
 #include <memory>
 #include <sstream>
 
+#include "ErrorText.h"
 #include "TextEncoding.h"
 #include "UriCodec.h"
-#include "ErrorText.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <json/value.h>
 
 // The text after the first occurrence of the marker, cut before the first occurrence of each
 // end character in turn; "0" when the marker does not occur.

@@ -36,8 +36,8 @@ std::optional<size_t> FindContentLength(std::string_view header) {
                 line.remove_prefix(1);
             }
             size_t length = 0;
-            const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(),
-                                                      length);
+            const auto [end, error] =
+                std::from_chars(line.data(), line.data() + line.size(), length);
             if (error == std::errc{} && end != line.data()) {
                 return length;
             }

@@ -236,8 +236,8 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
         host.LogInfo(FormatLine(
             "Адрес: %d, Скорость: %d бод, Порт: COM%d, Частота: %d мс, Таймаут: %d мс, ECHO: %d, "
             "DTR: %d, RTS: %d, Инвертирование: %d",
-            int{slave}, baud, int{comPort}, request["poll_ms"].asInt(), requestedTimeout,
-            int{echo}, int{dtr}, int{rts}, int{invert}));
+            int{slave}, baud, int{comPort}, request["poll_ms"].asInt(), requestedTimeout, int{echo},
+            int{dtr}, int{rts}, int{invert}));
     }
 
     const int32_t timeout = EffectiveTimeoutMs(requestedTimeout);

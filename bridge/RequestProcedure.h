@@ -1,9 +1,9 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <cstdint>
 #include <string_view>
-
-#include <json/value.h>
 
 #include "BridgeHost.h"
 

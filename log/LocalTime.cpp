@@ -11,6 +11,11 @@ TLocalTime LocalTimeNow() {
     localtime_r(&seconds, &parts);
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
-    return TLocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                      parts.tm_min,         parts.tm_sec,     static_cast<int>(milliseconds)};
+    return TLocalTime{parts.tm_year + 1900,
+                      parts.tm_mon + 1,
+                      parts.tm_mday,
+                      parts.tm_hour,
+                      parts.tm_min,
+                      parts.tm_sec,
+                      static_cast<int>(milliseconds)};
 }

@@ -90,8 +90,12 @@ public:
         if (fd_ < 0) {
             return false;
         }
-        // Unsent output would hold close() for as long as the driver's closing wait.
-        ioctl(fd_, TCFLSH, TCIOFLUSH);
+        // Unsent output would hold close() for as long as the driver's closing wait. Output is
+        // dropped only when the driver still holds some: on a pseudo-terminal the flush would
+        // also drop a request the peer has not read yet.
+        int pending = 0;
+        const bool outputPending = ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending > 0;
+        ioctl(fd_, TCFLSH, outputPending ? TCIOFLUSH : TCIFLUSH);
         ioctl(fd_, TIOCNXCL);
         const bool closed = close(fd_) == 0;
         fd_ = -1;

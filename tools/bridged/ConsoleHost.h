@@ -28,8 +28,7 @@ public:
     void LogReceive(std::string text) override { Write(TLogKind::Receive, text); }
 
     // The panel texts as one information line; clearing the panels writes nothing.
-    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType,
-                        int32_t baud) override;
+    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) override;
 
     bool ViewError() const override { return Options.Error; }
     bool ViewSet() const override { return Options.Set; }
