@@ -1,0 +1,281 @@
+// modbus-bridged end to end: real HTTP on loopback, the simulated slave on a pseudo-terminal,
+// and the program's own log on its standard output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ErrorText.h"
+#include "HttpClient.h"
+#include "SpawnedProgram.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPort = 19284;
+constexpr int kReplyBoundMs = 5000;
+const std::string kSeparator(48, '-');
+
+std::string RequestJson(const std::string& pdu, int timeoutMs = 500,
+                        const std::string& randString = "abc") {
+    return R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":19200,"com_port":1,)"
+           R"("poll_ms":1000,"timeout_ms":)" +
+           std::to_string(timeoutMs) +
+           R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+           R"("rand_string":")" +
+           randString + R"(","pdu":)" + pdu + "}";
+}
+
+Json::Value ParseBody(const std::optional<std::string>& response) {
+    Json::Value value;
+    if (!response) {
+        return value;
+    }
+    const std::string body = ResponseBody(*response);
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    reader->parse(body.data(), body.data() + body.size(), &value, nullptr);
+    return value;
+}
+
+// The text after the time stamp and TAB of a log line.
+std::string LineText(const std::string& line) {
+    const size_t tab = line.find('\t');
+    return tab == std::string::npos ? line : line.substr(tab + 1);
+}
+
+// A copy of modbus-bridged in a folder of its own, with its settings file beside it.
+class BridgedTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Folder = fs::temp_directory_path() /
+                 ("bridged-test-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Folder);
+        fs::create_directories(Folder);
+        fs::copy_file(MODBUS_BRIDGED_PATH, Folder / "modbus-bridged");
+    }
+    void TearDown() override {
+        Bridge.Stop();
+        fs::remove_all(Folder);
+    }
+
+    // Starts the simulator and the bridge; the bridge's lines up to the end of its start.
+    std::vector<std::string> Start(const std::vector<std::string>& simOptions,
+                                   const std::string& options = "") {
+        if (!Sim.Start(simOptions)) {
+            ADD_FAILURE() << "simulator did not start";
+            return {};
+        }
+        std::ofstream(Folder / "modbus-bridged.ini")
+            << "[Options]\n"
+            << options << "[Ports]\nCOM1=" << Sim.Port << "\n";
+        if (!Bridge.Start((Folder / "modbus-bridged").string(), {})) {
+            ADD_FAILURE() << "bridge did not start";
+            return {};
+        }
+        std::vector<std::string> lines;
+        while (auto line = Bridge.ReadLine(kReplyBoundMs)) {
+            lines.push_back(*line);
+            if (LineText(*line) == "Старт") {
+                if (auto separator = Bridge.ReadLine(kReplyBoundMs)) {
+                    lines.push_back(*separator);
+                }
+                break;
+            }
+        }
+        return lines;
+    }
+
+    // The texts of the bridge's next lines up to and including the one that contains text.
+    std::vector<std::string> LinesUpTo(const std::string& text) {
+        std::vector<std::string> texts;
+        while (auto line = Bridge.ReadLine(kReplyBoundMs)) {
+            texts.push_back(LineText(*line));
+            if (line->find(text) != std::string::npos) {
+                break;
+            }
+        }
+        return texts;
+    }
+
+    std::optional<std::string> Ask(THttpClient& client, const std::string& json) {
+        if (!client.Send(PostRequest(json))) {
+            return std::nullopt;
+        }
+        return client.ReadResponse(kReplyBoundMs);
+    }
+
+    fs::path Folder;
+    TRunningSim Sim;
+    TSpawnedProgram Bridge;
+};
+
+TEST_F(BridgedTest, StartLinesThenOneRequestWithItsLogLines) {
+    const std::vector<std::string> start = Start({}, "ViewSet=1\nViewHex=0x1\n");
+    ASSERT_EQ(start.size(), 7U);
+    EXPECT_EQ(start[0].size(), 19U) << "date line: " << start[0];
+    const std::vector<std::string> texts = {LineText(start[1]), LineText(start[2]),
+                                            LineText(start[3]), LineText(start[4]),
+                                            LineText(start[5]), LineText(start[6])};
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"RAVO Duridur - Modbus демонстрационный мост",
+                                        "Показывать Только ошибки: Отключено",
+                                        "Показывать Параметры связи: Включено",
+                                        "Показывать НЕХ данные: Включено", "Старт", kSeparator}));
+    EXPECT_EQ(start[1][2], ':');
+    EXPECT_EQ(start[1][8], '.');
+    EXPECT_EQ(start[1][12], '\t');
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    const auto response = Ask(client, RequestJson(R"({"a":[3,0,1,0,1]})"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->rfind("HTTP/1.1 200 OK\r\n", 0), 0U);
+    const Json::Value reply = ParseBody(response);
+    EXPECT_EQ(reply["status"], "ok");
+    EXPECT_EQ(reply["data"]["1"], 1);
+
+    EXPECT_EQ(LinesUpTo(kSeparator),
+              (std::vector<std::string>{
+                  "Адрес: 1, Скорость: 19200 бод, Порт: COM1, Частота: 1000 мс, Таймаут: 500 мс, "
+                  "ECHO: 0, DTR: 0, RTS: 0, Инвертирование: 0",
+                  ">> READ_HOLDING_REGISTER 010300010001D5CA",
+                  "<< READ_HOLDING_REGISTER 01030200017984", kSeparator}));
+}
+
+TEST_F(BridgedTest, ErrorsOnlyLogsNothingButErrors) {
+    const std::vector<std::string> start = Start({"--exception", "4"}, "ViewError=1\nViewSet=1\n");
+    ASSERT_EQ(start.size(), 5U);
+    EXPECT_EQ(LineText(start[2]), "Показывать Только ошибки: Включено");
+    EXPECT_EQ(LineText(start[3]), "Старт");
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    const Json::Value reply = ParseBody(Ask(client, RequestJson(R"({"a":[3,0,1,0,1]})")));
+    EXPECT_EQ(reply["error_code"], 4);
+    EXPECT_EQ(LineText(Bridge.ReadLine(kReplyBoundMs).value_or("")), "Error[4] - " + ErrorText(4));
+    // The reply is out before the next line could be written, so nothing more is on its way.
+    EXPECT_FALSE(Bridge.ReadLine(300).has_value());
+}
+
+TEST_F(BridgedTest, TwoRequestsOnOneConnectionAndCurlAsAClient) {
+    Start({});
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[3,0,2,0,1]})")))["data"]["2"], 2);
+    EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[4,0,3,0,1]})")))["data"]["3"], 0x1003);
+
+    const fs::path json = Folder / "request.json";
+    std::ofstream(json) << RequestJson(R"({"a":[3,0,7,0,1]})", 500, "строка&+%");
+    TSpawnedProgram curl;
+    // curl form-encodes a space as "+", which the bridge keeps as it is: the text has none.
+    ASSERT_TRUE(curl.Start(CURL_PATH, {"-s", "-w", "\n", "-H", "Expect:", "--data-urlencode",
+                                       "json_data@" + json.string(),
+                                       "http://127.0.0.1:" + std::to_string(kPort) + "/"}));
+    std::string output;
+    while (auto line = curl.ReadLine(kReplyBoundMs)) {
+        output += *line;
+    }
+    EXPECT_EQ(curl.WaitForExit(kReplyBoundMs), 0);
+    Json::Value reply;
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    ASSERT_TRUE(reader->parse(output.data(), output.data() + output.size(), &reply, nullptr))
+        << output;
+    EXPECT_EQ(reply["status"], "ok");
+    EXPECT_EQ(reply["data"]["7"], 7);
+    EXPECT_EQ(reply["rand_string"], "строка&+%");
+}
+
+TEST_F(BridgedTest, RequestWhileOneIsServedGetsTheBusyLinesAndNoReply) {
+    Start({"--delay", "600"});
+    THttpClient first;
+    THttpClient second;
+    ASSERT_TRUE(first.Connect(kPort));
+    ASSERT_TRUE(second.Connect(kPort));
+    ASSERT_TRUE(first.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 2000))));
+    ASSERT_FALSE(LinesUpTo(">> ").empty());
+
+    ASSERT_TRUE(second.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})"))));
+    EXPECT_EQ(LinesUpTo("Нужно"),
+              (std::vector<std::string>{
+                  "Предыдущая команда не обработана ...",
+                  "Нужно в браузере на странице Демо в параметрах связи увеличить время частоты "
+                  "опроса!"}));
+    EXPECT_EQ(ParseBody(first.ReadResponse(kReplyBoundMs))["status"], "ok");
+    EXPECT_TRUE(second.StaysSilent(300));
+}
+
+TEST_F(BridgedTest, ClosingAnIdleConnectionLeavesTheRequestRunning) {
+    Start({"--delay", "400"});
+    THttpClient idle;
+    THttpClient served;
+    ASSERT_TRUE(idle.Connect(kPort));
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 2000))));
+    ASSERT_FALSE(LinesUpTo(">> ").empty());
+    idle.Close();
+    EXPECT_EQ(ParseBody(served.ReadResponse(kReplyBoundMs))["status"], "ok");
+}
+
+TEST_F(BridgedTest, ClosingTheServedConnectionStopsTheRequestAndFreesThePort) {
+    Start({"--silent"});
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 60000))));
+    ASSERT_FALSE(LinesUpTo(">> ").empty());
+    served.Close();
+
+    THttpClient next;
+    ASSERT_TRUE(next.Connect(kPort));
+    const Json::Value reply = ParseBody(Ask(next, RequestJson(R"({"a":[3,0,0,0,1]})", 300)));
+    EXPECT_EQ(reply["error_code"], ErrorCode::AnswerTimeout);
+    // The stopped request wrote no error of its own.
+    const std::vector<std::string> lines = LinesUpTo("Error[");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& text) { return text.starts_with("Error["); }),
+              1);
+    const int port = open(Sim.Port.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(port, 0);
+    close(port);
+}
+
+TEST_F(BridgedTest, RequestInPiecesIsServedWholeAndAnUnfinishedOneAfterASecond) {
+    Start({});
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    // A body above a segment's size, sent after the header block as a browser does.
+    const std::string request =
+        PostRequest(RequestJson(R"({"a":[3,0,4,0,1]})", 500, std::string(3000, 'x')));
+    const size_t bodyStart = request.find("\r\n\r\n") + 4;
+    ASSERT_TRUE(client.Send(request.substr(0, bodyStart)));
+    ASSERT_TRUE(client.StaysSilent(200));
+    ASSERT_TRUE(client.Send(request.substr(bodyStart)));
+    const Json::Value reply = ParseBody(client.ReadResponse(kReplyBoundMs));
+    EXPECT_EQ(reply["status"], "ok");
+    EXPECT_EQ(reply["rand_string"].asString().size(), 3000U);
+
+    ASSERT_TRUE(client.Send("POST / HTTP/1.1\r\nHost: x\r\n"));
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"], ErrorCode::NoHeaderEnd);
+}
+
+TEST_F(BridgedTest, TerminationStopsARunningRequestAndFreesThePort) {
+    Start({"--silent"});
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 60000))));
+    ASSERT_FALSE(LinesUpTo(">> ").empty());
+    EXPECT_EQ(Bridge.Stop(), 0);
+    EXPECT_TRUE(served.StaysSilent(100));
+    const int port = open(Sim.Port.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(port, 0);
+    close(port);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// A blocking TCP client on loopback for end-to-end tests. Every wait is bounded.
+class THttpClient {
+public:
+    THttpClient() = default;
+    ~THttpClient() { Close(); }
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    bool Connect(int port);
+    bool Send(const std::string& bytes);
+    // One response: header block, as many body bytes as Content-Length names, and the CR LF
+    // that follows; the whole text, or none when it did not arrive within timeoutMs.
+    std::optional<std::string> ReadResponse(int timeoutMs);
+    // True when no byte arrives within waitMs.
+    bool StaysSilent(int waitMs);
+    void Close();
+
+private:
+    bool ReadMore(int timeoutMs);
+
+    int Fd = -1;
+    std::string Pending;
+};
+
+// The body of a response text.
+std::string ResponseBody(const std::string& response);
+
+// A POST request a page would send with the percent-encoded JSON as json_data.
+std::string PostRequest(const std::string& json);
