@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test twice: in the normal build and in a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; the server tests run a third time under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,12 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMODBUS_BRIDGE_WERRO
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The server's threads under ThreadSanitizer: requests, disconnects and stops racing.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBUS_BRIDGE_WERROR=ON \
+    -DMODBUS_BRIDGE_TSAN=ON -DMODBUS_BRIDGE_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target server_tests modbus-sim
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/server_tests
 
 # Figures only: the benchmark's goals are read by people, not asserted.
 build/bench-receiver

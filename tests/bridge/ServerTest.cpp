@@ -1,0 +1,229 @@
+// The server front end in this process, on loopback: racing requests, disconnects and stops,
+// with the simulated slave behind the link. Built also with ThreadSanitizer.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "BridgeServer.h"
+#include "HttpClient.h"
+#include "Ravo32.h"
+#include "RecordingHost.h"
+#include "SpawnedProgram.h"
+
+namespace {
+
+constexpr uint8_t kComPort = 1;
+const std::string kBusyLine = "Предыдущая команда не обработана ...";
+
+std::string ReadRequest(int timeoutMs, int registerAddress = 0) {
+    return PostRequest(
+        R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
+        R"("poll_ms":100,"timeout_ms":)" +
+        std::to_string(timeoutMs) +
+        R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+        R"("rand_string":"r","pdu":{"a":[3,0,)" +
+        std::to_string(registerAddress) + R"(,0,1]}})");
+}
+
+// Runs this thread's event loop until the condition holds or the bound passes.
+bool RunUntil(const std::function<bool()>& condition, int boundMs = 10000) {
+    QEventLoop loop;
+    QTimer check;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition() || std::chrono::steady_clock::now() > deadline) {
+            loop.quit();
+        }
+    });
+    check.start(2);
+    if (!condition()) {
+        loop.exec();
+    }
+    return condition();
+}
+
+// A response as the server frames it: status line, Content-Length that fits, a JSON object.
+bool WellFormed(const std::string& response) {
+    const std::string body = ResponseBody(response);
+    return response.starts_with("HTTP/1.1 200 OK\r\n") && response.ends_with("\r\n") &&
+           response.find("Content-Length: " + std::to_string(body.size()) + "\r\n") !=
+               std::string::npos &&
+           body.starts_with("{") && body.ends_with("}");
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    bool Start(const std::vector<std::string>& simOptions) {
+        if (!Sim.Start(simOptions)) {
+            return false;
+        }
+        Link.MapPort(kComPort, Sim.Port);
+        std::string error;
+        if (!Server.Open(0, error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        Port = Server.ListeningPort();
+        return true;
+    }
+
+    // Sends the request and serves it; the response, or none within the bound.
+    std::optional<std::string> Ask(THttpClient& client, const std::string& request) {
+        std::optional<std::string> response;
+        std::thread asker([&] {
+            if (client.Send(request)) {
+                response = client.ReadResponse(5000);
+            }
+        });
+        std::atomic<bool> done{false};
+        std::thread watcher([&] {
+            asker.join();
+            done = true;
+        });
+        RunUntil([&] { return done.load(); });
+        watcher.join();
+        return response;
+    }
+
+    bool SentLineLogged() const {
+        for (const auto& line : Host.Lines()) {
+            if (line.Kind == TLogKind::Send) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TRunningSim Sim;
+    TRavo32 Link;
+    TRecordingHost Host;
+    TBridgeServer Server{Link, Host};
+    int Port = 0;
+};
+
+TEST_F(ServerTest, RacingRequestsDisconnectsAndStopsLeaveNothingLockedAndNoStrayReply) {
+    ASSERT_TRUE(Start({"--delay", "3"}));
+    constexpr int kClients = 3;
+    constexpr int kRounds = 40;
+    std::atomic<int> finished{0};
+    std::atomic<int> unanswered{0};
+    std::atomic<int> malformed{0};
+    std::atomic<int> surplus{0};
+    std::vector<std::thread> clients;
+    for (int index = 0; index < kClients; ++index) {
+        clients.emplace_back([&, index] {
+            std::mt19937 random(static_cast<unsigned>(index + 1));
+            for (int round = 0; round < kRounds; ++round) {
+                THttpClient client;
+                if (!client.Connect(Port)) {
+                    ++malformed;
+                    continue;
+                }
+                switch (random() % 4) {
+                    case 0:
+                    case 1: {
+                        // Waits for its reply; a refused request gets none.
+                        client.Send(ReadRequest(300, round));
+                        const auto response = client.ReadResponse(1500);
+                        if (!response) {
+                            ++unanswered;
+                        } else if (!WellFormed(*response)) {
+                            ++malformed;
+                        } else if (!client.StaysSilent(5)) {
+                            ++surplus;
+                        }
+                        break;
+                    }
+                    case 2:
+                        // Leaves while its request may be served: the worker must stop.
+                        client.Send(ReadRequest(300, round));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 10));
+                        break;
+                    default: {
+                        client.Send("GET / HTTP/1.1\r\n\r\n");
+                        const auto response = client.ReadResponse(1500);
+                        if (!response) {
+                            ++unanswered;
+                        } else if (!WellFormed(*response)) {
+                            ++malformed;
+                        }
+                        break;
+                    }
+                }
+            }
+            ++finished;
+        });
+    }
+    EXPECT_TRUE(RunUntil([&] { return finished == kClients; }, 60000));
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(malformed, 0);
+    EXPECT_EQ(surplus, 0);
+    // Every request that waited in vain was refused with the busy lines.
+    EXPECT_LE(unanswered, static_cast<int>(Host.Count(TLogKind::Error, kBusyLine)));
+
+    EXPECT_TRUE(RunUntil([&] { return !Server.Busy(); }));
+    EXPECT_FALSE(Link.IsOpen());
+    THttpClient last;
+    ASSERT_TRUE(last.Connect(Port));
+    const auto response = Ask(last, ReadRequest(300, 9));
+    ASSERT_TRUE(response);
+    EXPECT_NE(response->find("\"data\":{\"9\":9}"), std::string::npos) << *response;
+}
+
+TEST_F(ServerTest, ShutdownStopsARunningRequestWithoutAReply) {
+    ASSERT_TRUE(Start({"--silent"}));
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    ASSERT_TRUE(client.Send(ReadRequest(60000)));
+    ASSERT_TRUE(RunUntil([&] { return SentLineLogged(); }));
+    EXPECT_TRUE(Server.Busy());
+
+    Server.Shutdown();
+    EXPECT_FALSE(Server.Busy());
+    EXPECT_FALSE(Link.IsOpen());
+    RunUntil([] { return false; }, 100);
+    EXPECT_TRUE(client.StaysSilent(100));
+    for (const auto& line : Host.Lines()) {
+        EXPECT_NE(line.Kind, TLogKind::Error) << line.Text;
+    }
+}
+
+TEST_F(ServerTest, PromptNextRequestOnTheSameConnectionIsServed) {
+    ASSERT_TRUE(Start({}));
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    for (int round = 0; round < 20; ++round) {
+        const auto response = Ask(client, ReadRequest(300, round));
+        ASSERT_TRUE(response) << "round " << round;
+        EXPECT_NE(response->find("\"status\":\"ok\""), std::string::npos);
+    }
+    EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), 0U);
+}
+
+TEST_F(ServerTest, SecondServerOnTheSamePortNamesTheFailingCall) {
+    ASSERT_TRUE(Start({}));
+    TRavo32 otherLink;
+    TRecordingHost otherHost;
+    TBridgeServer other(otherLink, otherHost);
+    std::string error;
+    ASSERT_FALSE(other.Open(static_cast<uint16_t>(Port), error));
+    EXPECT_EQ(error, "Windows socket error: Address already in use (98), on API 'bind'");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
