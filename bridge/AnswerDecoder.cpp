@@ -9,12 +9,15 @@ constexpr int kDeviceSectionRegisters = 16;
 constexpr int kSubRequestBytes = 7;
 constexpr uint8_t kEventFile = 6;
 
-// A frame read only where it has bytes.
+constexpr size_t kCrcBytes = 2;
+
+// A frame read only where it has bytes. Registers are whole words of its data, in front of the
+// CRC; single bytes may come from anywhere in the frame.
 class TFrameReader {
 public:
     explicit TFrameReader(std::span<const uint8_t> bytes) : Bytes(bytes) {}
 
-    bool HasWord(size_t at) const { return at + 1 < Bytes.size(); }
+    bool HasWord(size_t at) const { return at + 1 + kCrcBytes < Bytes.size(); }
     uint16_t Word(size_t at) const {
         return static_cast<uint16_t>((Bytes[at] << 8) | Bytes[at + 1]);
     }
@@ -88,15 +91,15 @@ void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader
         const uint16_t record = request.Word(q + 3);
         const uint16_t length = request.Word(q + 5);
         if (IsRegisterFile(file)) {
-            // 16-bit arithmetic, as the device addresses its registers.
+            // Addresses wrap at 16 bits as the device counts them; a range that wraps still
+            // holds length registers, so the sub-responses after it stay in step.
             const uint16_t first = static_cast<uint16_t>(RegisterBase(file) + record);
-            const uint16_t end = static_cast<uint16_t>(first + length);
             Json::Value& data = ObjectMember(reply, "data");
-            for (uint32_t address = first; address < end; ++address, p += 2) {
+            for (uint32_t k = 0; k < length; ++k, p += 2) {
                 if (!answer.HasWord(p)) {
                     return;
                 }
-                data[std::to_string(address)] = answer.Word(p);
+                data[std::to_string(static_cast<uint16_t>(first + k))] = answer.Word(p);
             }
         } else {
             if (file == kEventFile) {

@@ -10,7 +10,8 @@ namespace {
 constexpr std::string_view kSection = "Ports";
 
 bool PortNumber(std::string_view key, int& number) {
-    if (key.size() < 4 || (key.substr(0, 3) != "COM" && key.substr(0, 3) != "com")) {
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+    if (key.size() < 4 || upper(key[0]) != 'C' || upper(key[1]) != 'O' || upper(key[2]) != 'M') {
         return false;
     }
     key.remove_prefix(3);

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Comp32.h"
+#include "IniFile.h"
+#include "LinkStatus.h"
+#include "LogLine.h"
+#include "Lookups.h"
+#include "PortMap.h"
+
+namespace {
+
+TEST(ParseSettingsIntegerTest, DecimalOrHexadecimalWithin32Bits) {
+    const std::pair<const char*, std::optional<int32_t>> rows[] = {
+        {"100", 100},
+        {"-5", -5},
+        {"+7", 7},
+        {"0", 0},
+        {"0x64", 100},
+        {"0X1f", 31},
+        {"-0x10", -16},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"2147483648", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"0x80000000", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"1e2", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {"0x", std::nullopt},
+        {"0x-5", std::nullopt},
+        {"+-5", std::nullopt},
+        {"12abc", std::nullopt},
+        {"1.0", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+    };
+    for (const auto& [text, expected] : rows) {
+        int32_t value = 12345;
+        const bool parsed = ParseSettingsInteger(text, value);
+        EXPECT_EQ(parsed, expected.has_value()) << '"' << text << '"';
+        // A failed parse leaves the value alone.
+        EXPECT_EQ(value, expected.value_or(12345)) << '"' << text << '"';
+    }
+}
+
+TEST(IniFileTest, SectionsKeysAndValues) {
+    TIniFile ini;
+    ini.LoadText(
+        "; a comment\r\n"
+        "# another\r\n"
+        "[Main]\r\n"
+        "Name = bridge one \r\n"
+        "a=b=c\r\n"
+        "Port=19284\r\n"
+        "Spaced =  5\r\n"
+        "Repeated=first\r\n"
+        "NoEquals\r\n"
+        "  [ View ]\r\n"
+        "Hex=1\r\n"
+        "Repeated=other section\r\n"
+        "[main]\n"
+        "Repeated=last\n"
+        ";Port=1\n"
+        "#Hex=0");
+    EXPECT_EQ(ini.ReadString("Main", "Name", "-"), "bridge one");
+    EXPECT_EQ(ini.ReadString("MAIN", "name", "-"), "bridge one");
+    EXPECT_EQ(ini.ReadString("Main", "A", "-"), "b=c");
+    EXPECT_EQ(ini.ReadInteger("main", "PORT", 0), 19284);
+    EXPECT_EQ(ini.ReadInteger("Main", "Spaced", 0), 5);
+    EXPECT_EQ(ini.ReadString("Main", "Repeated", "-"), "last");
+    EXPECT_EQ(ini.ReadString("view", "repeated", "-"), "other section");
+    EXPECT_TRUE(ini.ReadBool("View", "Hex", false));
+    EXPECT_FALSE(ini.HasValue("Main", "NoEquals"));
+    EXPECT_FALSE(ini.HasValue("Main", ";Port"));
+    EXPECT_FALSE(ini.HasValue("View", "#Hex"));
+    EXPECT_FALSE(ini.HasValue("Main", "Missing"));
+    EXPECT_EQ(ini.ReadString("Main", "Missing", "fallback"), "fallback");
+    EXPECT_EQ(ini.ReadInteger("Other", "Port", -1), -1);
+    EXPECT_EQ(ini.Keys("MAIN"),
+              (std::vector<std::string>{"Name", "a", "Port", "Spaced", "Repeated", "Repeated"}));
+    EXPECT_EQ(ini.Keys("View"), (std::vector<std::string>{"Hex", "Repeated"}));
+    EXPECT_TRUE(ini.Keys("None").empty());
+}
+
+TEST(IniFileTest, ReadBoolIsOnForAnyNonZeroInteger) {
+    TIniFile ini;
+    ini.LoadText("[V]\nOne=1\nZero=0\nFive=5\nHex=0x0\nText=x\nEmpty=\n");
+    for (const bool fallback : {false, true}) {
+        EXPECT_TRUE(ini.ReadBool("V", "One", fallback));
+        EXPECT_FALSE(ini.ReadBool("V", "Zero", fallback));
+        EXPECT_TRUE(ini.ReadBool("V", "Five", fallback));
+        EXPECT_FALSE(ini.ReadBool("V", "Hex", fallback));
+        EXPECT_EQ(ini.ReadBool("V", "Text", fallback), fallback);
+        EXPECT_EQ(ini.ReadBool("V", "Empty", fallback), fallback);
+        EXPECT_EQ(ini.ReadBool("V", "Absent", fallback), fallback);
+    }
+}
+
+TEST(IniFileTest, LoadTextReplacesWhatWasRead) {
+    TIniFile ini;
+    ini.LoadText("[A]\nx=1\n");
+    ini.LoadText("[B]\ny=2\n");
+    EXPECT_FALSE(ini.HasValue("A", "x"));
+    EXPECT_EQ(ini.ReadInteger("B", "y", 0), 2);
+}
+
+TEST(PortMapTest, MapsComNumbersFromThePortsSection) {
+    TIniFile ini;
+    ini.LoadText(
+        "[Ports]\n"
+        "COM3=/dev/ttyUSB0\n"
+        "com7 = /dev/ttyACM1\n"
+        "COM255=/dev/last\n"
+        "Com9=/dev/mixed-case\n"
+        "COM0=/dev/zero-port\n"
+        "COM256=/dev/too-far\n"
+        "COMx=/dev/letters\n"
+        "COM-1=/dev/negative\n"
+        "COM4=\n"
+        "Port5=/dev/other\n"
+        "[Other]\n"
+        "COM6=/dev/elsewhere\n");
+    TComp32 port;
+    ApplyPortMap(ini, port);
+    EXPECT_EQ(port.PortPath(3), "/dev/ttyUSB0");
+    EXPECT_EQ(port.PortPath(7), "/dev/ttyACM1");
+    EXPECT_EQ(port.PortPath(255), "/dev/last");
+    EXPECT_EQ(port.PortPath(9), "/dev/mixed-case");
+    EXPECT_EQ(port.PortPath(0), "");
+    EXPECT_EQ(port.PortPath(2), "/dev/ttyS1");
+    EXPECT_EQ(port.PortPath(4), "/dev/ttyS3");
+    EXPECT_EQ(port.PortPath(5), "/dev/ttyS4");
+    EXPECT_EQ(port.PortPath(6), "/dev/ttyS5");
+    // 256 must not wrap round to port 0 or 1.
+    EXPECT_EQ(port.PortPath(1), "/dev/ttyS0");
+}
+
+TEST(LogLineTest, TimeStampAndDateLine) {
+    EXPECT_EQ(FormatTimeStamp({.Hour = 9, .Minute = 5, .Second = 3, .Millisecond = 7}),
+              "09:05:03.007");
+    EXPECT_EQ(FormatTimeStamp({.Hour = 23, .Minute = 59, .Second = 59, .Millisecond = 999}),
+              "23:59:59.999");
+    const TLocalTime evening{.Year = 2026,
+                             .Month = 12,
+                             .Day = 6,
+                             .Hour = 16,
+                             .Minute = 48,
+                             .Second = 29,
+                             .Millisecond = 512};
+    EXPECT_EQ(FormatDateLine(evening), "06-12-2026 16:48:29");
+    EXPECT_EQ(FormatLogLine(TLogKind::Date, evening, "ignored"), "06-12-2026 16:48:29");
+}
+
+TEST(LogLineTest, PrefixByKind) {
+    const TLocalTime time{.Hour = 16, .Minute = 48, .Second = 29, .Millisecond = 5};
+    const std::pair<TLogKind, const char*> rows[] = {
+        {TLogKind::Send, "16:48:29.005\t>> 01 03"}, {TLogKind::Receive, "16:48:29.005\t<< 01 03"},
+        {TLogKind::Info, "16:48:29.005\t01 03"},    {TLogKind::Error, "16:48:29.005\t01 03"},
+        {TLogKind::Notice, "16:48:29.005\t01 03"},
+    };
+    for (const auto& [kind, line] : rows) {
+        EXPECT_EQ(FormatLogLine(kind, time, "01 03"), line) << static_cast<int>(kind);
+    }
+    EXPECT_EQ(FormatLogLine(TLogKind::Info, time, ""), "16:48:29.005\t");
+    EXPECT_EQ(FormatLogLine(TLogKind::Info, time, "a\r\nb"), "16:48:29.005\ta\r\nb");
+}
+
+TEST(LogLineTest, ViewOptionLines) {
+    // Spelt as bytes: the letters of "НЕХ" must be Cyrillic, which no font shows.
+    EXPECT_EQ(ViewOptionLine(LogText::kViewHexLine, true),
+              "\xD0\x9F\xD0\xBE\xD0\xBA\xD0\xB0\xD0\xB7\xD1\x8B\xD0\xB2\xD0\xB0\xD1\x82\xD1\x8C "
+              "\xD0\x9D\xD0\x95\xD0\xA5 \xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5: "
+              "\xD0\x92\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87\xD0\xB5\xD0\xBD\xD0\xBE");
+    EXPECT_EQ(ViewOptionLine(LogText::kViewErrorLine, false),
+              "Показывать Только ошибки: Отключено");
+}
+
+TEST(LinkStatusTest, PanelTextsOrNothing) {
+    EXPECT_EQ(LinkStatusTexts(1, 1, 3, 19200),
+              (std::array<std::string, 4>{"COM1", "ADDR 1", "19200 бод", DeviceName(3)}));
+    EXPECT_EQ(LinkStatusTexts(255, 247, 3, 115200),
+              (std::array<std::string, 4>{"COM255", "ADDR 247", "115200 бод", DeviceName(3)}));
+    const std::array<std::string, 4> empty{};
+    EXPECT_EQ(LinkStatusTexts(0, 1, 3, 19200), empty);
+    EXPECT_EQ(LinkStatusTexts(1, 0, 3, 19200), empty);
+    EXPECT_EQ(LinkStatusTexts(1, 1, 0, 19200), empty);
+    EXPECT_EQ(LinkStatusTexts(1, 1, 3, 0), empty);
+}
+
+}  // namespace

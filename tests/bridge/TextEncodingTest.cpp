@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestFrames.h"
+#include "TextEncoding.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(IsValidUtf8Test, AcceptsOnlyWellFormedSequences) {
+    const std::vector<std::pair<std::string, bool>> rows = {
+        {"", true},
+        {"plain ASCII \x01\x7F", true},
+        {"\0"s, true},
+        {"\xC2\x80", true},           // U+0080
+        {"\xDF\xBF", true},           // U+07FF
+        {"Привет", true},             // 2 bytes each
+        {"\xE0\xA0\x80", true},       // U+0800
+        {"\xE2\x82\xAC", true},       // euro sign
+        {"\xEF\xBF\xBF", true},       // U+FFFF
+        {"\xF0\x90\x80\x80", true},   // U+10000
+        {"\xF4\x8F\xBF\xBF", true},   // U+10FFFF
+        {"\xC0\x80", false},          // overlong zero
+        {"\xC1\xBF", false},          // overlong
+        {"\xE0\x80\x80", false},      // overlong
+        {"\xE0\x9F\xBF", false},      // overlong U+07FF
+        {"\xF0\x8F\xBF\xBF", false},  // overlong U+FFFF
+        {"\xED\xA0\x80", false},      // surrogate U+D800
+        {"\xED\xBF\xBF", false},      // surrogate U+DFFF
+        {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+        {"\xC2", false},              // truncated at the end
+        {"\xE2\x82", false},          // truncated at the end
+        {"\xF0\x90\x80", false},      // truncated at the end
+        {"\xC2\x41", false},          // truncated by "A"
+        {"\xE2\x82\x41", false},      // truncated by "A"
+        {"\x80", false},              // lone continuation byte
+        {"\x61\xBF\x62", false},      // lone continuation byte inside "ab"
+        {"\xF5\x80\x80\x80", false},
+        {"\xF8\x88\x80\x80\x80", false},
+        {"\xFE", false},
+        {"\xFF", false},
+        {"\xC0\xE1", false},  // "Аб" in Windows-1251
+    };
+    for (const auto& [text, valid] : rows) {
+        const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()),
+                                             text.size());
+        EXPECT_EQ(IsValidUtf8(text), valid) << Hex(bytes);
+    }
+}
+
+// The system's own converter is the reference for the code page.
+std::string IconvCp1251(char byte) {
+    const iconv_t converter = iconv_open("UTF-8", "CP1251");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        ADD_FAILURE() << "no CP1251 converter";
+        return {};
+    }
+    char in[1] = {byte};
+    char out[8] = {};
+    char* inPointer = in;
+    char* outPointer = out;
+    size_t inLeft = 1;
+    size_t outLeft = sizeof out;
+    const size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1)) {
+        ADD_FAILURE() << "iconv cannot convert byte " << int{static_cast<unsigned char>(byte)};
+        return {};
+    }
+    return std::string(out, sizeof out - outLeft);
+}
+
+TEST(Cp1251ToUtf8Test, MatchesTheSystemConverterForEveryByte) {
+    for (int value = 0; value <= 0xFF; ++value) {
+        if (value == 0x98) {
+            continue;
+        }
+        const char byte = static_cast<char>(value);
+        EXPECT_EQ(Cp1251ToUtf8(std::string(1, byte)), IconvCp1251(byte)) << "byte " << value;
+    }
+}
+
+TEST(Cp1251ToUtf8Test, UnassignedByteKeepsItsValue) {
+    EXPECT_EQ(Cp1251ToUtf8("\x98"), "\xC2\x98");
+}
+
+TEST(Cp1251ToUtf8Test, ConvertsEveryByteOfAText) {
+    EXPECT_EQ(Cp1251ToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2, \xB8\xA8 \x88!"s), "Привет, ёЁ €!");
+    EXPECT_EQ(Cp1251ToUtf8("a\0b"s), "a\0b"s);
+    EXPECT_EQ(Cp1251ToUtf8(""), "");
+}
+
+TEST(AsUtf8Test, LeavesUtf8AndConvertsTheRest) {
+    EXPECT_EQ(AsUtf8("Привет 😀"), "Привет 😀");
+    EXPECT_EQ(AsUtf8("plain"), "plain");
+    EXPECT_EQ(AsUtf8(""), "");
+    EXPECT_EQ(AsUtf8("\xC0\xE1"), "Аб");
+    // One invalid byte makes the whole text Windows-1251, valid-looking pairs included.
+    EXPECT_EQ(AsUtf8("\xD0\x90\xFF"), "Рђя");
+}
+
+}  // namespace
