@@ -2,6 +2,30 @@
 
 #include <cstdio>
 
+const TLogStyle& LogStyle(TLogKind kind) {
+    static constexpr TLogStyle kDate = {0xFFFFFF, false, false, true, false, 0x000000};
+    static constexpr TLogStyle kInfo = {0x808080, false, true, false, false, 0xFFFFFF};
+    static constexpr TLogStyle kError = {0xFFFFFF, true, false, false, false, 0xFF0000};
+    static constexpr TLogStyle kNotice = {0x0000FF, true, false, false, false, 0xA6CAF0};
+    static constexpr TLogStyle kSend = {0x008000, false, false, false, false, 0xFFFFFF};
+    static constexpr TLogStyle kReceive = {0x0000FF, false, false, false, false, 0xFFFFFF};
+    switch (kind) {
+        case TLogKind::Date:
+            return kDate;
+        case TLogKind::Info:
+            return kInfo;
+        case TLogKind::Error:
+            return kError;
+        case TLogKind::Notice:
+            return kNotice;
+        case TLogKind::Send:
+            return kSend;
+        case TLogKind::Receive:
+            return kReceive;
+    }
+    return kInfo;
+}
+
 std::string_view LogPrefix(TLogKind kind) {
     switch (kind) {
         case TLogKind::Send:

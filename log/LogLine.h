@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,21 @@
 
 // The kinds of lines in the event log; each has its own writer, colours and prefix.
 enum class TLogKind { Date, Info, Error, Notice, Send, Receive };
+
+// How a kind of line looks: text colour, font styles and background, colours as 0xRRGGBB.
+struct TLogStyle {
+    uint32_t Text;
+    bool Bold;
+    bool Italic;
+    bool Underline;
+    bool StrikeOut;
+    uint32_t Background;
+};
+
+const TLogStyle& LogStyle(TLogKind kind);
+
+// What text appended after a line starts with: black, no style, white background.
+inline constexpr TLogStyle kDefaultLogStyle = {0x000000, false, false, false, false, 0xFFFFFF};
 
 // ">> " for a request sent, "<< " for an answer received, nothing for the other kinds.
 std::string_view LogPrefix(TLogKind kind);
