@@ -20,9 +20,11 @@ public:
     // Never blocks for longer than it takes to queue the task.
     void Post(std::function<void()> task);
 
-private:
+    // Runs the tasks posted so far; on the owning thread only. A writer on that thread calls it
+    // first, so that its own line comes after those other threads wrote before it.
     void RunPosted();
 
+private:
     int WakeFd = -1;
     QSocketNotifier* Notifier = nullptr;
     std::mutex Lock;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -46,12 +47,29 @@ void TIniFile::Load() {
 }
 
 void TIniFile::LoadText(std::string_view text) {
-    Entries.clear();
-    std::string section;
+    Lines.clear();
     while (!text.empty()) {
         const size_t end = text.find('\n');
-        const std::string_view line = Trim(text.substr(0, end));
+        Lines.emplace_back(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    Parse();
+}
+
+std::string TIniFile::Text() const {
+    std::string text;
+    for (const std::string& line : Lines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+void TIniFile::Parse() {
+    Entries.clear();
+    std::string section;
+    for (size_t index = 0; index < Lines.size(); ++index) {
+        const std::string_view line = Trim(Lines[index]);
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
         }
@@ -65,8 +83,57 @@ void TIniFile::LoadText(std::string_view text) {
             continue;
         }
         Entries.push_back(TEntry{section, std::string(Trim(line.substr(0, equals))),
-                                 std::string(Trim(line.substr(equals + 1)))});
+                                 std::string(Trim(line.substr(equals + 1))), index});
     }
+}
+
+bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    // New lines end as the file's first line does.
+    const std::string ending = !Lines.empty() && Lines.front().ends_with('\r') ? "\r" : "";
+    if (const TEntry* entry = Find(section, key)) {
+        Lines[entry->Line] = entry->Key + "=" + std::string(value) + ending;
+    } else {
+        std::optional<size_t> sectionEnd;
+        std::string current;
+        for (size_t index = 0; index < Lines.size(); ++index) {
+            const std::string_view line = Trim(Lines[index]);
+            if (!line.empty() && line.front() == '[') {
+                const size_t close = line.find(']');
+                current =
+                    std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+                if (SameName(current, section)) {
+                    sectionEnd = index + 1;
+                }
+            } else if (SameName(current, section) && !line.empty()) {
+                sectionEnd = index + 1;
+            }
+        }
+        const std::string newLine = std::string(key) + "=" + std::string(value) + ending;
+        if (sectionEnd) {
+            Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(*sectionEnd), newLine);
+        } else {
+            Lines.push_back("[" + std::string(section) + "]" + ending);
+            Lines.push_back(newLine);
+        }
+    }
+    Parse();
+    return Save();
+}
+
+bool TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+bool TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    return WriteString(section, key, value ? "1" : "0");
+}
+
+bool TIniFile::Save() const {
+    std::ofstream file(FilePath, std::ios::binary | std::ios::trunc);
+    const std::string text = Text();
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    return !file.fail();
 }
 
 const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_view key) const {

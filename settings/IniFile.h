@@ -6,7 +6,9 @@
 #include <vector>
 
 // The settings file: sections of "key=value" lines. Section and key names match without regard
-// to ASCII case, as INI files have always been read; values are kept as written.
+// to ASCII case, as INI files have always been read; values are kept as written. A write changes
+// only its own line (or adds it) and reaches the file at once; comments, other sections and the
+// order of lines stay as they were.
 class TIniFile {
 public:
     TIniFile() = default;
@@ -16,6 +18,8 @@ public:
     void Load();
     // Parses text as the file's content.
     void LoadText(std::string_view text);
+    // The content as it would be written.
+    std::string Text() const;
 
     const std::string& Path() const { return FilePath; }
 
@@ -30,16 +34,27 @@ public:
     // The keys of a section in file order.
     std::vector<std::string> Keys(std::string_view section) const;
 
+    // Each returns false when the file could not be written; the value is kept in memory.
+    bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    bool WriteInteger(std::string_view section, std::string_view key, int32_t value);
+    // Written as "1" or "0".
+    bool WriteBool(std::string_view section, std::string_view key, bool value);
+
 private:
     struct TEntry {
         std::string Section;
         std::string Key;
         std::string Value;
+        size_t Line;
     };
 
+    void Parse();
     const TEntry* Find(std::string_view section, std::string_view key) const;
+    bool Save() const;
 
     std::string FilePath;
+    // The file's lines without their line feeds; a line that ended in CR LF keeps its CR.
+    std::vector<std::string> Lines;
     std::vector<TEntry> Entries;
 };
 

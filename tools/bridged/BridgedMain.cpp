@@ -1,11 +1,6 @@
 // modbus-bridged: the bridge without a window, for headless machines and services.
 
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 
 #include "BridgeServer.h"
@@ -15,6 +10,7 @@
 #include "PortMap.h"
 #include "Ravo32.h"
 #include "SettingsPath.h"
+#include "StopSignals.h"
 #include "UriCodec.h"
 
 namespace {
@@ -34,26 +30,11 @@ void WriteStartLines(TConsoleHost& host) {
     host.ShowLinkStatus(0, 0, 0, 0);
 }
 
-// SIGINT and SIGTERM arrive as readable data on a descriptor of the event loop; they are blocked
-// before any thread starts, so no thread is interrupted by them.
-int BlockStopSignals() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    return signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
-    const int signalFd = BlockStopSignals();
-    if (signalFd < 0) {
-        std::perror("modbus-bridged: signalfd");
-        return 1;
-    }
+    TStopSignals::BlockStopSignals();
 
     QCoreApplication application(argc, argv);
     const TIniFile settings(
@@ -72,15 +53,13 @@ int main(int argc, char* argv[]) {
     }
     WriteStartLines(host);
 
-    QSocketNotifier stopNotifier(signalFd, QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &application, [&] {
-        signalfd_siginfo received{};
-        [[maybe_unused]] const ssize_t got = read(signalFd, &received, sizeof received);
-        stopNotifier.setEnabled(false);
+    const TStopSignals stopSignals([&server] {
         server.Shutdown();
         QCoreApplication::quit();
     });
-    const int status = QCoreApplication::exec();
-    close(signalFd);
-    return status;
+    if (!stopSignals.Ready()) {
+        std::perror("modbus-bridged: signalfd");
+        return 1;
+    }
+    return QCoreApplication::exec();
 }

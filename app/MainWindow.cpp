@@ -1,0 +1,346 @@
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <fstream>
+
+#include "BridgeServer.h"
+#include "ErrorReport.h"
+#include "IniFile.h"
+#include "LinkStatus.h"
+#include "LogFile.h"
+#include "LogView.h"
+#include "PortMap.h"
+#include "Ravo32.h"
+
+namespace {
+
+constexpr char kOptions[] = "Options";
+constexpr int kDefaultTop = 100;
+constexpr int kDefaultLeft = 100;
+constexpr int kMinimumWidth = 600;
+constexpr int kMinimumHeight = 400;
+
+const QString kAboutText = QString::fromUtf8(
+    "RAVO Duridur - Modbus демонстрационный мост\n"
+    "V1.1 Февраль 2018\n"
+    "\n"
+    "\n"
+    "https://modbus-bridge.example");
+
+std::optional<QString> ShowSaveDialog(QWidget* parent, const QString& folder,
+                                      const QString& lastPath) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QString::fromUtf8("Текстовый файл RTF (*.rtf)"),
+                           QString::fromUtf8("Текстовый файл TXT (*.txt)")});
+    dialog.setDefaultSuffix(QStringLiteral("rtf"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setSizeGripEnabled(true);
+    dialog.setDirectory(folder);
+    if (!lastPath.isEmpty()) {
+        dialog.selectFile(lastPath);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front();
+}
+
+}  // namespace
+
+TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
+    : QMainWindow(parent),
+      SettingsPath(std::move(settingsPath)),
+      Port(port),
+      GuiThread(std::this_thread::get_id()) {
+    setWindowTitle(QString::fromUtf8(LogText::kCaption.data(),
+                                     static_cast<qsizetype>(LogText::kCaption.size())));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+    M1_File = menuBar()->addMenu(QString::fromUtf8("Файл"));
+    M1_Save = M1_File->addAction(QString::fromUtf8("Сохранить"));
+    M1_File->addSeparator();
+    M1_Exit = M1_File->addAction(QString::fromUtf8("Выход"));
+    M2_View = menuBar()->addMenu(QString::fromUtf8("Вид"));
+    M2_Error = M2_View->addAction(QString::fromUtf8("Только ошибки"));
+    M2_Set = M2_View->addAction(QString::fromUtf8("Параметры связи"));
+    M2_Hex = M2_View->addAction(QStringLiteral("HEX данные"));
+    M_Help = menuBar()->addAction(QStringLiteral("?"));
+    for (QAction* option : {M2_Error, M2_Set, M2_Hex}) {
+        option->setCheckable(true);
+    }
+    connect(M1_Save, &QAction::triggered, this, [this] { M1_SaveClick(); });
+    connect(M1_Exit, &QAction::triggered, this, [this] { M1_ExitClick(); });
+    connect(M2_Error, &QAction::triggered, this, [this] { M2_ErrorClick(); });
+    connect(M2_Set, &QAction::triggered, this, [this] { M2_SetClick(); });
+    connect(M2_Hex, &QAction::triggered, this, [this] { M2_HexClick(); });
+    connect(M_Help, &QAction::triggered, this, [this] { M_HelpClick(); });
+
+    RichEdit = new TLogView(this);
+    setCentralWidget(RichEdit);
+    QFont panelFont = font();
+    panelFont.setPixelSize(11);
+    statusBar()->setFont(panelFont);
+    statusBar()->setSizeGripEnabled(true);
+    for (size_t index = 0; index < StatusPanels.size(); ++index) {
+        StatusPanels[index] = new QLabel(this);
+        StatusPanels[index]->setFrameShape(QFrame::Panel);
+        StatusPanels[index]->setFrameShadow(QFrame::Sunken);
+        StatusPanels[index]->setMinimumWidth(kPanelWidths[index]);
+        // The last panel takes the rest of the bar, so a long device name is not cut.
+        const bool last = index + 1 == StatusPanels.size();
+        if (!last) {
+            StatusPanels[index]->setFixedWidth(kPanelWidths[index]);
+        }
+        statusBar()->addWidget(StatusPanels[index], last ? 1 : 0);
+    }
+
+    AskSaveFileName = [this](const QString& folder, const QString& lastPath) {
+        return ShowSaveDialog(this, folder, lastPath);
+    };
+    ReportError = [](const QString& text) { ShowErrorReport(text); };
+}
+
+TForm1::~TForm1() {
+    if (!Closed) {
+        FormClose();
+    }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!Started) {
+        Started = true;
+        FormShow();
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!Closed) {
+        FormClose();
+    }
+    event->accept();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::FormShow() {
+    RichEdit->Clear();
+    Link = std::make_unique<TRavo32>();
+    IniFile = std::make_unique<TIniFile>(SettingsPath);
+    ApplyPortMap(*IniFile, *Link);
+
+    move(IniFile->ReadInteger(kOptions, "WindowsLeft", kDefaultLeft),
+         IniFile->ReadInteger(kOptions, "WindowsTop", kDefaultTop));
+    resize(IniFile->ReadInteger(kOptions, "WindowsWidth", kMinimumWidth),
+           IniFile->ReadInteger(kOptions, "WindowsHeight", kMinimumHeight));
+    setWindowState(Qt::WindowNoState);
+
+    M2_Error->setChecked(IniFile->ReadBool(kOptions, "ViewError", false));
+    M2_Set->setChecked(IniFile->ReadBool(kOptions, "ViewSet", false));
+    M2_Hex->setChecked(IniFile->ReadBool(kOptions, "ViewHex", false));
+    ViewErrorOn = M2_Error->isChecked();
+    ViewSetOn = M2_Set->isChecked();
+    ViewHexOn = M2_Hex->isChecked();
+    M2_Set->setEnabled(!ViewErrorOn);
+    M2_Hex->setEnabled(!ViewErrorOn);
+
+    ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
+    std::string error;
+    if (!ServerSocket->Open(Port, error)) {
+        ReportError(QString::fromStdString(error));
+        return;
+    }
+
+    LogDate();
+    LogInfo(std::string(LogText::kCaption));
+    LogInfo(ViewOptionLine(LogText::kViewErrorLine, ViewErrorOn));
+    if (!ViewErrorOn) {
+        LogInfo(ViewOptionLine(LogText::kViewSetLine, ViewSetOn));
+        LogInfo(ViewOptionLine(LogText::kViewHexLine, ViewHexOn));
+    }
+    LogInfo(std::string(LogText::kStart));
+    LogInfo(std::string(LogText::kSeparator));
+    ShowLinkStatus(0, 0, 0, 0);
+}
+
+void TForm1::FormClose() {
+    Closed = true;
+    if (ServerSocket) {
+        ServerSocket->Shutdown();
+    } else if (Link && Link->IsOpen()) {
+        Link->Disconnect();
+    }
+    if (IniFile && !StoreSettings()) {
+        ReportError(
+            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path())));
+    }
+    ServerSocket.reset();
+    IniFile.reset();
+    Link.reset();
+}
+
+bool TForm1::StoreSettings() {
+    if (windowState() == Qt::WindowNoState) {
+        const QRect frame = frameGeometry();
+        if (!IniFile->WriteInteger(kOptions, "WindowsTop", frame.top()) ||
+            !IniFile->WriteInteger(kOptions, "WindowsLeft", frame.left()) ||
+            !IniFile->WriteInteger(kOptions, "WindowsWidth", width()) ||
+            !IniFile->WriteInteger(kOptions, "WindowsHeight", height())) {
+            return false;
+        }
+    }
+    return IniFile->WriteBool(kOptions, "ViewError", M2_Error->isChecked()) &&
+           IniFile->WriteBool(kOptions, "ViewSet", M2_Set->isChecked()) &&
+           IniFile->WriteBool(kOptions, "ViewHex", M2_Hex->isChecked());
+}
+
+void TForm1::FormResize() {
+    RichEdit->viewport()->update();
+}
+
+void TForm1::M1_SaveClick() {
+    const QString folder = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() +
+                           QDir::separator() + QStringLiteral("save");
+    QDir().mkpath(folder);
+    const std::optional<QString> path = AskSaveFileName(folder, LastSavePath);
+    if (!path) {
+        return;
+    }
+    LastSavePath = *path;
+    if (!SaveLog(*path)) {
+        ReportError(QStringLiteral("Cannot create file %1").arg(*path));
+        return;
+    }
+    LogDate();
+    LogInfo("Файл сохренён: \"" + path->toStdString() + "\"");
+}
+
+bool TForm1::SaveLog(const QString& path) {
+    std::ofstream file(path.toStdString(), std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return false;
+    }
+    // Lower-case "rtf" as the last three characters, compared byte for byte, chooses RTF.
+    if (path.endsWith(QStringLiteral("rtf"), Qt::CaseSensitive)) {
+        WriteLogRtf(Log(), file);
+    } else {
+        WriteLogText(Log(), file);
+    }
+    file.close();
+    return !file.fail();
+}
+
+void TForm1::M1_ExitClick() {
+    close();
+}
+
+void TForm1::M2_ErrorClick() {
+    ViewErrorOn = M2_Error->isChecked();
+    LogInfo(ViewOptionLine(LogText::kViewErrorLine, ViewErrorOn));
+    M2_Set->setEnabled(!ViewErrorOn);
+    M2_Hex->setEnabled(!ViewErrorOn);
+}
+
+void TForm1::M2_SetClick() {
+    if (ViewErrorOn) {
+        M2_Set->setChecked(ViewSetOn);
+        return;
+    }
+    ViewSetOn = M2_Set->isChecked();
+    LogInfo(ViewOptionLine(LogText::kViewSetLine, ViewSetOn));
+}
+
+void TForm1::M2_HexClick() {
+    if (ViewErrorOn) {
+        M2_Hex->setChecked(ViewHexOn);
+        return;
+    }
+    ViewHexOn = M2_Hex->isChecked();
+    LogInfo(ViewOptionLine(LogText::kViewHexLine, ViewHexOn));
+}
+
+void TForm1::M_HelpClick() {
+    QMessageBox about(QMessageBox::NoIcon, QString::fromUtf8("О программе"), kAboutText,
+                      QMessageBox::Ok);
+    about.exec();
+}
+
+void TForm1::LogDate() {
+    Write(TLogKind::Date, {});
+}
+
+void TForm1::LogInfo(std::string text) {
+    Write(TLogKind::Info, std::move(text));
+}
+
+void TForm1::LogError(std::string text) {
+    Write(TLogKind::Error, std::move(text));
+}
+
+void TForm1::LogNotice(std::string text) {
+    Write(TLogKind::Notice, std::move(text));
+}
+
+void TForm1::LogSend(std::string text) {
+    Write(TLogKind::Send, std::move(text));
+}
+
+void TForm1::LogReceive(std::string text) {
+    Write(TLogKind::Receive, std::move(text));
+}
+
+void TForm1::Write(TLogKind kind, std::string text) {
+    // The clock is read when the line is written, on the writer's thread.
+    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
+    if (OnGuiThread()) {
+        // Lines another thread wrote earlier go first.
+        Inbox.RunPosted();
+        AppendLine(kind, line);
+    } else {
+        Inbox.Post([this, kind, line = std::move(line)] { AppendLine(kind, line); });
+    }
+}
+
+void TForm1::AppendLine(TLogKind kind, const std::string& line) {
+    LogModel.Append(kind, line);
+    RichEdit->AppendLine(kind, line);
+}
+
+void TForm1::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) {
+    const auto texts = LinkStatusTexts(comPort, slave, deviceType, baud);
+    const auto show = [this, texts] {
+        for (size_t index = 0; index < StatusPanels.size(); ++index) {
+            StatusPanels[index]->setText(QString::fromStdString(texts[index]));
+        }
+    };
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
+        show();
+    } else {
+        Inbox.Post(show);
+    }
+}
+
+const TLogModel& TForm1::Log() {
+    Inbox.RunPosted();
+    return LogModel;
+}
+
+uint16_t TForm1::ListeningPort() const {
+    return ServerSocket ? ServerSocket->ListeningPort() : 0;
+}

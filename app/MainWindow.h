@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "BridgeHost.h"
+#include "LogLine.h"
+#include "LogModel.h"
+#include "MainThreadInbox.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class TBridgeServer;
+class TIniFile;
+class TLogView;
+class TRavo32;
+
+// The main window: the event log, the menus, the four status panels; it owns the link, the
+// settings file and the server, and is the host of the request road.
+class TForm1 : public QMainWindow, public TBridgeHost {
+public:
+    static constexpr int kPanelWidths[4] = {50, 60, 70, 50};
+
+    // Tests pass port 0 for a free port.
+    explicit TForm1(std::string settingsPath, uint16_t port = 19284, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The log writers; any thread. Lines from other threads reach the log whole and in order.
+    void LogDate();
+    void LogInfo(std::string text) override;
+    void LogError(std::string text) override;
+    void LogNotice(std::string text) override;
+    void LogSend(std::string text) override;
+    void LogReceive(std::string text) override;
+    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) override;
+
+    bool ViewError() const override { return ViewErrorOn; }
+    bool ViewSet() const override { return ViewSetOn; }
+    bool ViewHex() const override { return ViewHexOn; }
+
+    // Everything logged since start-up, with lines still on their way from other threads.
+    const TLogModel& Log();
+    uint16_t ListeningPort() const;
+
+    // The save dialog: the chosen path, or none when the operator cancels. Tests replace it.
+    std::function<std::optional<QString>(const QString& folder, const QString& lastPath)>
+        AskSaveFileName;
+    // The general error report. Tests replace it.
+    std::function<void(const QString& text)> ReportError;
+
+    QMenu* M1_File = nullptr;
+    QAction* M1_Save = nullptr;
+    QAction* M1_Exit = nullptr;
+    QMenu* M2_View = nullptr;
+    QAction* M2_Error = nullptr;
+    QAction* M2_Set = nullptr;
+    QAction* M2_Hex = nullptr;
+    QAction* M_Help = nullptr;
+    std::array<QLabel*, 4> StatusPanels{};
+    TLogView* RichEdit = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormShow();
+    void FormClose();
+    void FormResize();
+    void M1_SaveClick();
+    void M1_ExitClick();
+    void M2_ErrorClick();
+    void M2_SetClick();
+    void M2_HexClick();
+    void M_HelpClick();
+
+    void Write(TLogKind kind, std::string text);
+    void AppendLine(TLogKind kind, const std::string& line);
+    bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
+    bool SaveLog(const QString& path);
+    bool StoreSettings();
+
+    const std::string SettingsPath;
+    const uint16_t Port;
+    const std::thread::id GuiThread;
+    std::unique_ptr<TRavo32> Link;
+    std::unique_ptr<TIniFile> IniFile;
+    std::unique_ptr<TBridgeServer> ServerSocket;
+    TMainThreadInbox Inbox;
+    TLogModel LogModel;
+    std::atomic<bool> ViewErrorOn{false};
+    std::atomic<bool> ViewSetOn{false};
+    std::atomic<bool> ViewHexOn{false};
+    bool Started = false;
+    bool Closed = false;
+    QString LastSavePath;
+};
