@@ -1,0 +1,341 @@
+// The main window offscreen: start-up, settings, menus, saving the log, lines from other threads.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "IniFile.h"
+#include "LogModel.h"
+#include "MainWindow.h"
+
+namespace {
+
+const std::string kSeparator(48, '-');
+
+std::string ReadFile(const QString& path) {
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const QString& path, const std::string& text) {
+    std::ofstream(path.toStdString(), std::ios::binary) << text;
+}
+
+// The texts of the log's lines after their time stamps; date lines as "<date>".
+QStringList LineTexts(const TLogModel& log) {
+    QStringList texts;
+    for (size_t index = 0; index < log.Size(); ++index) {
+        const TLogModel::TLine line = log.Line(index);
+        const std::string text(line.Text);
+        if (line.Kind == TLogKind::Date) {
+            texts << QStringLiteral("<date>");
+        } else {
+            texts << QString::fromStdString(text.substr(text.find('\t') + 1));
+        }
+    }
+    return texts;
+}
+
+QStringList StartLines(bool errorsOnly, bool set, bool hex) {
+    const auto onOff = [](bool on) {
+        return on ? QStringLiteral("Включено") : QStringLiteral("Отключено");
+    };
+    QStringList lines = {QStringLiteral("<date>"),
+                         QStringLiteral("RAVO Duridur - Modbus демонстрационный мост"),
+                         QStringLiteral("Показывать Только ошибки: ") + onOff(errorsOnly)};
+    if (!errorsOnly) {
+        lines << QStringLiteral("Показывать Параметры связи: ") + onOff(set)
+              << QStringLiteral("Показывать НЕХ данные: ") + onOff(hex);
+    }
+    lines << QStringLiteral("Старт") << QString::fromStdString(kSeparator);
+    return lines;
+}
+
+// The window with its settings file in a folder of its own; errors and save dialogs recorded.
+struct TWindow {
+    explicit TWindow(const QTemporaryDir& folder, const std::string& settings = {}) {
+        Settings = folder.filePath(QStringLiteral("modbus-bridge.ini"));
+        if (!settings.empty()) {
+            WriteFile(Settings, settings);
+        }
+        Form = std::make_unique<TForm1>(Settings.toStdString(), 0);
+        Form->ReportError = [this](const QString& text) { Errors << text; };
+        Form->AskSaveFileName = [this](const QString&, const QString& lastPath) {
+            LastPathOffered = lastPath;
+            return NextSavePath;
+        };
+    }
+
+    QString Settings;
+    std::unique_ptr<TForm1> Form;
+    QStringList Errors;
+    std::optional<QString> NextSavePath;
+    QString LastPathOffered;
+};
+
+}  // namespace
+
+class TMainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void FirstStartUsesDefaultsAndWritesTheStartLines() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        QCOMPARE(window.Form->windowTitle(),
+                 QStringLiteral("RAVO Duridur - Modbus демонстрационный мост"));
+        QCOMPARE(window.Form->frameGeometry().topLeft(), QPoint(100, 100));
+        QCOMPARE(window.Form->size(), QSize(600, 400));
+        QVERIFY(!window.Form->M2_Error->isChecked());
+        QVERIFY(!window.Form->M2_Set->isChecked());
+        QVERIFY(!window.Form->M2_Hex->isChecked());
+        QVERIFY(window.Form->M2_Set->isEnabled());
+        QCOMPARE(LineTexts(window.Form->Log()), StartLines(false, false, false));
+        for (QLabel* panel : window.Form->StatusPanels) {
+            QVERIFY(panel->text().isEmpty());
+        }
+        QVERIFY(window.Errors.isEmpty());
+
+        window.Form->close();
+        TIniFile stored(window.Settings.toStdString());
+        QCOMPARE(stored.ReadString("Options", "WindowsTop", ""), std::string("100"));
+        QCOMPARE(stored.ReadString("Options", "WindowsLeft", ""), std::string("100"));
+        QCOMPARE(stored.ReadString("Options", "WindowsWidth", ""), std::string("600"));
+        QCOMPARE(stored.ReadString("Options", "WindowsHeight", ""), std::string("400"));
+        QCOMPARE(stored.ReadString("Options", "ViewError", ""), std::string("0"));
+        QCOMPARE(stored.ReadString("Options", "ViewHex", ""), std::string("0"));
+    }
+
+    void StoredOptionsAreRestoredAndKeptWithThePortsSection() {
+        QTemporaryDir folder;
+        const std::string settings =
+            "; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[Options]\nViewError=1\nViewSet=1\n"
+            "ViewHex=0\nWindowsTop=0x64\nWindowsLeft=1e2\nWindowsWidth=700\nWindowsHeight=500\n";
+        TWindow window(folder, settings);
+        window.Form->show();
+        QVERIFY(window.Form->M2_Error->isChecked());
+        QVERIFY(window.Form->M2_Set->isChecked());
+        QVERIFY(!window.Form->M2_Hex->isChecked());
+        QVERIFY(!window.Form->M2_Set->isEnabled());
+        QVERIFY(!window.Form->M2_Hex->isEnabled());
+        QVERIFY(window.Form->ViewError());
+        QCOMPARE(LineTexts(window.Form->Log()), StartLines(true, true, false));
+        // 0x64 is 100; 1e2 is no integer and reads as the default 100.
+        QCOMPARE(window.Form->frameGeometry().topLeft(), QPoint(100, 100));
+        QCOMPARE(window.Form->size(), QSize(700, 500));
+
+        window.Form->close();
+        const std::string stored = ReadFile(window.Settings);
+        QVERIFY(stored.starts_with("; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n"));
+        TIniFile file(window.Settings.toStdString());
+        QCOMPARE(file.ReadString("Options", "ViewError", ""), std::string("1"));
+        QCOMPARE(file.ReadString("Options", "ViewSet", ""), std::string("1"));
+        QCOMPARE(file.ReadString("Options", "ViewHex", ""), std::string("0"));
+        QCOMPARE(file.ReadString("Options", "WindowsLeft", ""), std::string("100"));
+    }
+
+    void TogglesWriteTheirLinesAndErrorsOnlyLocksTheOthers() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        const qsizetype before = LineTexts(window.Form->Log()).size();
+        window.Form->M2_Set->trigger();
+        window.Form->M2_Hex->trigger();
+        window.Form->M2_Error->trigger();
+        window.Form->M2_Set->trigger();  // disabled now: nothing happens
+        window.Form->M2_Error->trigger();
+        window.Form->M2_Hex->trigger();
+        QCOMPARE(LineTexts(window.Form->Log()).mid(before),
+                 (QStringList{QStringLiteral("Показывать Параметры связи: Включено"),
+                              QStringLiteral("Показывать НЕХ данные: Включено"),
+                              QStringLiteral("Показывать Только ошибки: Включено"),
+                              QStringLiteral("Показывать Только ошибки: Отключено"),
+                              QStringLiteral("Показывать НЕХ данные: Отключено")}));
+        QVERIFY(window.Form->ViewSet());
+        QVERIFY(!window.Form->ViewHex());
+        QVERIFY(!window.Form->ViewError());
+    }
+
+    void PlacementIsNotStoredWhileMaximisedAndSizeHasAMinimum() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Options]\nWindowsTop=0x64\nWindowsWidth=300\nWindowsHeight=200\n");
+        window.Form->show();
+        QCOMPARE(window.Form->size(), QSize(600, 400));
+        window.Form->showMaximized();
+        QTRY_VERIFY(window.Form->isMaximized());
+        window.Form->close();
+        TIniFile stored(window.Settings.toStdString());
+        QCOMPARE(stored.ReadString("Options", "WindowsTop", ""), std::string("0x64"));
+        QCOMPARE(stored.ReadString("Options", "WindowsWidth", ""), std::string("300"));
+        QVERIFY(!stored.HasValue("Options", "WindowsLeft"));
+        QCOMPARE(stored.ReadString("Options", "ViewError", ""), std::string("0"));
+    }
+
+    void SettingsThatCannotBeWrittenAreReported() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Settings = folder.filePath(QStringLiteral("missing/modbus-bridge.ini"));
+        window.Form = std::make_unique<TForm1>(window.Settings.toStdString(), 0);
+        window.Form->ReportError = [&window](const QString& text) { window.Errors << text; };
+        window.Form->show();
+        window.Form->close();
+        QCOMPARE(window.Errors,
+                 QStringList{QStringLiteral("Unable to write to ") + window.Settings});
+    }
+
+    void SavesPlainTextInWindows1251WithCrLf() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        window.Form->LogSend("READ_HOLDING_REGISTER");
+        window.Form->LogError("Ошибка №1");
+        const QString path = folder.filePath(QStringLiteral("log.txt"));
+        window.NextSavePath = path;
+        window.Form->M1_Save->trigger();
+
+        const std::string text = ReadFile(path);
+        QVERIFY(!text.starts_with("\xEF\xBB\xBF"));
+        std::vector<std::string> lines;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find("\r\n", start);
+            QVERIFY(end != std::string::npos);
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        QCOMPARE(lines.size(), size_t{9});
+        QCOMPARE(lines[0].size(), size_t{19});  // DD-MM-YYYY HH:MM:SS
+        QCOMPARE(lines[2].substr(12),
+                 std::string("\t\xCF\xEE\xEA\xE0\xE7\xFB\xE2\xE0\xF2\xFC \xD2\xEE\xEB\xFC\xEA\xEE "
+                             "\xEE\xF8\xE8\xE1\xEA\xE8: \xCE\xF2\xEA\xEB\xFE\xF7\xE5\xED\xEE"));
+        QCOMPARE(lines[7].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
+        QCOMPARE(lines[8].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9" "1"));
+        QCOMPARE(lines[7][2], ':');
+
+        const QStringList after = LineTexts(window.Form->Log());
+        QCOMPARE(after.size(), qsizetype{11});
+        QCOMPARE(after[9], QStringLiteral("<date>"));
+        QCOMPARE(after[10], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
+
+        window.NextSavePath = folder.filePath(QStringLiteral("again.txt"));
+        window.Form->M1_Save->trigger();
+        QCOMPARE(window.LastPathOffered, path);
+    }
+
+    void SavesRtfOnlyForALowerCaseRtfEnding() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        window.Form->LogNotice("notice");
+        window.Form->LogReceive("READ_INPUT_REGISTER");
+
+        const QString rtf = folder.filePath(QStringLiteral("logrtf"));
+        window.NextSavePath = rtf;
+        window.Form->M1_Save->trigger();
+        const std::string document = ReadFile(rtf);
+        QVERIFY(document.starts_with("{\\rtf1"));
+        QVERIFY(document.find("\\red166\\green202\\blue240;") != std::string::npos);
+        QVERIFY(document.find("notice") != std::string::npos);
+
+        const QString upper = folder.filePath(QStringLiteral("log.RTF"));
+        window.NextSavePath = upper;
+        window.Form->M1_Save->trigger();
+        QVERIFY(!ReadFile(upper).starts_with("{\\rtf"));
+    }
+
+    void CancelledOrFailedSaveWritesNoLine() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        const qsizetype before = LineTexts(window.Form->Log()).size();
+        window.NextSavePath.reset();
+        window.Form->M1_Save->trigger();
+        QCOMPARE(LineTexts(window.Form->Log()).size(), before);
+
+        const QString unwritable = folder.filePath(QStringLiteral("no/such/folder/log.txt"));
+        window.NextSavePath = unwritable;
+        window.Form->M1_Save->trigger();
+        QCOMPARE(LineTexts(window.Form->Log()).size(), before);
+        QCOMPARE(window.Errors, QStringList{QStringLiteral("Cannot create file ") + unwritable});
+    }
+
+    void LinesFromAnotherThreadArriveWholeAndInOrder() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        const qsizetype before = LineTexts(window.Form->Log()).size();
+        constexpr int kLines = 2000;
+        std::thread worker([&window] {
+            for (int index = 0; index < kLines; ++index) {
+                window.Form->LogReceive("line " + std::to_string(index) + std::string(50, 'x'));
+            }
+        });
+        for (int index = 0; index < 200; ++index) {
+            window.Form->LogInfo("gui " + std::to_string(index));
+            QCoreApplication::processEvents();
+        }
+        worker.join();
+        const QStringList texts = LineTexts(window.Form->Log()).mid(before);
+        QCOMPARE(texts.size(), qsizetype{kLines + 200});
+        int next = 0;
+        for (const QString& text : texts) {
+            if (text.startsWith(QStringLiteral("<< "))) {
+                QCOMPARE(text,
+                         QStringLiteral("<< line %1").arg(next) + QString(50, QLatin1Char('x')));
+                ++next;
+            }
+        }
+        QCOMPARE(next, kLines);
+    }
+
+    void StatusPanelsShowTheDeviceAnswer() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        std::thread worker([&window] { window.Form->ShowLinkStatus(3, 17, 0x0003, 115200); });
+        worker.join();
+        QTRY_COMPARE(window.Form->StatusPanels[0]->text(), QStringLiteral("COM3"));
+        QCOMPARE(window.Form->StatusPanels[1]->text(), QStringLiteral("ADDR 17"));
+        QCOMPARE(window.Form->StatusPanels[2]->text(), QStringLiteral("115200 бод"));
+        QVERIFY(!window.Form->StatusPanels[3]->text().isEmpty());
+        QCOMPARE(window.Form->StatusPanels[0]->width(), 50);
+        QCOMPARE(window.Form->StatusPanels[1]->width(), 60);
+        QCOMPARE(window.Form->StatusPanels[2]->width(), 70);
+    }
+
+    void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {
+        const int holder = socket(AF_INET6, SOCK_STREAM, 0);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        QCOMPARE(bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        QCOMPARE(listen(holder, 1), 0);
+        socklen_t length = sizeof address;
+        getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+
+        QTemporaryDir folder;
+        const QString settings = folder.filePath(QStringLiteral("modbus-bridge.ini"));
+        TForm1 form(settings.toStdString(), ntohs(address.sin6_port));
+        QStringList errors;
+        form.ReportError = [&errors](const QString& text) { errors << text; };
+        form.show();
+        QCOMPARE(errors, QStringList{QStringLiteral(
+                             "Windows socket error: Address already in use (98), on API 'bind'")});
+        QCOMPARE(form.Log().Size(), size_t{0});
+        QVERIFY(form.isVisible());
+        close(holder);
+    }
+};
+
+QTEST_MAIN(TMainWindowTest)
+#include "MainWindowTest.moc"
