@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +113,68 @@ TEST(IniFileTest, LoadTextReplacesWhatWasRead) {
     ini.LoadText("[B]\ny=2\n");
     EXPECT_FALSE(ini.HasValue("A", "x"));
     EXPECT_EQ(ini.ReadInteger("B", "y", 0), 2);
+}
+
+// A settings file in a folder of its own, removed with it.
+class TSettingsFolder {
+public:
+    TSettingsFolder() {
+        char pattern[] = "/tmp/settings-test-XXXXXX";
+        Folder = mkdtemp(pattern);
+    }
+    ~TSettingsFolder() { std::filesystem::remove_all(Folder); }
+    std::string File(const std::string& name) const { return Folder + "/" + name; }
+
+private:
+    std::string Folder;
+};
+
+std::string Contents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(IniFileWriteTest, ChangesOnlyItsLineAndReachesTheFileAtOnce) {
+    const TSettingsFolder folder;
+    const std::string path = folder.File("bridge.ini");
+    std::ofstream(path, std::ios::binary)
+        << "; by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[options]\nviewset=0\nWindowsTop=0x64\n";
+    TIniFile settings(path);
+
+    ASSERT_TRUE(settings.WriteBool("Options", "ViewSet", true));
+    ASSERT_TRUE(settings.WriteInteger("Options", "WindowsLeft", -20));
+    ASSERT_TRUE(settings.WriteString("Extra", "Name", "a=b"));
+    EXPECT_EQ(Contents(path),
+              "; by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[options]\nviewset=1\nWindowsTop=0x64\n"
+              "WindowsLeft=-20\n[Extra]\nName=a=b\n");
+    const TIniFile reread(path);
+    EXPECT_TRUE(reread.ReadBool("Options", "ViewSet", false));
+    EXPECT_EQ(reread.ReadInteger("Options", "WindowsLeft", 0), -20);
+    EXPECT_EQ(reread.ReadString("Extra", "Name", ""), "a=b");
+}
+
+TEST(IniFileWriteTest, NewFileAndCrLfLineEnds) {
+    const TSettingsFolder folder;
+    const std::string fresh = folder.File("fresh.ini");
+    TIniFile created(fresh);
+    ASSERT_TRUE(created.WriteInteger("Options", "WindowsTop", 100));
+    EXPECT_EQ(Contents(fresh), "[Options]\nWindowsTop=100\n");
+
+    const std::string windows = folder.File("windows.ini");
+    std::ofstream(windows, std::ios::binary) << "[Options]\r\nViewHex=0\r\n";
+    TIniFile settings(windows);
+    ASSERT_TRUE(settings.WriteBool("Options", "ViewHex", true));
+    ASSERT_TRUE(settings.WriteBool("Options", "ViewError", false));
+    EXPECT_EQ(Contents(windows), "[Options]\r\nViewHex=1\r\nViewError=0\r\n");
+}
+
+TEST(IniFileWriteTest, AFileThatCannotBeWrittenIsReported) {
+    const TSettingsFolder folder;
+    TIniFile settings(folder.File("missing/bridge.ini"));
+    EXPECT_FALSE(settings.WriteBool("Options", "ViewSet", true));
+    EXPECT_TRUE(settings.ReadBool("Options", "ViewSet", false));
 }
 
 TEST(PortMapTest, MapsComNumbersFromThePortsSection) {
