@@ -1,0 +1,183 @@
+// The event log at a million lines: the cost of an append early and late, the memory a line
+// takes, and the time to save the whole log as text and as RTF.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "LogFile.h"
+#include "LogLine.h"
+#include "LogModel.h"
+
+namespace {
+
+constexpr size_t kLines = 1000000;
+constexpr size_t kWindow = 1000;
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point start) {
+    return std::chrono::duration<double>(TClock::now() - start).count();
+}
+
+long ResidentBytes() {
+    std::FILE* file = std::fopen("/proc/self/statm", "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    long total = 0;
+    long resident = -1;
+    if (std::fscanf(file, "%ld %ld", &total, &resident) != 2) {
+        resident = -1;
+    }
+    std::fclose(file);
+    return resident < 0 ? -1 : resident * sysconf(_SC_PAGESIZE);
+}
+
+void Advance(TLocalTime& time, int milliseconds) {
+    time.Millisecond += milliseconds;
+    time.Second += time.Millisecond / 1000;
+    time.Millisecond %= 1000;
+    time.Minute += time.Second / 60;
+    time.Second %= 60;
+    time.Hour += time.Minute / 60;
+    time.Minute %= 60;
+    time.Day += time.Hour / 24;
+    time.Hour %= 24;
+}
+
+// The lines a page polling every 100 ms leaves: a request and its answer each poll, now and
+// then an option line, an error or a notice, and a date line at long intervals.
+class TLineSource {
+public:
+    void Next(size_t index, TLogKind& kind, std::string& text) {
+        Advance(Time, 50);
+        char hex[64];
+        if (index % 100000 == 0) {
+            kind = TLogKind::Date;
+            text = FormatLogLine(kind, Time, {});
+        } else if (index % 997 == 0) {
+            kind = TLogKind::Error;
+            text = FormatLogLine(kind, Time, "Нет ответа: превышено время ожидания 500 мс");
+        } else if (index % 499 == 0) {
+            kind = TLogKind::Notice;
+            text = FormatLogLine(kind, Time, "Порт COM1 открыт: 19200 8N1");
+        } else if (index % 97 == 0) {
+            kind = TLogKind::Info;
+            text = FormatLogLine(kind, Time, ViewOptionLine(LogText::kViewHexLine, true));
+        } else if (index % 2 == 0) {
+            kind = TLogKind::Send;
+            std::snprintf(hex, sizeof hex, "READ_HOLDING_REGISTER 0103%04zX0002%04zX",
+                          index % 0x10000, (index * 40503) % 0x10000);
+            text = FormatLogLine(kind, Time, hex);
+        } else {
+            kind = TLogKind::Receive;
+            std::snprintf(hex, sizeof hex, "READ_HOLDING_REGISTER 010304%08zX%04zX",
+                          (index * 2654435761u) % 0x100000000u, (index * 40503) % 0x10000);
+            text = FormatLogLine(kind, Time, hex);
+        }
+    }
+
+private:
+    TLocalTime Time{2024, 3, 5, 9, 5, 3, 7};
+};
+
+// One figure per line, the values in a column.
+void Figure(const char* name, const char* format, double value) {
+    char shown[64];
+    std::snprintf(shown, sizeof shown, format, value);
+    std::printf("%-42s %s\n", name, shown);
+}
+
+double Median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+template <typename TWrite>
+bool TimeSave(const TLogModel& log, const char* name, const char* suffix, TWrite write) {
+    const std::string path =
+        "/tmp/bench-log-" + std::to_string(static_cast<long>(getpid())) + suffix;
+    const auto start = TClock::now();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    write(log, out);
+    out.close();
+    const double seconds = SecondsSince(start);
+    const bool written = !out.fail();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const auto bytes = static_cast<double>(in.tellg());
+    in.close();
+    std::remove(path.c_str());
+    if (!written) {
+        std::fprintf(stderr, "bench-log: could not write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("%-42s %8.3f s (%.1f MB, %.0f MB/s)\n", name, seconds, bytes / 1e6,
+                bytes / 1e6 / seconds);
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    TLineSource source;
+    // The lines of a window are made before it is timed, so only the appends are measured.
+    std::vector<std::pair<TLogKind, std::string>> window(kWindow);
+    for (auto& line : window) {
+        line.second.reserve(128);
+    }
+    std::vector<double> windowNs;
+    windowNs.reserve(kLines / kWindow);
+    size_t textBytes = 0;
+
+    const long residentBefore = ResidentBytes();
+    TLogModel log;
+    const auto appendStart = TClock::now();
+    for (size_t first = 0; first < kLines; first += kWindow) {
+        for (size_t at = 0; at < kWindow; ++at) {
+            source.Next(first + at, window[at].first, window[at].second);
+            textBytes += window[at].second.size();
+        }
+        const auto start = TClock::now();
+        for (const auto& [kind, text] : window) {
+            log.Append(kind, text);
+        }
+        const auto spent = std::chrono::duration<double, std::nano>(TClock::now() - start);
+        windowNs.push_back(spent.count() / kWindow);
+    }
+    const double appendSeconds = SecondsSince(appendStart);
+    const long residentAfter = ResidentBytes();
+
+    const double early = windowNs.front();
+    const double late = windowNs.back();
+    const std::vector<double> earlyTen(windowNs.begin(), windowNs.begin() + 10);
+    const std::vector<double> lateTen(windowNs.end() - 10, windowNs.end());
+    std::printf("bench-log: %zu lines, %.1f bytes of text per line on average\n", log.Size(),
+                static_cast<double>(textBytes) / static_cast<double>(kLines));
+    Figure("append, mean over lines 0..1000", "%8.1f ns", early);
+    Figure("append, mean over lines 999000..1000000", "%8.1f ns", late);
+    Figure("append, late / early", "%8.2f", late / early);
+    Figure("append, median of first ten windows", "%8.1f ns", Median(earlyTen));
+    Figure("append, median of last ten windows", "%8.1f ns", Median(lateTen));
+    Figure("append, late / early by medians", "%8.2f", Median(lateTen) / Median(earlyTen));
+    Figure("making and appending all lines", "%8.3f s", appendSeconds);
+    if (residentBefore < 0 || residentAfter < 0) {
+        std::fprintf(stderr, "bench-log: /proc/self/statm unreadable\n");
+        return 1;
+    }
+    const auto growth = static_cast<double>(residentAfter - residentBefore);
+    Figure("resident memory growth", "%8.1f MB", growth / 1e6);
+    Figure("resident memory growth per line", "%8.1f bytes", growth / static_cast<double>(kLines));
+
+    const bool saved =
+        TimeSave(log, "save as text, CP1251 with CR LF", ".txt",
+                 [](const TLogModel& model, std::ostream& out) { WriteLogText(model, out); }) &&
+        TimeSave(log, "save as RTF", ".rtf",
+                 [](const TLogModel& model, std::ostream& out) { WriteLogRtf(model, out); });
+    return saved ? 0 : 1;
+}
