@@ -1,19 +1,46 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <cstddef>
 #include <string_view>
 
-#include "LogLine.h"
+#include "LogModel.h"
 
-// The visible part of the event log: the newest lines with the colours and styles of their
-// kinds. The whole log lives in the log model; a text widget that held millions of lines would
-// spend most of the program's memory and slow down as it grew.
-class TLogView : public QPlainTextEdit {
+// The event log on screen: every line of the log model, drawn with the colours and styles of its
+// kind. Only the rows in sight are ever laid out, so an append costs the same at a million lines
+// as at the first, and the view holds no copy of the text. Whole lines are selected with the
+// mouse (Shift extends, Ctrl+A takes all) and copied with Ctrl+C.
+class TLogView : public QAbstractScrollArea {
 public:
-    static constexpr int kVisibleLines = 10000;
+    explicit TLogView(const TLogModel& log, QWidget* parent = nullptr);
 
-    explicit TLogView(QWidget* parent = nullptr);
+    // Call after lines were appended to the model.
+    void LinesAppended();
+    // The selected lines as text, one per line.
+    QString SelectedText() const;
+    void SelectAll();
 
-    void AppendLine(TLogKind kind, std::string_view text);
-    void Clear();
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    int RowHeight() const;
+    int VisibleRows() const;
+    size_t RowAt(int y) const;
+    void UpdateScrollRanges();
+    void CopySelection() const;
+
+    const TLogModel& Log;
+    QFont LineFont;
+    size_t Shown = 0;
+    // Widest line so far in characters, for the horizontal scroll range.
+    size_t WidestColumns = 0;
+    size_t SelectionAnchor = 0;
+    size_t SelectionEnd = 0;
+    bool HasSelection = false;
 };

@@ -87,7 +87,7 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     connect(M2_Hex, &QAction::triggered, this, [this] { M2_HexClick(); });
     connect(M_Help, &QAction::triggered, this, [this] { M_HelpClick(); });
 
-    RichEdit = new TLogView(this);
+    RichEdit = new TLogView(LogModel, this);
     setCentralWidget(RichEdit);
     QFont panelFont = font();
     panelFont.setPixelSize(11);
@@ -139,7 +139,7 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::FormShow() {
-    RichEdit->Clear();
+    // The log is empty until this first show: nothing to clear.
     Link = std::make_unique<TRavo32>();
     IniFile = std::make_unique<TIniFile>(SettingsPath);
     ApplyPortMap(*IniFile, *Link);
@@ -318,7 +318,7 @@ void TForm1::Write(TLogKind kind, std::string text) {
 
 void TForm1::AppendLine(TLogKind kind, const std::string& line) {
     LogModel.Append(kind, line);
-    RichEdit->AppendLine(kind, line);
+    RichEdit->LinesAppended();
 }
 
 void TForm1::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) {

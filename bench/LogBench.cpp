@@ -1,11 +1,16 @@
 // The event log at a million lines: the cost of an append early and late, the memory a line
-// takes, and the time to save the whole log as text and as RTF.
+// takes, and the time to save the whole log as text and as RTF. With --window the lines also go
+// to the window's log view (offscreen), as the program shows them, with the event loop run after
+// every thousand lines.
 #include <unistd.h>
 
+#include <QApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +18,7 @@
 #include "LogFile.h"
 #include "LogLine.h"
 #include "LogModel.h"
+#include "LogView.h"
 
 namespace {
 
@@ -124,7 +130,19 @@ bool TimeSave(const TLogModel& log, const char* name, const char* suffix, TWrite
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    const bool withWindow = argc > 1 && std::strcmp(argv[1], "--window") == 0;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The application exists in both modes, so that both measure from the same start.
+    QApplication application(argc, argv);
+    TLogModel log;
+    std::unique_ptr<TLogView> view;
+    if (withWindow) {
+        view = std::make_unique<TLogView>(log);
+        view->resize(900, 520);
+        view->show();
+        QApplication::processEvents();
+    }
     TLineSource source;
     // The lines of a window are made before it is timed, so only the appends are measured.
     std::vector<std::pair<TLogKind, std::string>> window(kWindow);
@@ -136,7 +154,6 @@ int main() {
     size_t textBytes = 0;
 
     const long residentBefore = ResidentBytes();
-    TLogModel log;
     const auto appendStart = TClock::now();
     for (size_t first = 0; first < kLines; first += kWindow) {
         for (size_t at = 0; at < kWindow; ++at) {
@@ -146,6 +163,12 @@ int main() {
         const auto start = TClock::now();
         for (const auto& [kind, text] : window) {
             log.Append(kind, text);
+            if (view) {
+                view->LinesAppended();
+            }
+        }
+        if (view) {
+            QApplication::processEvents();
         }
         const auto spent = std::chrono::duration<double, std::nano>(TClock::now() - start);
         windowNs.push_back(spent.count() / kWindow);
@@ -157,8 +180,9 @@ int main() {
     const double late = windowNs.back();
     const std::vector<double> earlyTen(windowNs.begin(), windowNs.begin() + 10);
     const std::vector<double> lateTen(windowNs.end() - 10, windowNs.end());
-    std::printf("bench-log: %zu lines, %.1f bytes of text per line on average\n", log.Size(),
-                static_cast<double>(textBytes) / static_cast<double>(kLines));
+    std::printf("bench-log: %zu lines, %.1f bytes of text per line on average, %s\n", log.Size(),
+                static_cast<double>(textBytes) / static_cast<double>(kLines),
+                withWindow ? "log model and window view" : "log model");
     Figure("append, mean over lines 0..1000", "%8.1f ns", early);
     Figure("append, mean over lines 999000..1000000", "%8.1f ns", late);
     Figure("append, late / early", "%8.2f", late / early);

@@ -270,7 +270,7 @@ void WriteLogRtf(const TLogModel& log, std::ostream& out) {
     std::string block;
     block.reserve(kBlockBytes + 4096);
     block.append(
-        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fmodern\\fcharset204 Courier New;}}\n");
+        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fmodern\\fcharset204 Monospace;}}\n");
     block.append("{\\colortbl;");
     for (const uint32_t colour : colours) {
         AppendRtfColour(block, colour);

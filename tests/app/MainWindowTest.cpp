@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QClipboard>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fstream>
@@ -14,6 +16,7 @@
 
 #include "IniFile.h"
 #include "LogModel.h"
+#include "LogView.h"
 #include "MainWindow.h"
 
 namespace {
@@ -219,7 +222,8 @@ private slots:
                  std::string("\t\xCF\xEE\xEA\xE0\xE7\xFB\xE2\xE0\xF2\xFC \xD2\xEE\xEB\xFC\xEA\xEE "
                              "\xEE\xF8\xE8\xE1\xEA\xE8: \xCE\xF2\xEA\xEB\xFE\xF7\xE5\xED\xEE"));
         QCOMPARE(lines[7].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
-        QCOMPARE(lines[8].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9" "1"));
+        QCOMPARE(lines[8].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
+                                                  "1"));
         QCOMPARE(lines[7][2], ':');
 
         const QStringList after = LineTexts(window.Form->Log());
@@ -311,6 +315,30 @@ private slots:
         QCOMPARE(window.Form->StatusPanels[0]->width(), 50);
         QCOMPARE(window.Form->StatusPanels[1]->width(), 60);
         QCOMPARE(window.Form->StatusPanels[2]->width(), 70);
+    }
+
+    void LogViewShowsEveryLineAndCopiesTheSelection() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        for (int index = 0; index < 20000; ++index) {
+            window.Form->LogSend("frame " + std::to_string(index));
+        }
+        const size_t lines = window.Form->Log().Size();
+        QScrollBar* scroll = window.Form->RichEdit->verticalScrollBar();
+        // The whole log can be scrolled through, and the view stays on the newest line.
+        QVERIFY(scroll->maximum() > 19000);
+        QCOMPARE(scroll->value(), scroll->maximum());
+        scroll->setValue(0);
+        window.Form->LogInfo("one more");
+        QCOMPARE(scroll->value(), 0);
+
+        window.Form->RichEdit->SelectAll();
+        const QString all = window.Form->RichEdit->SelectedText();
+        QCOMPARE(all.count(QLatin1Char('\n')), static_cast<qsizetype>(lines + 1));
+        QVERIFY(all.endsWith(QStringLiteral("\tone more\n")));
+        QTest::keyClick(window.Form->RichEdit, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), all);
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {

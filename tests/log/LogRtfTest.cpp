@@ -14,7 +14,7 @@
 namespace {
 
 constexpr std::string_view kHeader =
-    R"({\rtf1\ansi\ansicpg1251\deff0{\fonttbl{\f0\fmodern\fcharset204 Courier New;}})";
+    R"({\rtf1\ansi\ansicpg1251\deff0{\fonttbl{\f0\fmodern\fcharset204 Monospace;}})";
 
 struct TRtfWord {
     std::string Name;
@@ -306,8 +306,7 @@ TEST(LogRtfTest, DocumentOpensWithCodePageAndMonospacedFont) {
     const TSavedRtf saved = SaveRtf(OneLineOfEachKind());
     ASSERT_TRUE(saved.Valid);
     EXPECT_EQ(saved.Rtf.substr(0, kHeader.size()), kHeader);
-    EXPECT_EQ(saved.Document.Children[0].Raw,
-              R"({\fonttbl{\f0\fmodern\fcharset204 Courier New;}})");
+    EXPECT_EQ(saved.Document.Children[0].Raw, R"({\fonttbl{\f0\fmodern\fcharset204 Monospace;}})");
     EXPECT_EQ(saved.Document.Value("ansicpg"), 1251);
     EXPECT_EQ(saved.Document.Value("deff"), 0);
     EXPECT_EQ(saved.Document.Value("uc"), 1);
