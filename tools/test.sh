@@ -26,5 +26,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBUS_BRI
 cmake --build build-tsan -j "$jobs" --target server_tests modbus-sim
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/server_tests
 
-# Figures only: the benchmark's goals are read by people, not asserted.
+# Figures only: the benchmarks' goals are read by people, not asserted.
 build/bench-receiver
+build/bench-log
+build/bench-log --window
