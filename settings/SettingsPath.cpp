@@ -8,7 +8,9 @@ std::string SettingsFilePath(const std::string& programPath) {
     const QFileInfo program(QString::fromStdString(programPath));
     const QString fileName = program.completeBaseName() + QStringLiteral(".ini");
     const QString beside = program.absoluteDir().filePath(fileName);
-    if (QFileInfo::exists(beside) || QFileInfo(program.absolutePath()).isWritable()) {
+    // An installed copy keeps its settings per user, even when root could write beside it.
+    const bool installed = program.absolutePath().startsWith(QStringLiteral("/usr/"));
+    if (QFileInfo::exists(beside) || (!installed && QFileInfo(program.absolutePath()).isWritable())) {
         return beside.toStdString();
     }
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);

@@ -3,6 +3,6 @@
 #include <string>
 
 // The settings file of a program: its own path with ".ini" in place of its extension, beside it;
-// when that folder cannot be written (an installed copy), the same name in the user's
-// configuration folder.
+// for an installed copy (below /usr) or one whose folder cannot be written, the same name in the
+// user's configuration folder, unless a file is already beside it.
 std::string SettingsFilePath(const std::string& programPath);
