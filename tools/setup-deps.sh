@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll socat curl
   xvfb
+  chromium nodejs
 )
 
 missing=()
