@@ -198,7 +198,7 @@ int32_t EffectiveTimeoutMs(int32_t requested) {
 }
 
 TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply, TRavo32& link,
-                                  TBridgeHost& host) {
+                                  TBridgeHost& host, const TProcedureOptions& options) {
     if (!ParseRequest(jsonText, reply)) {
         SetErrorReply(reply, ErrorCode::JsonParse, host);
         return TProcedureEnd::Completed;
@@ -275,7 +275,7 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
         if (answer.size() > 1 && answer[1] == kReadSectionDevice) {
             host.ShowLinkStatus(comPort, slave, DeviceTypeCode(answer), baud);
         }
-        if (!link.Pause(ExchangePause(baud))) {
+        if (options.PauseAfterExchange && !link.Pause(ExchangePause(baud))) {
             return TProcedureEnd::Stopped;
         }
     }

@@ -27,8 +27,14 @@ int32_t EffectiveTimeoutMs(int32_t requested);
 
 enum class TProcedureEnd { Completed, Stopped };
 
+struct TProcedureOptions {
+    // The bus turnaround pause after every answered exchange. Only a scripted line in a fuzzer
+    // or a benchmark, where no device needs it, goes without.
+    bool PauseAfterExchange = true;
+};
+
 // Parses and checks the JSON request, opens the port, sends every PDU in the order of the member
 // names and fills the reply with the request, the results and any error. Stopped when the link's
 // stop request ended it; the reply is then not to be sent. The port may be left open.
 TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply, TRavo32& link,
-                                  TBridgeHost& host);
+                                  TBridgeHost& host, const TProcedureOptions& options = {});

@@ -9,8 +9,8 @@
 #include "Ravo32.h"
 #include "RequestProcedure.h"
 
-std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link,
-                                        TBridgeHost& host) {
+std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link, TBridgeHost& host,
+                                        const TProcedureOptions& options) {
     Json::Value reply;
     TProcedureEnd end = TProcedureEnd::Completed;
     const THttpRequest request = ParseHttpRequest(received);
@@ -18,7 +18,7 @@ std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link
         SetErrorReply(reply, request.Error, host);
     } else {
         try {
-            end = RunRequestProcedure(request.Json, reply, link, host);
+            end = RunRequestProcedure(request.Json, reply, link, host, options);
         } catch (const std::exception&) {
             // Only the JSON library throws here, on a value it cannot handle; such a request
             // is as unusable as one that does not parse.
