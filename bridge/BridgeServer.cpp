@@ -24,6 +24,8 @@ constexpr qint64 kSocketBufferBytes = 64 * 1024;
 }  // namespace
 
 struct TBridgeServer::TConnection {
+    // Order of acceptance: the oldest idle connection gives way when there are too many.
+    uint64_t Sequence = 0;
     TRequestAssembler Request{kMaxRequestBytes};
     QElapsedTimer SinceFirstByte;
     QTimer Wait;
@@ -32,6 +34,12 @@ struct TBridgeServer::TConnection {
 TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent)
     : QObject(parent), Link(link), Host(host) {
     connect(&Server, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
+    // The server stops accepting after a failed accept (no descriptor left, for instance);
+    // it must not stay deaf, so it makes room and listens again a moment later.
+    connect(&Server, &QTcpServer::acceptError, this, [this] {
+        DropOldestIdleConnection();
+        QTimer::singleShot(kAcceptRetryMs, this, [this] { Server.resumeAccepting(); });
+    });
 }
 
 TBridgeServer::~TBridgeServer() {
@@ -73,8 +81,12 @@ void TBridgeServer::Shutdown() {
 
 void TBridgeServer::AcceptConnections() {
     while (QTcpSocket* socket = Server.nextPendingConnection()) {
+        if (Connections.size() >= kMaxConnections) {
+            DropOldestIdleConnection();
+        }
         socket->setReadBufferSize(kSocketBufferBytes);
         auto connection = std::make_unique<TConnection>();
+        connection->Sequence = ++ConnectionsAccepted;
         connection->Wait.setSingleShot(true);
         connect(&connection->Wait, &QTimer::timeout, this,
                 [this, socket] { ServerSocketClientRead(socket, true); });
@@ -83,6 +95,23 @@ void TBridgeServer::AcceptConnections() {
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, socket] { ServerSocketClientDisconnect(socket); });
         Connections.emplace(socket, std::move(connection));
+    }
+}
+
+void TBridgeServer::DropOldestIdleConnection() {
+    QTcpSocket* oldest = nullptr;
+    uint64_t oldestSequence = UINT64_MAX;
+    for (const auto& [socket, connection] : Connections) {
+        if (socket != ClientSocket && connection->Sequence < oldestSequence) {
+            oldest = socket;
+            oldestSequence = connection->Sequence;
+        }
+    }
+    if (oldest != nullptr) {
+        QObject::disconnect(oldest, nullptr, this, nullptr);
+        oldest->abort();
+        Connections.erase(oldest);
+        oldest->deleteLater();
     }
 }
 

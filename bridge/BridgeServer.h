@@ -27,6 +27,10 @@ public:
     // How long a request that TCP delivers in pieces may take to arrive whole.
     static constexpr int kCompletionWaitMs = 1000;
     static constexpr int kShutdownPauseMs = 500;
+    // A page needs a handful of connections; beyond this many the oldest idle one is closed, so
+    // that idle or abandoned clients cannot use up the descriptors or the memory.
+    static constexpr size_t kMaxConnections = 256;
+    static constexpr int kAcceptRetryMs = 100;
 
     TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent = nullptr);
     ~TBridgeServer() override;
@@ -35,6 +39,7 @@ public:
     bool Open(uint16_t port, std::string& errorText);
     uint16_t ListeningPort() const;
     bool Busy() const { return WorkerThread.joinable(); }
+    size_t ConnectionCount() const { return Connections.size(); }
 
     // Stops a running request, closes the port, pauses and closes the server.
     void Shutdown();
@@ -43,6 +48,7 @@ private:
     struct TConnection;
 
     void AcceptConnections();
+    void DropOldestIdleConnection();
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
     void ServerSocketClientDisconnect(QTcpSocket* socket);
@@ -58,6 +64,7 @@ private:
     // The busy mark: joinable from the start of a worker until the GUI thread joins it.
     std::thread WorkerThread;
     QPointer<QTcpSocket> ClientSocket;
+    uint64_t ConnectionsAccepted = 0;
     // Tells a finished worker's hand-over from that of a worker stopped before it arrived.
     uint64_t Generation = 0;
 };

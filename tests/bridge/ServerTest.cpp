@@ -1,13 +1,16 @@
 // The server front end in this process, on loopback: racing requests, disconnects and stops,
 // with the simulated slave behind the link. Built also with ThreadSanitizer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -218,6 +221,76 @@ TEST_F(ServerTest, SecondServerOnTheSamePortNamesTheFailingCall) {
     std::string error;
     ASSERT_FALSE(other.Open(static_cast<uint16_t>(Port), error));
     EXPECT_EQ(error, "Windows socket error: Address already in use (98), on API 'bind'");
+}
+
+TEST_F(ServerTest, IdleConnectionsBeyondTheLimitGiveWayToANewRequest) {
+    ASSERT_TRUE(Start({}));
+    std::vector<std::unique_ptr<THttpClient>> idle;
+    std::atomic<int> connected{0};
+    std::thread opener([&] {
+        for (size_t index = 0; index < TBridgeServer::kMaxConnections + 60; ++index) {
+            idle.push_back(std::make_unique<THttpClient>());
+            if (idle.back()->Connect(Port)) {
+                ++connected;
+            }
+        }
+    });
+    RunUntil([&] {
+        return connected == static_cast<int>(TBridgeServer::kMaxConnections + 60) &&
+               Server.ConnectionCount() >= TBridgeServer::kMaxConnections;
+    });
+    opener.join();
+    RunUntil([] { return false; }, 50);
+    EXPECT_LE(Server.ConnectionCount(), TBridgeServer::kMaxConnections);
+    // The oldest were closed: the first client reads the end of its stream.
+    EXPECT_TRUE(idle.front()->ClosedByServer(1000));
+    EXPECT_FALSE(idle.back()->ClosedByServer(0));
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    const auto response = Ask(client, ReadRequest(300, 3));
+    ASSERT_TRUE(response);
+    EXPECT_NE(response->find("\"data\":{\"3\":3}"), std::string::npos) << *response;
+}
+
+TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotLeaveTheServerDeaf) {
+    ASSERT_TRUE(Start({}));
+    rlimit original{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+    size_t open = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        static_cast<void>(entry);
+        ++open;
+    }
+    rlimit tight = original;
+    tight.rlim_cur = open + 40;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    // Clients and server share the process's descriptors: the server's accepts fail first or
+    // the clients' sockets do, and either way the server sees a failed accept.
+    std::vector<std::unique_ptr<THttpClient>> idle;
+    std::atomic<bool> done{false};
+    std::thread opener([&] {
+        for (int index = 0; index < 60; ++index) {
+            auto client = std::make_unique<THttpClient>();
+            if (client->Connect(Port)) {
+                idle.push_back(std::move(client));
+            }
+        }
+        done = true;
+    });
+    RunUntil([&] { return done.load(); });
+    opener.join();
+    RunUntil([] { return false; }, 300);
+    idle.erase(idle.begin(), idle.begin() + std::min<ptrdiff_t>(10, std::ssize(idle)));
+    RunUntil([] { return false; }, 300);
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    const auto response = Ask(client, ReadRequest(300, 4));
+    setrlimit(RLIMIT_NOFILE, &original);
+    ASSERT_TRUE(response);
+    EXPECT_NE(response->find("\"data\":{\"4\":4}"), std::string::npos) << *response;
 }
 
 }  // namespace

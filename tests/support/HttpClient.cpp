@@ -81,6 +81,12 @@ bool THttpClient::StaysSilent(int waitMs) {
     return Pending.empty() && !ReadMore(waitMs);
 }
 
+bool THttpClient::ClosedByServer(int waitMs) {
+    pollfd readable{Fd, POLLIN, 0};
+    char byte = 0;
+    return poll(&readable, 1, waitMs) == 1 && recv(Fd, &byte, 1, MSG_PEEK) == 0;
+}
+
 void THttpClient::Close() {
     if (Fd >= 0) {
         close(Fd);

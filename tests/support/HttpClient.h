@@ -18,6 +18,8 @@ public:
     std::optional<std::string> ReadResponse(int timeoutMs);
     // True when no byte arrives within waitMs.
     bool StaysSilent(int waitMs);
+    // True when the server closes the connection within waitMs.
+    bool ClosedByServer(int waitMs);
     void Close();
 
 private:
