@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -335,6 +336,109 @@ TEST_P(EndToEndTest, TerminationStopsARunningRequestAndFreesThePort) {
     const int port = open(Sim.Port.c_str(), O_RDWR | O_NOCTTY);
     EXPECT_GE(port, 0);
     close(port);
+}
+
+// True when another program can take the port for itself now.
+bool PortIsFree(const std::string& path) {
+    const int port = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (port < 0) {
+        return false;
+    }
+    const bool free = flock(port, LOCK_EX | LOCK_NB) == 0;
+    close(port);
+    return free;
+}
+
+struct TFault {
+    std::string Name;
+    std::vector<std::string> SimOptions;
+    bool Echo;
+    int TimeoutMs;
+    int Expected;
+};
+
+// Every fault of the line gives its code, nothing hangs, and the port is free after each request.
+// The bridge keeps running across all of them; each device comes up behind the same link.
+TEST_P(EndToEndTest, FaultsOnTheLineGiveTheirCodesAndLeaveThePortFree) {
+    const std::string link = (Folder / "device").string();
+    const std::vector<TFault> faults = {
+        {"clean line", {}, false, 500, ErrorCode::None},
+        {"noise", {"--noise", "60"}, false, 500, ErrorCode::None},
+        {"answer in pieces", {"--pieces", "5", "--gap", "20"}, false, 500, ErrorCode::None},
+        {"slow device within the time-out", {"--delay", "300"}, false, 1000, ErrorCode::None},
+        {"slow device beyond the time-out",
+         {"--delay", "700"},
+         false,
+         300,
+         ErrorCode::AnswerTimeout},
+        {"echo removed", {"--echo"}, true, 500, ErrorCode::None},
+        // The echo repeats the request, whose address field is no byte count.
+        {"echo taken for the answer", {"--echo"}, false, 500, ErrorCode::BadLength},
+        {"echo option without an echo", {}, true, 500, ErrorCode::None},
+        {"wrong address", {"--wrong-address"}, false, 300, ErrorCode::AnswerTimeout},
+        {"damaged CRC", {"--bad-crc"}, false, 300, ErrorCode::AnswerTimeout},
+        {"silence", {"--silent"}, false, 300, ErrorCode::AnswerTimeout},
+        {"flood of 3000 bytes", {"--noise", "3000"}, false, 500, ErrorCode::AnswerTimeout},
+    };
+    std::vector<TFault> all = faults;
+    for (int code = 1; code <= 8; ++code) {
+        all.push_back({"exception " + std::to_string(code),
+                       {"--exception", std::to_string(code)},
+                       false,
+                       500,
+                       code});
+    }
+
+    bool bridgeStarted = false;
+    for (const TFault& fault : all) {
+        SCOPED_TRACE(fault.Name);
+        TRunningSim device;
+        std::vector<std::string> options = fault.SimOptions;
+        options.insert(options.end(), {"--link", link});
+        ASSERT_TRUE(device.Start(options));
+        if (!bridgeStarted) {
+            std::ofstream(SettingsFile()) << "[Ports]\nCOM1=" << link << "\n";
+            ASSERT_TRUE(Bridge.Start((Folder / GetParam().Name).string(), {}));
+            ASSERT_TRUE(WaitUntilListening(kReplyBoundMs));
+            bridgeStarted = true;
+        }
+        std::string json = RequestJson(R"({"a":[3,0,0,0,2]})", fault.TimeoutMs);
+        if (fault.Echo) {
+            json.replace(json.find("\"ctrl_echo\":false"), 17, "\"ctrl_echo\":true");
+        }
+        THttpClient client;
+        ASSERT_TRUE(client.Connect(kPort));
+        const Json::Value reply = ParseBody(Ask(client, json));
+        EXPECT_EQ(reply["error_code"], fault.Expected) << reply.toStyledString();
+        if (fault.Expected == ErrorCode::None) {
+            EXPECT_EQ(reply["data"]["1"], 1);
+        }
+        EXPECT_TRUE(PortIsFree(link));
+        device.Process.Stop();
+    }
+
+    // The device vanishes while the bridge waits for its answer: its terminal is gone.
+    TRunningSim vanishing;
+    ASSERT_TRUE(vanishing.Start({"--silent", "--verbose", "--link", link}));
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    ASSERT_TRUE(client.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,2]})", 5000))));
+    ASSERT_TRUE(vanishing.Process.WaitForLine("rx ", kReplyBoundMs));
+    vanishing.Process.Stop();
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"],
+              ErrorCode::AnswerTimeout);
+
+    // Another program holds the port.
+    TRunningSim held;
+    ASSERT_TRUE(held.Start({"--link", link}));
+    const int holder = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[3,0,0,0,2]})")))["error_code"],
+              ErrorCode::PortOpen);
+    close(holder);
+    EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[3,0,0,0,2]})")))["error_code"],
+              ErrorCode::None);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, EndToEndTest,
