@@ -26,6 +26,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBUS_BRI
 cmake --build build-tsan -j "$jobs" --target server_tests modbus-sim
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/server_tests
 
+# A short run of every fuzz target over its seed corpus (clang, ASan+UBSan, build-fuzz/).
+tools/fuzz.sh 20
+
 # Figures only: the benchmarks' goals are read by people, not asserted.
 build/bench-receiver
 build/bench-log

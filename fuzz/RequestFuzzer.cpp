@@ -1,0 +1,162 @@
+// The whole request road: raw HTTP bytes in, response bytes out, over a scripted line.
+//
+// Input: one byte of view options (bit 0 errors only, bit 1 connection parameters, bit 2 hex),
+// two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then the line's
+// answer as chunks (see QueueChunks).
+
+#include <json/reader.h>
+#include <json/value.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "BridgeHost.h"
+#include "ErrorText.h"
+#include "FakeSerialIo.h"
+#include "FuzzInput.h"
+#include "Ravo32.h"
+#include "RequestWorker.h"
+#include "TextEncoding.h"
+
+namespace {
+
+// Counts the calls so that the compiler keeps the texts being built; nothing else is kept.
+class TCountingHost final : public TBridgeHost {
+public:
+    explicit TCountingHost(uint8_t options) : Options(options) {}
+
+    void LogInfo(std::string text) override { Count(text); }
+    void LogError(std::string text) override { Count(text); }
+    void LogNotice(std::string text) override { Count(text); }
+    void LogSend(std::string text) override { Count(text); }
+    void LogReceive(std::string text) override { Count(text); }
+    void ShowLinkStatus(uint8_t, uint8_t, uint16_t, int32_t) override { ++Statuses; }
+
+    bool ViewError() const override { return (Options & 1U) != 0; }
+    bool ViewSet() const override { return (Options & 2U) != 0; }
+    bool ViewHex() const override { return (Options & 4U) != 0; }
+
+    size_t Lines = 0;
+    size_t Bytes = 0;
+    size_t Statuses = 0;
+
+private:
+    void Count(const std::string& text) {
+        ++Lines;
+        Bytes += text.size();
+    }
+
+    uint8_t Options;
+};
+
+constexpr std::string_view kStatusLine = "HTTP/1.1 200 OK\r\n";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::string_view kLengthField = "\r\nContent-Length: ";
+
+// The Content-Length value, or none when the field is missing or not a plain decimal number.
+std::optional<size_t> ContentLength(std::string_view header) {
+    const size_t field = header.find(kLengthField);
+    if (field == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view value = header.substr(field + kLengthField.size());
+    value = value.substr(0, value.find("\r\n"));
+    if (value.empty() || value.size() > 9) {
+        return std::nullopt;
+    }
+    size_t length = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        length = length * 10 + static_cast<size_t>(c - '0');
+    }
+    return length;
+}
+
+void CheckBody(std::string_view body) {
+    FUZZ_CHECK(IsValidUtf8(body));
+
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value reply;
+    bool parsed = false;
+    try {
+        parsed = reader->parse(body.data(), body.data() + body.size(), &reply, nullptr);
+    } catch (const std::exception&) {
+        // The reader throws past its nesting limit, which the request's own reader shares.
+        parsed = false;
+    }
+    FUZZ_CHECK(parsed);
+    FUZZ_CHECK(reply.isObject());
+
+    const Json::Value& status = reply["status"];
+    const Json::Value& code = reply["error_code"];
+    const Json::Value& text = reply["error_text"];
+    FUZZ_CHECK(status.isString());
+    FUZZ_CHECK(code.isInt() && (code.type() == Json::intValue || code.type() == Json::uintValue));
+    FUZZ_CHECK(text.isString());
+    FUZZ_CHECK(status.asString() == "ok" || status.asString() == "error");
+    // Error codes travel as signed bytes.
+    FUZZ_CHECK(code.asInt() >= -128 && code.asInt() <= 127);
+    if (status.asString() == "ok") {
+        FUZZ_CHECK(code.asInt() == 0);
+        FUZZ_CHECK(text.asString().empty());
+    } else {
+        FUZZ_CHECK(text.asString() == ErrorText(static_cast<int8_t>(code.asInt())));
+    }
+}
+
+void CheckResponse(std::string_view response) {
+    FUZZ_CHECK(response.starts_with(kStatusLine));
+    const size_t headerEnd = response.find(kHeaderEnd);
+    FUZZ_CHECK(headerEnd != std::string_view::npos);
+    const std::string_view header = response.substr(0, headerEnd + 2);
+    const std::string_view rest = response.substr(headerEnd + kHeaderEnd.size());
+
+    const std::optional<size_t> length = ContentLength(header);
+    FUZZ_CHECK(length.has_value());
+    // The body is followed by exactly one CR LF that Content-Length leaves out.
+    FUZZ_CHECK(rest.size() == *length + 2);
+    FUZZ_CHECK(rest.ends_with("\r\n"));
+    CheckBody(rest.substr(0, *length));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    TFuzzInput input(data, size);
+    const uint8_t viewOptions = input.Byte();
+    const std::span<const uint8_t> http = input.Take(input.Word());
+
+    auto io = std::make_unique<TFakeSerialIo>();
+    TFakeSerialIo* const line = io.get();
+    QueueChunks(input.Remaining(), *line);
+    TRavo32 link(std::move(io));
+    for (int port = 0; port < 256; ++port) {
+        link.MapPort(static_cast<uint8_t>(port), "/fake");
+    }
+    TCountingHost host(viewOptions);
+
+    const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
+    const std::optional<std::string> response =
+        ServeRequest(received, link, host, TProcedureOptions{.PauseAfterExchange = false});
+
+    FUZZ_CHECK(response.has_value());
+    // For looking at what a seed does: MODBUS_BRIDGE_FUZZ_PRINT=1 fuzz-request SEED...
+    static const bool print = std::getenv("MODBUS_BRIDGE_FUZZ_PRINT") != nullptr;
+    if (print) {
+        std::fprintf(stderr, "%zu log lines\n%s\n", host.Lines, response->c_str());
+    }
+    FUZZ_CHECK(!link.IsOpen());
+    FUZZ_CHECK(!line->IsOpen());
+    CheckResponse(*response);
+    return 0;
+}
