@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup-deps.sh
+tools/setup-web.sh
 tools/check-format.sh
 
 jobs=$(nproc)
