@@ -23,5 +23,9 @@ if ! grep -qi '^COM1=' "$settings" 2>/dev/null; then
     printf '[Ports]\nCOM1=%s\n' "$port_link" >>"$settings"
 fi
 
-echo "modbus-bridge: simulated slave 1 on COM1 (${port_link}); POST json_data to http://localhost:19284/"
+cat <<TEXT
+modbus-bridge: simulated slave 1 on COM1 (${port_link}), the bridge on http://localhost:19284/
+Open the demo page in a browser on this computer:
+    file://$PWD/web/index.html
+TEXT
 build/$program
