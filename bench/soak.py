@@ -141,13 +141,15 @@ class Soak:
         self.counts = {}
         self.failures = []
         self.sequence = 0
+        self.recent = []
 
     def fail(self, text):
         self.failures.append(text)
-        print("FAIL:", text, file=sys.stderr)
+        print(f"FAIL: {text} (after {' / '.join(self.recent)})", file=sys.stderr)
 
     def count(self, kind):
         self.counts[kind] = self.counts.get(kind, 0) + 1
+        self.recent = (self.recent + [f"{kind} {time.monotonic():.3f}"])[-6:]
 
     def next_id(self):
         self.sequence += 1
@@ -335,6 +337,8 @@ class Soak:
                 if process.poll() is None:
                     process.kill()
                     process.wait()
+            if self.failures:
+                shutil.copy(os.path.join(folder, "bridge.log"), "/tmp/soak-bridge.log")
             shutil.rmtree(folder, ignore_errors=True)
         if self.failures:
             print(f"soak: {len(self.failures)} failures", file=sys.stderr)

@@ -58,6 +58,11 @@ TListenSocket OpenListenSocket(uint16_t port) {
     return TListenSocket{fd, 0, {}};
 }
 
+bool PeerHasClosed(int socketFd) {
+    char byte = 0;
+    return socketFd >= 0 && recv(socketFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
 std::string ListenErrorText(const TListenSocket& failure) {
     return "Windows socket error: " + std::string(std::strerror(failure.Error)) + " (" +
            std::to_string(failure.Error) + "), on API '" + failure.Call + "'";

@@ -13,6 +13,9 @@ struct TListenSocket {
 
 TListenSocket OpenListenSocket(uint16_t port);
 
+// True when the peer of a connected socket has closed it, though nobody has read the end yet.
+bool PeerHasClosed(int socketFd);
+
 // "Windows socket error: <system message> (<number>), on API '<call>'", the text users of this
 // bridge know from its first platform.
 std::string ListenErrorText(const TListenSocket& failure);

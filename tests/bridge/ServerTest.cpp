@@ -294,6 +294,32 @@ TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotLeaveTheServerDeaf) {
     EXPECT_NE(response->find("\"data\":{\"4\":4}"), std::string::npos) << *response;
 }
 
+TEST_F(ServerTest, AbandonedRequestsInARowLeaveTheNextOneServed) {
+    ASSERT_TRUE(Start({"--silent"}));
+    std::atomic<int> answered{0};
+    std::atomic<bool> done{false};
+    constexpr int kRounds = 30;
+    std::thread clients([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            for (int abandoned = 0; abandoned < 2; ++abandoned) {
+                THttpClient leaving;
+                if (leaving.Connect(Port)) {
+                    leaving.Send(ReadRequest(2000));
+                }
+            }
+            THttpClient next;
+            if (next.Connect(Port) && next.Send("GET / HTTP/1.1\r\n\r\n") &&
+                next.ReadResponse(3000)) {
+                ++answered;
+            }
+        }
+        done = true;
+    });
+    RunUntil([&] { return done.load(); }, 120000);
+    clients.join();
+    EXPECT_EQ(answered, kRounds);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
