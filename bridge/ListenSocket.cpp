@@ -59,8 +59,13 @@ TListenSocket OpenListenSocket(uint16_t port) {
 }
 
 bool PeerHasClosed(int socketFd) {
+    if (socketFd < 0) {
+        return true;
+    }
     char byte = 0;
-    return socketFd >= 0 && recv(socketFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    const ssize_t peeked = recv(socketFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    // A reset (the peer closed with data unread) ends the connection as an orderly close does.
+    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

@@ -13,7 +13,8 @@ struct TListenSocket {
 
 TListenSocket OpenListenSocket(uint16_t port);
 
-// True when the peer of a connected socket has closed it, though nobody has read the end yet.
+// True when the peer of a connected socket has closed or reset it, though nobody has read the end
+// yet, or when the socket is gone.
 bool PeerHasClosed(int socketFd);
 
 // "Windows socket error: <system message> (<number>), on API '<call>'", the text users of this

@@ -76,8 +76,10 @@ bool HasType(const Json::Value& value, char type, bool& known) {
 }
 
 uint8_t LowByte(const Json::Value& integer) {
-    return static_cast<uint8_t>(integer.type() == Json::uintValue ? integer.asLargestUInt()
-                                                                  : integer.asLargestInt());
+    if (integer.type() == Json::uintValue) {
+        return static_cast<uint8_t>(integer.asLargestUInt());
+    }
+    return static_cast<uint8_t>(integer.asLargestInt());
 }
 
 // The strict reader of the old library interface: no comments, the root an object or an array,
@@ -105,8 +107,9 @@ bool ParseRequest(std::string_view text, Json::Value& reply) {
     try {
         parsed = MakeStrictReader()->parse(text.data(), text.data() + text.size(), &root, nullptr);
     } catch (const std::exception&) {
-        // The reader throws when nesting goes beyond its depth limit.
-        parsed = false;
+        // The reader throws when nesting goes beyond its depth limit; what it read by then is
+        // deeper than any reader would take back, so none of it is echoed.
+        root = Json::Value();
     }
     reply = root.isObject() ? std::move(root) : Json::Value();
     return parsed && reply.isObject();

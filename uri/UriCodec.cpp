@@ -15,10 +15,10 @@ constexpr std::array<uint8_t, 256> MakeHexValue() {
     for (auto& value : table) {
         value = kNotHex;
     }
-    for (int digit = 0; digit < 10; ++digit) {
+    for (size_t digit = 0; digit < 10; ++digit) {
         table['0' + digit] = static_cast<uint8_t>(digit);
     }
-    for (int letter = 0; letter < 6; ++letter) {
+    for (size_t letter = 0; letter < 6; ++letter) {
         table['A' + letter] = static_cast<uint8_t>(10 + letter);
         table['a' + letter] = static_cast<uint8_t>(10 + letter);
     }
@@ -27,10 +27,10 @@ constexpr std::array<uint8_t, 256> MakeHexValue() {
 
 constexpr std::array<bool, 256> MakeSafeChar() {
     std::array<bool, 256> table{};
-    for (int c = '0'; c <= '9'; ++c) {
+    for (size_t c = '0'; c <= '9'; ++c) {
         table[c] = true;
     }
-    for (int c = 'A'; c <= 'Z'; ++c) {
+    for (size_t c = 'A'; c <= 'Z'; ++c) {
         table[c] = true;
         table[c - 'A' + 'a'] = true;
     }

@@ -44,6 +44,14 @@ TEST(ProcedureParseTest, TextsThatAreNoRequestObjectGive107) {
     }
 }
 
+TEST(ProcedureParseTest, NestingBeyondTheReaderLeavesOnlyTheStatusMembers) {
+    // What the reader holds when it gives up is deeper than a page could read back.
+    TOutcome outcome;
+    RunProcedure("{\"rand_string\":\"x\",\"a\":" + std::string(5000, '['), outcome);
+    EXPECT_EQ(outcome.Reply.getMemberNames(),
+              (std::vector<std::string>{"error_code", "error_text", "status"}));
+}
+
 TEST(ProcedureParseTest, ArrayRootLeavesOnlyTheStatusMembers) {
     TOutcome outcome;
     RunProcedure("[1,2,3]", outcome);
