@@ -34,3 +34,4 @@ tools/fuzz.sh 20
 build/bench-receiver
 build/bench-log
 build/bench-log --window
+build/bench-e2e
