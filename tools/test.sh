@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test twice: in the normal build and in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; the server tests run a third time under
-# ThreadSanitizer.
+# ThreadSanitizer, every fuzz target runs briefly, and the benchmarks print their figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
