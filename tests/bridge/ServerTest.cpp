@@ -254,6 +254,9 @@ TEST_F(ServerTest, IdleConnectionsBeyondTheLimitGiveWayToANewRequest) {
 }
 
 TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotLeaveTheServerDeaf) {
+#ifdef MODBUS_BRIDGE_SANITIZED
+    GTEST_SKIP() << "the sanitizers' runtime itself needs descriptors while the limit is tight";
+#endif
     ASSERT_TRUE(Start({}));
     rlimit original{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
