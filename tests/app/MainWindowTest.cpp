@@ -18,6 +18,7 @@
 #include "LogModel.h"
 #include "LogView.h"
 #include "MainWindow.h"
+#include "SettingsPath.h"
 
 namespace {
 
@@ -339,6 +340,18 @@ private slots:
         QVERIFY(all.endsWith(QStringLiteral("\tone more\n")));
         QTest::keyClick(window.Form->RichEdit, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), all);
+    }
+
+    void SettingsFileBesideTheProgramOrPerUserWhenInstalled() {
+        QTemporaryDir folder;
+        const std::string program = folder.filePath(QStringLiteral("modbus-bridge")).toStdString();
+        QCOMPARE(SettingsFilePath(program), program + ".ini");
+        QCOMPARE(SettingsFilePath(folder.filePath(QStringLiteral("bridge.exe")).toStdString()),
+                 folder.filePath(QStringLiteral("bridge.ini")).toStdString());
+        const QString installed =
+            QString::fromStdString(SettingsFilePath("/usr/bin/modbus-bridge"));
+        QVERIFY(!installed.startsWith(QStringLiteral("/usr/")));
+        QVERIFY(installed.endsWith(QStringLiteral("/modbus-bridge.ini")));
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {
