@@ -29,8 +29,8 @@ for program in modbus-bridge modbus-bridged modbus-sim; do
         fail "$program needs a library the system lacks"
     fi
 done
-"$root/usr/bin/modbus-sim" --help | grep -q 'Simulates a Modbus RTU slave' ||
-    fail "the installed modbus-sim does not run"
+help=$("$root/usr/bin/modbus-sim" --help) || fail "the installed modbus-sim does not run"
+grep -q 'Simulates a Modbus RTU slave' <<<"$help" || fail "the installed modbus-sim says nothing"
 
 [ -f "$root/usr/share/modbus-bridge/web/index.html" ] || fail "demo page missing"
 [ ! -e "$root/usr/share/modbus-bridge/web/tests" ] || fail "the page's tests were installed"
