@@ -19,8 +19,9 @@ dpkg -x "$deb" "$root"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = modbus-bridge ] || fail "package name $(field Package)"
-field Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt widgets: $(field Depends)"
-field Depends | grep -q 'libjsoncpp' || fail "Depends lacks jsoncpp: $(field Depends)"
+depends=$(field Depends)
+[[ $depends == *libqt6widgets6* ]] || fail "Depends lacks the Qt widgets: $depends"
+[[ $depends == *libjsoncpp* ]] || fail "Depends lacks jsoncpp: $depends"
 
 for program in modbus-bridge modbus-bridged modbus-sim; do
     [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
