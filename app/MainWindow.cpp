@@ -20,6 +20,7 @@
 #include "LogView.h"
 #include "PortMap.h"
 #include "Ravo32.h"
+#include "StartLines.h"
 
 namespace {
 
@@ -166,16 +167,7 @@ void TForm1::FormShow() {
         return;
     }
 
-    LogDate();
-    LogInfo(std::string(LogText::kCaption));
-    LogInfo(ViewOptionLine(LogText::kViewErrorLine, ViewErrorOn));
-    if (!ViewErrorOn) {
-        LogInfo(ViewOptionLine(LogText::kViewSetLine, ViewSetOn));
-        LogInfo(ViewOptionLine(LogText::kViewHexLine, ViewHexOn));
-    }
-    LogInfo(std::string(LogText::kStart));
-    LogInfo(std::string(LogText::kSeparator));
-    ShowLinkStatus(0, 0, 0, 0);
+    WriteStartLines(*this);
 }
 
 void TForm1::FormClose() {

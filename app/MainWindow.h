@@ -34,7 +34,7 @@ public:
     ~TForm1() override;
 
     // The log writers; any thread. Lines from other threads reach the log whole and in order.
-    void LogDate();
+    void LogDate() override;
     void LogInfo(std::string text) override;
     void LogError(std::string text) override;
     void LogNotice(std::string text) override;

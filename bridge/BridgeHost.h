@@ -11,6 +11,8 @@ class TBridgeHost {
 public:
     virtual ~TBridgeHost() = default;
 
+    // The line that marks the start of the log and each save, with the date and no prefix.
+    virtual void LogDate() = 0;
     virtual void LogInfo(std::string text) = 0;
     virtual void LogError(std::string text) = 0;
     virtual void LogNotice(std::string text) = 0;

@@ -31,6 +31,7 @@ class TCountingHost final : public TBridgeHost {
 public:
     explicit TCountingHost(uint8_t options) : Options(options) {}
 
+    void LogDate() override { Count({}); }
     void LogInfo(std::string text) override { Count(text); }
     void LogError(std::string text) override { Count(text); }
     void LogNotice(std::string text) override { Count(text); }

@@ -26,6 +26,7 @@ public:
         bool operator==(const TStatus&) const = default;
     };
 
+    void LogDate() override { Add(TLogKind::Date, {}); }
     void LogInfo(std::string text) override { Add(TLogKind::Info, std::move(text)); }
     void LogError(std::string text) override { Add(TLogKind::Error, std::move(text)); }
     void LogNotice(std::string text) override { Add(TLogKind::Notice, std::move(text)); }

@@ -6,29 +6,16 @@
 #include "BridgeServer.h"
 #include "ConsoleHost.h"
 #include "IniFile.h"
-#include "LogLine.h"
 #include "PortMap.h"
 #include "Ravo32.h"
 #include "SettingsPath.h"
+#include "StartLines.h"
 #include "StopSignals.h"
 #include "UriCodec.h"
 
 namespace {
 
 constexpr char kOptions[] = "Options";
-
-void WriteStartLines(TConsoleHost& host) {
-    host.LogDate();
-    host.LogInfo(std::string(LogText::kCaption));
-    host.LogInfo(ViewOptionLine(LogText::kViewErrorLine, host.ViewError()));
-    if (!host.ViewError()) {
-        host.LogInfo(ViewOptionLine(LogText::kViewSetLine, host.ViewSet()));
-        host.LogInfo(ViewOptionLine(LogText::kViewHexLine, host.ViewHex()));
-    }
-    host.LogInfo(std::string(LogText::kStart));
-    host.LogInfo(std::string(LogText::kSeparator));
-    host.ShowLinkStatus(0, 0, 0, 0);
-}
 
 }  // namespace
 

@@ -20,7 +20,7 @@ public:
 
     TConsoleHost(std::FILE* stream, TViewOptions options) : Stream(stream), Options(options) {}
 
-    void LogDate() { Write(TLogKind::Date, {}); }
+    void LogDate() override { Write(TLogKind::Date, {}); }
     void LogInfo(std::string text) override { Write(TLogKind::Info, text); }
     void LogError(std::string text) override { Write(TLogKind::Error, text); }
     void LogNotice(std::string text) override { Write(TLogKind::Notice, text); }
