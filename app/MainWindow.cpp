@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,6 +19,7 @@
 #include "LogView.h"
 #include "PortMap.h"
 #include "Ravo32.h"
+#include "SettingsPath.h"
 #include "StartLines.h"
 
 namespace {
@@ -111,6 +111,16 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
         return ShowSaveDialog(this, folder, lastPath);
     };
     ReportError = [](const QString& text) { ShowErrorReport(text); };
+    ReportUnattended = [](const QString& text) { PrintErrorReport(text); };
+    SaveFolder = QString::fromStdString(
+        SaveFolderPath(QCoreApplication::applicationFilePath().toStdString()));
+}
+
+void TForm1::CloseOnStopSignal() {
+    StopSignalled = true;
+    close();
+    // A dialog open at this moment runs an event loop of its own; ending every loop ends it too.
+    QCoreApplication::quit();
 }
 
 TForm1::~TForm1() {
@@ -178,8 +188,15 @@ void TForm1::FormClose() {
         Link->Disconnect();
     }
     if (IniFile && !StoreSettings()) {
-        ReportError(
-            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path())));
+        const QString text =
+            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path()));
+        if (StopSignalled) {
+            LogError(text.toStdString() + " (" + IniFile->LastWriteError() + ")");
+            ReportUnattended(text + QStringLiteral(" (%1)").arg(
+                                        QString::fromStdString(IniFile->LastWriteError())));
+        } else {
+            ReportError(text);
+        }
     }
     ServerSocket.reset();
     IniFile.reset();
@@ -206,10 +223,9 @@ void TForm1::FormResize() {
 }
 
 void TForm1::M1_SaveClick() {
-    const QString folder = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() +
-                           QDir::separator() + QStringLiteral("save");
-    QDir().mkpath(folder);
-    const std::optional<QString> path = AskSaveFileName(folder, LastSavePath);
+    // A folder that cannot be made leaves the dialog wherever the platform puts it.
+    QDir().mkpath(SaveFolder);
+    const std::optional<QString> path = AskSaveFileName(SaveFolder, LastSavePath);
     if (!path) {
         return;
     }

@@ -55,6 +55,16 @@ public:
         AskSaveFileName;
     // The general error report. Tests replace it.
     std::function<void(const QString& text)> ReportError;
+    // The report of a failure while nobody may be there to click a box (standard error).
+    // Tests replace it.
+    std::function<void(const QString& text)> ReportUnattended;
+    // The folder the save dialog starts in.
+    QString SaveFolder;
+
+    // A stop signal (a logout, a service stop): closes as "Выход" does, but nothing waits for
+    // the operator, so the program ends even when the settings cannot be written or a dialog
+    // is open.
+    void CloseOnStopSignal();
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
@@ -102,5 +112,6 @@ private:
     std::atomic<bool> ViewHexOn{false};
     bool Started = false;
     bool Closed = false;
+    bool StopSignalled = false;
     QString LastSavePath;
 };

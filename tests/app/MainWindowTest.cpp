@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fstream>
@@ -186,16 +187,50 @@ private slots:
         QCOMPARE(stored.ReadString("Options", "ViewError", ""), std::string("0"));
     }
 
-    void SettingsThatCannotBeWrittenAreReported() {
+    void SettingsThatCannotBeWrittenAreReportedWithoutABoxAtAStopSignal() {
         QTemporaryDir folder;
-        TWindow window(folder);
-        window.Settings = folder.filePath(QStringLiteral("missing/modbus-bridge.ini"));
-        window.Form = std::make_unique<TForm1>(window.Settings.toStdString(), 0);
-        window.Form->ReportError = [&window](const QString& text) { window.Errors << text; };
-        window.Form->show();
-        window.Form->close();
-        QCOMPARE(window.Errors,
-                 QStringList{QStringLiteral("Unable to write to ") + window.Settings});
+        // Not even root can make a folder below a plain file.
+        WriteFile(folder.filePath(QStringLiteral("plain")), "x");
+        const QString settings = folder.filePath(QStringLiteral("plain/modbus-bridge.ini"));
+        for (const bool stopSignal : {false, true}) {
+            TForm1 form(settings.toStdString(), 0);
+            QStringList boxes;
+            QStringList printed;
+            form.ReportError = [&boxes](const QString& text) { boxes << text; };
+            form.ReportUnattended = [&printed](const QString& text) { printed << text; };
+            form.show();
+            if (stopSignal) {
+                form.CloseOnStopSignal();
+            } else {
+                form.M1_Exit->trigger();
+            }
+            const QString message = QStringLiteral("Unable to write to ") + settings;
+            if (stopSignal) {
+                QVERIFY(boxes.isEmpty());
+                QCOMPARE(printed.size(), qsizetype{1});
+                QVERIFY(printed.front().startsWith(message));
+                QVERIFY(LineTexts(form.Log()).back().startsWith(message));
+            } else {
+                QCOMPARE(boxes, QStringList{message});
+                QVERIFY(printed.isEmpty());
+            }
+        }
+    }
+
+    void AFreshConfigurationFolderIsCreatedAtTheFirstClose() {
+        QTemporaryDir folder;
+        const QString settings =
+            folder.filePath(QStringLiteral("home/.config/modbus-bridge/modbus-bridge.ini"));
+        {
+            TForm1 form(settings.toStdString(), 0);
+            form.ReportError = [](const QString& text) { QFAIL(qPrintable(text)); };
+            form.show();
+            form.M2_Set->trigger();
+            form.CloseOnStopSignal();
+        }
+        TIniFile stored(settings.toStdString());
+        QVERIFY(stored.ReadBool("Options", "ViewSet", false));
+        QVERIFY(stored.HasValue("Options", "WindowsWidth"));
     }
 
     void SavesPlainTextInWindows1251WithCrLf() {
@@ -352,6 +387,12 @@ private slots:
             QString::fromStdString(SettingsFilePath("/usr/bin/modbus-bridge"));
         QVERIFY(!installed.startsWith(QStringLiteral("/usr/")));
         QVERIFY(installed.endsWith(QStringLiteral("/modbus-bridge.ini")));
+
+        QCOMPARE(SaveFolderPath(program), folder.filePath(QStringLiteral("save")).toStdString());
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(QString::fromStdString(SaveFolderPath("/usr/bin/modbus-bridge")),
+                 documents + QStringLiteral("/modbus-bridge"));
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {
