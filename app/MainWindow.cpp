@@ -9,9 +9,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <algorithm>
 #include <fstream>
 
 #include "BridgeServer.h"
+#include "DailyLogFiles.h"
 #include "ErrorReport.h"
 #include "IniFile.h"
 #include "LinkStatus.h"
@@ -29,6 +31,8 @@ constexpr int kDefaultTop = 100;
 constexpr int kDefaultLeft = 100;
 constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 400;
+constexpr int kDefaultLogLimitMB = 256;
+constexpr int kDefaultLogDays = 30;
 
 const QString kAboutText = QString::fromUtf8(
     "RAVO Duridur - Modbus демонстрационный мост\n"
@@ -169,6 +173,7 @@ void TForm1::FormShow() {
     ViewHexOn = M2_Hex->isChecked();
     M2_Set->setEnabled(!ViewErrorOn);
     M2_Hex->setEnabled(!ViewErrorOn);
+    OpenLogLimits();
 
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
     std::string error;
@@ -178,6 +183,18 @@ void TForm1::FormShow() {
     }
 
     WriteStartLines(*this);
+}
+
+void TForm1::OpenLogLimits() {
+    const int32_t limitMB =
+        std::max(1, IniFile->ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
+    LogModel.SetLimitBytes(static_cast<size_t>(limitMB) << 20);
+    const std::string folder = IniFile->ReadString(kOptions, "LogFolder", "");
+    if (!folder.empty()) {
+        DailyFiles = std::make_unique<TDailyLogFiles>(
+            folder, std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays)));
+    }
+    RichEdit->SetDroppedLinesFolder(QString::fromStdString(folder));
 }
 
 void TForm1::FormClose() {
@@ -314,19 +331,30 @@ void TForm1::LogReceive(std::string text) {
 
 void TForm1::Write(TLogKind kind, std::string text) {
     // The clock is read when the line is written, on the writer's thread.
-    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
+    const TLocalTime now = LocalTimeNow();
+    std::string line = FormatLogLine(kind, now, text);
     if (OnGuiThread()) {
         // Lines another thread wrote earlier go first.
         Inbox.RunPosted();
-        AppendLine(kind, line);
+        AppendLine(kind, line, now);
     } else {
-        Inbox.Post([this, kind, line = std::move(line)] { AppendLine(kind, line); });
+        Inbox.Post([this, kind, line = std::move(line), now] { AppendLine(kind, line, now); });
     }
 }
 
-void TForm1::AppendLine(TLogKind kind, const std::string& line) {
+void TForm1::AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time) {
     LogModel.Append(kind, line);
     RichEdit->LinesAppended();
+    if (!DailyFiles) {
+        return;
+    }
+    if (DailyFiles->Append(time, line)) {
+        DailyFilesFailing = false;
+    } else if (!DailyFilesFailing) {
+        // Told once, not once a line; this line itself cannot reach the file either.
+        DailyFilesFailing = true;
+        LogError("Cannot create file " + DailyFiles->LastError());
+    }
 }
 
 void TForm1::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) {

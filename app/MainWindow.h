@@ -19,6 +19,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class TBridgeServer;
+class TDailyLogFiles;
 class TIniFile;
 class TLogView;
 class TRavo32;
@@ -94,7 +95,8 @@ private:
     void M_HelpClick();
 
     void Write(TLogKind kind, std::string text);
-    void AppendLine(TLogKind kind, const std::string& line);
+    void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
+    void OpenLogLimits();
     bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
     bool SaveLog(const QString& path);
     bool StoreSettings();
@@ -107,6 +109,8 @@ private:
     std::unique_ptr<TBridgeServer> ServerSocket;
     TMainThreadInbox Inbox;
     TLogModel LogModel;
+    std::unique_ptr<TDailyLogFiles> DailyFiles;
+    bool DailyFilesFailing = false;
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
     std::atomic<bool> ViewHexOn{false};

@@ -377,6 +377,51 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), all);
     }
 
+    void LogViewKeepsSelectionAndSightWhileTheOldestLinesGo() {
+        TLogModel log;
+        log.SetLimitBytes(size_t{3} << 20);
+        TLogView view(log);
+        view.resize(800, 400);
+        view.show();
+        const auto append = [&log, &view](size_t count) {
+            for (size_t index = 0; index < count; ++index) {
+                log.Append(TLogKind::Send, "frame " + std::to_string(log.Dropped() + log.Size()) +
+                                               std::string(40, 'x'));
+                view.LinesAppended();
+            }
+        };
+        append(30000);
+        QCOMPARE(log.Dropped(), uint64_t{0});
+        QVERIFY(view.DroppedNotice().isEmpty());
+        QScrollBar* scroll = view.verticalScrollBar();
+        scroll->setValue(25000);
+        const int row = QFontMetrics(view.font()).lineSpacing();
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(20, row / 2));
+        QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          QPoint(20, 5 * row + row / 2));
+        const QString selected = view.SelectedText();
+        QVERIFY(selected.startsWith(QStringLiteral("frame 25000x")));
+        QCOMPARE(selected.count(QLatin1Char('\n')), qsizetype{6});
+
+        while (log.Dropped() == 0) {
+            append(1);
+        }
+        // The same lines stay selected and in sight.
+        QCOMPARE(view.SelectedText(), selected);
+        QCOMPARE(static_cast<uint64_t>(scroll->value()) + log.Dropped(), uint64_t{25000});
+        QVERIFY(view.DroppedNotice().contains(QString::number(log.Dropped())));
+
+        // Once the selected lines are gone, nothing is selected; the view follows again.
+        scroll->setValue(scroll->maximum());
+        while (log.Dropped() <= 25005) {
+            append(1);
+        }
+        QVERIFY(view.SelectedText().isEmpty());
+        QCOMPARE(scroll->value(), scroll->maximum());
+        view.SetDroppedLinesFolder(QStringLiteral("/var/log/bridge"));
+        QVERIFY(view.DroppedNotice().endsWith(QStringLiteral("/var/log/bridge")));
+    }
+
     void SettingsFileBesideTheProgramOrPerUserWhenInstalled() {
         QTemporaryDir folder;
         const std::string program = folder.filePath(QStringLiteral("modbus-bridge")).toStdString();
