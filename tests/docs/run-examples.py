@@ -74,7 +74,11 @@ def examples(path):
 
 
 def port_holder():
-    listing = subprocess.run(["ss", "-ltnpH", f"sport = :{PORT}"], capture_output=True, text=True)
+    try:
+        listing = subprocess.run(["ss", "-ltnpH", f"sport = :{PORT}"], capture_output=True,
+                                 text=True)
+    except FileNotFoundError:
+        return "a program that ss (iproute2) would name; it is not installed"
     return listing.stdout.strip() or "(ss names no process)"
 
 
