@@ -44,11 +44,13 @@ cleanup() {
     if [ "$service_config_made" = yes ]; then
         systemctl stop modbus-bridged 2>/dev/null || true
         rm -rf /etc/modbus-bridged
+        systemctl reset-failed modbus-bridged 2>/dev/null || true
     fi
     if id "$user" >/dev/null 2>&1; then userdel --force "$user" || true; fi
     if [ "$installed" = yes ]; then
         DEBIAN_FRONTEND=noninteractive apt-get purge -y -q modbus-bridge >/dev/null 2>&1 || true
     fi
+    if [ "$service_config_made" = yes ]; then systemctl daemon-reload || true; fi
     rm -rf "$work"
     exit "$status"
 }
@@ -179,6 +181,8 @@ if [ "$(ps -p 1 -o comm=)" = systemd ]; then
     service_config_made=yes
     mkdir -p /etc/modbus-bridged
     printf '[Ports]\nCOM1=%s\n' "$sim_pty" >/etc/modbus-bridged/modbus-bridged.ini
+    # The package has no maintainer scripts; systemd learns of the new unit here.
+    systemctl daemon-reload
     systemctl start modbus-bridged || fail "systemctl start modbus-bridged"
     service_pid=$(systemctl show -p MainPID --value modbus-bridged)
     deadline=$((SECONDS + 15))
