@@ -175,7 +175,7 @@ grep -q '^ViewSet=1' "$settings" || fail "the option was not kept: $(cat "$setti
 say "the window: request answered, settings kept, options read back, log saved in $documents"
 
 # The service, where systemd runs this machine.
-if [ "$(ps -p 1 -o comm=)" = systemd ]; then
+if [ "$(cat /proc/1/comm)" = systemd ]; then
     # The service's user is in dialout; the simulator's terminal is made reachable for that group.
     chgrp dialout "$sim_pty" && chmod 660 "$sim_pty"
     service_config_made=yes
@@ -199,7 +199,7 @@ if [ "$(ps -p 1 -o comm=)" = systemd ]; then
     [ "$(systemctl show -p Result --value modbus-bridged)" = success ] ||
         fail "the service did not end cleanly: $(journalctl -u modbus-bridged -n 20 --no-pager)"
 else
-    say "skipped the service part: systemd is not PID 1 on this machine ($(ps -p 1 -o comm=))"
+    say "skipped the service part: systemd is not PID 1 on this machine ($(cat /proc/1/comm))"
 fi
 
 # Removal: nothing of the package, and nothing the programs made, stays under /usr.
