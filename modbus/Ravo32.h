@@ -25,6 +25,8 @@ public:
 
     // Sends the request frame; unless timeoutMs is 0, receives its answer.
     bool Transact(int32_t timeoutMs);
+    // Receives the answer to the request just sent, right after the line turned to receive:
+    // bytes already held that repeat the request are its echo and are dropped, one copy at most.
     bool Receive(uint32_t timeoutMs);
 
     // Compares the accepted answer with the request: 0, the device's exception code, or 100 to 102.
