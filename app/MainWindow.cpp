@@ -29,6 +29,7 @@ constexpr int kDefaultTop = 100;
 constexpr int kDefaultLeft = 100;
 constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 400;
+constexpr int kStatusBarHeight = 19;
 
 const QString kAboutText = QString::fromUtf8(
     "RAVO Duridur - Modbus демонстрационный мост\n"
@@ -47,6 +48,8 @@ std::optional<QString> ShowSaveDialog(QWidget* parent, const QString& folder,
     dialog.setDefaultSuffix(QStringLiteral("rtf"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    // The captions alone; the patterns still choose the files shown.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setSizeGripEnabled(true);
     dialog.setDirectory(folder);
     if (!lastPath.isEmpty()) {
@@ -94,6 +97,7 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     panelFont.setPixelSize(11);
     statusBar()->setFont(panelFont);
     statusBar()->setSizeGripEnabled(true);
+    statusBar()->setFixedHeight(kStatusBarHeight);
     for (size_t index = 0; index < StatusPanels.size(); ++index) {
         StatusPanels[index] = new QLabel(this);
         StatusPanels[index]->setFrameShape(QFrame::Panel);
@@ -297,14 +301,15 @@ void TForm1::LogReceive(std::string text) {
 }
 
 void TForm1::Write(TLogKind kind, std::string text) {
-    // The clock is read when the line is written, on the writer's thread.
-    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
-    if (OnGuiThread()) {
-        // Lines another thread wrote earlier go first.
-        Inbox.RunPosted();
-        AppendLine(kind, line);
-    } else {
+    {
+        // The clock is read on the writer's thread and the line queued in the same step, so the
+        // queue is in the order of the stamps and they never step back in the log.
+        const std::lock_guard stamping(StampLock);
+        std::string line = FormatLogLine(kind, LocalTimeNow(), text);
         Inbox.Post([this, kind, line = std::move(line)] { AppendLine(kind, line); });
+    }
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -96,6 +97,7 @@ private:
     std::unique_ptr<TIniFile> IniFile;
     std::unique_ptr<TBridgeServer> ServerSocket;
     TMainThreadInbox Inbox;
+    std::mutex StampLock;
     TLogModel LogModel;
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
