@@ -87,10 +87,9 @@ bool TRavo32::Transact(int32_t timeoutMs) {
 }
 
 bool TRavo32::Receive(uint32_t timeoutMs) {
-    const uint8_t function = TxBuf[1];
     bool echo = GetEcho() != 0;
     const uint64_t start = TickMs();
-    Finder.Reset(Frame.FrameSlave, function);
+    Finder.Reset(Frame.FrameSlave, TxBuf[1]);
 
     // What the port holds already came while the request was on the line. Its head may be the
     // echo, which is settled before anything is searched, so that the echo is never taken for
@@ -111,30 +110,9 @@ bool TRavo32::Receive(uint32_t timeoutMs) {
                 echo = false;
             }
         }
-        if (!echoUndecided) {
-            Finder.Scan(RxBuf, received);
-            while (const auto frame = Finder.Frame()) {
-                if (frame->Start > 0) {
-                    std::memmove(RxBuf, RxBuf + frame->Start,
-                                 static_cast<size_t>(received - frame->Start));
-                    received -= frame->Start;
-                    Finder.Discard(frame->Start);
-                }
-                const bool isEcho =
-                    echo && frame->Length == Frame.FrameLen &&
-                    std::memcmp(RxBuf, Frame.FrameBuf, static_cast<size_t>(frame->Length)) == 0;
-                if (!isEcho) {
-                    Frame.AnswerLen = static_cast<int16_t>(frame->Length);
-                    Error = ErrorCode::None;
-                    return true;
-                }
-                // One echo per exchange; the answer may already be held behind it.
-                std::memmove(RxBuf, RxBuf + frame->Length,
-                             static_cast<size_t>(received - frame->Length));
-                received -= frame->Length;
-                Finder.Discard(frame->Length);
-                echo = false;
-            }
+        if (!echoUndecided && TakeAnswer(received, echo)) {
+            Error = ErrorCode::None;
+            return true;
         }
 
         const uint64_t elapsed = TickMs() - start;
@@ -150,6 +128,30 @@ bool TRavo32::Receive(uint32_t timeoutMs) {
         }
         received += static_cast<int>(got);
     }
+}
+
+bool TRavo32::TakeAnswer(int& received, bool& echo) {
+    Finder.Scan(RxBuf, received);
+    while (const auto frame = Finder.Frame()) {
+        if (frame->Start > 0) {
+            std::memmove(RxBuf, RxBuf + frame->Start, static_cast<size_t>(received - frame->Start));
+            received -= frame->Start;
+            Finder.Discard(frame->Start);
+        }
+        const bool isEcho =
+            echo && frame->Length == Frame.FrameLen &&
+            std::memcmp(RxBuf, Frame.FrameBuf, static_cast<size_t>(frame->Length)) == 0;
+        if (!isEcho) {
+            Frame.AnswerLen = static_cast<int16_t>(frame->Length);
+            return true;
+        }
+        // One echo per exchange; the answer may already be held behind it.
+        std::memmove(RxBuf, RxBuf + frame->Length, static_cast<size_t>(received - frame->Length));
+        received -= frame->Length;
+        Finder.Discard(frame->Length);
+        echo = false;
+    }
+    return false;
 }
 
 uint8_t TRavo32::Fail(uint8_t code) {

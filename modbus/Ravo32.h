@@ -42,6 +42,9 @@ protected:
 
 private:
     uint8_t Fail(uint8_t code);
+    // Searches RxBuf[0..received) for the answer, skipping what comes before it and removing the
+    // echo while the option asks for one; true when the answer starts RxBuf (AnswerLen set).
+    bool TakeAnswer(int& received, bool& echo);
     uint8_t CheckFunctionFields(uint8_t function) const;
 
     TFrameFinder Finder;
