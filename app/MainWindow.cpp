@@ -33,6 +33,7 @@ constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 400;
 constexpr int kDefaultLogLimitMB = 256;
 constexpr int kDefaultLogDays = 30;
+constexpr int kStatusBarHeight = 19;
 
 const QString kAboutText = QString::fromUtf8(
     "RAVO Duridur - Modbus демонстрационный мост\n"
@@ -51,6 +52,8 @@ std::optional<QString> ShowSaveDialog(QWidget* parent, const QString& folder,
     dialog.setDefaultSuffix(QStringLiteral("rtf"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    // The captions alone; the patterns still choose the files shown.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setSizeGripEnabled(true);
     dialog.setDirectory(folder);
     if (!lastPath.isEmpty()) {
@@ -98,6 +101,7 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     panelFont.setPixelSize(11);
     statusBar()->setFont(panelFont);
     statusBar()->setSizeGripEnabled(true);
+    statusBar()->setFixedHeight(kStatusBarHeight);
     for (size_t index = 0; index < StatusPanels.size(); ++index) {
         StatusPanels[index] = new QLabel(this);
         StatusPanels[index]->setFrameShape(QFrame::Panel);
@@ -330,15 +334,16 @@ void TForm1::LogReceive(std::string text) {
 }
 
 void TForm1::Write(TLogKind kind, std::string text) {
-    // The clock is read when the line is written, on the writer's thread.
-    const TLocalTime now = LocalTimeNow();
-    std::string line = FormatLogLine(kind, now, text);
-    if (OnGuiThread()) {
-        // Lines another thread wrote earlier go first.
-        Inbox.RunPosted();
-        AppendLine(kind, line, now);
-    } else {
+    {
+        // The clock is read on the writer's thread and the line queued in the same step, so the
+        // queue is in the order of the stamps and they never step back in the log.
+        const std::lock_guard stamping(StampLock);
+        const TLocalTime now = LocalTimeNow();
+        std::string line = FormatLogLine(kind, now, text);
         Inbox.Post([this, kind, line = std::move(line), now] { AppendLine(kind, line, now); });
+    }
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -108,6 +109,7 @@ private:
     std::unique_ptr<TIniFile> IniFile;
     std::unique_ptr<TBridgeServer> ServerSocket;
     TMainThreadInbox Inbox;
+    std::mutex StampLock;
     TLogModel LogModel;
     std::unique_ptr<TDailyLogFiles> DailyFiles;
     bool DailyFilesFailing = false;

@@ -31,8 +31,9 @@ struct TBridgeServer::TConnection {
     QTimer Wait;
 };
 
-TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent)
-    : QObject(parent), Link(link), Host(host) {
+TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent,
+                             TThreadStarter startThread)
+    : QObject(parent), Link(link), Host(host), StartWorkerThread(std::move(startThread)) {
     connect(&Server, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
     // The server stops accepting after a failed accept (no descriptor left, for instance);
     // it must not stay deaf, so it makes room and listens again a moment later.
@@ -157,7 +158,7 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         }
     }
     connection.Wait.stop();
-    StartWorker(socket, connection.Request.Take());
+    StartWorker(socket, connection.Request);
 }
 
 void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
@@ -170,21 +171,26 @@ void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
     socket->deleteLater();
 }
 
-void TBridgeServer::StartWorker(QTcpSocket* socket, std::string received) {
+void TBridgeServer::StartWorker(QTcpSocket* socket, TRequestAssembler& request) {
     Link.ResetStop();
     ClientSocket = socket;
     const uint64_t generation = ++Generation;
     try {
-        WorkerThread = std::thread([this, generation, received = std::move(received)] {
-            std::optional<std::string> response = ServeRequest(received, Link, Host);
-            Inbox.Post([this, generation, response = std::move(response)]() mutable {
-                FinishRequest(generation, std::move(response));
+        WorkerThread =
+            StartWorkerThread([this, generation, received = std::string(request.Bytes())] {
+                std::optional<std::string> response = ServeRequest(received, Link, Host);
+                Inbox.Post([this, generation, response = std::move(response)]() mutable {
+                    FinishRequest(generation, std::move(response));
+                });
             });
-        });
     } catch (const std::system_error&) {
+        // The request stays with its connection, unread and unanswered, as if it had never
+        // been taken: the next data on that connection brings it along.
         ClientSocket = nullptr;
         Host.LogError(kThreadFault);
+        return;
     }
+    request.Clear();
 }
 
 void TBridgeServer::FinishRequest(uint64_t generation, std::optional<std::string> response) {

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 
 class QTcpSocket;
 class TRavo32;
+class TRequestAssembler;
 
 // The HTTP front end: accepts connections, serves one request at a time on a worker thread and
 // hands the response back to the connection it came from. Everything but the worker runs on the
@@ -32,7 +34,15 @@ public:
     static constexpr size_t kMaxConnections = 256;
     static constexpr int kAcceptRetryMs = 100;
 
-    TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent = nullptr);
+    // Starts a thread running the task; throws std::system_error when the system cannot create
+    // one, as std::thread does. Tests put in one that fails.
+    using TThreadStarter = std::function<std::thread(std::function<void()>)>;
+    static std::thread StartThread(std::function<void()> task) {
+        return std::thread(std::move(task));
+    }
+
+    TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent = nullptr,
+                  TThreadStarter startThread = StartThread);
     ~TBridgeServer() override;
 
     // Listens on every local interface; on failure, false and the text for the operator.
@@ -52,12 +62,13 @@ private:
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
     void ServerSocketClientDisconnect(QTcpSocket* socket);
-    void StartWorker(QTcpSocket* socket, std::string received);
+    void StartWorker(QTcpSocket* socket, TRequestAssembler& request);
     void FinishRequest(uint64_t generation, std::optional<std::string> response);
     void StopWorker();
 
     TRavo32& Link;
     TBridgeHost& Host;
+    TThreadStarter StartWorkerThread;
     QTcpServer Server;
     TMainThreadInbox Inbox;
     std::unordered_map<QTcpSocket*, std::unique_ptr<TConnection>> Connections;

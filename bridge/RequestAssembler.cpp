@@ -71,10 +71,8 @@ bool TRequestAssembler::Complete() const {
     return !ContentLength || Held.size() - *BodyStart >= *ContentLength;
 }
 
-std::string TRequestAssembler::Take() {
-    std::string bytes = std::move(Held);
+void TRequestAssembler::Clear() {
     Held.clear();
     BodyStart.reset();
     ContentLength.reset();
-    return bytes;
 }

@@ -17,8 +17,9 @@ public:
     bool Full() const { return Held.size() >= Limit; }
     bool Empty() const { return Held.empty(); }
     size_t Room() const { return Limit - Held.size(); }
-    // The bytes held; the assembler starts afresh.
-    std::string Take();
+    std::string_view Bytes() const { return Held; }
+    // Forgets the bytes held and starts afresh.
+    void Clear();
 
 private:
     size_t Limit;

@@ -61,33 +61,41 @@ std::optional<TSequence> SequenceOf(uint8_t lead) {
     return std::nullopt;
 }
 
+// The length of the well-formed UTF-8 sequence that starts at the position, 0 when none does.
+size_t SequenceLength(std::string_view text, size_t at) {
+    const auto byte = [&](size_t position) { return static_cast<uint8_t>(text[position]); };
+    const uint8_t lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    const std::optional<TSequence> sequence = SequenceOf(lead);
+    if (!sequence || text.size() - at < sequence->Length) {
+        return 0;
+    }
+    uint32_t code = lead & sequence->LeadBits;
+    for (size_t k = 1; k < sequence->Length; ++k) {
+        if ((byte(at + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (byte(at + k) & 0x3Fu);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
+    if (code < sequence->Smallest || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+        return 0;
+    }
+    return sequence->Length;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view text) {
-    const auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };
     size_t i = 0;
     while (i < text.size()) {
-        const uint8_t lead = byte(i);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::optional<TSequence> sequence = SequenceOf(lead);
-        if (!sequence || text.size() - i < sequence->Length) {
+        const size_t length = SequenceLength(text, i);
+        if (length == 0) {
             return false;
         }
-        uint32_t code = lead & sequence->LeadBits;
-        for (size_t k = 1; k < sequence->Length; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
-        if (code < sequence->Smallest || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-            return false;
-        }
-        i += sequence->Length;
+        i += length;
     }
     return true;
 }
@@ -102,5 +110,18 @@ std::string Cp1251ToUtf8(std::string_view text) {
 }
 
 std::string AsUtf8(std::string_view text) {
-    return IsValidUtf8(text) ? std::string(text) : Cp1251ToUtf8(text);
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t length = SequenceLength(text, i);
+        if (length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            AppendUtf8(out, CodePoint(static_cast<uint8_t>(text[i])));
+            ++i;
+        }
+    }
+    return out;
 }

@@ -2,8 +2,8 @@
 // back, both chosen by the fuzzer.
 //
 // Input: one byte of options (bit 0 echo, bit 1 DTR, bit 2 RTS, bit 3 inverted direction, bit 4
-// no answer awaited), the slave address, the PDU length, the PDU, then the line's answer as
-// chunks (see QueueChunks).
+// no answer awaited, bit 5 the first chunk comes while the request is on the line), the slave
+// address, the PDU length, the PDU, then the line's answer as chunks (see QueueChunks).
 
 #include <json/value.h>
 
@@ -124,6 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     auto io = std::make_unique<TFakeSerialIo>();
     TFakeSerialIo* const line = io.get();
     QueueChunks(input.Remaining(), *line);
+    if ((options & 32U) != 0 && !line->Chunks.empty()) {
+        line->ArriveDuringWrite(std::move(line->Chunks.front()));
+        line->Chunks.pop_front();
+    }
     TRavo32 link(std::move(io));
     link.MapPort(1, "/fake");
     link.SetEcho((options & 1U) != 0 ? 1 : 0);

@@ -323,6 +323,13 @@ def answer_seeds():
     seeds["full-buffer"] = answer_seed(fc03, chunks(bytes([1, 3] * 512), b"\x01"))
     seeds["slave-0"] = answer_seed(fc03, chunks(frame(0, [3, 6] + words(1, 2, 3))), slave=0)
     seeds["high-function"] = answer_seed([0x83, 0, 0], chunks(frame(1, [0x83, 0])))
+    # Option 32: the first chunk came while the request was on the line.
+    answer = frame(1, [3, 6] + words(1, 2, 3))
+    seeds["turn-answer-held"] = answer_seed(fc03, chunks(answer[:2], answer[2:]), options=32)
+    seeds["turn-echo-partial"] = answer_seed(
+        fc03, chunks(frame(1, fc03)[:3], frame(1, fc03)[3:] + answer), options=33)
+    seeds["turn-echo-and-copy"] = answer_seed(
+        [6, 0, 1, 0, 2], chunks(frame(1, [6, 0, 1, 0, 2]) * 2), options=33)
     return seeds
 
 

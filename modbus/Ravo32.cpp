@@ -4,6 +4,7 @@
 
 #include "Crc16.h"
 #include "ErrorText.h"
+#include "TurnaroundEcho.h"
 
 namespace {
 
@@ -86,14 +87,39 @@ bool TRavo32::Transact(int32_t timeoutMs) {
 }
 
 bool TRavo32::Receive(uint32_t timeoutMs) {
-    const uint8_t function = TxBuf[1];
     bool echo = GetEcho() != 0;
     const uint64_t start = TickMs();
-    uint64_t elapsed = 0;
-    int received = 0;
-    Finder.Reset(Frame.FrameSlave, function);
+    Finder.Reset(Frame.FrameSlave, TxBuf[1]);
+
+    // What the port holds already came while the request was on the line. Its head may be the
+    // echo, which is settled before anything is searched, so that the echo is never taken for
+    // the answer and the answer never for the echo.
+    uint32_t held = 0;
+    Read(RxBuf, static_cast<uint32_t>(kRxSize), 0, held);
+    int received = static_cast<int>(held);
+    bool echoUndecided = received > 0;
 
     for (;;) {
+        if (echoUndecided) {
+            const int echoLength = EchoAtHead(RxBuf, received, Frame.FrameBuf, Frame.FrameLen);
+            echoUndecided = echoLength == kEchoUndecided;
+            if (echoLength > 0) {
+                std::memmove(RxBuf, RxBuf + echoLength, static_cast<size_t>(received - echoLength));
+                received -= echoLength;
+                // This exchange's one echo is gone: a copy of the request after it is the answer.
+                echo = false;
+            }
+        }
+        if (!echoUndecided && TakeAnswer(received, echo)) {
+            Error = ErrorCode::None;
+            return true;
+        }
+
+        const uint64_t elapsed = TickMs() - start;
+        if (elapsed >= timeoutMs) {
+            Error = ErrorCode::AnswerTimeout;
+            return false;
+        }
         uint32_t got = 0;
         const uint32_t wait = static_cast<uint32_t>(timeoutMs - elapsed);
         if (!Read(RxBuf + received, static_cast<uint32_t>(kRxSize - received), wait, got)) {
@@ -101,37 +127,31 @@ bool TRavo32::Receive(uint32_t timeoutMs) {
             return false;
         }
         received += static_cast<int>(got);
-        Finder.Scan(RxBuf, received);
-
-        while (const auto frame = Finder.Frame()) {
-            if (frame->Start > 0) {
-                std::memmove(RxBuf, RxBuf + frame->Start,
-                             static_cast<size_t>(received - frame->Start));
-                received -= frame->Start;
-                Finder.Discard(frame->Start);
-            }
-            const bool isEcho =
-                echo && frame->Length == Frame.FrameLen &&
-                std::memcmp(RxBuf, Frame.FrameBuf, static_cast<size_t>(frame->Length)) == 0;
-            if (!isEcho) {
-                Frame.AnswerLen = static_cast<int16_t>(frame->Length);
-                Error = ErrorCode::None;
-                return true;
-            }
-            // One echo per exchange; the answer may already be held behind it.
-            std::memmove(RxBuf, RxBuf + frame->Length,
-                         static_cast<size_t>(received - frame->Length));
-            received -= frame->Length;
-            Finder.Discard(frame->Length);
-            echo = false;
-        }
-
-        elapsed = TickMs() - start;
-        if (elapsed >= timeoutMs) {
-            Error = ErrorCode::AnswerTimeout;
-            return false;
-        }
     }
+}
+
+bool TRavo32::TakeAnswer(int& received, bool& echo) {
+    Finder.Scan(RxBuf, received);
+    while (const auto frame = Finder.Frame()) {
+        if (frame->Start > 0) {
+            std::memmove(RxBuf, RxBuf + frame->Start, static_cast<size_t>(received - frame->Start));
+            received -= frame->Start;
+            Finder.Discard(frame->Start);
+        }
+        const bool isEcho =
+            echo && frame->Length == Frame.FrameLen &&
+            std::memcmp(RxBuf, Frame.FrameBuf, static_cast<size_t>(frame->Length)) == 0;
+        if (!isEcho) {
+            Frame.AnswerLen = static_cast<int16_t>(frame->Length);
+            return true;
+        }
+        // One echo per exchange; the answer may already be held behind it.
+        std::memmove(RxBuf, RxBuf + frame->Length, static_cast<size_t>(received - frame->Length));
+        received -= frame->Length;
+        Finder.Discard(frame->Length);
+        echo = false;
+    }
+    return false;
 }
 
 uint8_t TRavo32::Fail(uint8_t code) {

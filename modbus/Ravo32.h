@@ -25,6 +25,8 @@ public:
 
     // Sends the request frame; unless timeoutMs is 0, receives its answer.
     bool Transact(int32_t timeoutMs);
+    // Receives the answer to the request just sent, right after the line turned to receive:
+    // bytes already held that repeat the request are its echo and are dropped, one copy at most.
     bool Receive(uint32_t timeoutMs);
 
     // Compares the accepted answer with the request: 0, the device's exception code, or 100 to 102.
@@ -40,6 +42,9 @@ protected:
 
 private:
     uint8_t Fail(uint8_t code);
+    // Searches RxBuf[0..received) for the answer, skipping what comes before it and removing the
+    // echo while the option asks for one; true when the answer starts RxBuf (AnswerLen set).
+    bool TakeAnswer(int& received, bool& echo);
     uint8_t CheckFunctionFields(uint8_t function) const;
 
     TFrameFinder Finder;

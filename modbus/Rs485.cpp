@@ -19,10 +19,14 @@ bool TRs485::SetDirection(uint8_t level) {
 
 bool TRs485::TxMode() {
     const bool lines = SetDirection(Invert);
-    return PurgeTx() && lines;
+    // Whatever either queue still holds belongs to an earlier exchange; nothing of the answer to
+    // the request about to be written can exist yet.
+    return Purge(PURGE_TXCLEAR | PURGE_RXCLEAR) && lines;
 }
 
 bool TRs485::RxMode() {
+    // The input queue stays: when the writer gets back late, the answer may already be in it.
+    // The receiver tells the echo of the request from the answer.
     const bool lines = SetDirection(Invert == 0 ? 1 : 0);
-    return PurgeRx() && lines;
+    return IsOpen() && lines;
 }

@@ -16,7 +16,8 @@ public:
     uint8_t GetEcho() const { return Echo; }
     void SetControl(uint8_t dtr, uint8_t rts, uint8_t invert);
 
-    // Each runs every step even after a failed one and reports whether all succeeded.
+    // Each runs every step even after a failed one and reports whether all succeeded. TxMode
+    // turns the line to transmit and drops both queues; RxMode only turns it back to receive.
     bool TxMode();
     bool RxMode();
 

@@ -6,11 +6,16 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -351,6 +356,77 @@ private slots:
         QCOMPARE(window.Form->StatusPanels[0]->width(), 50);
         QCOMPARE(window.Form->StatusPanels[1]->width(), 60);
         QCOMPARE(window.Form->StatusPanels[2]->width(), 70);
+        QCOMPARE(window.Form->statusBar()->height(), 19);
+    }
+
+    void SaveDialogOffersTheTwoCaptionsAlone() {
+        QTemporaryDir folder;
+        TForm1 form(folder.filePath(QStringLiteral("modbus-bridge.ini")).toStdString(), 0);
+        form.ReportError = [](const QString& text) { QFAIL(qPrintable(text)); };
+        form.show();
+        QStringList captions;
+        QString chosen;
+        int looks = 0;
+        QTimer look;
+        connect(&look, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr && ++looks < 500) {
+                return;
+            }
+            look.stop();
+            if (dialog == nullptr) {
+                return;
+            }
+            if (const auto* types =
+                    dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+                for (int index = 0; index < types->count(); ++index) {
+                    captions << types->itemText(index);
+                }
+                chosen = types->currentText();
+            }
+            dialog->reject();
+        });
+        look.start(10);
+        form.M1_Save->trigger();
+        QCOMPARE(captions, QStringList({QStringLiteral("Текстовый файл RTF"),
+                                        QStringLiteral("Текстовый файл TXT")}));
+        QCOMPARE(chosen, QStringLiteral("Текстовый файл RTF"));
+    }
+
+    void TimeStampsNeverStepBackWhileTwoThreadsWrite() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        // Long lines take long to format between the clock and the queue, which is where an
+        // older stamp could fall behind a newer one.
+        const std::string longText(64 * 1024, 'w');
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            for (int index = 0; index < 400; ++index) {
+                window.Form->LogReceive(longText);
+            }
+            done = true;
+        });
+        while (!done) {
+            window.Form->LogInfo("gui");
+        }
+        worker.join();
+        const TLogModel& log = window.Form->Log();
+        std::string previous;
+        for (size_t index = 0; index < log.Size(); ++index) {
+            const TLogModel::TLine line = log.Line(index);
+            if (line.Kind == TLogKind::Date) {
+                continue;
+            }
+            const std::string stamp(line.Text.substr(0, 12));
+            const bool midnight = previous.starts_with("23:59:59") && stamp.starts_with("00:00");
+            QVERIFY2(previous <= stamp || midnight,
+                     qPrintable(QStringLiteral("line %1: %2 after %3")
+                                    .arg(index)
+                                    .arg(QString::fromStdString(stamp),
+                                         QString::fromStdString(previous))));
+            previous = stamp;
+        }
     }
 
     void LogViewShowsEveryLineAndCopiesTheSelection() {

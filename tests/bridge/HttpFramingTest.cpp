@@ -106,7 +106,9 @@ TEST(SerializeReplyTest, KeepsValidUtf8AndReadsOtherBytesAsWindows1251) {
     Json::Value mixed;
     mixed["a"] = "\xC0\xE1";
     mixed["b"] = "Жж";
-    EXPECT_EQ(SerializeReply(mixed), R"({"a":"Аб","b":"Жж"})");
+    // Within one string too: only the bytes that are not UTF-8 are read as Windows-1251.
+    mixed["c"] = "\xC0\xE1тест";
+    EXPECT_EQ(SerializeReply(mixed), R"({"a":"Аб","b":"Жж","c":"Абтест"})");
 
     Json::Value name;
     name["\xC0\xE1"] = 1;

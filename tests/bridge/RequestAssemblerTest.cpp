@@ -68,7 +68,7 @@ TEST(RequestAssemblerTest, HeaderEndSplitAcrossAppends) {
         EXPECT_EQ(bytes.Append(request.substr(i, 1)), 1u);
     }
     EXPECT_TRUE(bytes.Complete());
-    EXPECT_EQ(bytes.Take(), request);
+    EXPECT_EQ(bytes.Bytes(), request);
 }
 
 TEST(RequestAssemblerTest, TakesNoMoreThanTheLimit) {
@@ -82,7 +82,7 @@ TEST(RequestAssemblerTest, TakesNoMoreThanTheLimit) {
     EXPECT_EQ(assembler.Room(), 0u);
     EXPECT_EQ(assembler.Append("more"), 0u);
     EXPECT_FALSE(assembler.Complete());
-    EXPECT_EQ(assembler.Take(), "POST / HTT");
+    EXPECT_EQ(assembler.Bytes(), "POST / HTT");
 }
 
 TEST(RequestAssemblerTest, HeaderEndCutByTheLimitIsNotComplete) {
@@ -92,12 +92,13 @@ TEST(RequestAssemblerTest, HeaderEndCutByTheLimitIsNotComplete) {
     EXPECT_FALSE(assembler.Complete());
 }
 
-TEST(RequestAssemblerTest, TakeReturnsEverythingAndStartsAfresh) {
+TEST(RequestAssemblerTest, ClearStartsAfresh) {
     TRequestAssembler assembler(kLimit);
     const std::string first = "POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}";
     assembler.Append(first);
     ASSERT_TRUE(assembler.Complete());
-    EXPECT_EQ(assembler.Take(), first);
+    EXPECT_EQ(assembler.Bytes(), first);
+    assembler.Clear();
     EXPECT_TRUE(assembler.Empty());
     EXPECT_FALSE(assembler.Complete());
     EXPECT_EQ(assembler.Room(), kLimit);
@@ -108,7 +109,7 @@ TEST(RequestAssemblerTest, TakeReturnsEverythingAndStartsAfresh) {
     EXPECT_FALSE(assembler.Complete());
     assembler.Append(" ");
     EXPECT_TRUE(assembler.Complete());
-    EXPECT_EQ(assembler.Take(), second + " ");
+    EXPECT_EQ(assembler.Bytes(), second + " ");
 }
 
 }  // namespace

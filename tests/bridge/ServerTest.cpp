@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,7 @@ namespace {
 
 constexpr uint8_t kComPort = 1;
 const std::string kBusyLine = "Предыдущая команда не обработана ...";
+const std::string kThreadFault = "FAULT! Создание потока ...";
 
 std::string ReadRequest(int timeoutMs, int registerAddress = 0) {
     return PostRequest(
@@ -108,7 +110,15 @@ protected:
     TRunningSim Sim;
     TRavo32 Link;
     TRecordingHost Host;
-    TBridgeServer Server{Link, Host};
+    // While set, the system has no thread to give the server.
+    std::atomic<bool> FailThreads{false};
+    TBridgeServer Server{Link, Host, nullptr, [this](std::function<void()> task) {
+                             if (FailThreads) {
+                                 throw std::system_error(std::make_error_code(
+                                     std::errc::resource_unavailable_try_again));
+                             }
+                             return std::thread(std::move(task));
+                         }};
     int Port = 0;
 };
 
@@ -211,6 +221,27 @@ TEST_F(ServerTest, PromptNextRequestOnTheSameConnectionIsServed) {
         EXPECT_NE(response->find("\"status\":\"ok\""), std::string::npos);
     }
     EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), 0U);
+}
+
+TEST_F(ServerTest, ARequestWhoseThreadCannotBeCreatedStaysWithItsConnection) {
+    ASSERT_TRUE(Start({}));
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    FailThreads = true;
+    ASSERT_TRUE(client.Send(ReadRequest(300, 5)));
+    ASSERT_TRUE(RunUntil([&] { return Host.Count(TLogKind::Error, kThreadFault) == 1; }));
+    EXPECT_FALSE(Server.Busy());
+    EXPECT_FALSE(SentLineLogged());
+    EXPECT_TRUE(client.StaysSilent(100));
+
+    // The next data on that connection brings the first request along, and it is served.
+    FailThreads = false;
+    const auto response = Ask(client, ReadRequest(300, 9));
+    ASSERT_TRUE(response);
+    const std::string body = ResponseBody(*response);
+    EXPECT_NE(body.find(R"("pdu":{"a":[3,0,5,0,1]})"), std::string::npos) << body;
+    EXPECT_NE(body.find(R"("data":{"5":5})"), std::string::npos) << body;
+    EXPECT_EQ(Host.Count(TLogKind::Error, kThreadFault), 1U);
 }
 
 TEST_F(ServerTest, SecondServerOnTheSamePortNamesTheFailingCall) {

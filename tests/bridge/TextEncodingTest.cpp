@@ -96,13 +96,45 @@ TEST(Cp1251ToUtf8Test, ConvertsEveryByteOfAText) {
     EXPECT_EQ(Cp1251ToUtf8(""), "");
 }
 
-TEST(AsUtf8Test, LeavesUtf8AndConvertsTheRest) {
-    EXPECT_EQ(AsUtf8("Привет 😀"), "Привет 😀");
-    EXPECT_EQ(AsUtf8("plain"), "plain");
-    EXPECT_EQ(AsUtf8(""), "");
-    EXPECT_EQ(AsUtf8("\xC0\xE1"), "Аб");
-    // One invalid byte makes the whole text Windows-1251, valid-looking pairs included.
-    EXPECT_EQ(AsUtf8("\xD0\x90\xFF"), "Рђя");
+TEST(AsUtf8Test, KeepsUtf8SequencesAndReadsOnlyTheOtherBytesAsWindows1251) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"Привет 😀", "Привет 😀"},
+        {"plain", "plain"},
+        {"", ""},
+        {"a\0b"s, "a\0b"s},
+        {"\xC0\xE1", "Аб"},
+        // Windows-1251 first, then UTF-8 in the same text: each part as it was meant.
+        {"\xC0\xE1тест", "Абтест"},
+        {"тест\xC0\xE1", "тестАб"},
+        {"\xD0\x90\xFF", "Ая"},
+        // A lead byte whose sequence is cut short stands alone; what follows is read afresh.
+        {"\xE2\x82"
+         "A",
+         "в‚A"},
+        {"\xE2\x82\xAC\xE2\x82", "€в‚"},
+        {"\xF0\x90\x80", "рђЂ"},
+        {"\xD1\xD1\x82", "Ст"},
+        // Overlong forms and surrogates are not UTF-8, so their bytes are Windows-1251.
+        {"\xC0\x80", "АЂ"},
+        {"\xED\xA0\x80", "н\u00A0Ђ"},
+        {"\x98", "\xC2\x98"},
+    };
+    for (const auto& [text, expected] : rows) {
+        const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()),
+                                             text.size());
+        EXPECT_EQ(AsUtf8(text), expected) << Hex(bytes);
+    }
+}
+
+TEST(AsUtf8Test, AlwaysGivesValidUtf8AndLeavesValidUtf8Alone) {
+    std::string every;
+    for (int value = 0; value <= 0xFF; ++value) {
+        every.push_back(static_cast<char>(value));
+        every += "я";
+    }
+    const std::string converted = AsUtf8(every);
+    EXPECT_TRUE(IsValidUtf8(converted));
+    EXPECT_EQ(AsUtf8(converted), converted);
 }
 
 }  // namespace

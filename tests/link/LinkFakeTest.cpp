@@ -23,14 +23,14 @@ struct TLineCase {
 
 TEST(Rs485Test, DirectionLinesAndPurgesFollowTheOptions) {
     const TLineCase cases[] = {
-        {0, 0, 0, {"purge tx"}, {"purge rx"}},
-        {0, 0, 1, {"purge tx"}, {"purge rx"}},
-        {1, 0, 0, {"dtr 0", "purge tx"}, {"dtr 1", "purge rx"}},
-        {1, 0, 1, {"dtr 1", "purge tx"}, {"dtr 0", "purge rx"}},
-        {0, 1, 0, {"rts 0", "purge tx"}, {"rts 1", "purge rx"}},
-        {0, 1, 1, {"rts 1", "purge tx"}, {"rts 0", "purge rx"}},
-        {1, 1, 0, {"dtr 0", "rts 0", "purge tx"}, {"dtr 1", "rts 1", "purge rx"}},
-        {1, 1, 1, {"dtr 1", "rts 1", "purge tx"}, {"dtr 0", "rts 0", "purge rx"}},
+        {0, 0, 0, {"purge rx tx"}, {}},
+        {0, 0, 1, {"purge rx tx"}, {}},
+        {1, 0, 0, {"dtr 0", "purge rx tx"}, {"dtr 1"}},
+        {1, 0, 1, {"dtr 1", "purge rx tx"}, {"dtr 0"}},
+        {0, 1, 0, {"rts 0", "purge rx tx"}, {"rts 1"}},
+        {0, 1, 1, {"rts 1", "purge rx tx"}, {"rts 0"}},
+        {1, 1, 0, {"dtr 0", "rts 0", "purge rx tx"}, {"dtr 1", "rts 1"}},
+        {1, 1, 1, {"dtr 1", "rts 1", "purge rx tx"}, {"dtr 0", "rts 0"}},
     };
     for (const TLineCase& test : cases) {
         TFakeLink fake;
@@ -54,10 +54,13 @@ TEST(Rs485Test, EveryStepRunsAfterAFailedLineChange) {
     fake.Io->FailModemLines = true;
     fake.Io->Events.clear();
     EXPECT_FALSE(fake.Link.TxMode());
-    EXPECT_EQ(fake.Io->Events, (TEvents{"dtr 0", "rts 0", "purge tx"}));
+    EXPECT_EQ(fake.Io->Events, (TEvents{"dtr 0", "rts 0", "purge rx tx"}));
+    EXPECT_FALSE(fake.Link.RxMode());
     fake.Io->FailModemLines = false;
     fake.Io->FailDiscard = true;
-    EXPECT_FALSE(fake.Link.RxMode());
+    fake.Io->Events.clear();
+    EXPECT_FALSE(fake.Link.TxMode());
+    EXPECT_EQ(fake.Io->Events, (TEvents{"dtr 0", "rts 0", "purge rx tx"}));
 }
 
 TEST(Rs485Test, NothingIsTouchedWithoutAnOpenPort) {
@@ -142,8 +145,7 @@ TEST(Ravo32Test, ConnectOpensAndTurnsTheLineToReceive) {
     TFakeLink fake;
     fake.Link.SetControl(0, 1, 0);
     ASSERT_TRUE(fake.Link.Connect(1, 0x11, 9600));
-    EXPECT_EQ(fake.Io->Events,
-              (TEvents{"open /dev/fake0 9600", "purge rx tx", "rts 1", "purge rx"}));
+    EXPECT_EQ(fake.Io->Events, (TEvents{"open /dev/fake0 9600", "purge rx tx", "rts 1"}));
     EXPECT_EQ(fake.Link.Frame.FrameSlave, 0x11);
     EXPECT_EQ(fake.Link.Frame.FrameSize, 256);
     EXPECT_EQ(fake.Link.GetError(), ErrorCode::None);
@@ -173,9 +175,10 @@ TEST(Ravo32Test, TransactSwitchesDirectionAroundTheWrite) {
     fake.Io->Events.clear();
     ASSERT_TRUE(fake.Link.Transact(1000));
     EXPECT_EQ(fake.Io->Events,
-              (TEvents{"dtr 1", "purge tx", "write 010300000002C40B", "dtr 0", "purge rx"}));
+              (TEvents{"dtr 1", "purge rx tx", "write 010300000002C40B", "dtr 0"}));
     EXPECT_EQ(fake.Answer(), kAnswerTwo);
-    EXPECT_EQ(fake.Io->ReadWaits.front(), 1000U);
+    // What the port holds at the turn is taken without waiting; then the answer is awaited.
+    EXPECT_EQ(fake.Io->ReadWaits, (std::vector<uint32_t>{0, 1000}));
 }
 
 TEST(Ravo32Test, FailedWritesAre124AndStillTurnTheLineBack) {
@@ -191,7 +194,7 @@ TEST(Ravo32Test, FailedWritesAre124AndStillTurnTheLineBack) {
     fake.Io->Events.clear();
     EXPECT_FALSE(fake.Link.Transact(1000));
     EXPECT_EQ(fake.Link.GetError(), ErrorCode::PortOperation);
-    EXPECT_EQ(fake.Io->Events.back(), "purge rx");
+    EXPECT_EQ(fake.Io->Events.back(), "rts 1");
     EXPECT_TRUE(fake.Io->ReadWaits.empty());
 
     fake.Io->FailWrite = false;
@@ -251,6 +254,12 @@ std::vector<TReceiveCase> ReceiveCases() {
          kAnswerTwo},
         {"echo option without an echo", 1, kReadTwo, {kAnswerTwo}, true, kAnswerTwo},
         {"answer equal to the request taken for the echo", 1, writeOne, {writeAnswer}, false, {}},
+        {"answer equal to the request without the echo option",
+         0,
+         writeOne,
+         {writeAnswer},
+         true,
+         writeAnswer},
         {"echo and equal answer in one read",
          1,
          writeOne,
@@ -307,6 +316,193 @@ TEST(Ravo32Test, ReceiveTakesTheAnswerFrame) {
     }
 }
 
+// Bytes that reach the port at chosen moments of an exchange: left from before it, while the
+// request is on the line (the writer turns the line back only after them), and while the
+// receiver waits.
+struct TTurnaroundCase {
+    std::string Name;
+    TBytes Pdu;
+    TBytes Before;
+    TBytes DuringWrite;
+    std::vector<TBytes> Later;
+    bool Accepted;
+    TBytes Answer;
+};
+
+std::vector<TTurnaroundCase> TurnaroundCases() {
+    const TBytes request = WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+    const TBytes requestHead(request.begin(), request.begin() + 3);
+    const TBytes requestTail(request.begin() + 3, request.end());
+    const TBytes answerHead(kAnswerTwo.begin(), kAnswerTwo.begin() + 4);
+    const TBytes answerTail(kAnswerTwo.begin() + 4, kAnswerTwo.end());
+    // The answer's address and function code are the request's first two bytes.
+    const TBytes answerStart(kAnswerTwo.begin(), kAnswerTwo.begin() + 2);
+    const TBytes answerRest(kAnswerTwo.begin() + 2, kAnswerTwo.end());
+    const TBytes staleAnswer = WithCrc({0x01, 0x03, 0x04, 0x09, 0x09, 0x09, 0x09});
+    TBytes damagedEcho = request;
+    damagedEcho[4] ^= 0x40;
+    std::vector<TBytes> echoByteByByte;
+    for (size_t i = 1; i < request.size(); ++i) {
+        echoByteByByte.push_back({request[i]});
+    }
+    echoByteByByte.push_back(kAnswerTwo);
+
+    // A write of one register is answered with a copy of its request.
+    const TBytes writeOne = {0x06, 0x00, 0x01, 0x00, 0x03};
+    const TBytes copy = WithCrc({0x01, 0x06, 0x00, 0x01, 0x00, 0x03});
+    const TBytes copyHead(copy.begin(), copy.begin() + 3);
+    const TBytes copyTail(copy.begin() + 3, copy.end());
+
+    return {
+        {"the whole answer came before the turn", kReadTwo, {}, kAnswerTwo, {}, true, kAnswerTwo},
+        {"part of the answer came before the turn",
+         kReadTwo,
+         {},
+         answerHead,
+         {answerTail},
+         true,
+         kAnswerTwo},
+        {"only the answer's address and function code came before the turn",
+         kReadTwo,
+         {},
+         answerStart,
+         {answerRest},
+         true,
+         kAnswerTwo},
+        {"echo before the turn, answer after it",
+         kReadTwo,
+         {},
+         request,
+         {kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"echo and answer before the turn",
+         kReadTwo,
+         {},
+         Concat({request, kAnswerTwo}),
+         {},
+         true,
+         kAnswerTwo},
+        {"echo and the answer's first bytes before the turn",
+         kReadTwo,
+         {},
+         Concat({request, answerHead}),
+         {answerTail},
+         true,
+         kAnswerTwo},
+        {"part of the echo before the turn, its rest after it",
+         kReadTwo,
+         {},
+         requestHead,
+         {requestTail, kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"part of the echo before the turn, its rest and the answer in one read",
+         kReadTwo,
+         {},
+         requestHead,
+         {Concat({requestTail, kAnswerTwo})},
+         true,
+         kAnswerTwo},
+        {"echo still arriving byte by byte",
+         kReadTwo,
+         {},
+         {request[0]},
+         echoByteByByte,
+         true,
+         kAnswerTwo},
+        {"noise before the turn, answer after it",
+         kReadTwo,
+         {},
+         {0x00, 0xFF},
+         {kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"noise like the request's first byte, then the answer",
+         kReadTwo,
+         {},
+         {0x01},
+         {kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"damaged echo before the turn, answer after it",
+         kReadTwo,
+         {},
+         damagedEcho,
+         {kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"a late answer of an earlier exchange is dropped",
+         kReadTwo,
+         staleAnswer,
+         {},
+         {kAnswerTwo},
+         true,
+         kAnswerTwo},
+        {"a late answer of an earlier exchange, then the answer before the turn",
+         kReadTwo,
+         staleAnswer,
+         kAnswerTwo,
+         {},
+         true,
+         kAnswerTwo},
+        {"copy answer: echo and answer before the turn",
+         writeOne,
+         {},
+         Concat({copy, copy}),
+         {},
+         true,
+         copy},
+        {"copy answer: echo before the turn, answer after it",
+         writeOne,
+         {},
+         copy,
+         {copy},
+         true,
+         copy},
+        {"copy answer: part of the echo before the turn, the rest and the answer after it",
+         writeOne,
+         {},
+         copyHead,
+         {copyTail, copy},
+         true,
+         copy},
+        {"copy answer: a lone copy before the turn is taken for the echo",
+         writeOne,
+         {},
+         copy,
+         {},
+         false,
+         {}},
+    };
+}
+
+TEST(Ravo32Test, BytesBeforeTheTurnAreDroppedOnlyWhenTheyRepeatTheRequest) {
+    for (const TTurnaroundCase& test : TurnaroundCases()) {
+        for (const uint8_t echo : {uint8_t{0}, uint8_t{1}}) {
+            const std::string name = test.Name + (echo != 0 ? ", echo option on" : "");
+            TFakeLink fake;
+            fake.Link.SetEcho(echo);
+            ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
+            fake.BuildRequest(test.Pdu);
+            fake.Io->Arrive(test.Before);
+            if (!test.DuringWrite.empty()) {
+                fake.Io->ArriveDuringWrite(test.DuringWrite);
+            }
+            for (const TBytes& chunk : test.Later) {
+                fake.Io->QueueChunk(chunk);
+            }
+            EXPECT_EQ(fake.Link.Transact(5000), test.Accepted) << name;
+            if (test.Accepted) {
+                EXPECT_EQ(fake.Link.GetError(), ErrorCode::None) << name;
+                EXPECT_EQ(Hex(fake.Answer()), Hex(test.Answer)) << name;
+            } else {
+                EXPECT_EQ(fake.Link.GetError(), ErrorCode::AnswerTimeout) << name;
+            }
+        }
+    }
+}
+
 TEST(Ravo32Test, ReadsWaitOnlyWhatIsLeftOfTheTimeOut) {
     TFakeLink fake;
     ASSERT_TRUE(fake.Link.Connect(1, 0x01, 9600));
@@ -314,9 +510,10 @@ TEST(Ravo32Test, ReadsWaitOnlyWhatIsLeftOfTheTimeOut) {
     fake.Io->QueueChunk({0x01});
     fake.Io->QueueChunk({0x03});
     EXPECT_FALSE(fake.Link.Transact(60000));
-    ASSERT_EQ(fake.Io->ReadWaits.size(), 3U);
-    EXPECT_EQ(fake.Io->ReadWaits[0], 60000U);
-    for (size_t i = 1; i < fake.Io->ReadWaits.size(); ++i) {
+    ASSERT_EQ(fake.Io->ReadWaits.size(), 4U);
+    EXPECT_EQ(fake.Io->ReadWaits[0], 0U);
+    EXPECT_EQ(fake.Io->ReadWaits[1], 60000U);
+    for (size_t i = 2; i < fake.Io->ReadWaits.size(); ++i) {
         EXPECT_LE(fake.Io->ReadWaits[i], fake.Io->ReadWaits[i - 1]);
         EXPECT_GT(fake.Io->ReadWaits[i], 50000U);
     }

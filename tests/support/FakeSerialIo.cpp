@@ -22,7 +22,13 @@ bool TFakeSerialIo::Close() {
 
 bool TFakeSerialIo::Discard(bool input, bool output) {
     Events.push_back(std::string("purge") + (input ? " rx" : "") + (output ? " tx" : ""));
-    return !FailDiscard;
+    if (FailDiscard) {
+        return false;
+    }
+    if (input) {
+        Held.clear();
+    }
+    return true;
 }
 
 bool TFakeSerialIo::SetModemLine(TModemLine line, bool raised) {
@@ -39,6 +45,10 @@ bool TFakeSerialIo::Write(const uint8_t* data, size_t count, size_t& written, ui
         return false;
     }
     Written.emplace_back(data, data + count);
+    if (!DuringWrite.empty()) {
+        Arrive(DuringWrite.front());
+        DuringWrite.pop_front();
+    }
     written = count - std::min(count, ShortWriteBy);
     return written == count;
 }
@@ -47,14 +57,18 @@ bool TFakeSerialIo::Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size
                          const TStopSignal& stop) {
     got = 0;
     ReadWaits.push_back(waitMs);
-    if (stop.Requested() || Chunks.empty() || Chunks.front().size() > capacity) {
+    if (stop.Requested()) {
         return false;
     }
-    const std::vector<uint8_t> chunk = std::move(Chunks.front());
-    Chunks.pop_front();
-    if (!chunk.empty()) {
-        std::memcpy(buffer, chunk.data(), chunk.size());
+    if (Held.empty() && waitMs > 0 && !Chunks.empty()) {
+        Arrive(Chunks.front());
+        Chunks.pop_front();
     }
-    got = chunk.size();
-    return got > 0;
+    if (Held.empty() || Held.size() > capacity) {
+        return false;
+    }
+    std::memcpy(buffer, Held.data(), Held.size());
+    got = Held.size();
+    Held.clear();
+    return true;
 }

@@ -8,7 +8,9 @@
 #include "SerialIo.h"
 
 // A scripted serial port: records every call as a line of text (modem line levels and purges
-// included, which pseudo-terminals cannot show) and answers reads from a queue of chunks.
+// included, which pseudo-terminals cannot show) and delivers bytes at chosen moments: before an
+// exchange, while a request is on the line, or while a read waits. Like a driver it holds what
+// arrived until a read takes it all or a purge drops it.
 class TFakeSerialIo final : public TSerialIo {
 public:
     bool Open(const std::string& path, int32_t baud) override;
@@ -21,12 +23,22 @@ public:
     bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
               const TStopSignal& stop) override;
 
-    // Each read takes the next chunk; with none left it fails as a time-out does.
+    // Arrives while a read waits: a read that finds nothing held takes the next chunk (one that
+    // does not wait takes none); with none left, or an empty one, it fails as a time-out does.
     void QueueChunk(std::vector<uint8_t> chunk) { Chunks.push_back(std::move(chunk)); }
+    // Arrives while the next request is on the line: an echo, or an answer quicker than the
+    // writer's return.
+    void ArriveDuringWrite(std::vector<uint8_t> chunk) { DuringWrite.push_back(std::move(chunk)); }
+    // Arrives now, before anything else happens.
+    void Arrive(const std::vector<uint8_t>& bytes) {
+        Held.insert(Held.end(), bytes.begin(), bytes.end());
+    }
 
     std::vector<std::string> Events;
     std::vector<std::vector<uint8_t>> Written;
     std::deque<std::vector<uint8_t>> Chunks;
+    std::deque<std::vector<uint8_t>> DuringWrite;
+    std::vector<uint8_t> Held;
     std::vector<uint32_t> ReadWaits;
     uint32_t LastWriteLimitMs = 0;
 
