@@ -158,6 +158,24 @@ TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& set
     return verdict;
 }
 
+bool PlausibleOrigin(std::string_view origin) {
+    if (origin == "null") {
+        return true;
+    }
+    std::string_view rest;
+    if (origin.starts_with("http://")) {
+        rest = origin.substr(7);
+    } else if (origin.starts_with("https://")) {
+        rest = origin.substr(8);
+    } else {
+        return false;
+    }
+    return !rest.empty() && rest.size() <= 255 && std::all_of(rest.begin(), rest.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+               c == ':' || c == '[' || c == ']';
+    });
+}
+
 bool KeysMatch(std::string_view expected, std::string_view given) {
     unsigned difference = expected.size() == given.size() ? 0U : 1U;
     for (size_t index = 0; index < expected.size(); ++index) {

@@ -44,6 +44,10 @@ TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& set
 // True when the Host header's value names this machine on its port.
 bool HostAllowed(std::string_view host, const TAccessSettings& settings, const TLocalNames& local);
 
+// An origin as browsers send it ("null", or http or https, a host and perhaps a port, in lower
+// case): only such an origin is put to the operator and into the settings file.
+bool PlausibleOrigin(std::string_view origin);
+
 // Compares in a time that depends on the expected key's length only.
 bool KeysMatch(std::string_view expected, std::string_view given);
 

@@ -232,7 +232,7 @@ bool TBridgeServer::RefuseByAccess(QTcpSocket* socket, const std::string& receiv
         return false;
     }
     if (verdict.Refusal == TRefusal::OriginUnanswered && AskAboutOrigin &&
-        AskedOrigins.size() < kRememberedOrigins &&
+        PlausibleOrigin(verdict.Origin) && AskedOrigins.size() < kRememberedOrigins &&
         AskedOrigins.insert(LowerAscii(verdict.Origin)).second) {
         AskAboutOrigin(verdict.Origin);
     }

@@ -26,16 +26,6 @@ namespace {
 constexpr uint8_t kComPort = 1;
 const std::string kBusyLine = "Предыдущая команда не обработана ...";
 
-std::string ReadRequest(int timeoutMs, int registerAddress = 0) {
-    return PostRequest(
-        R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
-        R"("poll_ms":100,"timeout_ms":)" +
-        std::to_string(timeoutMs) +
-        R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
-        R"("rand_string":"r","pdu":{"a":[3,0,)" +
-        std::to_string(registerAddress) + R"(,0,1]}})");
-}
-
 // Runs this thread's event loop until the condition holds or the bound passes.
 bool RunUntil(const std::function<bool()>& condition, int boundMs = 10000) {
     QEventLoop loop;
@@ -76,6 +66,17 @@ protected:
         }
         Port = Server.ListeningPort();
         return true;
+    }
+
+    std::string ReadRequest(int timeoutMs, int registerAddress = 0) const {
+        return PostRequest(
+            R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
+            R"("poll_ms":100,"timeout_ms":)" +
+                std::to_string(timeoutMs) +
+                R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+                R"("rand_string":"r","pdu":{"a":[3,0,)" +
+                std::to_string(registerAddress) + R"(,0,1]}})",
+            Port);
     }
 
     // Sends the request and serves it; the response, or none within the bound.
