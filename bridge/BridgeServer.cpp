@@ -248,7 +248,7 @@ bool TBridgeServer::RefuseByAccess(QTcpSocket* socket, const std::string& receiv
 }
 
 void TBridgeServer::NoteOrigin(const TAccessVerdict& verdict) {
-    if (verdict.HasOrigin && SeenOrigins.size() < kRememberedOrigins &&
+    if (verdict.HasOrigin && !Host.ViewError() && SeenOrigins.size() < kRememberedOrigins &&
         SeenOrigins.insert(verdict.Origin).second) {
         Host.LogInfo("Первый запрос со страницы " + ShownRequestText(verdict.Origin));
     }
