@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -369,6 +371,56 @@ TEST(ReadAccessSettingsTest, DefaultsServeThisComputerAndOddValuesTakeTheSafeSid
                   "Настройка Listen=everywhere не понята, принято Listen=loopback",
                   "Настройка Origins=some не понята, принято Origins=list",
                   "Настройка UnmappedPorts=maybe не понята, принято UnmappedPorts=deny"}));
+}
+
+// The settings examples of the user guide's access section, in the order it prints them.
+std::vector<std::string> GuideSettingsExamples() {
+    std::ifstream file(USER_GUIDE_PATH);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string guide = text.str();
+    const size_t section = guide.find("\n## Access: who may drive the devices");
+    const size_t end = guide.find("\n## ", section + 1);
+    std::vector<std::string> examples;
+    for (size_t at = guide.find("```ini\n", section); at < end;
+         at = guide.find("```ini\n", at + 1)) {
+        const size_t start = at + 7;
+        examples.push_back(guide.substr(start, guide.find("```", start) - start));
+    }
+    return examples;
+}
+
+TEST(ReadAccessSettingsTest, TheUserGuidesExamplesMeanWhatItSays) {
+    const std::vector<std::string> examples = GuideSettingsExamples();
+    ASSERT_EQ(examples.size(), 3U);
+    std::vector<TAccessSettings> read;
+    for (const std::string& example : examples) {
+        TIniFile file;
+        file.LoadText(example);
+        read.push_back(ReadAccessSettings(file));
+        EXPECT_TRUE(read.back().Problems.empty()) << example;
+    }
+    EXPECT_EQ(read[0].Listen, TListenScope::Any);
+    EXPECT_TRUE(HostAllowed("plant-pc.local:19284", read[0], kLocal));
+    EXPECT_FALSE(read[0].Key.empty());
+
+    EXPECT_EQ(read[1].Origins, TOriginMode::Ask);
+    for (const auto& [origin, refusal] : std::vector<std::pair<std::string, TRefusal>>{
+             {"https://scada.example", TRefusal::None},
+             {"null", TRefusal::None},
+             {"https://old.example", TRefusal::OriginNotAllowed},
+             {"https://new.example", TRefusal::OriginUnanswered}}) {
+        EXPECT_EQ(CheckAccess(Request("Origin: " + origin + "\r\n"), read[1], kLocal).Refusal,
+                  refusal)
+            << origin;
+    }
+
+    const TPortPolicy& ports = read[2].Ports;
+    EXPECT_TRUE(ports.DenyUnmapped);
+    EXPECT_TRUE(PortPolicyRefusal(1, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());
+    EXPECT_FALSE(PortPolicyRefusal(2, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());
+    EXPECT_TRUE(PortPolicyRefusal(2, ParseJson(R"({"a":[3,0,1,0,1]})"), ports).empty());
+    EXPECT_FALSE(PortPolicyRefusal(3, ParseJson(R"({"a":[3,0,1,0,1]})"), ports).empty());
 }
 
 TEST(RefusalLimiterTest, TenLinesASecondThenOneCount) {
