@@ -202,6 +202,39 @@ TEST_F(ServerTest, ShutdownStopsARunningRequestWithoutAReply) {
     }
 }
 
+// A refused request is answered on the server's thread without a worker: the busy mark is never
+// taken, the port never opened. The Host port is the one the server listens on, and refusal lines
+// beyond ten a second end in a count when the second is over.
+TEST_F(ServerTest, RefusalsNeedNoWorkerAndTheirLinesAreLimited) {
+    ASSERT_TRUE(Start({}));
+    ASSERT_NE(Port, 19284) << "the server was to listen on a port of the system's choice";
+    std::string refused = ReadRequest(300);
+    const std::string ownHost = "Host: localhost:" + std::to_string(Port);
+    refused.replace(refused.find(ownHost), ownHost.size(), "Host: localhost:19284");
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    constexpr int kRefused = 12;
+    for (int round = 0; round < kRefused; ++round) {
+        const auto response = Ask(client, refused);
+        ASSERT_TRUE(response);
+        EXPECT_NE(response->find("\"error_code\":125"), std::string::npos) << *response;
+        EXPECT_FALSE(Server.Busy());
+    }
+    EXPECT_FALSE(SentLineLogged());
+    EXPECT_TRUE(Link.PortName.empty());
+    const std::string countLine = "Отклонено ещё запросов без строки в журнале: 2";
+    ASSERT_TRUE(RunUntil([&] { return Host.Count(TLogKind::Error, countLine) == 1; }, 5000));
+    size_t refusalLines = 0;
+    for (const auto& line : Host.Lines()) {
+        refusalLines += line.Text.starts_with("Error[125]") ? 1 : 0;
+    }
+    EXPECT_EQ(refusalLines, 10U);
+
+    const auto served = Ask(client, ReadRequest(300, 5));
+    ASSERT_TRUE(served);
+    EXPECT_NE(served->find("\"data\":{\"5\":5}"), std::string::npos) << *served;
+}
+
 TEST_F(ServerTest, PromptNextRequestOnTheSameConnectionIsServed) {
     ASSERT_TRUE(Start({}));
     THttpClient client;
