@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "ErrorText.h"
+#include "HttpFraming.h"
 #include "HttpHeaders.h"
 #include "TextEncoding.h"
 #include "UriCodec.h"
@@ -207,6 +208,14 @@ std::string RefusalReason(TRefusal refusal) {
             return "неверный ключ доступа";
     }
     return {};
+}
+
+std::string AccessRefusedResponse() {
+    Json::Value reply;
+    reply["status"] = "error";
+    reply["error_code"] = int{ErrorCode::AccessRefused};
+    reply["error_text"] = ErrorText(static_cast<int8_t>(ErrorCode::AccessRefused));
+    return BuildHttpResponse(reply);
 }
 
 std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,

@@ -54,6 +54,10 @@ bool KeysMatch(std::string_view expected, std::string_view given);
 // The log's words for a refusal.
 std::string RefusalReason(TRefusal refusal);
 
+// The whole response to a request that the access checks refuse: the usual header block and the
+// three status members of 125, nothing of the request.
+std::string AccessRefusedResponse();
+
 // Text from a request as the log shows it: cut short, control characters as "?".
 std::string ShownRequestText(std::string_view text);
 

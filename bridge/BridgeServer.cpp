@@ -85,7 +85,8 @@ bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
         Servers.push_back(std::move(server));
         if (!raw->setSocketDescriptor(fd)) {
             errorText = raw->errorString().toStdString();
-            for (size_t index = Servers.size(); index < listening.Fds.size(); ++index) {
+            // Qt did not take this descriptor, nor has it seen the ones after it.
+            for (size_t index = Servers.size() - 1; index < listening.Fds.size(); ++index) {
                 ::close(listening.Fds[index]);
             }
             Servers.clear();
@@ -238,11 +239,7 @@ bool TBridgeServer::RefuseByAccess(QTcpSocket* socket, const std::string& receiv
     }
     LogRefusal(RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal),
                            PeerText(*socket), verdict));
-    Json::Value reply;
-    reply["status"] = "error";
-    reply["error_code"] = int{ErrorCode::AccessRefused};
-    reply["error_text"] = ErrorText(static_cast<int8_t>(ErrorCode::AccessRefused));
-    const std::string response = BuildHttpResponse(reply);
+    const std::string response = AccessRefusedResponse();
     socket->write(response.data(), static_cast<qint64>(response.size()));
     return true;
 }

@@ -206,11 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const TAccessVerdict verdict = CheckAccess(received, access, kLocal);
         CheckVerdict(received, access, verdict);
         if (verdict.Refusal != TRefusal::None) {
-            Json::Value refusal;
-            refusal["status"] = "error";
-            refusal["error_code"] = int{ErrorCode::AccessRefused};
-            refusal["error_text"] = ErrorText(static_cast<int8_t>(ErrorCode::AccessRefused));
-            response = BuildHttpResponse(refusal);
+            response = AccessRefusedResponse();
             FUZZ_CHECK(line->Written.empty());
         }
     }

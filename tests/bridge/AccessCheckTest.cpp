@@ -231,6 +231,19 @@ TEST(CheckAccessTest, RefusalLineNamesReasonPeerHostAndOriginWithoutControlChara
     EXPECT_EQ(shown, std::string(98, 'a') + "я...");
 }
 
+TEST(CheckAccessTest, TheRefusalIsTheUsualHeaderBlockWithThreeMembers) {
+    const std::string body =
+        R"({"error_code":125,"error_text":"Запрос отклонён настройками доступа моста",)"
+        R"("status":"error"})";
+    EXPECT_EQ(AccessRefusedResponse(),
+              "HTTP/1.1 200 OK\r\nServer: RAVO Duridur Vextrona-KT\r\n"
+              "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
+                  std::to_string(body.size()) +
+                  "\r\nAccess-Control-Request-Method: GET, POST\r\n"
+                  "Access-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n\r\n" +
+                  body + "\r\n");
+}
+
 TEST(KeysMatchTest, EqualOnlyForTheSameBytes) {
     EXPECT_TRUE(KeysMatch("abc", "abc"));
     EXPECT_TRUE(KeysMatch("", ""));
