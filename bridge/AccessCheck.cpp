@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kLoggedTextBytes = 100;
 
 // The address text exactly as inet_ntop writes it: no other spelling of an address (127.1,
-// 0x7f.1, 017700000001, upper-case or uncompressed IPv6) names this machine.
+// 0x7f.1, 017700000001, 127.000.0.1, uncompressed IPv6) names this machine.
 bool CanonicalAddress(const std::string& text, int family) {
     unsigned char binary[sizeof(in6_addr)] = {};
     char written[INET6_ADDRSTRLEN] = {};
