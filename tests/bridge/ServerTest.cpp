@@ -236,7 +236,9 @@ TEST_F(ServerTest, RefusalsNeedNoWorkerAndTheirLinesAreLimited) {
     ASSERT_TRUE(RunUntil([&] { return Host.Count(TLogKind::Error, countLine) == 1; }, 5000));
     size_t refusalLines = 0;
     for (const auto& line : Host.Lines()) {
-        refusalLines += line.Text.starts_with("Error[125]") ? 1 : 0;
+        if (line.Text.starts_with("Error[125]")) {
+            ++refusalLines;
+        }
     }
     EXPECT_EQ(refusalLines, 10U);
 
