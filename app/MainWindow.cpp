@@ -137,8 +137,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
         SaveFolderPath(QCoreApplication::applicationFilePath().toStdString()));
 }
 
-void TForm1::CloseOnStopSignal() {
-    StopSignalled = true;
+void TForm1::CloseOnTerminationSignal() {
+    TerminationSignalled = true;
     close();
     // A dialog open at this moment runs an event loop of its own; ending every loop ends it too.
     QCoreApplication::quit();
@@ -250,7 +250,7 @@ void TForm1::FormClose() {
     if (IniFile && !StoreSettings()) {
         const QString text =
             QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path()));
-        if (StopSignalled) {
+        if (TerminationSignalled) {
             LogError(text.toStdString() + " (" + IniFile->LastWriteError() + ")");
             ReportUnattended(text + QStringLiteral(" (%1)").arg(
                                         QString::fromStdString(IniFile->LastWriteError())));

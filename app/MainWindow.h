@@ -64,10 +64,10 @@ public:
     // The folder the save dialog starts in.
     QString SaveFolder;
 
-    // A stop signal (a logout, a service stop): closes as "Выход" does, but nothing waits for
-    // the operator, so the program ends even when the settings cannot be written or a dialog
-    // is open.
-    void CloseOnStopSignal();
+    // A termination signal (a logout, a service stop): closes as "Выход" does, but nothing waits
+    // for the operator, so the program ends even when the settings cannot be written or a dialog is
+    // open.
+    void CloseOnTerminationSignal();
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
@@ -122,6 +122,6 @@ private:
     std::atomic<bool> ViewHexOn{false};
     bool Started = false;
     bool Closed = false;
-    bool StopSignalled = false;
+    bool TerminationSignalled = false;
     QString LastSavePath;
 };

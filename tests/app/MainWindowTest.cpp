@@ -239,7 +239,7 @@ private slots:
             form.ReportUnattended = [&printed](const QString& text) { printed << text; };
             form.show();
             if (stopSignal) {
-                form.CloseOnStopSignal();
+                form.CloseOnTerminationSignal();
             } else {
                 form.M1_Exit->trigger();
             }
@@ -265,7 +265,7 @@ private slots:
             form.ReportError = [](const QString& text) { QFAIL(qPrintable(text)); };
             form.show();
             form.M2_Set->trigger();
-            form.CloseOnStopSignal();
+            form.CloseOnTerminationSignal();
         }
         TIniFile stored(settings.toStdString());
         QVERIFY(stored.ReadBool("Options", "ViewSet", false));

@@ -11,7 +11,7 @@
 #include "Ravo32.h"
 #include "SettingsPath.h"
 #include "StartLines.h"
-#include "StopSignals.h"
+#include "TerminationSignals.h"
 #include "UriCodec.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr char kOptions[] = "Options";
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
-    TStopSignals::BlockStopSignals();
+    TTerminationSignals::Block();
 
     QCoreApplication application(argc, argv);
     const TIniFile settings(
@@ -52,11 +52,11 @@ int main(int argc, char* argv[]) {
         host.LogError(problem);
     }
 
-    const TStopSignals stopSignals([&server] {
+    const TTerminationSignals terminationSignals([&server] {
         server.Shutdown();
         QCoreApplication::quit();
     });
-    if (!stopSignals.Ready()) {
+    if (!terminationSignals.Ready()) {
         std::perror("modbus-bridged: signalfd");
         return 1;
     }
