@@ -172,8 +172,7 @@ void TBridgeServer::DropOldestIdleConnection() {
 void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
     // A client that gave up on its request and asks again at once: its closing may wait behind
     // this data in the event queue, but it must stop its request first, as it would have.
-    if (Busy() && ClientSocket != nullptr &&
-        PeerHasClosed(static_cast<int>(ClientSocket->socketDescriptor()))) {
+    if (Busy() && ClientSocket != nullptr && PeerHasClosed(*ClientSocket)) {
         StopWorker();
     }
     if (Busy()) {
