@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <fstream>
@@ -197,6 +198,11 @@ void TForm1::FormShow() {
     const bool ask = access.Origins == TOriginMode::Ask;
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
     ServerSocket->SetAccess(std::move(access));
+    // Shown from the event loop, not from inside the inbox's run: the box waits for the
+    // operator, and the log lines queued behind the report must not wait with it.
+    ServerSocket->ReportFault = [this](const std::string& text) {
+        QTimer::singleShot(0, this, [this, text] { ReportError(QString::fromStdString(text)); });
+    };
     if (ask) {
         ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
             OriginQuestion->Ask(origin);

@@ -41,6 +41,9 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> problems = access.Problems;
     TBridgeServer server(link, host);
     server.SetAccess(std::move(access));
+    server.ReportFault = [](const std::string& text) {
+        std::fprintf(stderr, "modbus-bridged: %s\n", text.c_str());
+    };
     std::string error;
     if (!server.Open(TBridgeServer::kPort, error)) {
         std::fprintf(stderr, "modbus-bridged: %s\n", error.c_str());
