@@ -109,9 +109,12 @@ private:
     const std::string SettingsPath;
     const uint16_t Port;
     const std::thread::id GuiThread;
-    std::unique_ptr<TRavo32> Link;
-    std::unique_ptr<TIniFile> IniFile;
-    std::unique_ptr<TBridgeServer> ServerSocket;
+    bool Started = false;
+    bool Closed = false;
+    bool TerminationSignalled = false;
+    QString LastSavePath;
+    // What the worker thread writes into, declared before the server so that they outlive it:
+    // members go in the reverse order, and the server joins its worker when it goes.
     TMainThreadInbox Inbox;
     std::mutex StampLock;
     TLogModel LogModel;
@@ -120,8 +123,8 @@ private:
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
     std::atomic<bool> ViewHexOn{false};
-    bool Started = false;
-    bool Closed = false;
-    bool TerminationSignalled = false;
-    QString LastSavePath;
+    std::unique_ptr<TRavo32> Link;
+    std::unique_ptr<TIniFile> IniFile;
+    // Last, so that it goes first.
+    std::unique_ptr<TBridgeServer> ServerSocket;
 };
