@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BridgeHost.h"
+#include "BridgePort.h"
 #include "LogLine.h"
 #include "LogModel.h"
 #include "MainThreadInbox.h"
@@ -33,7 +34,8 @@ public:
     static constexpr int kPanelWidths[4] = {50, 60, 70, 50};
 
     // Tests pass port 0 for a free port.
-    explicit TForm1(std::string settingsPath, uint16_t port = 19284, QWidget* parent = nullptr);
+    explicit TForm1(std::string settingsPath, uint16_t port = kBridgePort,
+                    QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The log writers; any thread. Lines from other threads reach the log whole and in order.

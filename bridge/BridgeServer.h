@@ -18,6 +18,7 @@
 #include "AccessCheck.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
+#include "BridgePort.h"
 #include "MainThreadInbox.h"
 #include "RefusalLimiter.h"
 #include "RequestProcedure.h"
@@ -31,7 +32,6 @@ class TRequestAssembler;
 // thread that owns the server.
 class TBridgeServer : public QObject {
 public:
-    static constexpr uint16_t kPort = 19284;
     // Request bytes held per connection; a larger request is served as far as this goes.
     static constexpr size_t kMaxRequestBytes = 1 << 20;
     // How long a request that TCP delivers in pieces may take to arrive whole.

@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "modbus-bridged: %s\n", text.c_str());
     };
     std::string error;
-    if (!server.Open(TBridgeServer::kPort, error)) {
+    if (!server.Open(kBridgePort, error)) {
         std::fprintf(stderr, "modbus-bridged: %s\n", error.c_str());
         return 1;
     }
