@@ -12,6 +12,7 @@
 #include "ErrorText.h"
 #include "LogLine.h"
 #include "Lookups.h"
+#include "ModbusProtocol.h"
 #include "PortPolicy.h"
 #include "Ravo32.h"
 
@@ -295,7 +296,7 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
             break;
         }
         DecodeAnswer(frame, answer, reply);
-        if (answer.size() > 1 && answer[1] == kReadSectionDevice) {
+        if (answer.size() > 1 && answer[1] == FunctionCode::ReadSectionDevice) {
             host.ShowLinkStatus(comPort, slave, DeviceTypeCode(answer), baud);
         }
         if (options.PauseAfterExchange && !link.Pause(ExchangePause(baud))) {
