@@ -10,11 +10,11 @@
 #include <exception>
 #include <system_error>
 
-#include "ErrorText.h"
 #include "HttpFraming.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
 #include "RequestAssembler.h"
+#include "RequestErrors.h"
 #include "RequestWorker.h"
 
 namespace {

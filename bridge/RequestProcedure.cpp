@@ -9,12 +9,12 @@
 #include <span>
 
 #include "AnswerDecoder.h"
-#include "ErrorText.h"
 #include "LogLine.h"
 #include "Lookups.h"
 #include "ModbusProtocol.h"
 #include "PortPolicy.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 
 namespace {
 

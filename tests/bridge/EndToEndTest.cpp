@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "ErrorText.h"
 #include "HttpClient.h"
 #include "IniFile.h"
+#include "RequestErrors.h"
 #include "SpawnedProgram.h"
 #include "UriCodec.h"
 
