@@ -4,26 +4,21 @@
 
 #include "Crc16.h"
 #include "ErrorText.h"
+#include "FrameReader.h"
 #include "ModbusProtocol.h"
 #include "TurnaroundEcho.h"
 
 namespace {
 
-// A received frame or the request frame, read only where it has bytes.
-struct TFrameView {
-    const uint8_t* Bytes;
-    int Length;
-
-    bool Has(int position) const { return Bytes != nullptr && position < Length; }
-    uint8_t At(int position) const { return Bytes[position]; }
-    uint16_t Word(int position) const {
-        return static_cast<uint16_t>((Bytes[position] << 8) | Bytes[position + 1]);
-    }
-};
+// A frame of the link's buffers; a length below zero holds nothing.
+TFrameReader FrameOf(const uint8_t* bytes, int32_t length) {
+    return TFrameReader({bytes, length > 0 ? static_cast<size_t>(length) : 0});
+}
 
 // True when both frames hold the bytes at the positions and they are equal.
-bool SameBytes(const TFrameView& request, const TFrameView& answer, int first, int count) {
-    for (int position = first; position < first + count; ++position) {
+bool SameBytes(const TFrameReader& request, const TFrameReader& answer, size_t first,
+               size_t count) {
+    for (size_t position = first; position < first + count; ++position) {
         if (!request.Has(position) || !answer.Has(position) ||
             request.At(position) != answer.At(position)) {
             return false;
@@ -164,8 +159,8 @@ uint8_t TRavo32::CheckAnswer(const uint8_t*& answer, int32_t& length) {
     if (Error != ErrorCode::None) {
         return Error;
     }
-    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
-    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    const TFrameReader request = FrameOf(Frame.FrameBuf, Frame.FrameLen);
+    const TFrameReader reply = FrameOf(RxBuf, Frame.AnswerLen);
     const int function = reply.Has(1) ? reply.At(1) : -1;
 
     // Binding and boot-loader answers carry no fields to check.
@@ -188,8 +183,8 @@ uint8_t TRavo32::CheckAnswer(const uint8_t*& answer, int32_t& length) {
 }
 
 uint8_t TRavo32::CheckFunctionFields(uint8_t function) const {
-    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
-    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    const TFrameReader request = FrameOf(Frame.FrameBuf, Frame.FrameLen);
+    const TFrameReader reply = FrameOf(RxBuf, Frame.AnswerLen);
     switch (function) {
         case FunctionCode::ReadHoldingRegisters:
         case FunctionCode::ReadInputRegisters:
@@ -208,9 +203,9 @@ uint8_t TRavo32::CheckFunctionFields(uint8_t function) const {
             }
             // The sums are 16-bit, as the devices compute them.
             auto expected = static_cast<uint16_t>(kCountedFrameOverhead);
-            for (int k = 0; k < request.At(2) / kFileSubRequestBytes; ++k) {
+            for (size_t k = 0; k < size_t{request.At(2)} / kFileSubRequestBytes; ++k) {
                 // The record length is the last word of the sub-request.
-                const int lengthAt = kCountedDataAt + kFileSubRequestBytes * k + 5;
+                const size_t lengthAt = kCountedDataAt + kFileSubRequestBytes * k + 5;
                 if (!request.Has(lengthAt + 1)) {
                     return ErrorCode::ForeignAddress;
                 }
