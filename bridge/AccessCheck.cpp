@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <charconv>
 
-#include "ErrorText.h"
 #include "HttpFraming.h"
 #include "HttpHeaders.h"
+#include "RequestErrors.h"
 #include "TextEncoding.h"
 #include "UriCodec.h"
 

@@ -2,30 +2,10 @@
 
 #include <string>
 
+#include "FrameReader.h"
+#include "ModbusProtocol.h"
+
 namespace {
-
-constexpr int kEventRecordBytes = 32;
-constexpr int kDeviceSectionRegisters = 16;
-constexpr int kSubRequestBytes = 7;
-constexpr uint8_t kEventFile = 6;
-
-constexpr size_t kCrcBytes = 2;
-
-// A frame read only where it has bytes. Registers are whole words of its data, in front of the
-// CRC; single bytes may come from anywhere in the frame.
-class TFrameReader {
-public:
-    explicit TFrameReader(std::span<const uint8_t> bytes) : Bytes(bytes) {}
-
-    bool HasWord(size_t at) const { return at + 1 + kCrcBytes < Bytes.size(); }
-    uint16_t Word(size_t at) const {
-        return static_cast<uint16_t>((Bytes[at] << 8) | Bytes[at + 1]);
-    }
-    uint8_t ByteOrZero(size_t at) const { return at < Bytes.size() ? Bytes[at] : 0; }
-
-private:
-    std::span<const uint8_t> Bytes;
-};
 
 // The member, made an object first if the request had sent something else under its name.
 Json::Value& ObjectMember(Json::Value& reply, const char* name) {
@@ -37,21 +17,23 @@ Json::Value& ObjectMember(Json::Value& reply, const char* name) {
 }
 
 void DecodeRegisters(const TFrameReader& request, const TFrameReader& answer, Json::Value& reply) {
-    if (!request.HasWord(2) || !request.HasWord(4)) {
+    if (!request.HasDataWord(2) || !request.HasDataWord(4)) {
         return;
     }
     const uint16_t start = request.Word(2);
     const uint16_t count = request.Word(4);
     Json::Value& data = ObjectMember(reply, "data");
-    for (uint32_t k = 0; k < count && answer.HasWord(3 + 2 * k); ++k) {
-        data[std::to_string(static_cast<uint16_t>(start + k))] = answer.Word(3 + 2 * k);
+    for (uint32_t k = 0; k < count && answer.HasDataWord(kCountedDataAt + 2 * k); ++k) {
+        data[std::to_string(static_cast<uint16_t>(start + k))] =
+            answer.Word(kCountedDataAt + 2 * k);
     }
 }
 
 void DecodeDeviceSection(const TFrameReader& answer, Json::Value& reply) {
     Json::Value& data = ObjectMember(reply, "data");
-    for (uint32_t k = 0; k < kDeviceSectionRegisters && answer.HasWord(3 + 2 * k); ++k) {
-        data[std::to_string(k)] = answer.Word(3 + 2 * k);
+    for (uint32_t k = 0; k < kDeviceSectionRegisters && answer.HasDataWord(kCountedDataAt + 2 * k);
+         ++k) {
+        data[std::to_string(k)] = answer.Word(kCountedDataAt + 2 * k);
     }
 }
 
@@ -83,10 +65,12 @@ void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader
         return;
     }
     int remaining = requestBytes[2];
-    size_t q = 3;
-    size_t p = 5;
-    for (; remaining >= kSubRequestBytes && request.HasWord(q + 5);
-         remaining -= kSubRequestBytes, q += kSubRequestBytes) {
+    // q at each sub-request, p at the registers of its sub-response (behind its length byte
+    // and reference type).
+    size_t q = kCountedDataAt;
+    size_t p = kCountedDataAt + 2;
+    for (; remaining >= kFileSubRequestBytes && request.HasDataWord(q + 5);
+         remaining -= kFileSubRequestBytes, q += kFileSubRequestBytes) {
         const uint8_t file = static_cast<uint8_t>(request.Word(q + 1) & 0xFF);
         const uint16_t record = request.Word(q + 3);
         const uint16_t length = request.Word(q + 5);
@@ -96,7 +80,7 @@ void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader
             const uint16_t first = static_cast<uint16_t>(RegisterBase(file) + record);
             Json::Value& data = ObjectMember(reply, "data");
             for (uint32_t k = 0; k < length; ++k, p += 2) {
-                if (!answer.HasWord(p)) {
+                if (!answer.HasDataWord(p)) {
                     return;
                 }
                 data[std::to_string(static_cast<uint16_t>(first + k))] = answer.Word(p);
@@ -125,14 +109,14 @@ void DecodeAnswer(std::span<const uint8_t> request, std::span<const uint8_t> ans
     const TFrameReader requestReader(request);
     const TFrameReader answerReader(answer);
     switch (answer[1]) {
-        case 3:
-        case 4:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
             DecodeRegisters(requestReader, answerReader, reply);
             break;
-        case kReadSectionDevice:
+        case FunctionCode::ReadSectionDevice:
             DecodeDeviceSection(answerReader, reply);
             break;
-        case 20:
+        case FunctionCode::ReadFileRecord:
             DecodeFileRecords(request, answerReader, reply);
             break;
         default:
@@ -142,5 +126,7 @@ void DecodeAnswer(std::span<const uint8_t> request, std::span<const uint8_t> ans
 
 uint16_t DeviceTypeCode(std::span<const uint8_t> answer) {
     const TFrameReader reader(answer);
-    return reader.HasWord(5) ? reader.Word(5) : 0;
+    // The second register of the section.
+    constexpr size_t kDeviceTypeAt = kCountedDataAt + 2;
+    return reader.HasDataWord(kDeviceTypeAt) ? reader.Word(kDeviceTypeAt) : 0;
 }

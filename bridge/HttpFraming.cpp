@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "ErrorText.h"
+#include "RequestErrors.h"
 #include "TextEncoding.h"
 #include "UriCodec.h"
 

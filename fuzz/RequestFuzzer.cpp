@@ -21,11 +21,11 @@
 #include "AccessCheck.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
-#include "ErrorText.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 #include "RequestWorker.h"
 #include "TextEncoding.h"
 

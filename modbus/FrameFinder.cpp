@@ -3,12 +3,11 @@
 #include <algorithm>
 
 #include "Crc16.h"
+#include "ModbusProtocol.h"
 
 namespace {
 
 constexpr int kMinFrameLength = 4;
-constexpr int kExceptionFrameLength = 5;
-constexpr uint8_t kExceptionBit = 0x80;
 
 // Removes entries [first, first + count) of each array holding size entries.
 template <typename... TArrays>
@@ -76,7 +75,7 @@ void TFrameFinder::TakeExceptionByte(uint8_t byte) {
     }
     // The oldest open candidate is the first to reach five bytes.
     if (settledCount_ < exceptionCount_ &&
-        exceptionLengths_[static_cast<size_t>(settledCount_)] == kExceptionFrameLength) {
+        exceptionLengths_[static_cast<size_t>(settledCount_)] == kExceptionFrameBytes) {
         if (exceptionCrcs_[static_cast<size_t>(settledCount_)] == 0) {
             ++settledCount_;
         } else {
@@ -123,7 +122,7 @@ std::optional<TFrameSpan> TFrameFinder::Frame() const {
         }
     }
     if (settledCount_ > 0 && (!first || exceptionStarts_[0] < first->Start)) {
-        first = TFrameSpan{exceptionStarts_[0], kExceptionFrameLength};
+        first = TFrameSpan{exceptionStarts_[0], kExceptionFrameBytes};
     }
     return first;
 }

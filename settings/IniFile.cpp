@@ -33,6 +33,15 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The name of the section that a trimmed line opens, or none when it opens none.
+std::optional<std::string> SectionName(std::string_view line) {
+    if (line.empty() || line.front() != '[') {
+        return std::nullopt;
+    }
+    const size_t close = line.find(']');
+    return std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+}
+
 }  // namespace
 
 TIniFile::TIniFile(std::string path) : FilePath(std::move(path)) {
@@ -75,9 +84,8 @@ void TIniFile::Parse() {
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
         }
-        if (line.front() == '[') {
-            const size_t close = line.find(']');
-            section = std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+        if (std::optional<std::string> name = SectionName(line)) {
+            section = std::move(*name);
             continue;
         }
         const size_t equals = line.find('=');
@@ -99,10 +107,8 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
         std::string current;
         for (size_t index = 0; index < Lines.size(); ++index) {
             const std::string_view line = Trim(Lines[index]);
-            if (!line.empty() && line.front() == '[') {
-                const size_t close = line.find(']');
-                current =
-                    std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+            if (std::optional<std::string> name = SectionName(line)) {
+                current = std::move(*name);
                 if (SameName(current, section)) {
                     sectionEnd = index + 1;
                 }

@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "ErrorText.h"
 #include "HttpClient.h"
 #include "IniFile.h"
 #include "PortHolder.h"
+#include "RequestErrors.h"
 #include "SpawnedProgram.h"
 #include "UriCodec.h"
 

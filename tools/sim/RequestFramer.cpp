@@ -1,6 +1,7 @@
 #include "RequestFramer.h"
 
 #include "Crc16.h"
+#include "ModbusProtocol.h"
 
 namespace {
 
@@ -15,20 +16,22 @@ int ExpectedLength(const uint8_t* frame, size_t held) {
         return kLengthPending;
     }
     switch (frame[1]) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-            return 8;
-        case 15:
-        case 16:
+        case FunctionCode::ReadCoils:
+        case FunctionCode::ReadDiscreteInputs:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
+        case FunctionCode::WriteSingleCoil:
+        case FunctionCode::WriteSingleRegister:
+            return kFixedRequestBytes;
+        case FunctionCode::WriteMultipleCoils:
+        case FunctionCode::WriteMultipleRegisters:
+            // Address, function, start, quantity, byte count, the data, the CRC.
             return held > 6 ? 9 + frame[6] : kLengthPending;
-        case 20:
-        case 21:
-            return held > 2 ? 5 + frame[2] : kLengthPending;
-        case 22:
+        case FunctionCode::ReadFileRecord:
+        case FunctionCode::WriteFileRecord:
+            return held > 2 ? kCountedFrameOverhead + frame[2] : kLengthPending;
+        case FunctionCode::MaskWriteRegister:
+            // Address, function, reference, AND mask, OR mask, the CRC.
             return 10;
         default:
             return kLengthOpen;
