@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "AsciiCase.h"
 #include "IniFile.h"
 #include "PortMap.h"
 
@@ -50,15 +51,6 @@ std::string Choice(const TIniFile& settings, std::string_view key, std::string_v
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 TAccessSettings ReadAccessSettings(const TIniFile& settings) {
     TAccessSettings access;

@@ -10,6 +10,7 @@
 #include <exception>
 #include <system_error>
 
+#include "AsciiCase.h"
 #include "HttpFraming.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
