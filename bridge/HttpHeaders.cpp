@@ -1,21 +1,12 @@
 #include "HttpHeaders.h"
 
 #include "AsciiCase.h"
+#include "Blanks.h"
 
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kJsonDataField = "json_data";
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 }  // namespace
 
