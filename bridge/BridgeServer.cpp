@@ -324,7 +324,7 @@ void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& receiv
     try {
         response = ServeRequest(received, Link, Host, options);
     } catch (const std::exception& error) {
-        fault = error.what();
+        fault = *error.what() != '\0' ? error.what() : kUnknownFault;
     } catch (...) {
         fault = kUnknownFault;
     }
