@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <charconv>
 
+#include "AsciiCase.h"
+#include "Cp1251.h"
 #include "HttpFraming.h"
 #include "HttpHeaders.h"
 #include "RequestErrors.h"
-#include "TextEncoding.h"
 #include "UriCodec.h"
 
 namespace {

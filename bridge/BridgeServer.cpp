@@ -10,6 +10,7 @@
 #include <exception>
 #include <system_error>
 
+#include "AsciiCase.h"
 #include "HttpFraming.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
@@ -319,12 +320,11 @@ void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& receiv
     // An exception that left the thread would end the process; it becomes the general error
     // report on the server's thread instead, and the request goes unanswered.
     std::optional<std::string> response;
-    std::string fault;
+    std::optional<std::string> fault;
     try {
         response = ServeRequest(received, Link, Host, options);
     } catch (const std::exception& error) {
-        fault = error.what();
-        fault = fault.empty() ? kUnknownFault : fault;
+        fault = *error.what() != '\0' ? error.what() : kUnknownFault;
     } catch (...) {
         fault = kUnknownFault;
     }
@@ -340,12 +340,12 @@ void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& receiv
 }
 
 void TBridgeServer::FinishRequest(uint64_t generation, std::optional<std::string> response,
-                                  const std::string& fault) {
-    if (!fault.empty()) {
+                                  const std::optional<std::string>& fault) {
+    if (fault) {
         if (ReportFault) {
-            ReportFault(fault);
+            ReportFault(*fault);
         } else {
-            Host.LogError(fault);
+            Host.LogError(*fault);
         }
     }
     if (generation != Generation || !WorkerThread.joinable()) {

@@ -96,7 +96,7 @@ private:
     void ServeOnWorker(uint64_t generation, const std::string& received,
                        const TProcedureOptions& options) noexcept;
     void FinishRequest(uint64_t generation, std::optional<std::string> response,
-                       const std::string& fault);
+                       const std::optional<std::string>& fault);
     void StopWorker();
 
     TRavo32& Link;

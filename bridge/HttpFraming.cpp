@@ -5,9 +5,10 @@
 #include <memory>
 #include <sstream>
 
+#include "Cp1251.h"
 #include "RequestErrors.h"
-#include "TextEncoding.h"
 #include "UriCodec.h"
+#include "Utf8.h"
 
 namespace {
 

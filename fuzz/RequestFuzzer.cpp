@@ -27,7 +27,7 @@
 #include "Ravo32.h"
 #include "RequestErrors.h"
 #include "RequestWorker.h"
-#include "TextEncoding.h"
+#include "Utf8.h"
 
 namespace {
 

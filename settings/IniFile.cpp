@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 
+#include "AsciiCase.h"
 #include "FileReplace.h"
 
 namespace {
@@ -18,19 +19,6 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The name of the section that a trimmed line opens, or none when it opens none.
@@ -109,10 +97,10 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
             const std::string_view line = Trim(Lines[index]);
             if (std::optional<std::string> name = SectionName(line)) {
                 current = std::move(*name);
-                if (SameName(current, section)) {
+                if (EqualsIgnoringAsciiCase(current, section)) {
                     sectionEnd = index + 1;
                 }
-            } else if (SameName(current, section) && !line.empty()) {
+            } else if (EqualsIgnoringAsciiCase(current, section) && !line.empty()) {
                 sectionEnd = index + 1;
             }
         }
@@ -145,7 +133,8 @@ const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_vie
     // The last of repeated keys wins, as a later line overrides an earlier one.
     const TEntry* found = nullptr;
     for (const TEntry& entry : Entries) {
-        if (SameName(entry.Section, section) && SameName(entry.Key, key)) {
+        if (EqualsIgnoringAsciiCase(entry.Section, section) &&
+            EqualsIgnoringAsciiCase(entry.Key, key)) {
             found = &entry;
         }
     }
@@ -176,7 +165,7 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool fal
 std::vector<std::string> TIniFile::Keys(std::string_view section) const {
     std::vector<std::string> keys;
     for (const TEntry& entry : Entries) {
-        if (SameName(entry.Section, section)) {
+        if (EqualsIgnoringAsciiCase(entry.Section, section)) {
             keys.push_back(entry.Key);
         }
     }
