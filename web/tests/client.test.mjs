@@ -9,6 +9,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
@@ -21,12 +22,12 @@ const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const DEVICE_TYPE = 0x0110;
 const BUSY_LINE = 'Предыдущая команда не обработана';
 
-// The page of the user guide's chapter for page authors, beside a copy of the module.
-function guideExample() {
+// An example of the user guide's chapter for page authors.
+function guideExample(language) {
   const guide = fs.readFileSync(guidePath, 'utf8');
   const chapter = guide.slice(guide.indexOf('## Writing a page with the client library'));
-  const found = /```html\n([\s\S]*?)```/.exec(chapter);
-  assert.ok(found, 'no html example in the chapter for page authors');
+  const found = new RegExp(`\`\`\`${language}\\n([\\s\\S]*?)\`\`\``).exec(chapter);
+  assert.ok(found, `no ${language} example in the chapter for page authors`);
   return found[1];
 }
 
@@ -91,7 +92,7 @@ before(async () => {
   sims.push(await startSim(process.env.MODBUS_SIM, ['--device-type', `0x${DEVICE_TYPE.toString(16)}`]));
   sims.push(await startSim(process.env.MODBUS_SIM, ['--silent']));
   bridge = await startBridge(process.env.MODBUS_BRIDGED, sims.map((s) => s.pty));
-  fs.writeFileSync(path.join(exampleDir, 'index.html'), guideExample());
+  fs.writeFileSync(path.join(exampleDir, 'index.html'), guideExample('html'));
   fs.copyFileSync(path.join(webDir, 'client', 'modbus-bridge.js'), path.join(exampleDir, 'modbus-bridge.js'));
   webServer = await startWebServer(exampleDir);
   browser = await chromium.launch({
@@ -192,8 +193,18 @@ describe('sharing the bridge', () => {
   });
 });
 
-describe('the user guide\'s example page', () => {
-  test('shows the device type and a counter that goes up', async () => {
+describe('the user guide\'s examples', () => {
+  test('the batch example runs in Node', async () => {
+    fs.writeFileSync(path.join(exampleDir, 'batch.mjs'), guideExample('js'));
+    const output = await new Promise((resolve, reject) => {
+      execFile(process.execPath, ['batch.mjs'], { cwd: exampleDir }, (error, stdout, stderr) => (error
+        ? reject(new Error(`${error.message}\n${stderr}`)) : resolve(stdout)));
+    });
+    assert.match(output, new RegExp(`^registers \\d+ \\d+ \\d+, device type ${DEVICE_TYPE}\n$`));
+  });
+
+
+  test('the page shows the device type and a counter that goes up', async () => {
     const example = await browser.newPage();
     try {
       await example.goto(`http://127.0.0.1:${webServer.address().port}/example/index.html`);
