@@ -183,12 +183,6 @@ export class BridgeUnreachableError extends Error {
   readonly limitMs?: number;
 }
 
-/** Which members of data and events_log the bridge fills from the answer to these PDU bytes. */
-export function answerKeys(bytes: readonly number[]): { data: number[]; events: number[] };
-/** What the bridge waits at most for each answer. */
-export function effectiveTimeoutMs(timeoutMs: number): number;
-/** The bridge's pause after an answered exchange. */
-export function exchangePauseMs(baudRate: number): number;
 /** How long the client waits for a request of these PDUs. */
 export function clientTimeoutMs(timeoutMs: number, baudRate: number, pdus: readonly Pdu<unknown>[]): number;
 /** The request's pdu member. */

@@ -605,18 +605,20 @@ class ModbusBridge {
       if (o.onSend) o.onSend(request);
       const started = now();
       let reply;
+      let results;
+      let error;
       try {
         reply = await post(o.url, formBody(request, o.key), limitMs);
-        const results = decodeReply(pdus, request, reply, o.url);
-        if (o.onExchange) o.onExchange({ request, reply, elapsedMs: now() - started });
-        return results;
-      } catch (error) {
-        if (o.onExchange) o.onExchange({ request, reply, error, elapsedMs: now() - started });
-        throw error;
+        results = decodeReply(pdus, request, reply, o.url);
+      } catch (e) {
+        error = e;
       }
+      if (o.onExchange) o.onExchange({ request, reply, error, elapsedMs: now() - started });
+      if (error) throw error;
+      return results;
     });
   }
 }
 
-globalThis.ModbusBridgeClient = Object.freeze({ DEFAULT_URL, BridgeError, BridgeUnreachableError, answerKeys, pdu, effectiveTimeoutMs, exchangePauseMs, clientTimeoutMs, pduMembers, formBody, decodeReply, ModbusBridge });
+globalThis.ModbusBridgeClient = Object.freeze({ DEFAULT_URL, BridgeError, BridgeUnreachableError, pdu, clientTimeoutMs, pduMembers, formBody, decodeReply, ModbusBridge });
 })();

@@ -99,7 +99,7 @@ const range = (from, count) => Array.from({ length: count }, (_, k) => (from + k
  * a device section (69), and for file records (20) registers of files 0, 1, 2, 4 and 5 and the
  * event records of file 6.
  */
-export function answerKeys(bytes) {
+function answerKeys(bytes) {
   const keys = { data: [], events: [], files: [] };
   const fc = bytes[0];
   if ((fc === 3 || fc === 4) && bytes.length >= 5) {
@@ -282,14 +282,14 @@ function checkBatch(pdus, timeoutMs) {
 // ------------------------------------------------------------------ requests and replies
 
 /** What the bridge waits at most after the send of each PDU, as it bounds the time-out. */
-export function effectiveTimeoutMs(timeoutMs) {
+function effectiveTimeoutMs(timeoutMs) {
   if (timeoutMs < 0 || timeoutMs > LONGEST_TIMEOUT_MS) return LONGEST_TIMEOUT_MS;
   if (timeoutMs > 0 && timeoutMs < SHORTEST_TIMEOUT_MS) return SHORTEST_TIMEOUT_MS;
   return timeoutMs;
 }
 
 /** The bridge's pause after each answered exchange, by line speed. */
-export function exchangePauseMs(baudRate) {
+function exchangePauseMs(baudRate) {
   return { 1200: 450, 2400: 200, 4800: 110, 9600: 100 }[baudRate] ?? 50;
 }
 
@@ -600,15 +600,17 @@ export class ModbusBridge {
       if (o.onSend) o.onSend(request);
       const started = now();
       let reply;
+      let results;
+      let error;
       try {
         reply = await post(o.url, formBody(request, o.key), limitMs);
-        const results = decodeReply(pdus, request, reply, o.url);
-        if (o.onExchange) o.onExchange({ request, reply, elapsedMs: now() - started });
-        return results;
-      } catch (error) {
-        if (o.onExchange) o.onExchange({ request, reply, error, elapsedMs: now() - started });
-        throw error;
+        results = decodeReply(pdus, request, reply, o.url);
+      } catch (e) {
+        error = e;
       }
+      if (o.onExchange) o.onExchange({ request, reply, error, elapsedMs: now() - started });
+      if (error) throw error;
+      return results;
     });
   }
 }

@@ -239,6 +239,17 @@ describe('the browser\'s local network permission', () => {
   });
 });
 
+describe('a port held by another program', () => {
+  // The page's own web server stands in: it answers, but with no cross-origin header for the page.
+  test('is reported as not the bridge', async () => {
+    const outcome = await inPage(async (m, url) => new m.ModbusBridge({ url, comPort: 1, slave: 1 }).readHoldingRegisters(0, 1),
+      `http://localhost:${webServer.address().port}/`);
+    assert.equal(outcome.ok, false);
+    assert.deepEqual([outcome.error.name, outcome.error.reason], ['BridgeUnreachableError', 'not-bridge']);
+    assert.match(outcome.error.message, /something answers at .*, but not as the bridge: another program may hold the port/);
+  });
+});
+
 describe('a stopped bridge', () => {
   test('is reported as unreachable, naming the URL', async () => {
     await bridge.stopAndClean();
