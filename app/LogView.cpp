@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -56,7 +57,76 @@ TLogView::TLogView(const TLogModel& log, QWidget* parent) : QAbstractScrollArea(
     QPalette colours = viewport()->palette();
     colours.setColor(QPalette::Base, Qt::white);
     viewport()->setPalette(colours);
+
+    // Styled as an information line, and kept in sight above the lines.
+    Notice = new QLabel(this);
+    const TLogStyle& info = LogStyle(TLogKind::Info);
+    QFont noticeFont = LineFont;
+    noticeFont.setItalic(info.Italic);
+    Notice->setFont(noticeFont);
+    QPalette noticeColours = Notice->palette();
+    noticeColours.setColor(QPalette::WindowText, Rgb(info.Text));
+    noticeColours.setColor(QPalette::Window, Rgb(info.Background));
+    Notice->setPalette(noticeColours);
+    Notice->setAutoFillBackground(true);
+    Notice->setContentsMargins(kMargin, 0, kMargin, 0);
+    Notice->hide();
     LinesAppended();
+}
+
+void TLogView::SetDroppedLinesFolder(const QString& folder) {
+    DroppedFolder = folder;
+    ShowDroppedNotice();
+}
+
+QString TLogView::DroppedNotice() const {
+    if (DroppedSeen == 0) {
+        return {};
+    }
+    const QString count = QString::number(DroppedSeen);
+    if (DroppedFolder.isEmpty()) {
+        return QString::fromUtf8(
+                   "Старые строки удалены из памяти: %1. Ежедневные файлы журнала "
+                   "не ведутся (LogFolder в [Options])")
+            .arg(count);
+    }
+    return QString::fromUtf8(
+               "Старые строки удалены из памяти: %1. Все строки — в ежедневных "
+               "файлах журнала в %2")
+        .arg(count, DroppedFolder);
+}
+
+void TLogView::ShowDroppedNotice() {
+    if (DroppedSeen == 0) {
+        return;
+    }
+    Notice->setText(DroppedNotice());
+    const int height = RowHeight();
+    setViewportMargins(0, height, 0, 0);
+    const int frame = frameWidth();
+    Notice->setGeometry(frame, frame, viewport()->width(), height);
+    Notice->show();
+}
+
+void TLogView::ForgetDroppedLines() {
+    const uint64_t dropped = Log.Dropped() - DroppedSeen;
+    if (dropped == 0) {
+        return;
+    }
+    DroppedSeen = Log.Dropped();
+    const auto shift = [dropped](size_t row) {
+        return row > dropped ? row - static_cast<size_t>(dropped) : size_t{0};
+    };
+    if (HasSelection && std::max(SelectionAnchor, SelectionEnd) < dropped) {
+        HasSelection = false;
+    }
+    SelectionAnchor = shift(SelectionAnchor);
+    SelectionEnd = shift(SelectionEnd);
+    Shown = shift(Shown);
+    // The lines in sight stay in sight while older ones go.
+    QScrollBar* vertical = verticalScrollBar();
+    vertical->setValue(static_cast<int>(shift(static_cast<size_t>(vertical->value()))));
+    ShowDroppedNotice();
 }
 
 int TLogView::RowHeight() const {
@@ -71,6 +141,7 @@ void TLogView::LinesAppended() {
     QScrollBar* vertical = verticalScrollBar();
     // The view follows new lines only while the operator has not scrolled away from them.
     const bool following = vertical->value() == vertical->maximum();
+    ForgetDroppedLines();
     for (size_t index = Shown; index < Log.Size(); ++index) {
         WidestColumns = std::max(WidestColumns, Columns(Log.Line(index).Text));
     }
@@ -99,6 +170,7 @@ void TLogView::UpdateScrollRanges() {
 void TLogView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollRanges();
+    ShowDroppedNotice();
 }
 
 void TLogView::paintEvent(QPaintEvent*) {

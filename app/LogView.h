@@ -2,21 +2,31 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "LogModel.h"
 
+class QLabel;
+
 // The event log on screen: every line of the log model, drawn with the colours and styles of its
 // kind. Only the rows in sight are ever laid out, so an append costs the same at a million lines
 // as at the first, and the view holds no copy of the text. Whole lines are selected with the
-// mouse (Shift extends, Ctrl+A takes all) and copied with Ctrl+C.
+// mouse (Shift extends, Ctrl+A takes all) and copied with Ctrl+C. When the model drops its
+// oldest lines, the selection and the lines in sight move with the lines that stay, and one
+// information line at the top says how many went and where they are kept.
 class TLogView : public QAbstractScrollArea {
 public:
     explicit TLogView(const TLogModel& log, QWidget* parent = nullptr);
 
     // Call after lines were appended to the model.
     void LinesAppended();
+    // Where the dropped lines can still be read (the folder of the daily files), or empty.
+    void SetDroppedLinesFolder(const QString& folder);
+    // The information line about dropped lines; empty while none were dropped.
+    QString DroppedNotice() const;
     // The selected lines as text, one per line.
     QString SelectedText() const;
     void SelectAll();
@@ -34,6 +44,8 @@ private:
     size_t RowAt(int y) const;
     void UpdateScrollRanges();
     void CopySelection() const;
+    void ForgetDroppedLines();
+    void ShowDroppedNotice();
 
     const TLogModel& Log;
     QFont LineFont;
@@ -43,4 +55,7 @@ private:
     size_t SelectionAnchor = 0;
     size_t SelectionEnd = 0;
     bool HasSelection = false;
+    uint64_t DroppedSeen = 0;
+    QString DroppedFolder;
+    QLabel* Notice = nullptr;
 };

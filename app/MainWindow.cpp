@@ -5,14 +5,15 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <algorithm>
 #include <fstream>
 
 #include "BridgeServer.h"
+#include "DailyLogFiles.h"
 #include "ErrorReport.h"
 #include "IniFile.h"
 #include "LinkStatus.h"
@@ -20,6 +21,7 @@
 #include "LogView.h"
 #include "PortMap.h"
 #include "Ravo32.h"
+#include "SettingsPath.h"
 #include "StartLines.h"
 
 namespace {
@@ -29,6 +31,8 @@ constexpr int kDefaultTop = 100;
 constexpr int kDefaultLeft = 100;
 constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 400;
+constexpr int kDefaultLogLimitMB = 256;
+constexpr int kDefaultLogDays = 30;
 
 const QString kAboutText = QString::fromUtf8(
     "RAVO Duridur - Modbus демонстрационный мост\n"
@@ -111,6 +115,16 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
         return ShowSaveDialog(this, folder, lastPath);
     };
     ReportError = [](const QString& text) { ShowErrorReport(text); };
+    ReportUnattended = [](const QString& text) { PrintErrorReport(text); };
+    SaveFolder = QString::fromStdString(
+        SaveFolderPath(QCoreApplication::applicationFilePath().toStdString()));
+}
+
+void TForm1::CloseOnStopSignal() {
+    StopSignalled = true;
+    close();
+    // A dialog open at this moment runs an event loop of its own; ending every loop ends it too.
+    QCoreApplication::quit();
 }
 
 TForm1::~TForm1() {
@@ -159,6 +173,7 @@ void TForm1::FormShow() {
     ViewHexOn = M2_Hex->isChecked();
     M2_Set->setEnabled(!ViewErrorOn);
     M2_Hex->setEnabled(!ViewErrorOn);
+    OpenLogLimits();
 
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
     std::string error;
@@ -170,6 +185,18 @@ void TForm1::FormShow() {
     WriteStartLines(*this);
 }
 
+void TForm1::OpenLogLimits() {
+    const int32_t limitMB =
+        std::max(1, IniFile->ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
+    LogModel.SetLimitBytes(static_cast<size_t>(limitMB) << 20);
+    const std::string folder = IniFile->ReadString(kOptions, "LogFolder", "");
+    if (!folder.empty()) {
+        DailyFiles = std::make_unique<TDailyLogFiles>(
+            folder, std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays)));
+    }
+    RichEdit->SetDroppedLinesFolder(QString::fromStdString(folder));
+}
+
 void TForm1::FormClose() {
     Closed = true;
     if (ServerSocket) {
@@ -178,8 +205,15 @@ void TForm1::FormClose() {
         Link->Disconnect();
     }
     if (IniFile && !StoreSettings()) {
-        ReportError(
-            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path())));
+        const QString text =
+            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path()));
+        if (StopSignalled) {
+            LogError(text.toStdString() + " (" + IniFile->LastWriteError() + ")");
+            ReportUnattended(text + QStringLiteral(" (%1)").arg(
+                                        QString::fromStdString(IniFile->LastWriteError())));
+        } else {
+            ReportError(text);
+        }
     }
     ServerSocket.reset();
     IniFile.reset();
@@ -206,10 +240,9 @@ void TForm1::FormResize() {
 }
 
 void TForm1::M1_SaveClick() {
-    const QString folder = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() +
-                           QDir::separator() + QStringLiteral("save");
-    QDir().mkpath(folder);
-    const std::optional<QString> path = AskSaveFileName(folder, LastSavePath);
+    // A folder that cannot be made leaves the dialog wherever the platform puts it.
+    QDir().mkpath(SaveFolder);
+    const std::optional<QString> path = AskSaveFileName(SaveFolder, LastSavePath);
     if (!path) {
         return;
     }
@@ -298,19 +331,30 @@ void TForm1::LogReceive(std::string text) {
 
 void TForm1::Write(TLogKind kind, std::string text) {
     // The clock is read when the line is written, on the writer's thread.
-    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
+    const TLocalTime now = LocalTimeNow();
+    std::string line = FormatLogLine(kind, now, text);
     if (OnGuiThread()) {
         // Lines another thread wrote earlier go first.
         Inbox.RunPosted();
-        AppendLine(kind, line);
+        AppendLine(kind, line, now);
     } else {
-        Inbox.Post([this, kind, line = std::move(line)] { AppendLine(kind, line); });
+        Inbox.Post([this, kind, line = std::move(line), now] { AppendLine(kind, line, now); });
     }
 }
 
-void TForm1::AppendLine(TLogKind kind, const std::string& line) {
+void TForm1::AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time) {
     LogModel.Append(kind, line);
     RichEdit->LinesAppended();
+    if (!DailyFiles) {
+        return;
+    }
+    if (DailyFiles->Append(time, line)) {
+        DailyFilesFailing = false;
+    } else if (!DailyFilesFailing) {
+        // Told once, not once a line; this line itself cannot reach the file either.
+        DailyFilesFailing = true;
+        LogError("Cannot create file " + DailyFiles->LastError());
+    }
 }
 
 void TForm1::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) {

@@ -19,6 +19,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class TBridgeServer;
+class TDailyLogFiles;
 class TIniFile;
 class TLogView;
 class TRavo32;
@@ -55,6 +56,16 @@ public:
         AskSaveFileName;
     // The general error report. Tests replace it.
     std::function<void(const QString& text)> ReportError;
+    // The report of a failure while nobody may be there to click a box (standard error).
+    // Tests replace it.
+    std::function<void(const QString& text)> ReportUnattended;
+    // The folder the save dialog starts in.
+    QString SaveFolder;
+
+    // A stop signal (a logout, a service stop): closes as "Выход" does, but nothing waits for
+    // the operator, so the program ends even when the settings cannot be written or a dialog
+    // is open.
+    void CloseOnStopSignal();
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
@@ -84,7 +95,8 @@ private:
     void M_HelpClick();
 
     void Write(TLogKind kind, std::string text);
-    void AppendLine(TLogKind kind, const std::string& line);
+    void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
+    void OpenLogLimits();
     bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
     bool SaveLog(const QString& path);
     bool StoreSettings();
@@ -97,10 +109,13 @@ private:
     std::unique_ptr<TBridgeServer> ServerSocket;
     TMainThreadInbox Inbox;
     TLogModel LogModel;
+    std::unique_ptr<TDailyLogFiles> DailyFiles;
+    bool DailyFilesFailing = false;
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
     std::atomic<bool> ViewHexOn{false};
     bool Started = false;
     bool Closed = false;
+    bool StopSignalled = false;
     QString LastSavePath;
 };

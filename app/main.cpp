@@ -1,5 +1,9 @@
 // modbus-bridge: the desktop program.
 
+#include <QAction>
+#include <QTimer>
+#include <optional>
+
 #include "BridgeApplication.h"
 #include "MainWindow.h"
 #include "SettingsPath.h"
@@ -12,7 +16,16 @@ int main(int argc, char* argv[]) {
     TBridgeApplication application(argc, argv);
     TForm1 form(SettingsFilePath(QCoreApplication::applicationFilePath().toStdString()));
     // A logout or a service stop closes the window as "Выход" does, so the settings are kept.
-    const TStopSignals stopSignals([&form] { form.close(); });
+    const TStopSignals stopSignals([&form] { form.CloseOnStopSignal(); });
+    // The package test saves the log of an installed copy without a person at the dialog: the
+    // name it gives is taken in the save folder, once, right after start-up.
+    const QString testSaveName = qEnvironmentVariable("MODBUS_BRIDGE_TEST_SAVE_AS");
+    if (!testSaveName.isEmpty()) {
+        form.AskSaveFileName = [testSaveName](const QString& folder, const QString&) {
+            return std::optional<QString>(folder + QLatin1Char('/') + testSaveName);
+        };
+        QTimer::singleShot(0, form.M1_Save, &QAction::trigger);
+    }
     form.show();
     return QApplication::exec();
 }

@@ -1,13 +1,15 @@
 // The event log at a million lines: the cost of an append early and late, the memory a line
 // takes, and the time to save the whole log as text and as RTF. With --window the lines also go
 // to the window's log view (offscreen), as the program shows them, with the event loop run after
-// every thousand lines.
+// every thousand lines. With --days N it simulates N days of a page asking once a second, with
+// the window's default memory limit, and prints resident memory and the append cost each day.
 #include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -128,9 +130,124 @@ bool TimeSave(const TLogModel& log, const char* name, const char* suffix, TWrite
     return true;
 }
 
+// One request a second for days, as a page polling the bridge leaves it: two PDUs, each sent
+// and answered, and the line that closes the request. The lines are fed straight into the model
+// at full speed, with the window's default limit of 256 MB.
+int RunDays(int days) {
+    constexpr size_t kLimitBytes = size_t{256} << 20;
+    constexpr int kLinesPerRequest = 5;
+    constexpr int kRequestsPerDay = 24 * 60 * 60;
+    TLogModel log;
+    log.SetLimitBytes(kLimitBytes);
+    TLocalTime time{2026, 1, 1, 0, 0, 0, 0};
+    std::vector<std::pair<TLogKind, std::string>> window(kWindow);
+    char text[96];
+    uint64_t request = 0;
+    size_t lineInRequest = 0;
+    const auto nextLine = [&](std::pair<TLogKind, std::string>& line) {
+        const unsigned value = static_cast<unsigned>((request * 2654435761u) & 0xFFFF);
+        switch (lineInRequest) {
+            case 0:
+                line.first = TLogKind::Send;
+                std::snprintf(text, sizeof text, "READ_HOLDING_REGISTER 010300000002C40B");
+                break;
+            case 1:
+                line.first = TLogKind::Receive;
+                std::snprintf(text, sizeof text, "READ_HOLDING_REGISTER 01030400%02X%04X%04X",
+                              value & 0xFF, value, value ^ 0x5A5A);
+                break;
+            case 2:
+                line.first = TLogKind::Send;
+                std::snprintf(text, sizeof text, "READ_SECTION_DEVICE 0145%04X", value);
+                break;
+            case 3:
+                line.first = TLogKind::Receive;
+                std::snprintf(text, sizeof text,
+                              "READ_SECTION_DEVICE 014520000100030001202600010000000000%04X",
+                              value);
+                break;
+            default:
+                line.first = TLogKind::Info;
+                std::snprintf(text, sizeof text, "%s", std::string(LogText::kSeparator).c_str());
+                break;
+        }
+        line.second = FormatLogLine(line.first, time, text);
+        if (++lineInRequest == kLinesPerRequest) {
+            lineInRequest = 0;
+            ++request;
+            Advance(time, 1000);
+        }
+    };
+
+    std::printf("bench-log --days %d: one request a second, %d lines each, limit %zu MB\n", days,
+                kLinesPerRequest, kLimitBytes >> 20);
+    std::printf("%4s %12s %11s %12s %10s %14s\n", "day", "lines", "held", "dropped", "RSS MB",
+                "append ns");
+    const long residentStart = ResidentBytes();
+    std::vector<double> dailyMedianNs;
+    std::vector<long> dailyResident;
+    int limitDay = -1;
+    const uint64_t linesPerDay = uint64_t{kRequestsPerDay} * kLinesPerRequest;
+    uint64_t appended = 0;
+    for (int day = 1; day <= days; ++day) {
+        std::vector<double> windowNs;
+        windowNs.reserve(linesPerDay / kWindow + 1);
+        while (appended < linesPerDay * static_cast<uint64_t>(day)) {
+            for (auto& line : window) {
+                nextLine(line);
+            }
+            const auto start = TClock::now();
+            for (const auto& [kind, line] : window) {
+                log.Append(kind, line);
+            }
+            const auto spent = std::chrono::duration<double, std::nano>(TClock::now() - start);
+            windowNs.push_back(spent.count() / kWindow);
+            appended += kWindow;
+        }
+        if (limitDay < 0 && log.Dropped() > 0) {
+            limitDay = day;
+        }
+        dailyMedianNs.push_back(Median(windowNs));
+        dailyResident.push_back(ResidentBytes());
+        std::printf("%4d %12llu %11zu %12llu %10.1f %14.1f\n", day,
+                    static_cast<unsigned long long>(appended), log.Size(),
+                    static_cast<unsigned long long>(log.Dropped()),
+                    static_cast<double>(dailyResident.back()) / 1e6, dailyMedianNs.back());
+    }
+    if (residentStart < 0 || dailyResident.back() < 0) {
+        std::fprintf(stderr, "bench-log: /proc/self/statm unreadable\n");
+        return 1;
+    }
+    Figure("resident memory at start", "%8.1f MB", static_cast<double>(residentStart) / 1e6);
+    if (limitDay > 0) {
+        const long atLimit = dailyResident[static_cast<size_t>(limitDay - 1)];
+        const long highest =
+            *std::max_element(dailyResident.begin() + limitDay - 1, dailyResident.end());
+        Figure("first day with lines dropped", "%8.0f", limitDay);
+        Figure("resident memory that day", "%8.1f MB", static_cast<double>(atLimit) / 1e6);
+        Figure("resident memory after it, highest", "%8.1f MB", static_cast<double>(highest) / 1e6);
+        Figure("resident memory at the end", "%8.1f MB",
+               static_cast<double>(dailyResident.back()) / 1e6);
+    } else {
+        std::printf("the limit was not reached in %d days\n", days);
+    }
+    Figure("append, median of the first day", "%8.1f ns", dailyMedianNs.front());
+    Figure("append, median of the last day", "%8.1f ns", dailyMedianNs.back());
+    Figure("append, last day / first day", "%8.2f", dailyMedianNs.back() / dailyMedianNs.front());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc > 2 && std::strcmp(argv[1], "--days") == 0) {
+        const int days = std::atoi(argv[2]);
+        if (days < 1) {
+            std::fprintf(stderr, "bench-log: --days takes a number of days, 1 or more\n");
+            return 2;
+        }
+        return RunDays(days);
+    }
     const bool withWindow = argc > 1 && std::strcmp(argv[1], "--window") == 0;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // The application exists in both modes, so that both measure from the same start.

@@ -70,56 +70,6 @@ TUtf8Step DecodeUtf8(const unsigned char* bytes, size_t left) {
     return {code, length, true};
 }
 
-class TConverter {
-public:
-    TConverter() : Handle(iconv_open("CP1251", "UTF-8")) {}
-    ~TConverter() {
-        if (Ready()) {
-            iconv_close(Handle);
-        }
-    }
-    TConverter(const TConverter&) = delete;
-    TConverter& operator=(const TConverter&) = delete;
-
-    bool Ready() const { return Handle != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts the whole block into CP1251 and writes it. Every character the code page lacks
-    // and every broken UTF-8 piece becomes "?", and the conversion goes on after it.
-    void Write(std::string& block, std::string& encoded, std::ostream& out) {
-        // A CP1251 character never takes more bytes than its UTF-8 form, nor "?" more than the
-        // piece it replaces.
-        encoded.resize(block.size());
-        char* in = block.data();
-        size_t inLeft = block.size();
-        char* place = encoded.data();
-        size_t placeLeft = encoded.size();
-        while (inLeft > 0) {
-            if (iconv(Handle, &in, &inLeft, &place, &placeLeft) != static_cast<size_t>(-1)) {
-                break;
-            }
-            const bool full = errno == E2BIG;
-            if (full || placeLeft == 0) {
-                out.write(encoded.data(), place - encoded.data());
-                place = encoded.data();
-                placeLeft = encoded.size();
-                if (full) {
-                    continue;
-                }
-            }
-            const TUtf8Step step = DecodeUtf8(reinterpret_cast<const unsigned char*>(in), inLeft);
-            *place++ = '?';
-            --placeLeft;
-            in += step.Length;
-            inLeft -= step.Length;
-        }
-        out.write(encoded.data(), place - encoded.data());
-        block.clear();
-    }
-
-private:
-    iconv_t Handle;
-};
-
 void AppendNumber(std::string& out, long value) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
@@ -193,8 +143,51 @@ void AppendRtfColour(std::string& out, uint32_t colour) {
 
 }  // namespace
 
+TCp1251Converter::TCp1251Converter() : Handle(iconv_open("CP1251", "UTF-8")) {}
+
+TCp1251Converter::~TCp1251Converter() {
+    if (Ready()) {
+        iconv_close(Handle);
+    }
+}
+
+bool TCp1251Converter::Ready() const {
+    return Handle != reinterpret_cast<iconv_t>(-1);
+}
+
+void TCp1251Converter::Write(std::string& block, std::string& encoded, std::ostream& out) {
+    // A CP1251 character never takes more bytes than its UTF-8 form, nor "?" more than the
+    // piece it replaces.
+    encoded.resize(block.size());
+    char* in = block.data();
+    size_t inLeft = block.size();
+    char* place = encoded.data();
+    size_t placeLeft = encoded.size();
+    while (inLeft > 0) {
+        if (iconv(Handle, &in, &inLeft, &place, &placeLeft) != static_cast<size_t>(-1)) {
+            break;
+        }
+        const bool full = errno == E2BIG;
+        if (full || placeLeft == 0) {
+            out.write(encoded.data(), place - encoded.data());
+            place = encoded.data();
+            placeLeft = encoded.size();
+            if (full) {
+                continue;
+            }
+        }
+        const TUtf8Step step = DecodeUtf8(reinterpret_cast<const unsigned char*>(in), inLeft);
+        *place++ = '?';
+        --placeLeft;
+        in += step.Length;
+        inLeft -= step.Length;
+    }
+    out.write(encoded.data(), place - encoded.data());
+    block.clear();
+}
+
 void WriteLogText(const TLogModel& log, std::ostream& out) {
-    TConverter converter;
+    TCp1251Converter converter;
     if (!converter.Ready()) {
         out.setstate(std::ios::failbit);
         return;

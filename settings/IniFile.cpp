@@ -5,6 +5,8 @@
 #include <optional>
 #include <sstream>
 
+#include "FileReplace.h"
+
 namespace {
 
 std::string_view Trim(std::string_view text) {
@@ -128,12 +130,9 @@ bool TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
     return WriteString(section, key, value ? "1" : "0");
 }
 
-bool TIniFile::Save() const {
-    std::ofstream file(FilePath, std::ios::binary | std::ios::trunc);
-    const std::string text = Text();
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    return !file.fail();
+bool TIniFile::Save() {
+    WriteError.clear();
+    return ReplaceFileContent(FilePath, Text(), WriteError);
 }
 
 const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_view key) const {

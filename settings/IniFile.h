@@ -8,7 +8,8 @@
 // The settings file: sections of "key=value" lines. Section and key names match without regard
 // to ASCII case, as INI files have always been read; values are kept as written. A write changes
 // only its own line (or adds it) and reaches the file at once; comments, other sections and the
-// order of lines stay as they were.
+// order of lines stay as they were. The file is replaced whole (a new file renamed over the old),
+// so a crash during a write leaves the old or the new file; its folder is created when missing.
 class TIniFile {
 public:
     TIniFile() = default;
@@ -39,6 +40,8 @@ public:
     bool WriteInteger(std::string_view section, std::string_view key, int32_t value);
     // Written as "1" or "0".
     bool WriteBool(std::string_view section, std::string_view key, bool value);
+    // Why the last failed write failed: the step, the path and the system's reason.
+    const std::string& LastWriteError() const { return WriteError; }
 
 private:
     struct TEntry {
@@ -50,12 +53,13 @@ private:
 
     void Parse();
     const TEntry* Find(std::string_view section, std::string_view key) const;
-    bool Save() const;
+    bool Save();
 
     std::string FilePath;
     // The file's lines without their line feeds; a line that ended in CR LF keeps its CR.
     std::vector<std::string> Lines;
     std::vector<TEntry> Entries;
+    std::string WriteError;
 };
 
 // The integer a settings value holds, by the rules of ReadInteger; false when it holds none.

@@ -34,4 +34,5 @@ tools/fuzz.sh 20
 build/bench-receiver
 build/bench-log
 build/bench-log --window
+build/bench-log --days 30
 build/bench-e2e

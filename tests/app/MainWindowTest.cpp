@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fstream>
@@ -186,16 +187,50 @@ private slots:
         QCOMPARE(stored.ReadString("Options", "ViewError", ""), std::string("0"));
     }
 
-    void SettingsThatCannotBeWrittenAreReported() {
+    void SettingsThatCannotBeWrittenAreReportedWithoutABoxAtAStopSignal() {
         QTemporaryDir folder;
-        TWindow window(folder);
-        window.Settings = folder.filePath(QStringLiteral("missing/modbus-bridge.ini"));
-        window.Form = std::make_unique<TForm1>(window.Settings.toStdString(), 0);
-        window.Form->ReportError = [&window](const QString& text) { window.Errors << text; };
-        window.Form->show();
-        window.Form->close();
-        QCOMPARE(window.Errors,
-                 QStringList{QStringLiteral("Unable to write to ") + window.Settings});
+        // Not even root can make a folder below a plain file.
+        WriteFile(folder.filePath(QStringLiteral("plain")), "x");
+        const QString settings = folder.filePath(QStringLiteral("plain/modbus-bridge.ini"));
+        for (const bool stopSignal : {false, true}) {
+            TForm1 form(settings.toStdString(), 0);
+            QStringList boxes;
+            QStringList printed;
+            form.ReportError = [&boxes](const QString& text) { boxes << text; };
+            form.ReportUnattended = [&printed](const QString& text) { printed << text; };
+            form.show();
+            if (stopSignal) {
+                form.CloseOnStopSignal();
+            } else {
+                form.M1_Exit->trigger();
+            }
+            const QString message = QStringLiteral("Unable to write to ") + settings;
+            if (stopSignal) {
+                QVERIFY(boxes.isEmpty());
+                QCOMPARE(printed.size(), qsizetype{1});
+                QVERIFY(printed.front().startsWith(message));
+                QVERIFY(LineTexts(form.Log()).back().startsWith(message));
+            } else {
+                QCOMPARE(boxes, QStringList{message});
+                QVERIFY(printed.isEmpty());
+            }
+        }
+    }
+
+    void AFreshConfigurationFolderIsCreatedAtTheFirstClose() {
+        QTemporaryDir folder;
+        const QString settings =
+            folder.filePath(QStringLiteral("home/.config/modbus-bridge/modbus-bridge.ini"));
+        {
+            TForm1 form(settings.toStdString(), 0);
+            form.ReportError = [](const QString& text) { QFAIL(qPrintable(text)); };
+            form.show();
+            form.M2_Set->trigger();
+            form.CloseOnStopSignal();
+        }
+        TIniFile stored(settings.toStdString());
+        QVERIFY(stored.ReadBool("Options", "ViewSet", false));
+        QVERIFY(stored.HasValue("Options", "WindowsWidth"));
     }
 
     void SavesPlainTextInWindows1251WithCrLf() {
@@ -342,6 +377,51 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), all);
     }
 
+    void LogViewKeepsSelectionAndSightWhileTheOldestLinesGo() {
+        TLogModel log;
+        log.SetLimitBytes(size_t{3} << 20);
+        TLogView view(log);
+        view.resize(800, 400);
+        view.show();
+        const auto append = [&log, &view](size_t count) {
+            for (size_t index = 0; index < count; ++index) {
+                log.Append(TLogKind::Send, "frame " + std::to_string(log.Dropped() + log.Size()) +
+                                               std::string(40, 'x'));
+                view.LinesAppended();
+            }
+        };
+        append(30000);
+        QCOMPARE(log.Dropped(), uint64_t{0});
+        QVERIFY(view.DroppedNotice().isEmpty());
+        QScrollBar* scroll = view.verticalScrollBar();
+        scroll->setValue(25000);
+        const int row = QFontMetrics(view.font()).lineSpacing();
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(20, row / 2));
+        QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          QPoint(20, 5 * row + row / 2));
+        const QString selected = view.SelectedText();
+        QVERIFY(selected.startsWith(QStringLiteral("frame 25000x")));
+        QCOMPARE(selected.count(QLatin1Char('\n')), qsizetype{6});
+
+        while (log.Dropped() == 0) {
+            append(1);
+        }
+        // The same lines stay selected and in sight.
+        QCOMPARE(view.SelectedText(), selected);
+        QCOMPARE(static_cast<uint64_t>(scroll->value()) + log.Dropped(), uint64_t{25000});
+        QVERIFY(view.DroppedNotice().contains(QString::number(log.Dropped())));
+
+        // Once the selected lines are gone, nothing is selected; the view follows again.
+        scroll->setValue(scroll->maximum());
+        while (log.Dropped() <= 25005) {
+            append(1);
+        }
+        QVERIFY(view.SelectedText().isEmpty());
+        QCOMPARE(scroll->value(), scroll->maximum());
+        view.SetDroppedLinesFolder(QStringLiteral("/var/log/bridge"));
+        QVERIFY(view.DroppedNotice().endsWith(QStringLiteral("/var/log/bridge")));
+    }
+
     void SettingsFileBesideTheProgramOrPerUserWhenInstalled() {
         QTemporaryDir folder;
         const std::string program = folder.filePath(QStringLiteral("modbus-bridge")).toStdString();
@@ -352,6 +432,12 @@ private slots:
             QString::fromStdString(SettingsFilePath("/usr/bin/modbus-bridge"));
         QVERIFY(!installed.startsWith(QStringLiteral("/usr/")));
         QVERIFY(installed.endsWith(QStringLiteral("/modbus-bridge.ini")));
+
+        QCOMPARE(SaveFolderPath(program), folder.filePath(QStringLiteral("save")).toStdString());
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(QString::fromStdString(SaveFolderPath("/usr/bin/modbus-bridge")),
+                 documents + QStringLiteral("/modbus-bridge"));
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {

@@ -2,11 +2,13 @@
 #include <stdlib.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -170,11 +172,80 @@ TEST(IniFileWriteTest, NewFileAndCrLfLineEnds) {
     EXPECT_EQ(Contents(windows), "[Options]\r\nViewHex=1\r\nViewError=0\r\n");
 }
 
-TEST(IniFileWriteTest, AFileThatCannotBeWrittenIsReported) {
+TEST(IniFileWriteTest, MissingFoldersAreCreatedAndAFailureIsReported) {
     const TSettingsFolder folder;
-    TIniFile settings(folder.File("missing/bridge.ini"));
-    EXPECT_FALSE(settings.WriteBool("Options", "ViewSet", true));
-    EXPECT_TRUE(settings.ReadBool("Options", "ViewSet", false));
+    // A fresh home has no configuration folder yet.
+    const std::string nested = folder.File("home/.config/modbus-bridge/modbus-bridge.ini");
+    TIniFile created(nested);
+    ASSERT_TRUE(created.WriteBool("Options", "ViewSet", true)) << created.LastWriteError();
+    EXPECT_EQ(Contents(nested), "[Options]\nViewSet=1\n");
+
+    // Not even root can make a folder below a plain file.
+    std::ofstream(folder.File("plain"));
+    TIniFile blocked(folder.File("plain/bridge.ini"));
+    EXPECT_FALSE(blocked.WriteBool("Options", "ViewSet", true));
+    EXPECT_NE(blocked.LastWriteError().find("plain"), std::string::npos);
+    EXPECT_TRUE(blocked.ReadBool("Options", "ViewSet", false));
+}
+
+TEST(IniFileWriteTest, TheFileIsReplacedWholeKeepingModeLinkAndNoLeftovers) {
+    const TSettingsFolder folder;
+    const std::string path = folder.File("bridge.ini");
+    std::ofstream(path, std::ios::binary) << "[Ports]\r\nCOM1=/dev/ttyUSB0\r\n";
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const std::string link = folder.File("link.ini");
+    std::filesystem::create_symlink("bridge.ini", link);
+
+    TIniFile settings(link);
+    ASSERT_TRUE(settings.WriteInteger("Options", "WindowsTop", 5));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(Contents(path), "[Ports]\r\nCOM1=/dev/ttyUSB0\r\n[Options]\r\nWindowsTop=5\r\n");
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator(folder.File(""))) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2u) << "a temporary file was left behind";
+}
+
+TEST(IniFileWriteTest, AReaderSeesTheOldOrTheNewFileNeverPartOfOne) {
+    const TSettingsFolder folder;
+    const std::string path = folder.File("bridge.ini");
+    // Long enough that writing in place is seen half done.
+    std::string padding(256 * 1024, 'x');
+    TIniFile settings(path);
+    ASSERT_TRUE(settings.WriteString("Notes", "Padding", padding));
+    ASSERT_TRUE(settings.WriteInteger("Options", "Counter", 0));
+    const size_t wholeSize = Contents(path).size();
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string seen = Contents(path);
+            ++reads;
+            const TIniFile parsed = [&] {
+                TIniFile text;
+                text.LoadText(seen);
+                return text;
+            }();
+            if (seen.size() < wholeSize || parsed.ReadString("Notes", "Padding", "") != padding ||
+                !parsed.HasValue("Options", "Counter")) {
+                ++torn;
+            }
+        }
+    });
+    for (int32_t counter = 1; counter <= 200; ++counter) {
+        ASSERT_TRUE(settings.WriteInteger("Options", "Counter", counter % 10));
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
 }
 
 TEST(PortMapTest, MapsComNumbersFromThePortsSection) {

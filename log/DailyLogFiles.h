@@ -1,0 +1,50 @@
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LocalTime.h"
+#include "LogFile.h"
+
+// Every log line as it comes, in one plain-text file per day (Windows-1251, CR LF, as the saved
+// text log), so that nothing is lost when the window keeps only the newest lines in memory. A
+// line written on a new day starts that day's file; files older than the days to keep are
+// removed then. Each line reaches the file before Append returns.
+class TDailyLogFiles {
+public:
+    TDailyLogFiles(std::string folder, int keepDays);
+
+    // The line (as the log model holds it) written at the given local time. False when it could
+    // not be written; a day whose file could not be opened is not tried again until the next.
+    bool Append(const TLocalTime& time, std::string_view line);
+
+    const std::string& Folder() const { return FolderPath; }
+    // The failing step, the path and the system's reason of the last failure.
+    const std::string& LastError() const { return Error; }
+
+private:
+    bool OpenDay(const TLocalTime& time);
+    void RemoveExpired(const TLocalTime& today);
+
+    std::string FolderPath;
+    int KeepDays;
+    int OpenYear = 0;
+    int OpenMonth = 0;
+    int OpenDayOfMonth = 0;
+    bool OpenFailed = false;
+    std::ofstream File;
+    TCp1251Converter Converter;
+    std::string Block;
+    std::string Encoded;
+    std::string Error;
+};
+
+// "modbus-bridge-YYYY-MM-DD.txt"
+std::string DailyLogFileName(int year, int month, int day);
+
+// Of the names in a folder, the daily files of days more than keepDays before today; other
+// names are never chosen.
+std::vector<std::string> ExpiredDailyLogFiles(const std::vector<std::string>& names,
+                                              const TLocalTime& today, int keepDays);

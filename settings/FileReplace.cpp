@@ -1,0 +1,86 @@
+#include "FileReplace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string Failure(const std::string& step, const std::string& path, int number) {
+    return step + " " + path + ": " + std::strerror(number);
+}
+
+bool WriteAll(int fd, std::string_view content) {
+    while (!content.empty()) {
+        const ssize_t written = ::write(fd, content.data(), content.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        content.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::path target(path);
+    // The link stays; what it points to is what the user meant to keep up to date.
+    if (fs::is_symlink(target, code)) {
+        target = fs::weakly_canonical(target, code);
+        if (code) {
+            error = "resolve " + path + ": " + code.message();
+            return false;
+        }
+    }
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    fs::create_directories(folder, code);
+    if (code) {
+        error = "create folder " + folder.string() + ": " + code.message();
+        return false;
+    }
+
+    // One writer per process, so the process id keeps temporary names apart; one left behind by
+    // a crash is simply written over by the next process of that id.
+    const std::string temporary = target.string() + ".new-" + std::to_string(::getpid());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        error = Failure("create", temporary, errno);
+        return false;
+    }
+    // A settings file the user made private stays private.
+    struct stat old {};
+    const bool keepMode = ::stat(target.c_str(), &old) == 0;
+    bool written = (!keepMode || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, content) &&
+                   ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        error = Failure("write", temporary, writeErrno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = Failure("rename to", target.string(), errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk only with the folder's entry.
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return true;
+}

@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Runs every request example that the documentation prints and checks the reply it shows.
+
+A request example is either a fenced `sh` block whose commands send to localhost:19284 with curl
+(its reply is the next fenced block), or a fenced block that starts with a raw "POST " request
+(its reply is the next fenced block that starts with "HTTP/1.1 "). Other blocks are left alone,
+so sections can come and go without touching this runner. The examples run against a default
+modbus-bridged whose COM1 is a modbus-sim of device type 0x0110, as the texts say.
+
+    run-examples.py --bridged build/modbus-bridged --sim build/modbus-sim README.md docs/*.md
+"""
+
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+
+PORT = 19284
+SIM_OPTIONS = ["--device-type", "0x0110"]
+FENCE = re.compile(r"^```\s*([\w-]*)\s*$")
+
+
+class Block:
+    def __init__(self, path, line, language, text):
+        self.path, self.line, self.language, self.text = path, line, language, text
+
+    def where(self):
+        return f"{self.path}:{self.line}"
+
+
+def fenced_blocks(path):
+    blocks = []
+    opened = None
+    lines = []
+    with open(path, encoding="utf-8") as document:
+        for number, line in enumerate(document, 1):
+            match = FENCE.match(line.rstrip("\n"))
+            if opened is None and match:
+                opened = (number, match.group(1))
+                lines = []
+            elif opened is not None and line.strip() == "```":
+                blocks.append(Block(path, opened[0], opened[1], "".join(lines)))
+                opened = None
+            elif opened is not None:
+                lines.append(line)
+    return blocks
+
+
+def is_curl_example(block):
+    return block.language == "sh" and "curl" in block.text and f"localhost:{PORT}" in block.text
+
+
+def is_raw_example(block):
+    first = block.text.lstrip().split("\n", 1)[0]
+    return first.startswith("POST ") and " HTTP/1." in first
+
+
+def examples(path):
+    """(request block, kind, reply block or None) for every request example of a document."""
+    blocks = fenced_blocks(path)
+    found = []
+    for index, block in enumerate(blocks):
+        later = blocks[index + 1:]
+        if is_curl_example(block):
+            found.append((block, "curl", later[0] if later else None))
+        elif is_raw_example(block):
+            replies = [b for b in later if b.text.startswith("HTTP/1.1 ")]
+            found.append((block, "raw", replies[0] if replies else None))
+    return found
+
+
+def port_holder():
+    try:
+        listing = subprocess.run(["ss", "-ltnpH", f"sport = :{PORT}"], capture_output=True,
+                                 text=True)
+    except FileNotFoundError:
+        return "a program that ss (iproute2) would name; it is not installed"
+    return listing.stdout.strip() or "(ss names no process)"
+
+
+def port_is_free():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        try:
+            probe.bind(("127.0.0.1", PORT))
+            return True
+        except OSError:
+            return False
+
+
+def wait_for_line(process, needle, what):
+    """Reads the program's output until a line holds the needle (the start lines end with it)."""
+    seen = []
+    for raw in process.stdout:
+        text = raw.decode("utf-8", "replace")
+        seen.append(text)
+        if needle in text:
+            return
+    raise RuntimeError(f"{what} ended before it started: {''.join(seen)}")
+
+
+def send_raw(text):
+    request = text.rstrip("\n").replace("\n", "\r\n").encode("utf-8")
+    head = request.split(b"\r\n\r\n", 1)[0]
+    length = re.search(rb"(?im)^content-length:\s*(\d+)", head)
+    body = request[len(head) + 4:]
+    if length is None or int(length.group(1)) != len(body):
+        return f"the example's Content-Length does not match its body of {len(body)} bytes"
+    with socket.create_connection(("localhost", PORT), timeout=10) as client:
+        client.sendall(request)
+        answer = b""
+        while True:
+            chunk = client.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+            head, separator, rest = answer.partition(b"\r\n\r\n")
+            declared = re.search(rb"(?im)^content-length:\s*(\d+)", head)
+            if separator and declared and len(rest) >= int(declared.group(1)) + 2:
+                break
+    return answer.decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def run_curl(text):
+    done = subprocess.run(["bash", "-c", text], capture_output=True, text=True, timeout=30)
+    if done.returncode != 0:
+        return f"exit status {done.returncode}: {done.stderr.strip()}"
+    return done.stdout
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bridged", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("documents", nargs="+")
+    args = parser.parse_args()
+
+    if not port_is_free():
+        print(f"run-examples: port {PORT} is taken by: {port_holder()}", file=sys.stderr)
+        return 1
+
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="run-examples-") as folder:
+        link = os.path.join(folder, "sim-port")
+        sim = subprocess.Popen([args.sim, "--link", link, *SIM_OPTIONS], stdout=subprocess.PIPE)
+        bridged = None
+        try:
+            # The simulator prints its port's path once the port and the link exist.
+            if not sim.stdout.readline():
+                raise RuntimeError("modbus-sim did not start")
+            program = os.path.join(folder, "modbus-bridged")
+            shutil.copy2(args.bridged, program)
+            with open(os.path.join(folder, "modbus-bridged.ini"), "w") as settings:
+                settings.write(f"[Ports]\nCOM1={link}\n")
+            bridged = subprocess.Popen([program], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+            wait_for_line(bridged, "-" * 48, "modbus-bridged")
+
+            count = 0
+            for document in args.documents:
+                found = examples(document)
+                if not found:
+                    failures.append(f"{document}: no request example found")
+                for request, kind, reply in found:
+                    count += 1
+                    if reply is None:
+                        failures.append(f"{request.where()}: no reply shown after the example")
+                        continue
+                    actual = run_curl(request.text) if kind == "curl" else send_raw(request.text)
+                    if actual.strip() != reply.text.strip():
+                        failures.append(f"{request.where()}: the reply differs from the one at "
+                                        f"{reply.where()}\n  shown:  {reply.text.strip()}\n"
+                                        f"  actual: {actual.strip()}")
+                    else:
+                        print(f"run-examples: {request.where()} ({kind}) answers as shown")
+            print(f"run-examples: {count} request examples run")
+        finally:
+            for process in (bridged, sim):
+                if process is not None:
+                    process.terminate()
+                    process.wait(timeout=10)
+
+    for failure in failures:
+        print(f"FAIL: {failure}", file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
