@@ -51,6 +51,9 @@ test('npm pack makes a package that npm installs and Node imports', () => {
   try {
     const packed = JSON.parse(execFileSync('npm', ['pack', '--json', '--pack-destination', work],
       { cwd: clientDir, encoding: 'utf8' }))[0];
+    const guide = fs.readFileSync(path.resolve(clientDir, '..', '..', 'docs', 'user-guide.md'), 'utf8');
+    assert.equal(packed.filename, /npm install \.\/(modbus-bridge-client-[^`]+\.tgz)/.exec(guide)?.[1],
+      'the package the user guide tells to install');
     assert.deepEqual(packed.files.map((f) => f.path).sort(),
       ['modbus-bridge.d.ts', 'modbus-bridge.global.js', 'modbus-bridge.js', 'package.json']);
     const page = path.join(work, 'page');
