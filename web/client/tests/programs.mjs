@@ -9,6 +9,7 @@ import path from 'node:path';
 import readline from 'node:readline';
 
 export const BRIDGE_PORT = 19284;
+const START_LINE = '\tСтарт\n';
 
 function deadline(ms, what) {
   let timer;
@@ -97,16 +98,20 @@ export async function startBridge(bridgedPath, ptys, { key } = {}) {
   fs.writeFileSync(path.join(dir, 'modbus-bridged.ini'), `${server}[Ports]\n${ports}\n`);
   const child = started(program, [], { cwd: dir });
   child.log = '';
-  child.stdout.on('data', (d) => { child.log += d; });
-  child.stderr.on('data', (d) => { child.log += d; });
-  const limit = deadline(15000, `port ${BRIDGE_PORT} did not open`);
+  // Its start lines follow the opening of the port; "Старт" is the last but the dashes.
+  const listening = new Promise((resolve) => {
+    const collect = (d) => {
+      child.log += d;
+      if (child.log.includes(START_LINE)) resolve();
+    };
+    child.stdout.on('data', collect);
+    child.stderr.on('data', collect);
+  });
+  const limit = deadline(15000, `modbus-bridged wrote no "${START_LINE}"`);
   try {
-    for (;;) {
-      if (child.exitCode !== null) throw new Error(`modbus-bridged ended (${child.exitCode}):\n${child.log}`);
-      if (await canConnect(BRIDGE_PORT)) break;
-      // Polls the readiness of the port; the port's opening ends the wait, not the interval.
-      await Promise.race([new Promise((r) => setTimeout(r, 50)), limit.promise]);
-    }
+    await Promise.race([listening, limit.promise, child.exited.then((e) => {
+      throw new Error(`modbus-bridged ended (${JSON.stringify(e)}):\n${child.log}`);
+    })]);
   } finally {
     limit.cancel();
   }
