@@ -9,9 +9,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <fstream>
 
+#include "AccessSettings.h"
 #include "BridgeServer.h"
 #include "DailyLogFiles.h"
 #include "ErrorReport.h"
@@ -19,6 +21,7 @@
 #include "LinkStatus.h"
 #include "LogFile.h"
 #include "LogView.h"
+#include "OriginQuestionBar.h"
 #include "PortMap.h"
 #include "Ravo32.h"
 #include "SettingsPath.h"
@@ -92,8 +95,18 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     connect(M2_Hex, &QAction::triggered, this, [this] { M2_HexClick(); });
     connect(M_Help, &QAction::triggered, this, [this] { M_HelpClick(); });
 
-    RichEdit = new TLogView(LogModel, this);
-    setCentralWidget(RichEdit);
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    OriginQuestion = new TOriginQuestionBar(central);
+    OriginQuestion->Answered = [this](const std::string& origin, bool allowed) {
+        OriginAnswered(origin, allowed);
+    };
+    RichEdit = new TLogView(LogModel, central);
+    column->addWidget(OriginQuestion);
+    column->addWidget(RichEdit, 1);
+    setCentralWidget(central);
     QFont panelFont = font();
     panelFont.setPixelSize(11);
     statusBar()->setFont(panelFont);
@@ -175,7 +188,16 @@ void TForm1::FormShow() {
     M2_Hex->setEnabled(!ViewErrorOn);
     OpenLogLimits();
 
+    TAccessSettings access = ReadAccessSettings(*IniFile);
+    const std::vector<std::string> problems = access.Problems;
+    const bool ask = access.Origins == TOriginMode::Ask;
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
+    ServerSocket->SetAccess(std::move(access));
+    if (ask) {
+        ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
+            OriginQuestion->Ask(origin);
+        };
+    }
     std::string error;
     if (!ServerSocket->Open(Port, error)) {
         ReportError(QString::fromStdString(error));
@@ -183,6 +205,23 @@ void TForm1::FormShow() {
     }
 
     WriteStartLines(*this);
+    LogInfo(ServerSocket->ListeningLine());
+    for (const std::string& problem : problems) {
+        LogError(problem);
+    }
+}
+
+void TForm1::OriginAnswered(const std::string& origin, bool allowed) {
+    if (!ServerSocket || !IniFile) {
+        return;
+    }
+    ServerSocket->DecideOrigin(origin, allowed);
+    LogInfo("Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
+    // Kept at once, so that the answer outlives a crash or a power cut.
+    if (!IniFile->WriteString(kOriginsSection, origin, allowed ? "1" : "0")) {
+        ReportError(
+            QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path())));
+    }
 }
 
 void TForm1::OpenLogLimits() {

@@ -22,6 +22,7 @@ class TBridgeServer;
 class TDailyLogFiles;
 class TIniFile;
 class TLogView;
+class TOriginQuestionBar;
 class TRavo32;
 
 // The main window: the event log, the menus, the four status panels; it owns the link, the
@@ -77,6 +78,8 @@ public:
     QAction* M_Help = nullptr;
     std::array<QLabel*, 4> StatusPanels{};
     TLogView* RichEdit = nullptr;
+    // Shown above the log with Origins=ask when a new page asks to drive the devices.
+    TOriginQuestionBar* OriginQuestion = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -93,6 +96,7 @@ private:
     void M2_SetClick();
     void M2_HexClick();
     void M_HelpClick();
+    void OriginAnswered(const std::string& origin, bool allowed);
 
     void Write(TLogKind kind, std::string text);
     void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);

@@ -1,5 +1,7 @@
 #include "BridgeServer.h"
 
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -7,6 +9,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "ErrorText.h"
+#include "HttpFraming.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
 #include "RequestAssembler.h"
@@ -21,6 +25,16 @@ constexpr char kThreadFault[] = "FAULT! Создание потока ...";
 // What the socket itself buffers beyond the request being assembled.
 constexpr qint64 kSocketBufferBytes = 64 * 1024;
 
+uint64_t NowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+std::string PeerText(const QTcpSocket& socket) {
+    return socket.peerAddress().toString().toStdString();
+}
+
 }  // namespace
 
 struct TBridgeServer::TConnection {
@@ -33,13 +47,8 @@ struct TBridgeServer::TConnection {
 
 TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent)
     : QObject(parent), Link(link), Host(host) {
-    connect(&Server, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
-    // The server stops accepting after a failed accept (no descriptor left, for instance);
-    // it must not stay deaf, so it makes room and listens again a moment later.
-    connect(&Server, &QTcpServer::acceptError, this, [this] {
-        DropOldestIdleConnection();
-        QTimer::singleShot(kAcceptRetryMs, this, [this] { Server.resumeAccepting(); });
-    });
+    RefusalFlush.setSingleShot(true);
+    connect(&RefusalFlush, &QTimer::timeout, this, [this] { FlushRefusals(); });
 }
 
 TBridgeServer::~TBridgeServer() {
@@ -49,25 +58,67 @@ TBridgeServer::~TBridgeServer() {
     StopWorker();
 }
 
+void TBridgeServer::SetAccess(TAccessSettings access) {
+    Access = std::move(access);
+}
+
 bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
     if (!Inbox.Ready()) {
-        errorText = ListenErrorText(TListenSocket{-1, errno, "eventfd"});
+        errorText = ListenErrorText(TListenSocket{{}, errno, "eventfd", {}});
         return false;
     }
-    const TListenSocket listening = OpenListenSocket(port);
-    if (listening.Fd < 0) {
+    const TListenSocket listening = OpenListenSocket(port, Access.Listen);
+    if (listening.Fds.empty()) {
         errorText = ListenErrorText(listening);
         return false;
     }
-    if (!Server.setSocketDescriptor(listening.Fd)) {
-        errorText = Server.errorString().toStdString();
-        return false;
+    for (const int fd : listening.Fds) {
+        auto server = std::make_unique<QTcpServer>();
+        QTcpServer* raw = server.get();
+        connect(raw, &QTcpServer::newConnection, this, [this, raw] { AcceptConnections(*raw); });
+        // The server stops accepting after a failed accept (no descriptor left, for instance);
+        // it must not stay deaf, so it makes room and listens again a moment later.
+        connect(raw, &QTcpServer::acceptError, this, [this, raw] {
+            DropOldestIdleConnection();
+            QTimer::singleShot(kAcceptRetryMs, this, [raw] { raw->resumeAccepting(); });
+        });
+        Servers.push_back(std::move(server));
+        if (!raw->setSocketDescriptor(fd)) {
+            errorText = raw->errorString().toStdString();
+            // Qt did not take this descriptor, nor has it seen the ones after it.
+            for (size_t index = Servers.size() - 1; index < listening.Fds.size(); ++index) {
+                ::close(listening.Fds[index]);
+            }
+            Servers.clear();
+            return false;
+        }
     }
+    ListeningAddresses = listening.Addresses;
+    Local.Port = ListeningPort();
+    Local.HostName = LocalHostName();
     return true;
 }
 
 uint16_t TBridgeServer::ListeningPort() const {
-    return Server.serverPort();
+    return Servers.empty() ? 0 : Servers.front()->serverPort();
+}
+
+std::string TBridgeServer::ListeningLine() const {
+    const std::string port = std::to_string(ListeningPort());
+    if (Access.Listen == TListenScope::Any) {
+        return "Сервер слушает порт " + port + " на всех интерфейсах (Listen=any)";
+    }
+    std::string addresses;
+    for (const std::string& address : ListeningAddresses) {
+        addresses += (addresses.empty() ? "" : " и ") + address;
+    }
+    return "Сервер слушает порт " + port + " только на " + addresses +
+           ": запросы лишь с этого компьютера";
+}
+
+void TBridgeServer::DecideOrigin(const std::string& origin, bool allowed) {
+    Access.OriginDecisions[LowerAscii(origin)] = allowed;
+    AskedOrigins.erase(LowerAscii(origin));
 }
 
 void TBridgeServer::Shutdown() {
@@ -76,11 +127,13 @@ void TBridgeServer::Shutdown() {
         Link.Disconnect();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownPauseMs));
-    Server.close();
+    for (const auto& server : Servers) {
+        server->close();
+    }
 }
 
-void TBridgeServer::AcceptConnections() {
-    while (QTcpSocket* socket = Server.nextPendingConnection()) {
+void TBridgeServer::AcceptConnections(QTcpServer& server) {
+    while (QTcpSocket* socket = server.nextPendingConnection()) {
         if (Connections.size() >= kMaxConnections) {
             DropOldestIdleConnection();
         }
@@ -157,7 +210,68 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         }
     }
     connection.Wait.stop();
-    StartWorker(socket, connection.Request.Take());
+    std::string received = connection.Request.Take();
+    TAccessVerdict verdict;
+    if (!RefuseByAccess(socket, received, verdict)) {
+        StartWorker(socket, std::move(received), verdict);
+    }
+}
+
+bool TBridgeServer::RefuseByAccess(QTcpSocket* socket, const std::string& received,
+                                   TAccessVerdict& verdict) {
+    // A request without sound framing gets its own error (103 to 106) from the worker.
+    if (ParseHttpRequest(received).Error != ErrorCode::None) {
+        return false;
+    }
+    if (Access.Listen == TListenScope::Any) {
+        // Addresses come and go with the network; the Host check takes those of this moment.
+        Local.Addresses = InterfaceAddresses();
+    }
+    verdict = CheckAccess(received, Access, Local);
+    NoteOrigin(verdict);
+    if (verdict.Refusal == TRefusal::None) {
+        return false;
+    }
+    if (verdict.Refusal == TRefusal::OriginUnanswered && AskAboutOrigin &&
+        PlausibleOrigin(verdict.Origin) && AskedOrigins.size() < kRememberedOrigins &&
+        AskedOrigins.insert(LowerAscii(verdict.Origin)).second) {
+        AskAboutOrigin(verdict.Origin);
+    }
+    LogRefusal(RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal),
+                           PeerText(*socket), verdict));
+    const std::string response = AccessRefusedResponse();
+    socket->write(response.data(), static_cast<qint64>(response.size()));
+    return true;
+}
+
+void TBridgeServer::NoteOrigin(const TAccessVerdict& verdict) {
+    if (verdict.HasOrigin && !Host.ViewError() && SeenOrigins.size() < kRememberedOrigins &&
+        SeenOrigins.insert(verdict.Origin).second) {
+        Host.LogInfo("Первый запрос со страницы " + ShownRequestText(verdict.Origin));
+    }
+}
+
+void TBridgeServer::LogRefusal(const std::string& line) {
+    const TRefusalLimiter::TTurn turn = Refusals.Note(NowMs());
+    if (turn.UnloggedBefore > 0) {
+        Host.LogError(UnloggedRefusalsLine(turn.UnloggedBefore));
+    }
+    if (turn.WriteLine) {
+        Host.LogError(line);
+    }
+    if (const std::optional<uint64_t> due = Refusals.FlushDue(); due && !RefusalFlush.isActive()) {
+        const uint64_t now = NowMs();
+        RefusalFlush.start(static_cast<int>(*due > now ? *due - now : 0));
+    }
+}
+
+void TBridgeServer::FlushRefusals() {
+    if (const uint64_t unlogged = Refusals.Flush(NowMs()); unlogged > 0) {
+        Host.LogError(UnloggedRefusalsLine(unlogged));
+    } else if (const std::optional<uint64_t> due = Refusals.FlushDue()) {
+        const uint64_t now = NowMs();
+        RefusalFlush.start(static_cast<int>(*due > now ? *due - now : 0));
+    }
 }
 
 void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
@@ -170,17 +284,26 @@ void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
     socket->deleteLater();
 }
 
-void TBridgeServer::StartWorker(QTcpSocket* socket, std::string received) {
+void TBridgeServer::StartWorker(QTcpSocket* socket, std::string received,
+                                const TAccessVerdict& verdict) {
     Link.ResetStop();
     ClientSocket = socket;
     const uint64_t generation = ++Generation;
-    try {
-        WorkerThread = std::thread([this, generation, received = std::move(received)] {
-            std::optional<std::string> response = ServeRequest(received, Link, Host);
-            Inbox.Post([this, generation, response = std::move(response)]() mutable {
-                FinishRequest(generation, std::move(response));
-            });
+    TProcedureOptions options;
+    options.Ports = Access.Ports;
+    options.PortRefused = [this, peer = PeerText(*socket), verdict](const std::string& reason) {
+        Inbox.Post([this, line = RefusalLine(ErrorCode::PortRefused, reason, peer, verdict)] {
+            LogRefusal(line);
         });
+    };
+    try {
+        WorkerThread = std::thread(
+            [this, generation, received = std::move(received), options = std::move(options)] {
+                std::optional<std::string> response = ServeRequest(received, Link, Host, options);
+                Inbox.Post([this, generation, response = std::move(response)]() mutable {
+                    FinishRequest(generation, std::move(response));
+                });
+            });
     } catch (const std::system_error&) {
         ClientSocket = nullptr;
         Host.LogError(kThreadFault);

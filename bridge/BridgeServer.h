@@ -3,15 +3,22 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
+#include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
+#include "AccessCheck.h"
+#include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "MainThreadInbox.h"
+#include "RefusalLimiter.h"
 
 class QTcpSocket;
 class TRavo32;
@@ -31,13 +38,26 @@ public:
     // that idle or abandoned clients cannot use up the descriptors or the memory.
     static constexpr size_t kMaxConnections = 256;
     static constexpr int kAcceptRetryMs = 100;
+    // Origins remembered for their first-request line and for the operator's question; a flood
+    // of invented origins cannot grow the memory or the log beyond this.
+    static constexpr size_t kRememberedOrigins = 1024;
 
     TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent = nullptr);
     ~TBridgeServer() override;
 
-    // Listens on every local interface; on failure, false and the text for the operator.
+    // Who may drive the devices; set before Open. The defaults serve this computer only.
+    void SetAccess(TAccessSettings access);
+    // Listens as the access settings say; on failure, false and the text for the operator.
     bool Open(uint16_t port, std::string& errorText);
     uint16_t ListeningPort() const;
+    // The information line that says where the server listens.
+    std::string ListeningLine() const;
+
+    // Called on the server's thread for the first refused request of an origin that the
+    // operator has not answered about (Origins=ask).
+    std::function<void(const std::string& origin)> AskAboutOrigin;
+    // The operator's answer: the origin's requests are served or refused from now on.
+    void DecideOrigin(const std::string& origin, bool allowed);
     bool Busy() const { return WorkerThread.joinable(); }
     size_t ConnectionCount() const { return Connections.size(); }
 
@@ -47,18 +67,30 @@ public:
 private:
     struct TConnection;
 
-    void AcceptConnections();
+    void AcceptConnections(QTcpServer& server);
     void DropOldestIdleConnection();
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
     void ServerSocketClientDisconnect(QTcpSocket* socket);
-    void StartWorker(QTcpSocket* socket, std::string received);
+    // Answers a request that the access settings refuse; false when it may be served.
+    bool RefuseByAccess(QTcpSocket* socket, const std::string& received, TAccessVerdict& verdict);
+    void NoteOrigin(const TAccessVerdict& verdict);
+    void LogRefusal(const std::string& line);
+    void FlushRefusals();
+    void StartWorker(QTcpSocket* socket, std::string received, const TAccessVerdict& verdict);
     void FinishRequest(uint64_t generation, std::optional<std::string> response);
     void StopWorker();
 
     TRavo32& Link;
     TBridgeHost& Host;
-    QTcpServer Server;
+    std::vector<std::unique_ptr<QTcpServer>> Servers;
+    std::vector<std::string> ListeningAddresses;
+    TAccessSettings Access;
+    TLocalNames Local;
+    std::set<std::string> SeenOrigins;
+    std::set<std::string> AskedOrigins;
+    TRefusalLimiter Refusals;
+    QTimer RefusalFlush;
     TMainThreadInbox Inbox;
     std::unordered_map<QTcpSocket*, std::unique_ptr<TConnection>> Connections;
     // The busy mark: joinable from the start of a worker until the GUI thread joins it.

@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::string_view kSection = "Ports";
 
-bool PortNumber(std::string_view key, int& number) {
+}  // namespace
+
+bool ParsePortName(std::string_view key, int& number) {
     const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
     if (key.size() < 4 || upper(key[0]) != 'C' || upper(key[1]) != 'O' || upper(key[2]) != 'M') {
         return false;
@@ -19,14 +21,23 @@ bool PortNumber(std::string_view key, int& number) {
     return error == std::errc{} && end == key.data() + key.size() && number >= 1 && number <= 255;
 }
 
-}  // namespace
-
 void ApplyPortMap(const TIniFile& settings, TComp32& port) {
     for (const std::string& key : settings.Keys(kSection)) {
         int number = 0;
         const std::string path = settings.ReadString(kSection, key, "");
-        if (PortNumber(key, number) && !path.empty()) {
+        if (ParsePortName(key, number) && !path.empty()) {
             port.MapPort(static_cast<uint8_t>(number), path);
         }
     }
+}
+
+std::vector<int> MappedPorts(const TIniFile& settings) {
+    std::vector<int> numbers;
+    for (const std::string& key : settings.Keys(kSection)) {
+        int number = 0;
+        if (ParsePortName(key, number) && !settings.ReadString(kSection, key, "").empty()) {
+            numbers.push_back(number);
+        }
+    }
+    return numbers;
 }

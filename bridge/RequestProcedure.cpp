@@ -12,6 +12,7 @@
 #include "ErrorText.h"
 #include "LogLine.h"
 #include "Lookups.h"
+#include "PortPolicy.h"
 #include "Ravo32.h"
 
 namespace {
@@ -141,6 +142,20 @@ void BuildRequestFrame(const Json::Value& member, TFrameBuilder& frame) {
     frame.FrameAddCrc();
 }
 
+void RefusePort(Json::Value& reply, const std::string& reason, TBridgeHost& host,
+                const TProcedureOptions& options) {
+    const std::string text = ErrorText(static_cast<int8_t>(ErrorCode::PortRefused));
+    if (options.PortRefused) {
+        options.PortRefused(reason);
+    } else {
+        host.LogError(FormatLine("Error[%d] - %s: %s", int{ErrorCode::PortRefused}, text.c_str(),
+                                 reason.c_str()));
+    }
+    reply["status"] = "error";
+    reply["error_code"] = int{ErrorCode::PortRefused};
+    reply["error_text"] = text;
+}
+
 }  // namespace
 
 uint8_t CheckParameters(const Json::Value& request) {
@@ -217,6 +232,11 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
     }
 
     const auto comPort = static_cast<uint8_t>(request["com_port"].asInt());
+    if (const std::string refusal = PortPolicyRefusal(comPort, request["pdu"], options.Ports);
+        !refusal.empty()) {
+        RefusePort(reply, refusal, host, options);
+        return TProcedureEnd::Completed;
+    }
     const auto slave = static_cast<uint8_t>(request["slave_addr"].asInt());
     const int32_t baud = request["baud_rate"].asInt();
     const int32_t requestedTimeout = request["timeout_ms"].asInt();

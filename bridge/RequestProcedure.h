@@ -3,8 +3,11 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
+#include "AccessSettings.h"
 #include "BridgeHost.h"
 
 class TRavo32;
@@ -31,6 +34,12 @@ struct TProcedureOptions {
     // The bus turnaround pause after every answered exchange. Only a scripted line in a fuzzer
     // or a benchmark, where no device needs it, goes without.
     bool PauseAfterExchange = true;
+    // Which ports the request may open and which only read; checked after the parameters,
+    // before the port is opened.
+    TPortPolicy Ports;
+    // Told the reason of a port-policy refusal (126) instead of the plain error line, so that
+    // the server can write it with the requester and within its limit of refusal lines.
+    std::function<void(const std::string& reason)> PortRefused;
 };
 
 // Parses and checks the JSON request, opens the port, sends every PDU in the order of the member

@@ -1,8 +1,10 @@
 // The whole request road: raw HTTP bytes in, response bytes out, over a scripted line.
 //
-// Input: one byte of view options (bit 0 errors only, bit 1 connection parameters, bit 2 hex),
-// two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then the line's
-// answer as chunks (see QueueChunks).
+// Input: one byte of options (bit 0 errors only, bit 1 connection parameters, bit 2 hex; the
+// access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
+// port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
+// the line's answer as chunks (see QueueChunks). A request goes through the access checks as the
+// server does, and to the request road only when they let it.
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -16,10 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include "AccessCheck.h"
+#include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "ErrorText.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
+#include "HttpFraming.h"
 #include "Ravo32.h"
 #include "RequestWorker.h"
 #include "TextEncoding.h"
@@ -81,7 +86,8 @@ std::optional<size_t> ContentLength(std::string_view header) {
     return length;
 }
 
-void CheckBody(std::string_view body) {
+// Checks the reply body; its error code.
+int CheckBody(std::string_view body) {
     FUZZ_CHECK(IsValidUtf8(body));
 
     Json::CharReaderBuilder builder;
@@ -113,9 +119,10 @@ void CheckBody(std::string_view body) {
     } else {
         FUZZ_CHECK(text.asString() == ErrorText(static_cast<int8_t>(code.asInt())));
     }
+    return code.asInt();
 }
 
-void CheckResponse(std::string_view response) {
+int CheckResponse(std::string_view response) {
     FUZZ_CHECK(response.starts_with(kStatusLine));
     const size_t headerEnd = response.find(kHeaderEnd);
     FUZZ_CHECK(headerEnd != std::string_view::npos);
@@ -127,7 +134,53 @@ void CheckResponse(std::string_view response) {
     // The body is followed by exactly one CR LF that Content-Length leaves out.
     FUZZ_CHECK(rest.size() == *length + 2);
     FUZZ_CHECK(rest.ends_with("\r\n"));
-    CheckBody(rest.substr(0, *length));
+    return CheckBody(rest.substr(0, *length));
+}
+
+TAccessSettings AccessFromOptions(uint8_t options) {
+    TAccessSettings access;
+    access.Listen = (options & 0x08U) != 0 ? TListenScope::Any : TListenScope::Loopback;
+    const unsigned origins = (options >> 4) & 3U;
+    access.Origins = origins == 1   ? TOriginMode::List
+                     : origins >= 2 ? TOriginMode::Ask
+                                    : TOriginMode::Any;
+    access.OriginDecisions = {
+        {"https://scada.example", true}, {"null", true}, {"https://old.example", false}};
+    access.AllowedHosts = {"scada.local"};
+    if ((options & 0x40U) != 0) {
+        access.Key = "k 1+&x";
+    }
+    if ((options & 0x80U) != 0) {
+        access.Ports.DenyUnmapped = true;
+        access.Ports.Mapped.set(1);
+        access.Ports.Mapped.set(2);
+        access.Ports.ReadOnly.set(2);
+    }
+    return access;
+}
+
+const TLocalNames kLocal{19284, "plant-pc", {"127.0.0.1", "::1", "192.168.1.20", "fe80::1"}};
+
+// The access verdict: a refusal is told by a line fit for the log, and a wider listening scope
+// never refuses a Host that the narrower one lets through.
+void CheckVerdict(std::string_view received, const TAccessSettings& access,
+                  const TAccessVerdict& verdict) {
+    const std::string line =
+        RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal), "::1", verdict);
+    FUZZ_CHECK(IsValidUtf8(line));
+    for (const char c : line) {
+        FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    }
+    if (verdict.HasHost && access.Listen == TListenScope::Loopback &&
+        HostAllowed(verdict.Host, access, kLocal)) {
+        TAccessSettings wider = access;
+        wider.Listen = TListenScope::Any;
+        FUZZ_CHECK(HostAllowed(verdict.Host, wider, kLocal));
+    }
+    if (!access.Key.empty() && verdict.Refusal == TRefusal::None) {
+        const std::string_view body = received.substr(received.find("\r\n\r\n") + 4);
+        FUZZ_CHECK(body.find("key=") != std::string_view::npos);
+    }
 }
 
 }  // namespace
@@ -147,8 +200,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TCountingHost host(viewOptions);
 
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
-    const std::optional<std::string> response =
-        ServeRequest(received, link, host, TProcedureOptions{.PauseAfterExchange = false});
+    const TAccessSettings access = AccessFromOptions(viewOptions);
+    std::optional<std::string> response;
+    if (ParseHttpRequest(received).Error == ErrorCode::None) {
+        const TAccessVerdict verdict = CheckAccess(received, access, kLocal);
+        CheckVerdict(received, access, verdict);
+        if (verdict.Refusal != TRefusal::None) {
+            response = AccessRefusedResponse();
+            FUZZ_CHECK(line->Written.empty());
+        }
+    }
+    if (!response) {
+        TProcedureOptions options{.PauseAfterExchange = false};
+        options.Ports = access.Ports;
+        response = ServeRequest(received, link, host, options);
+    }
 
     FUZZ_CHECK(response.has_value());
     // For looking at what a seed does: MODBUS_BRIDGE_FUZZ_PRINT=1 fuzz-request SEED...
@@ -158,6 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(!link.IsOpen());
     FUZZ_CHECK(!line->IsOpen());
-    CheckResponse(*response);
+    const int code = CheckResponse(*response);
+    // A refused request sends nothing: the port policy looks at every PDU before the first.
+    if (code == ErrorCode::AccessRefused || code == ErrorCode::PortRefused) {
+        FUZZ_CHECK(line->Written.empty());
+    }
     return 0;
 }

@@ -3,7 +3,8 @@
 
 Run again after changing an input layout; the files are committed, so CI does not need this.
 Layouts (see the fuzzers' sources):
-  request: view options byte, HTTP length (2 bytes, big-endian), HTTP bytes, answer chunks
+  request: options byte (view options, access settings), HTTP length (2 bytes, big-endian),
+           HTTP bytes, answer chunks
   answer:  options byte, slave address, PDU length, PDU, answer chunks
   uri:     the text itself
 An answer chunk is a length byte and that many bytes; a chunk of length 0 reads as a time-out.
@@ -51,11 +52,11 @@ def words(*values):
     return out
 
 
-def http(body, extra_headers=""):
+def http(body, extra_headers="", host="Host: 127.0.0.1:19284\r\n"):
     if isinstance(body, str):
         body = body.encode()
     head = (
-        "POST / HTTP/1.1\r\nHost: 127.0.0.1:19284\r\n"
+        f"POST / HTTP/1.1\r\n{host}"
         "Content-Type: application/x-www-form-urlencoded\r\n"
         f"{extra_headers}Content-Length: {len(body)}\r\n\r\n"
     )
@@ -268,7 +269,40 @@ def request_seeds():
     seeds["truncated-head"] = request_seed(http(raw)[:50])
     seeds["empty"] = b""
     seeds["options-post"] = request_seed(b"OPTIONS / HTTP/1.1\r\n\r\n")
+    access_seeds(seeds, raw)
     return seeds
+
+
+# Option bits of the request fuzzer's access settings.
+LISTEN_ANY, ORIGINS_LIST, ORIGINS_ASK, WITH_KEY, PORT_POLICY = 0x08, 0x10, 0x20, 0x40, 0x80
+
+
+def access_seeds(seeds, raw):
+    """Requests for the access checks: Host, fetch metadata, Origin, key and port policy."""
+    answered = chunks(READ2_ANSWER)
+
+    def add(name, extra="", host="Host: 127.0.0.1:19284\r\n", body=raw, view=0, answer=answered):
+        seeds["access-" + name] = request_seed(http(body, extra, host), answer, view)
+
+    add("no-host", host="")
+    add("dns-rebinding", host="Host: rebind.evil.example:19284\r\n")
+    add("lookalike-host", host="Host: 127.1:19284\r\n")
+    add("ipv6-host", host="Host: [::1]:19284\r\n")
+    add("two-hosts", host="Host: localhost:19284\r\nHost: localhost\r\n")
+    add("other-port", host="Host: localhost:8080\r\n")
+    add("interface-address", host="Host: 192.168.1.20:19284\r\n", view=LISTEN_ANY)
+    add("navigation", "Sec-Fetch-Mode: navigate\r\nOrigin: https://evil.example\r\n")
+    add("file-page-fetch", "Sec-Fetch-Mode: cors\r\nOrigin: null\r\n", view=ORIGINS_LIST)
+    add("origin-listed", "Origin: https://scada.example\r\n", view=ORIGINS_LIST)
+    add("origin-refused", "Origin: https://old.example\r\n", view=ORIGINS_LIST)
+    add("origin-asked", "Origin: https://new.example\r\n", view=ORIGINS_ASK)
+    add("key-right", body=b"key=k%201%2B%26x&" + raw, view=WITH_KEY)
+    add("key-wrong", body=b"key=k%201%2B&" + raw, view=WITH_KEY)
+    add("key-after-json", body=raw + b"&key=k%201%2B%26x", view=WITH_KEY)
+    read_then_write = params({"a": READ2, "b": [6, 0, 1, 0, 42]}, com_port=258)
+    add("read-only-write", body=form(read_then_write), view=PORT_POLICY)
+    add("read-only-read", body=form(params({"read": READ2}, com_port=258)), view=PORT_POLICY)
+    add("unmapped-port", body=form(params({"read": READ2}, com_port=3)), view=PORT_POLICY)
 
 
 def answer_seeds():

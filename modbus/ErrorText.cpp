@@ -72,6 +72,10 @@ std::string ErrorText(int8_t code) {
             return "Истекло время ожидания ответа";
         case 124:
             return "Ошибка операции с COM портом";
+        case 125:
+            return "Запрос отклонён настройками доступа моста";
+        case 126:
+            return "Порт или функция запрещены настройками моста";
         default:
             return "Unknown ERROR";
     }

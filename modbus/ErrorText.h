@@ -4,7 +4,7 @@
 #include <string>
 
 // One byte names every failure of a request: 0 none, 1 to 8 Modbus exception codes exactly as the
-// device sent them, 100 to 124 the bridge's own failures.
+// device sent them, 100 to 126 the bridge's own failures.
 namespace ErrorCode {
 inline constexpr uint8_t None = 0;
 inline constexpr uint8_t BadLength = 100;
@@ -32,6 +32,9 @@ inline constexpr uint8_t UnknownParameterType = 121;
 inline constexpr uint8_t PortOpen = 122;
 inline constexpr uint8_t AnswerTimeout = 123;
 inline constexpr uint8_t PortOperation = 124;
+// Refused by the bridge's access settings: Host, navigation, origin or key; and by its port policy.
+inline constexpr uint8_t AccessRefused = 125;
+inline constexpr uint8_t PortRefused = 126;
 }  // namespace ErrorCode
 
 // The fixed text of a code; codes without a row of their own read "Unknown ERROR". The code is

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   libjsoncpp-dev qt6-base-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev mbpoll socat curl
+  libmodbus-dev mbpoll socat curl iproute2
   xvfb
   chromium nodejs
 )

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,10 +16,12 @@
 #include <sstream>
 #include <thread>
 
+#include "HttpClient.h"
 #include "IniFile.h"
 #include "LogModel.h"
 #include "LogView.h"
 #include "MainWindow.h"
+#include "OriginQuestionBar.h"
 #include "SettingsPath.h"
 
 namespace {
@@ -51,7 +54,7 @@ QStringList LineTexts(const TLogModel& log) {
     return texts;
 }
 
-QStringList StartLines(bool errorsOnly, bool set, bool hex) {
+QStringList StartLines(bool errorsOnly, bool set, bool hex, uint16_t port) {
     const auto onOff = [](bool on) {
         return on ? QStringLiteral("Включено") : QStringLiteral("Отключено");
     };
@@ -62,7 +65,11 @@ QStringList StartLines(bool errorsOnly, bool set, bool hex) {
         lines << QStringLiteral("Показывать Параметры связи: ") + onOff(set)
               << QStringLiteral("Показывать НЕХ данные: ") + onOff(hex);
     }
-    lines << QStringLiteral("Старт") << QString::fromStdString(kSeparator);
+    lines << QStringLiteral("Старт") << QString::fromStdString(kSeparator)
+          << QStringLiteral(
+                 "Сервер слушает порт %1 только на 127.0.0.1 и ::1: запросы лишь с "
+                 "этого компьютера")
+                 .arg(port);
     return lines;
 }
 
@@ -88,6 +95,31 @@ struct TWindow {
     QString LastPathOffered;
 };
 
+// The error code of the bridge's reply to a request from a page of this origin, asked from
+// another thread while the window's event loop runs; -1 when no reply came.
+int AskFromOrigin(TForm1& form, const std::string& origin) {
+    const uint16_t port = form.ListeningPort();
+    std::atomic<int> code{-2};
+    std::thread page([&code, port, origin] {
+        std::string request = PostRequest(R"({"company_id":1})", port);
+        request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+        THttpClient client;
+        std::optional<std::string> response;
+        if (client.Connect(port) && client.Send(request)) {
+            response = client.ReadResponse(5000);
+        }
+        const std::string body = response ? ResponseBody(*response) : "";
+        const size_t at = body.find("\"error_code\":");
+        code = at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 13);
+    });
+    const bool replied = QTest::qWaitFor([&code] { return code != -2; }, 10000);
+    page.join();
+    if (!replied) {
+        return -1;
+    }
+    return code;
+}
+
 }  // namespace
 
 class TMainWindowTest : public QObject {
@@ -106,7 +138,8 @@ private slots:
         QVERIFY(!window.Form->M2_Set->isChecked());
         QVERIFY(!window.Form->M2_Hex->isChecked());
         QVERIFY(window.Form->M2_Set->isEnabled());
-        QCOMPARE(LineTexts(window.Form->Log()), StartLines(false, false, false));
+        QCOMPARE(LineTexts(window.Form->Log()),
+                 StartLines(false, false, false, window.Form->ListeningPort()));
         for (QLabel* panel : window.Form->StatusPanels) {
             QVERIFY(panel->text().isEmpty());
         }
@@ -135,7 +168,8 @@ private slots:
         QVERIFY(!window.Form->M2_Set->isEnabled());
         QVERIFY(!window.Form->M2_Hex->isEnabled());
         QVERIFY(window.Form->ViewError());
-        QCOMPARE(LineTexts(window.Form->Log()), StartLines(true, true, false));
+        QCOMPARE(LineTexts(window.Form->Log()),
+                 StartLines(true, true, false, window.Form->ListeningPort()));
         // 0x64 is 100; 1e2 is no integer and reads as the default 100.
         QCOMPARE(window.Form->frameGeometry().topLeft(), QPoint(100, 100));
         QCOMPARE(window.Form->size(), QSize(700, 500));
@@ -252,20 +286,21 @@ private slots:
             lines.push_back(text.substr(start, end - start));
             start = end + 2;
         }
-        QCOMPARE(lines.size(), size_t{9});
+        // Seven start lines, where the server listens, and the two lines above.
+        QCOMPARE(lines.size(), size_t{10});
         QCOMPARE(lines[0].size(), size_t{19});  // DD-MM-YYYY HH:MM:SS
         QCOMPARE(lines[2].substr(12),
                  std::string("\t\xCF\xEE\xEA\xE0\xE7\xFB\xE2\xE0\xF2\xFC \xD2\xEE\xEB\xFC\xEA\xEE "
                              "\xEE\xF8\xE8\xE1\xEA\xE8: \xCE\xF2\xEA\xEB\xFE\xF7\xE5\xED\xEE"));
-        QCOMPARE(lines[7].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
-        QCOMPARE(lines[8].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
+        QCOMPARE(lines[8].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
+        QCOMPARE(lines[9].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
                                                   "1"));
-        QCOMPARE(lines[7][2], ':');
+        QCOMPARE(lines[8][2], ':');
 
         const QStringList after = LineTexts(window.Form->Log());
-        QCOMPARE(after.size(), qsizetype{11});
-        QCOMPARE(after[9], QStringLiteral("<date>"));
-        QCOMPARE(after[10], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
+        QCOMPARE(after.size(), qsizetype{12});
+        QCOMPARE(after[10], QStringLiteral("<date>"));
+        QCOMPARE(after[11], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
 
         window.NextSavePath = folder.filePath(QStringLiteral("again.txt"));
         window.Form->M1_Save->trigger();
@@ -438,6 +473,41 @@ private slots:
             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QCOMPARE(QString::fromStdString(SaveFolderPath("/usr/bin/modbus-bridge")),
                  documents + QStringLiteral("/modbus-bridge"));
+    }
+
+    void OriginsAskPutsEachNewPageToTheOperatorAndKeepsTheAnswer() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Server]\nOrigins=ask\n[Origins]\nhttps://known.example=1\n");
+        window.Form->show();
+        TOriginQuestionBar& bar = *window.Form->OriginQuestion;
+        QVERIFY(bar.isHidden());
+        // A listed page goes on to the parameter checks (109: device_id is missing).
+        QCOMPARE(AskFromOrigin(*window.Form, "https://known.example"), 109);
+        QVERIFY(bar.isHidden());
+
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
+        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QVERIFY(bar.isVisible());
+        QCOMPARE(bar.Question->text(), QStringLiteral("Разрешить странице https://new.example "
+                                                      "управлять устройствами через мост?"));
+        // Unanswered, the page stays refused and is not asked about twice.
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
+        bar.Allow->click();
+        QCOMPARE(TIniFile(window.Settings.toStdString())
+                     .ReadString("Origins", "https://new.example", ""),
+                 std::string("1"));
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 109);
+
+        QCOMPARE(bar.Question->text(), QStringLiteral("Разрешить странице https://other.example "
+                                                      "управлять устройствами через мост?"));
+        bar.Deny->click();
+        QVERIFY(bar.isHidden());
+        QCOMPARE(TIniFile(window.Settings.toStdString())
+                     .ReadString("Origins", "https://other.example", ""),
+                 std::string("0"));
+        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QVERIFY(bar.isHidden());
+        QVERIFY(window.Errors.isEmpty());
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {

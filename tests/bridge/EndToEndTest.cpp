@@ -10,10 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "HttpClient.h"
 #include "IniFile.h"
 #include "SpawnedProgram.h"
+#include "UriCodec.h"
 
 namespace {
 
@@ -64,6 +67,34 @@ struct TProgram {
     bool PrintsLog;
 };
 
+// The lines of ss for sockets that listen on the port: local address in the fourth column,
+// with -p the program that holds it.
+std::vector<std::string> ListeningSockets(bool withProcess = false) {
+    TSpawnedProgram ss;
+    std::vector<std::string> lines;
+    if (!ss.Start(SS_PATH,
+                  {withProcess ? "-ltnpH" : "-ltnH", "sport = :" + std::to_string(kPort)})) {
+        return {"ss did not start"};
+    }
+    while (auto line = ss.ReadLine(kReplyBoundMs)) {
+        lines.push_back(*line);
+    }
+    ss.WaitForExit(kReplyBoundMs);
+    return lines;
+}
+
+std::vector<std::string> ListeningAddresses() {
+    std::vector<std::string> addresses;
+    for (const std::string& line : ListeningSockets()) {
+        std::istringstream columns(line);
+        std::string state, received, sent, local;
+        columns >> state >> received >> sent >> local;
+        addresses.push_back(local);
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
 // Waits until the program accepts connections on the port; the window prints nothing when it
 // is ready, so the port itself is the sign.
 bool WaitUntilListening(int boundMs) {
@@ -105,6 +136,12 @@ protected:
             ADD_FAILURE() << "simulator did not start";
             return {};
         }
+        // Another program on the port would answer in the bridge's place.
+        const std::vector<std::string> holders = ListeningSockets(true);
+        if (!holders.empty()) {
+            ADD_FAILURE() << "port " << kPort << " is taken: " << holders.front();
+            return {};
+        }
         std::ofstream(SettingsFile()) << "[Options]\n"
                                       << options << "[Ports]\nCOM1=" << Sim.Port << "\n";
         if (!Bridge.Start((Folder / GetParam().Name).string(), {})) {
@@ -119,8 +156,11 @@ protected:
         while (auto line = Bridge.ReadLine(kReplyBoundMs)) {
             lines.push_back(*line);
             if (LineText(*line) == "Старт") {
-                if (auto separator = Bridge.ReadLine(kReplyBoundMs)) {
-                    lines.push_back(*separator);
+                // The separator, then where the server listens.
+                for (int more = 0; more < 2; ++more) {
+                    if (auto next = Bridge.ReadLine(kReplyBoundMs)) {
+                        lines.push_back(*next);
+                    }
                 }
                 break;
             }
@@ -158,16 +198,19 @@ protected:
 TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
     const std::vector<std::string> start = Start({}, "ViewSet=1\nViewHex=0x1\n");
     if (PrintsLog()) {
-        ASSERT_EQ(start.size(), 7U);
+        ASSERT_EQ(start.size(), 8U);
         EXPECT_EQ(start[0].size(), 19U) << "date line: " << start[0];
-        const std::vector<std::string> texts = {LineText(start[1]), LineText(start[2]),
-                                                LineText(start[3]), LineText(start[4]),
-                                                LineText(start[5]), LineText(start[6])};
+        std::vector<std::string> texts;
+        for (size_t index = 1; index < start.size(); ++index) {
+            texts.push_back(LineText(start[index]));
+        }
         EXPECT_EQ(texts,
                   (std::vector<std::string>{
                       "RAVO Duridur - Modbus демонстрационный мост",
                       "Показывать Только ошибки: Отключено", "Показывать Параметры связи: Включено",
-                      "Показывать НЕХ данные: Включено", "Старт", kSeparator}));
+                      "Показывать НЕХ данные: Включено", "Старт", kSeparator,
+                      "Сервер слушает порт 19284 только на 127.0.0.1 и ::1: запросы лишь "
+                      "с этого компьютера"}));
         EXPECT_EQ(start[1][2], ':');
         EXPECT_EQ(start[1][8], '.');
         EXPECT_EQ(start[1][12], '\t');
@@ -196,7 +239,7 @@ TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
 TEST_P(EndToEndTest, ExceptionAnswerWithErrorsOnly) {
     const std::vector<std::string> start = Start({"--exception", "4"}, "ViewError=1\nViewSet=1\n");
     if (PrintsLog()) {
-        ASSERT_EQ(start.size(), 5U);
+        ASSERT_EQ(start.size(), 6U);
         EXPECT_EQ(LineText(start[2]), "Показывать Только ошибки: Включено");
         EXPECT_EQ(LineText(start[3]), "Старт");
     }
@@ -439,6 +482,184 @@ TEST_P(EndToEndTest, FaultsOnTheLineGiveTheirCodesAndLeaveThePortFree) {
     close(holder);
     EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[3,0,0,0,2]})")))["error_code"],
               ErrorCode::None);
+}
+
+std::string RawPost(const std::string& headers, const std::string& body) {
+    return "POST / HTTP/1.1\r\n" + headers + "Content-Type: application/x-www-form-urlencoded\r\n" +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string WithComPort(const std::string& json, int comPort) {
+    std::string changed = json;
+    const std::string from = "\"com_port\":1,";
+    changed.replace(changed.find(from), from.size(),
+                    "\"com_port\":" + std::to_string(comPort) + ",");
+    return changed;
+}
+
+const std::string kRefusedBody =
+    R"({"error_code":125,"error_text":"Запрос отклонён настройками доступа моста",)"
+    R"("status":"error"})";
+
+TEST_P(EndToEndTest, ListensOnLoopbackOnlyByDefault) {
+    Start({});
+    EXPECT_EQ(ListeningAddresses(), (std::vector<std::string>{"127.0.0.1:19284", "[::1]:19284"}));
+}
+
+TEST_P(EndToEndTest, ListenAnyListensOnEveryInterface) {
+    const std::vector<std::string> start = Start({}, "[Server]\nListen=any\n");
+    EXPECT_EQ(ListeningAddresses(), std::vector<std::string>{"*:19284"});
+    if (PrintsLog()) {
+        ASSERT_FALSE(start.empty());
+        EXPECT_EQ(LineText(start.back()),
+                  "Сервер слушает порт 19284 на всех интерфейсах (Listen=any)");
+    }
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    const std::string json = RequestJson(R"({"a":[3,0,0,0,1]})");
+    ASSERT_TRUE(client.Send(RawPost("Host: 127.0.0.1:19284\r\n", "json_data=" + UriEncode(json))));
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["status"], "ok");
+}
+
+// What a hostile page or a rebinding name sends with the defaults: refused, with the three
+// members only, and nothing reaches the device; ten lines a second, then a count.
+TEST_P(EndToEndTest, HostileRequestsAreRefusedBeforeAnythingIsSent) {
+    Start({}, "ViewError=1\n");
+    const std::string body =
+        "json_data=" + UriEncode(RequestJson(R"({"a":[6,0,1,0,42]})", 500, "echo-me"));
+    const std::string hostile[] = {
+        "Host: localhost.evil.example:19284\r\n",
+        "Host: 127.0.0.1.nip.io:19284\r\n",
+        "Host: localhost6:19284\r\n",
+        "Host: localhost.localdomain:19284\r\n",
+        "Host: 0x7f.1:19284\r\n",
+        "Host: 017700000001:19284\r\n",
+        "Host: 127.1:19284\r\n",
+        "Host: localhost:8080\r\n",
+        "Host: localhost:19284\r\nHost: localhost:19284\r\n",
+        "Host: 127.0.0.1:19284\r\nSec-Fetch-Mode: navigate\r\nOrigin: https://evil.example\r\n",
+        "Host: 127.0.0.1:19284\r\nSec-Fetch-Mode: nested-navigate\r\n",
+        "Host: 127.0.0.1:19284\r\nSec-Fetch-Mode: no-cors\r\n",
+        "Host: rebound.evil.example:19284\r\nSec-Fetch-Mode: cors\r\n",
+    };
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    for (const std::string& headers : hostile) {
+        ASSERT_TRUE(client.Send(RawPost(headers, body)));
+        const std::optional<std::string> response = client.ReadResponse(kReplyBoundMs);
+        ASSERT_TRUE(response) << headers;
+        EXPECT_EQ(ResponseBody(*response), kRefusedBody) << headers;
+        EXPECT_NE(response->find("\r\nAccess-Control-Allow-Origin: *\r\n"), std::string::npos);
+    }
+    // A page on this computer is served, and its frame is the first the device takes.
+    const std::string read = RequestJson(R"({"a":[3,0,68,0,1]})");
+    ASSERT_TRUE(
+        client.Send(RawPost("Host: localhost:19284\r\nOrigin: null\r\nSec-Fetch-Mode: cors\r\n",
+                            "json_data=" + UriEncode(read))));
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["68"], 0x44);
+    const std::optional<std::string> first = Sim.Process.WaitForLine("rx ", kReplyBoundMs);
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->find("rx 010300440001"), std::string::npos) << *first;
+
+    if (PrintsLog()) {
+        const std::vector<std::string> lines = LinesUpTo("Отклонено ещё");
+        ASSERT_EQ(lines.size(), 11U);
+        EXPECT_EQ(lines[0],
+                  "Error[125] - Запрос отклонён настройками доступа моста: Host не называет этот "
+                  "компьютер (адрес 127.0.0.1, Host: localhost.evil.example:19284, Origin: -)");
+        EXPECT_EQ(lines[8],
+                  "Error[125] - Запрос отклонён настройками доступа моста: два заголовка Host "
+                  "(адрес 127.0.0.1, Host: localhost:19284, Origin: -)");
+        EXPECT_EQ(lines[9],
+                  "Error[125] - Запрос отклонён настройками доступа моста: переход страницы или "
+                  "no-cors (Sec-Fetch-Mode) (адрес 127.0.0.1, Host: 127.0.0.1:19284, Origin: "
+                  "https://evil.example)");
+        EXPECT_EQ(lines[10], "Отклонено ещё запросов без строки в журнале: 3");
+    }
+}
+
+TEST_P(EndToEndTest, OriginsListAndKeyServeOnlyTheListedPageWithItsKey) {
+    Start({},
+          "[Server]\nOrigins=list\nKey=k 1+&x\n[Origins]\nhttps://scada.example=1\n"
+          "https://old.example=0\n");
+    const std::string json = "json_data=" + UriEncode(RequestJson(R"({"a":[3,0,2,0,1]})"));
+    const std::string rightKey = "key=" + UriEncode("k 1+&x") + "&";
+    struct TRow {
+        std::string Origin;
+        std::string Body;
+        int Code;
+    };
+    const TRow rows[] = {
+        {"Origin: https://scada.example\r\n", rightKey + json, 0},
+        {"", rightKey + json, 0},
+        {"Origin: https://scada.example\r\n", json, 125},
+        {"Origin: https://scada.example\r\n", "key=k%201%2B&" + json, 125},
+        {"Origin: https://scada.example\r\n", json + "&" + rightKey, 125},
+        {"Origin: https://old.example\r\n", rightKey + json, 125},
+        {"Origin: https://evil.example\r\n", rightKey + json, 125},
+        {"Origin: null\r\n", rightKey + json, 125},
+    };
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    for (const TRow& row : rows) {
+        ASSERT_TRUE(client.Send(RawPost("Host: localhost:19284\r\n" + row.Origin, row.Body)));
+        const std::optional<std::string> response = client.ReadResponse(kReplyBoundMs);
+        ASSERT_TRUE(response) << row.Origin << row.Body;
+        EXPECT_EQ(ParseBody(response)["error_code"], row.Code) << row.Origin << row.Body;
+        if (row.Code == 125) {
+            EXPECT_EQ(ResponseBody(*response), kRefusedBody);
+        }
+    }
+    if (PrintsLog()) {
+        // One line for the first request of each origin, whatever its verdict.
+        const std::vector<std::string> lines = LinesUpTo("Первый запрос со страницы null");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Первый запрос со страницы https://scada.example"),
+                  1);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Первый запрос со страницы https://evil.example"),
+                  1);
+    }
+}
+
+// com_port is reduced to its low byte before the policy applies; every PDU is looked at before
+// the port is opened, so a read followed by a write sends nothing.
+TEST_P(EndToEndTest, PortPolicyRefusesBeforeThePortIsOpened) {
+    Start({}, "ViewError=1\n[Server]\nUnmappedPorts=deny\nReadOnlyPorts=COM1\n");
+    struct TRow {
+        int ComPort;
+        std::string Pdu;
+        int Code;
+    };
+    const TRow rows[] = {
+        {257, R"({"a":[3,0,0,0,1],"b":[6,0,1,0,42]})", 126},
+        {1, R"({"a":[16,0,1,0,1,2,0,42]})", 126},
+        {3, R"({"a":[3,0,0,0,1]})", 126},
+        {259, R"({"a":[3,0,0,0,1]})", 126},
+        {257, R"({"a":[3,0,69,0,1]})", 0},
+    };
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    for (const TRow& row : rows) {
+        const Json::Value reply =
+            ParseBody(Ask(client, WithComPort(RequestJson(row.Pdu, 500, "p"), row.ComPort)));
+        EXPECT_EQ(reply["error_code"], row.Code) << row.ComPort << row.Pdu;
+        EXPECT_EQ(reply["rand_string"], "p");
+    }
+    const std::optional<std::string> first = Sim.Process.WaitForLine("rx ", kReplyBoundMs);
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->find("rx 010300450001"), std::string::npos) << *first;
+    if (PrintsLog()) {
+        EXPECT_EQ(LineText(Bridge.ReadLine(kReplyBoundMs).value_or("")),
+                  "Error[126] - Порт или функция запрещены настройками моста: COM1 только для "
+                  "чтения, функция 6 (адрес 127.0.0.1, Host: localhost:19284, Origin: -)");
+        EXPECT_EQ(LineText(Bridge.ReadLine(kReplyBoundMs).value_or("")),
+                  "Error[126] - Порт или функция запрещены настройками моста: COM1 только для "
+                  "чтения, функция 16 (адрес 127.0.0.1, Host: localhost:19284, Origin: -)");
+        EXPECT_EQ(LineText(Bridge.ReadLine(kReplyBoundMs).value_or("")),
+                  "Error[126] - Порт или функция запрещены настройками моста: COM3 нет в разделе "
+                  "Ports (адрес 127.0.0.1, Host: localhost:19284, Origin: -)");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, EndToEndTest,

@@ -26,16 +26,6 @@ namespace {
 constexpr uint8_t kComPort = 1;
 const std::string kBusyLine = "Предыдущая команда не обработана ...";
 
-std::string ReadRequest(int timeoutMs, int registerAddress = 0) {
-    return PostRequest(
-        R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
-        R"("poll_ms":100,"timeout_ms":)" +
-        std::to_string(timeoutMs) +
-        R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
-        R"("rand_string":"r","pdu":{"a":[3,0,)" +
-        std::to_string(registerAddress) + R"(,0,1]}})");
-}
-
 // Runs this thread's event loop until the condition holds or the bound passes.
 bool RunUntil(const std::function<bool()>& condition, int boundMs = 10000) {
     QEventLoop loop;
@@ -76,6 +66,17 @@ protected:
         }
         Port = Server.ListeningPort();
         return true;
+    }
+
+    std::string ReadRequest(int timeoutMs, int registerAddress = 0) const {
+        return PostRequest(
+            R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
+            R"("poll_ms":100,"timeout_ms":)" +
+                std::to_string(timeoutMs) +
+                R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+                R"("rand_string":"r","pdu":{"a":[3,0,)" +
+                std::to_string(registerAddress) + R"(,0,1]}})",
+            Port);
     }
 
     // Sends the request and serves it; the response, or none within the bound.
@@ -199,6 +200,39 @@ TEST_F(ServerTest, ShutdownStopsARunningRequestWithoutAReply) {
     for (const auto& line : Host.Lines()) {
         EXPECT_NE(line.Kind, TLogKind::Error) << line.Text;
     }
+}
+
+// A refused request is answered on the server's thread without a worker: the busy mark is never
+// taken, the port never opened. The Host port is the one the server listens on, and refusal lines
+// beyond ten a second end in a count when the second is over.
+TEST_F(ServerTest, RefusalsNeedNoWorkerAndTheirLinesAreLimited) {
+    ASSERT_TRUE(Start({}));
+    ASSERT_NE(Port, 19284) << "the server was to listen on a port of the system's choice";
+    std::string refused = ReadRequest(300);
+    const std::string ownHost = "Host: localhost:" + std::to_string(Port);
+    refused.replace(refused.find(ownHost), ownHost.size(), "Host: localhost:19284");
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    constexpr int kRefused = 12;
+    for (int round = 0; round < kRefused; ++round) {
+        const auto response = Ask(client, refused);
+        ASSERT_TRUE(response);
+        EXPECT_NE(response->find("\"error_code\":125"), std::string::npos) << *response;
+        EXPECT_FALSE(Server.Busy());
+    }
+    EXPECT_FALSE(SentLineLogged());
+    EXPECT_TRUE(Link.PortName.empty());
+    const std::string countLine = "Отклонено ещё запросов без строки в журнале: 2";
+    ASSERT_TRUE(RunUntil([&] { return Host.Count(TLogKind::Error, countLine) == 1; }, 5000));
+    size_t refusalLines = 0;
+    for (const auto& line : Host.Lines()) {
+        refusalLines += line.Text.starts_with("Error[125]") ? 1 : 0;
+    }
+    EXPECT_EQ(refusalLines, 10U);
+
+    const auto served = Ask(client, ReadRequest(300, 5));
+    ASSERT_TRUE(served);
+    EXPECT_NE(served->find("\"data\":{\"5\":5}"), std::string::npos) << *served;
 }
 
 TEST_F(ServerTest, PromptNextRequestOnTheSameConnectionIsServed) {

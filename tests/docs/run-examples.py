@@ -84,6 +84,8 @@ def port_holder():
 
 def port_is_free():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        # As the bridge binds: connections of an earlier run left in TIME_WAIT do not count.
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             probe.bind(("127.0.0.1", PORT))
             return True

@@ -103,9 +103,9 @@ std::string ResponseBody(const std::string& response) {
     return response.substr(start + 4, response.size() - start - 6);
 }
 
-std::string PostRequest(const std::string& json) {
+std::string PostRequest(const std::string& json, int port) {
     const std::string body = "json_data=" + UriEncode(json);
-    return "POST /modbus HTTP/1.1\r\nHost: localhost:19284\r\n"
-           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+    return "POST /modbus HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
+           "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }

@@ -32,5 +32,6 @@ private:
 // The body of a response text.
 std::string ResponseBody(const std::string& response);
 
-// A POST request a page would send with the percent-encoded JSON as json_data.
-std::string PostRequest(const std::string& json);
+// A POST request a page would send with the percent-encoded JSON as json_data, to the bridge
+// on this port of localhost.
+std::string PostRequest(const std::string& json, int port = 19284);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "AccessSettings.h"
 #include "BridgeServer.h"
 #include "ConsoleHost.h"
 #include "IniFile.h"
@@ -32,13 +33,24 @@ int main(int argc, char* argv[]) {
     TRavo32 link;
     ApplyPortMap(settings, link);
 
+    TAccessSettings access = ReadAccessSettings(settings);
+    // Nobody is there to answer a question about a new page: only listed origins are served.
+    if (access.Origins == TOriginMode::Ask) {
+        access.Origins = TOriginMode::List;
+    }
+    const std::vector<std::string> problems = access.Problems;
     TBridgeServer server(link, host);
+    server.SetAccess(std::move(access));
     std::string error;
     if (!server.Open(TBridgeServer::kPort, error)) {
         std::fprintf(stderr, "modbus-bridged: %s\n", error.c_str());
         return 1;
     }
     WriteStartLines(host);
+    host.LogInfo(server.ListeningLine());
+    for (const std::string& problem : problems) {
+        host.LogError(problem);
+    }
 
     const TStopSignals stopSignals([&server] {
         server.Shutdown();

@@ -1,0 +1,227 @@
+#include "AccessCheck.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <charconv>
+
+#include "ErrorText.h"
+#include "HttpFraming.h"
+#include "HttpHeaders.h"
+#include "TextEncoding.h"
+#include "UriCodec.h"
+
+namespace {
+
+constexpr size_t kLoggedTextBytes = 100;
+
+// The address text exactly as inet_ntop writes it: no other spelling of an address (127.1,
+// 0x7f.1, 017700000001, 127.000.0.1, uncompressed IPv6) names this machine.
+bool CanonicalAddress(const std::string& text, int family) {
+    unsigned char binary[sizeof(in6_addr)] = {};
+    char written[INET6_ADDRSTRLEN] = {};
+    return inet_pton(family, text.c_str(), binary) == 1 &&
+           inet_ntop(family, binary, written, sizeof written) != nullptr && text == written;
+}
+
+bool PortMatches(std::string_view text, uint16_t port) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && text.front() != '0' && error == std::errc{} &&
+           end == text.data() + text.size() && value == port;
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool NameAllowed(const std::string& name, bool bracketed, const TAccessSettings& settings,
+                 const TLocalNames& local) {
+    if (bracketed) {
+        return name == "::1" ||
+               (settings.Listen == TListenScope::Any && CanonicalAddress(name, AF_INET6) &&
+                Contains(local.Addresses, name));
+    }
+    if (name == "localhost" || name == "127.0.0.1" || Contains(settings.AllowedHosts, name) ||
+        (!local.HostName.empty() && name == LowerAscii(local.HostName))) {
+        return true;
+    }
+    return settings.Listen == TListenScope::Any && CanonicalAddress(name, AF_INET) &&
+           Contains(local.Addresses, name);
+}
+
+TRefusal OriginRefusal(const std::string& origin, const TAccessSettings& settings) {
+    if (settings.Origins == TOriginMode::Any) {
+        return TRefusal::None;
+    }
+    const auto decision = settings.OriginDecisions.find(LowerAscii(origin));
+    if (decision == settings.OriginDecisions.end()) {
+        return settings.Origins == TOriginMode::Ask ? TRefusal::OriginUnanswered
+                                                    : TRefusal::OriginNotAllowed;
+    }
+    return decision->second ? TRefusal::None : TRefusal::OriginNotAllowed;
+}
+
+TRefusal KeyRefusal(std::string_view received, const std::string& key) {
+    if (key.empty()) {
+        return TRefusal::None;
+    }
+    const size_t headerEnd = received.find("\r\n\r\n");
+    std::string_view body =
+        headerEnd == std::string_view::npos ? std::string_view() : received.substr(headerEnd + 4);
+    body = body.substr(0, body.find('\0'));
+    const TFormField field = FormFieldBeforeJsonData(body, "key");
+    if (!field.Found) {
+        return TRefusal::KeyMissing;
+    }
+    return KeysMatch(key, UriDecode(field.Value)) ? TRefusal::None : TRefusal::KeyWrong;
+}
+
+}  // namespace
+
+std::string ShownRequestText(std::string_view text) {
+    std::string shown = AsUtf8(text.substr(0, 4 * kLoggedTextBytes));
+    if (shown.size() > kLoggedTextBytes) {
+        size_t cut = kLoggedTextBytes;
+        // Cut before a character, not inside one.
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        shown.resize(cut);
+        shown += "...";
+    }
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
+bool HostAllowed(std::string_view host, const TAccessSettings& settings, const TLocalNames& local) {
+    std::string_view name = host;
+    std::string_view port;
+    bool hasPort = false;
+    const bool bracketed = host.starts_with('[');
+    if (bracketed) {
+        const size_t close = host.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        name = host.substr(1, close - 1);
+        const std::string_view rest = host.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') {
+                return false;
+            }
+            hasPort = true;
+            port = rest.substr(1);
+        }
+    } else if (const size_t colon = host.find(':'); colon != std::string_view::npos) {
+        name = host.substr(0, colon);
+        hasPort = true;
+        port = host.substr(colon + 1);
+    }
+    if (hasPort && !PortMatches(port, local.Port)) {
+        return false;
+    }
+    return NameAllowed(LowerAscii(std::string(name)), bracketed, settings, local);
+}
+
+TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
+                           const TLocalNames& local) {
+    TAccessVerdict verdict;
+    const std::vector<std::string_view> hosts = HeaderValues(received, "Host");
+    const std::vector<std::string_view> origins = HeaderValues(received, "Origin");
+    verdict.HasHost = !hosts.empty();
+    verdict.Host = verdict.HasHost ? std::string(hosts.front()) : std::string();
+    verdict.HasOrigin = !origins.empty();
+    verdict.Origin = verdict.HasOrigin ? std::string(origins.front()) : std::string();
+
+    if (hosts.size() > 1) {
+        verdict.Refusal = TRefusal::HostRepeated;
+    } else if (verdict.HasHost && !HostAllowed(verdict.Host, settings, local)) {
+        verdict.Refusal = TRefusal::HostNotAllowed;
+    } else if (const auto modes = HeaderValues(received, "Sec-Fetch-Mode");
+               std::any_of(modes.begin(), modes.end(), [](std::string_view mode) {
+                   return mode != "cors" && mode != "same-origin";
+               })) {
+        verdict.Refusal = TRefusal::Navigation;
+    } else if (origins.size() > 1) {
+        verdict.Refusal = TRefusal::OriginRepeated;
+    } else if (verdict.HasOrigin) {
+        verdict.Refusal = OriginRefusal(verdict.Origin, settings);
+    }
+    if (verdict.Refusal == TRefusal::None) {
+        verdict.Refusal = KeyRefusal(received, settings.Key);
+    }
+    return verdict;
+}
+
+bool PlausibleOrigin(std::string_view origin) {
+    if (origin == "null") {
+        return true;
+    }
+    std::string_view rest;
+    if (origin.starts_with("http://")) {
+        rest = origin.substr(7);
+    } else if (origin.starts_with("https://")) {
+        rest = origin.substr(8);
+    } else {
+        return false;
+    }
+    return !rest.empty() && rest.size() <= 255 && std::all_of(rest.begin(), rest.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+               c == ':' || c == '[' || c == ']';
+    });
+}
+
+bool KeysMatch(std::string_view expected, std::string_view given) {
+    unsigned difference = expected.size() == given.size() ? 0U : 1U;
+    for (size_t index = 0; index < expected.size(); ++index) {
+        const char other = index < given.size() ? given[index] : '\0';
+        difference |= static_cast<unsigned char>(expected[index] ^ other);
+    }
+    return difference == 0;
+}
+
+std::string RefusalReason(TRefusal refusal) {
+    switch (refusal) {
+        case TRefusal::None:
+            return "разрешён";
+        case TRefusal::HostRepeated:
+            return "два заголовка Host";
+        case TRefusal::HostNotAllowed:
+            return "Host не называет этот компьютер";
+        case TRefusal::Navigation:
+            return "переход страницы или no-cors (Sec-Fetch-Mode)";
+        case TRefusal::OriginRepeated:
+            return "два заголовка Origin";
+        case TRefusal::OriginNotAllowed:
+            return "страница не разрешена";
+        case TRefusal::OriginUnanswered:
+            return "страница ждёт ответа оператора";
+        case TRefusal::KeyMissing:
+            return "нет ключа доступа";
+        case TRefusal::KeyWrong:
+            return "неверный ключ доступа";
+    }
+    return {};
+}
+
+std::string AccessRefusedResponse() {
+    Json::Value reply;
+    reply["status"] = "error";
+    reply["error_code"] = int{ErrorCode::AccessRefused};
+    reply["error_text"] = ErrorText(static_cast<int8_t>(ErrorCode::AccessRefused));
+    return BuildHttpResponse(reply);
+}
+
+std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,
+                        const TAccessVerdict& verdict) {
+    return "Error[" + std::to_string(code) + "] - " + ErrorText(static_cast<int8_t>(code)) + ": " +
+           std::string(reason) + " (адрес " + std::string(peer) +
+           ", Host: " + (verdict.HasHost ? ShownRequestText(verdict.Host) : "-") +
+           ", Origin: " + (verdict.HasOrigin ? ShownRequestText(verdict.Origin) : "-") + ")";
+}

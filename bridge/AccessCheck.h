@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AccessSettings.h"
+
+// What this machine answers to: the port it listens on, its host name and, when it listens on
+// every interface, the addresses of its interfaces (as inet_ntop writes them).
+struct TLocalNames {
+    uint16_t Port = 19284;
+    std::string HostName;
+    std::vector<std::string> Addresses;
+};
+
+enum class TRefusal {
+    None,
+    HostRepeated,
+    HostNotAllowed,
+    Navigation,
+    OriginRepeated,
+    OriginNotAllowed,
+    OriginUnanswered,
+    KeyMissing,
+    KeyWrong,
+};
+
+struct TAccessVerdict {
+    TRefusal Refusal = TRefusal::None;
+    // The first Host and Origin of the request, for the log and for asking the operator.
+    bool HasHost = false;
+    std::string Host;
+    bool HasOrigin = false;
+    std::string Origin;
+};
+
+// The access checks of a request whose HTTP framing is sound, in this order: Host (against DNS
+// rebinding), fetch metadata (no navigations), Origin, key.
+TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
+                           const TLocalNames& local);
+
+// True when the Host header's value names this machine on its port.
+bool HostAllowed(std::string_view host, const TAccessSettings& settings, const TLocalNames& local);
+
+// An origin as browsers send it ("null", or http or https, a host and perhaps a port, in lower
+// case): only such an origin is put to the operator and into the settings file.
+bool PlausibleOrigin(std::string_view origin);
+
+// Compares in a time that depends on the expected key's length only.
+bool KeysMatch(std::string_view expected, std::string_view given);
+
+// The log's words for a refusal.
+std::string RefusalReason(TRefusal refusal);
+
+// The whole response to a request that the access checks refuse: the usual header block and the
+// three status members of 125, nothing of the request.
+std::string AccessRefusedResponse();
+
+// Text from a request as the log shows it: cut short, control characters as "?".
+std::string ShownRequestText(std::string_view text);
+
+// "Error[<code>] - <text>: <reason> (адрес <peer>, Host: <host>, Origin: <origin>)"; request
+// text is cut short and shown without control characters.
+std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,
+                        const TAccessVerdict& verdict);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <bitset>
+#include <map>
+#include <string>
+#include <vector>
+
+class TIniFile;
+
+enum class TListenScope { Loopback, Any };
+enum class TOriginMode { Any, List, Ask };
+
+// Which COM numbers a request may open and which of them only read.
+struct TPortPolicy {
+    bool DenyUnmapped = false;
+    std::bitset<256> Mapped;
+    std::bitset<256> ReadOnly;
+};
+
+// Who may drive the devices: the [Server] section of the settings file and the origins of the
+// [Origins] section. The defaults serve pages on this computer only.
+struct TAccessSettings {
+    TListenScope Listen = TListenScope::Loopback;
+    // Lower case.
+    std::vector<std::string> AllowedHosts;
+    TOriginMode Origins = TOriginMode::Any;
+    // Origins as written in lower case: true allowed, false refused.
+    std::map<std::string, bool> OriginDecisions;
+    // Empty: no key asked for.
+    std::string Key;
+    TPortPolicy Ports;
+    // Values that could not be read, each as a line for the log; the safe reading is taken.
+    std::vector<std::string> Problems;
+};
+
+TAccessSettings ReadAccessSettings(const TIniFile& settings);
+
+// Where an answer of the operator about an origin is kept.
+inline constexpr char kOriginsSection[] = "Origins";
+
+std::string LowerAscii(std::string text);

@@ -1,0 +1,68 @@
+#include "HttpHeaders.h"
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kJsonDataField = "json_data";
+
+bool EqualIgnoringCase(std::string_view left, std::string_view right) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (size_t index = 0; index < left.size(); ++index) {
+        if (lower(left[index]) != lower(right[index])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string_view> HeaderValues(std::string_view received, std::string_view name) {
+    std::vector<std::string_view> values;
+    std::string_view block = received.substr(0, received.find("\r\n\r\n"));
+    const size_t firstLineEnd = block.find(kLineEnd);
+    if (firstLineEnd == std::string_view::npos) {
+        return values;
+    }
+    block.remove_prefix(firstLineEnd + kLineEnd.size());
+    while (!block.empty()) {
+        const size_t end = block.find(kLineEnd);
+        const std::string_view line = block.substr(0, end);
+        block.remove_prefix(end == std::string_view::npos ? block.size() : end + kLineEnd.size());
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos && EqualIgnoringCase(line.substr(0, colon), name)) {
+            values.push_back(TrimBlanks(line.substr(colon + 1)));
+        }
+    }
+    return values;
+}
+
+TFormField FormFieldBeforeJsonData(std::string_view body, std::string_view name) {
+    while (!body.empty()) {
+        const size_t end = body.find('&');
+        const std::string_view field = body.substr(0, end);
+        body.remove_prefix(end == std::string_view::npos ? body.size() : end + 1);
+        const size_t equals = field.find('=');
+        const std::string_view fieldName = field.substr(0, equals);
+        if (fieldName == kJsonDataField) {
+            break;
+        }
+        if (fieldName == name && equals != std::string_view::npos) {
+            return {true, field.substr(equals + 1)};
+        }
+    }
+    return {};
+}
