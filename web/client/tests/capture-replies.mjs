@@ -64,12 +64,20 @@ try {
   captured.push({ name: 'framing error without json_data', pdus: [], request: null, reply: await post('key=x') });
 } finally {
   await bridge.stopAndClean();
+}
+// A bridge with an access key refuses a request without it, echoing nothing either.
+const keyed = await startBridge(process.env.MODBUS_BRIDGED, [sim.pty], { key: 'k' });
+try {
+  const sent = request(1, [pdu.readHoldingRegisters(0, 1)], `capture-${captured.length}`);
+  captured.push({ name: 'refused: no access key', pdus: [[3, 0, 0, 0, 1]], request: sent, reply: await post(formBody(sent)) });
+} finally {
+  await keyed.stopAndClean();
   await stop(sim);
   await stop(silent);
 }
 const file = path.join(here, 'replies.json');
 fs.writeFileSync(file, `${JSON.stringify({
-  capturedWith: `modbus-bridged and modbus-sim --device-type ${DEVICE_TYPE} (COM1), modbus-sim --silent (COM2), by capture-replies.mjs`,
+  capturedWith: `modbus-bridged and modbus-sim --device-type ${DEVICE_TYPE} (COM1), modbus-sim --silent (COM2), and the same bridge with [Server] Key=k, by capture-replies.mjs`,
   cases: captured,
 }, null, 1)}\n`);
 console.log(`wrote ${captured.length} replies to ${file}`);

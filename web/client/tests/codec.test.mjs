@@ -188,12 +188,20 @@ describe('captured replies', () => {
     });
   }
 
-  test('a framing error echoes no rand_string and is still the bridge\'s answer', () => {
-    const { reply } = replyOf('framing error without json_data');
-    const request = replyOf('holding registers 0..9').request;
-    assert.throws(() => decodeReply([pdu.readHoldingRegisters(0, 10)], request, reply),
-      (e) => e instanceof BridgeError && e.code === 106 && e.pduIndex === null);
-  });
+  // Neither reply echoes rand_string, and neither failure concerns a PDU.
+  const unechoed = [
+    ['framing error without json_data', 106, 'Не найдены JSON данные'],
+    ['refused: no access key', 125, 'Запрос отклонён настройками доступа моста'],
+  ];
+  for (const [name, code, text] of unechoed) {
+    test(`${name} is still the bridge's answer`, () => {
+      const { reply } = replyOf(name);
+      const request = replyOf('holding registers 0..9').request;
+      assert.equal('rand_string' in reply, false);
+      assert.throws(() => decodeReply([pdu.readHoldingRegisters(0, 10)], request, reply),
+        (e) => e instanceof BridgeError && e.code === code && e.text === text && e.pduIndex === null);
+    });
+  }
 
   const foreign = [
     ['an answer to another request', (r) => { r.rand_string = 'capture-99'; }, 'foreign-reply'],
