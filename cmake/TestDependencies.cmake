@@ -15,9 +15,13 @@ find_program(CURL_PROGRAM curl)
 find_program(SS_PROGRAM ss)
 find_program(MBPOLL_PROGRAM mbpoll)
 find_program(NODE_PROGRAM node)
+find_program(NPM_PROGRAM npm)
 find_program(CHROMIUM_PROGRAM chromium)
 if(EXISTS ${PROJECT_SOURCE_DIR}/web/tests/node_modules/playwright-core)
     set(PLAYWRIGHT_FOUND TRUE)
+endif()
+if(EXISTS ${PROJECT_SOURCE_DIR}/web/tests/node_modules/typescript)
+    set(TYPESCRIPT_FOUND TRUE)
 endif()
 
 set(NEEDS_GTEST GTest_FOUND "GoogleTest (libgtest-dev)")
@@ -26,6 +30,10 @@ set(NEEDS_PYTHON Python3_Interpreter_FOUND "Python 3 (python3)")
 set(NEEDS_CURL CURL_PROGRAM "curl")
 set(NEEDS_SS SS_PROGRAM "ss (iproute2)")
 set(NEEDS_MBPOLL MBPOLL_PROGRAM "mbpoll")
+set(NEEDS_NODE
+    NODE_PROGRAM "Node (nodejs)"
+    NPM_PROGRAM "npm"
+    TYPESCRIPT_FOUND "typescript (tools/setup-web.sh)")
 set(NEEDS_BROWSER
     NODE_PROGRAM "Node (nodejs)"
     CHROMIUM_PROGRAM "Chromium (chromium)"

@@ -1,22 +1,20 @@
 'use strict';
 
-// The demo page of the bridge: builds Modbus PDUs from the form, posts them to the bridge one
-// request at a time and shows the answer. Plain script, no build step, no outside resources, so
-// that it also works opened straight from disk (file://).
+// The demo page of the bridge, written as a page author writes one: the client library
+// (client/modbus-bridge.global.js) builds the PDUs, talks to the bridge one request at a time
+// and decodes the replies; this page reads the form and shows the results. Plain script, no
+// build step, no outside resources, so that it also works opened straight from disk (file://).
 (() => {
+  const { ModbusBridge, BridgeError, BridgeUnreachableError, pdu } = ModbusBridgeClient;
   const BRIDGE_URL = 'http://localhost:19284/';
   // The bridge requires both ids in every request; one site and one device is all a demo needs.
   const COMPANY_ID = 1;
   const DEVICE_ID = 1;
   const STORAGE_KEY = 'modbus-bridge-demo';
   const CHART_POINTS = 120;
-  // An answer holds at most 253 bytes of PDU; a record of 16 registers takes 34 of them, so seven
-  // records fit in one FC 20 request and more are split over several PDUs.
-  const RECORD_REGISTERS = 16;
+  // Seven event records of 32 bytes fill a file-record answer; more go into further PDUs.
   const RECORDS_PER_PDU = 7;
   const MAX_RECORDS = 64;
-  // What the fetch waits beyond the bridge's own answer time-out before it gives up.
-  const CLIENT_MARGIN_MS = 3000;
   const MIN_POLL_MS = 100;
   const COLORS = ['#1f5fa8', '#c0621a', '#1e7a3c', '#8e3ab5', '#b3261e', '#0e8a8a', '#7a6a12',
     '#d1457a'];
@@ -42,6 +40,7 @@
     [122, 122, 'COM-порт не открыт'],
     [123, 123, 'Нет ответа'],
     [124, 124, 'Ошибка COM-порта'],
+    [125, 126, 'Запрещено настройками моста'],
   ];
   const ERROR_ADVICE = {
     122: 'Проверьте номер COM-порта и раздел [Ports] файла настроек моста.',
@@ -117,9 +116,6 @@
     return parseInteger(text, -32768, 65535, what, field) & 0xFFFF;
   }
 
-  const hi = (v) => (v >> 8) & 0xFF;
-  const lo = (v) => v & 0xFF;
-
   function parseRecords(text) {
     const records = [];
     for (const part of text.split(/[,;\s]+/).filter(Boolean)) {
@@ -165,12 +161,13 @@
         const start = fieldInt('start-addr', 0, 65535, 'Начальный адрес');
         const count = fieldInt('reg-count', 1, 125, 'Количество');
         if (start + count > 65536) throw new InputError('Диапазон выходит за адрес 0xFFFF', 'reg-count');
-        return { source: OPS[op].fc, pdus: [[OPS[op].fc, hi(start), lo(start), hi(count), lo(count)]] };
+        const read = op === 'read-holding' ? pdu.readHoldingRegisters : pdu.readInputRegisters;
+        return { source: OPS[op].fc, pdus: [read(start, count)], address: start };
       }
       case 'write-single': {
         const address = fieldInt('start-addr', 0, 65535, 'Адрес регистра');
         const value = registerValue($('write-value').value, 'Значение', 'write-value');
-        return { source: 6, pdus: [[6, hi(address), lo(address), hi(value), lo(value)]], address, values: [value] };
+        return { source: 6, pdus: [pdu.writeSingleRegister(address, value)], address, values: [value] };
       }
       case 'write-multiple': {
         const start = fieldInt('start-addr', 0, 65535, 'Начальный адрес');
@@ -180,123 +177,69 @@
         }
         if (start + parts.length > 65536) throw new InputError('Диапазон выходит за адрес 0xFFFF', 'write-values');
         const values = parts.map((p) => registerValue(p, 'Значение', 'write-values'));
-        const pdu = [16, hi(start), lo(start), hi(values.length), lo(values.length), 2 * values.length];
-        for (const v of values) pdu.push(hi(v), lo(v));
-        return { source: 16, pdus: [pdu], address: start, values };
+        return { source: 16, pdus: [pdu.writeMultipleRegisters(start, values)], address: start, values };
       }
       case 'device':
-        return { source: 69, pdus: [[69]] };
+        return { source: 69, pdus: [pdu.readDeviceSection()] };
       case 'events': {
         const records = parseRecords($('event-records').value);
         const pdus = [];
         for (let i = 0; i < records.length; i += RECORDS_PER_PDU) {
-          const part = records.slice(i, i + RECORDS_PER_PDU);
-          const pdu = [20, 7 * part.length];
-          // Reference type 6, file 6, record number, length in registers.
-          for (const r of part) pdu.push(6, 0, 6, hi(r), lo(r), hi(RECORD_REGISTERS), lo(RECORD_REGISTERS));
-          pdus.push(pdu);
+          pdus.push(pdu.readFileRecords(records.slice(i, i + RECORDS_PER_PDU).map((record) => ({ file: 6, record }))));
         }
         return { source: 20, pdus, records };
       }
       case 'raw': {
-        const pdus = parseRawPdus($('raw-pdu').value);
-        return { source: pdus[0][0], pdus };
+        const lines = parseRawPdus($('raw-pdu').value);
+        return { source: lines[0][0], pdus: lines.map((bytes) => pdu.raw(bytes)) };
       }
       default:
         throw new InputError('Неизвестная команда');
     }
   }
 
-  function randomTag() {
-    return Math.random().toString(36).slice(2, 10) + Date.now().toString(36);
-  }
-
-  function connectionParameters() {
-    return {
-      company_id: COMPANY_ID,
-      device_id: DEVICE_ID,
-      slave_addr: fieldInt('slave-addr', 0, 247, 'Адрес устройства'),
-      baud_rate: parseInt($('baud-rate').value, 10),
-      com_port: fieldInt('com-port', 1, 255, 'COM-порт'),
-      poll_ms: fieldInt('poll-ms', MIN_POLL_MS, 3600000, 'Период опроса'),
-      timeout_ms: fieldInt('timeout-ms', 0, 60000, 'Тайм-аут'),
-      ctrl_echo: $('ctrl-echo').checked,
-      ctrl_dtr: $('ctrl-dtr').checked,
-      ctrl_rts: $('ctrl-rts').checked,
-      ctrl_invert: $('ctrl-invert').checked,
-      rand_string: randomTag(),
-    };
-  }
-
-  function buildRequest(command) {
-    const request = connectionParameters();
-    // The bridge sends the members in the byte order of their names, so the names carry the
-    // order: "p00", "p01", ... (a plain "10" would sort before "9").
-    request.pdu = {};
-    command.pdus.forEach((bytes, i) => {
-      request.pdu['p' + String(i).padStart(2, '0')] = bytes;
+  // The bridge for the connection fields of the form; every one made on this page shares the
+  // library's queue for the bridge's URL, so requests never overlap.
+  function bridgeFromForm(pollMs) {
+    return new ModbusBridge({
+      url: BRIDGE_URL,
+      companyId: COMPANY_ID,
+      deviceId: DEVICE_ID,
+      slave: fieldInt('slave-addr', 0, 247, 'Адрес устройства'),
+      baudRate: parseInt($('baud-rate').value, 10),
+      comPort: fieldInt('com-port', 1, 255, 'COM-порт'),
+      pollMs,
+      timeoutMs: fieldInt('timeout-ms', 0, 60000, 'Тайм-аут'),
+      line: { echo: $('ctrl-echo').checked, dtr: $('ctrl-dtr').checked, rts: $('ctrl-rts').checked,
+        invert: $('ctrl-invert').checked },
+      onSend: showRequest,
+      onExchange: showExchange,
     });
-    return request;
   }
 
-  // The bridge waits up to its time-out for every PDU; the fetch allows that and a margin.
-  function clientTimeoutMs(request) {
-    const t = request.timeout_ms;
-    const perPdu = t === 0 ? 0 : Math.min(Math.max(t, 250), 60000);
-    return Object.keys(request.pdu).length * (perPdu + 100) + CLIENT_MARGIN_MS;
-  }
+  // ---------------------------------------------------------------- one exchange
 
-  // ---------------------------------------------------------------- talking to the bridge
-
-  // Every exchange goes through this chain: the bridge never answers a request that arrives
-  // while it serves another, so a second one in flight would only be lost.
-  let chain = Promise.resolve();
   let inFlight = 0;
+  let requestCount = 0;
+  let lastElapsedMs = 0;
 
-  function exchange(request) {
-    const run = chain.then(() => postRequest(request));
-    chain = run.catch(() => {});
-    return run;
+  function showRequest(request) {
+    inFlight++;
+    setBusy();
+    requestCount++;
+    $('request-count').textContent = String(requestCount);
+    $('request-json').textContent = JSON.stringify(request, null, 2);
+    $('last-pdu').textContent = Object.values(request.pdu).map(toHexLine).join(' | ');
   }
 
-  async function postRequest(request) {
-    const limit = clientTimeoutMs(request);
-    const controller = new AbortController();
-    // Aborting closes the connection, which also stops the bridge's work on this request.
-    const timer = setTimeout(() => controller.abort(), limit);
-    const started = performance.now();
-    setBusy(+1);
-    try {
-      const response = await fetch(BRIDGE_URL, {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-        // The bridge decodes percent escapes but keeps '+' as a plus sign, so no form encoder.
-        body: 'json_data=' + encodeURIComponent(JSON.stringify(request)),
-        signal: controller.signal,
-        cache: 'no-store',
-      });
-      const text = await response.text();
-      const elapsed = performance.now() - started;
-      let reply;
-      try {
-        reply = JSON.parse(text);
-      } catch (e) {
-        return { kind: 'bad-reply', text, elapsed };
-      }
-      if (!reply || typeof reply !== 'object') return { kind: 'bad-reply', text, elapsed };
-      return { kind: 'reply', reply, text, elapsed };
-    } catch (e) {
-      const elapsed = performance.now() - started;
-      if (controller.signal.aborted) return { kind: 'timeout', limit, elapsed };
-      return { kind: 'network', message: String(e && e.message || e), elapsed };
-    } finally {
-      clearTimeout(timer);
-      setBusy(-1);
-    }
+  function showExchange({ reply, elapsedMs }) {
+    inFlight--;
+    setBusy();
+    lastElapsedMs = elapsedMs;
+    $('reply-json').textContent = reply === undefined ? '—' : JSON.stringify(reply, null, 2);
   }
 
-  function setBusy(delta) {
-    inFlight += delta;
+  function setBusy() {
     $('status').dataset.busy = inFlight > 0 ? '1' : '0';
     $('run-once').disabled = inFlight > 0;
   }
@@ -304,100 +247,87 @@
   // ---------------------------------------------------------------- running a command
 
   let currentOp = 'read-holding';
-  let requestCount = 0;
 
   function clearInvalid() {
     for (const el of document.querySelectorAll('.invalid')) el.classList.remove('invalid');
   }
 
-  // Runs the chosen command once; 'input' when the form is not valid and nothing was sent.
-  async function runCurrent() {
+  // The command and its bridge from the form, or null after showing why the form is not valid.
+  function prepare(op) {
     clearInvalid();
-    const op = currentOp;
-    let command;
-    let request;
     try {
-      command = buildCommand(op);
-      request = buildRequest(command);
+      const command = buildCommand(op);
+      const pollMs = fieldInt('poll-ms', MIN_POLL_MS, 3600000, 'Период опроса');
+      return { command, bridge: bridgeFromForm(pollMs), pollMs };
     } catch (e) {
-      if (!(e instanceof InputError)) throw e;
+      if (!(e instanceof InputError || e instanceof RangeError || e instanceof TypeError)) throw e;
       if (e.field) $(e.field).classList.add('invalid');
       showOutcome({
         banner: 'error', title: 'Запрос не отправлен', text: e.message,
         status: 'не отправлен', code: '—', errorText: e.message,
       });
-      return 'input';
+      return null;
     }
-    requestCount++;
-    $('request-count').textContent = String(requestCount);
-    $('request-json').textContent = JSON.stringify(request, null, 2);
-    $('last-pdu').textContent = command.pdus.map(toHexLine).join(' | ');
-    setBanner('busy', 'Запрос…', `${describeCommand(op, command)}: ждём ответ моста`);
-    const result = await exchange(request);
-    handleResult(op, command, request, result);
-    return result.kind === 'reply' && result.reply.status === 'ok' ? 'ok' : 'error';
   }
 
-  function handleResult(op, command, request, result) {
-    const took = `${Math.round(result.elapsed)} мс, ${new Date().toLocaleTimeString('ru-RU')}`;
-    if (result.kind === 'network') {
-      $('reply-json').textContent = '—';
-      showOutcome({
-        banner: 'error', title: 'Мост не отвечает',
-        text: `Нет соединения с ${BRIDGE_URL} — запустите modbus-bridged или modbus-bridge.`,
-        status: 'нет связи', code: '—', errorText: `Мост не отвечает на ${BRIDGE_URL}`, took,
-      });
-      return;
+  // Runs the chosen command once; 'input' when the form is not valid and nothing was sent.
+  async function runCurrent() {
+    const op = currentOp;
+    const prepared = prepare(op);
+    if (!prepared) return 'input';
+    const { command, bridge } = prepared;
+    setBanner('busy', 'Запрос…', `${describeCommand(op, command)}: ждём ответ моста`);
+    try {
+      showResults(op, command, await bridge.batch(command.pdus));
+      return 'ok';
+    } catch (e) {
+      if (!(e instanceof BridgeError || e instanceof BridgeUnreachableError)) {
+        // Refused by the library before sending, such as two raw PDUs that read one register.
+        showOutcome({ banner: 'error', title: 'Запрос не отправлен', text: e.message,
+          status: 'не отправлен', code: '—', errorText: e.message });
+        return 'input';
+      }
+      showFailure(op, command, e);
+      return 'error';
     }
-    if (result.kind === 'timeout') {
-      $('reply-json').textContent = '—';
-      showOutcome({
-        banner: 'error', title: 'Мост не ответил',
-        text: `Нет ответа за ${result.limit} мс, запрос прерван. Мост не отвечает на запрос, ` +
-          'пришедший во время обработки другого: возможно, с ним работает ещё одна страница.',
-        status: 'прерван', code: '—', errorText: `Нет ответа моста за ${result.limit} мс`, took,
-      });
-      return;
-    }
-    if (result.kind === 'bad-reply') {
-      $('reply-json').textContent = result.text || '(пусто)';
-      showOutcome({
-        banner: 'error', title: 'Ответ моста не разобран', text: 'Ответ не является объектом JSON.',
-        status: 'ошибка', code: '—', errorText: 'Ответ моста не разобран', took,
-      });
-      return;
-    }
+  }
 
-    const reply = result.reply;
-    $('reply-json').textContent = JSON.stringify(reply, null, 2);
-    if (reply.rand_string !== request.rand_string) {
-      showOutcome({
-        banner: 'error', title: 'Чужой ответ',
-        text: 'Метка rand_string ответа не совпадает с меткой запроса.',
-        status: 'ошибка', code: '—', errorText: 'Ответ относится к другому запросу', took,
-      });
-      return;
-    }
-    renderReplyData(op, command, reply);
-    const code = Number(reply.error_code);
-    if (reply.status === 'ok') {
-      showOutcome({
-        banner: 'ok', title: 'Выполнено', text: summarize(op, command, reply),
-        status: 'ok', code: String(Number.isFinite(code) ? code : 0), errorText: '—', took,
-      });
-      return;
-    }
-    const kind = errorKind(code);
-    const advice = ERROR_ADVICE[code] ? ' ' + ERROR_ADVICE[code] : '';
+  const took = () => `${Math.round(lastElapsedMs)} мс, ${new Date().toLocaleTimeString('ru-RU')}`;
+
+  function showResults(op, command, results) {
+    renderResults(op, command, results);
     showOutcome({
-      banner: 'error',
-      title: `Ошибка ${Number.isFinite(code) ? code : '?'}: ${kind}`,
-      text: (reply.error_text || 'без описания') + advice,
-      status: String(reply.status || 'error'),
-      code: Number.isFinite(code) ? String(code) : '—',
-      errorText: reply.error_text || '—',
-      took,
+      banner: 'ok', title: 'Выполнено', text: summarize(op, command, results),
+      status: 'ok', code: '0', errorText: '—', took: took(),
     });
+  }
+
+  function showFailure(op, command, error) {
+    if (error instanceof BridgeError) {
+      renderResults(op, command, error.results);
+      const advice = ERROR_ADVICE[error.code] ? ' ' + ERROR_ADVICE[error.code] : '';
+      showOutcome({
+        banner: 'error', title: `Ошибка ${error.code}: ${errorKind(error.code)}`,
+        text: (error.text || 'без описания') + advice,
+        status: 'error', code: String(error.code), errorText: error.text || '—', took: took(),
+      });
+      return;
+    }
+    const texts = {
+      network: ['Мост не отвечает', `Нет соединения с ${BRIDGE_URL} — запустите modbus-bridged или modbus-bridge.`,
+        'нет связи', `Мост не отвечает на ${BRIDGE_URL}`],
+      permission: ['Браузер не пускает страницу к мосту', 'Разрешите странице доступ к локальной сети в настройках сайта.',
+        'нет доступа', `Браузер запретил доступ к ${BRIDGE_URL}`],
+      'not-bridge': ['Ответ моста не разобран', `На ${BRIDGE_URL} отвечает не мост: возможно, порт занят другой программой.`,
+        'ошибка', 'Ответ моста не разобран'],
+      timeout: ['Мост не ответил', `Нет ответа за ${error.limitMs} мс, запрос прерван. Мост не отвечает на запрос, ` +
+        'пришедший во время обработки другого: возможно, с ним работает ещё одна страница.',
+      'прерван', `Нет ответа моста за ${error.limitMs} мс`],
+      'foreign-reply': ['Чужой ответ', 'Метка rand_string ответа не совпадает с меткой запроса.',
+        'ошибка', 'Ответ относится к другому запросу'],
+    };
+    const [title, text, status, errorText] = texts[error.reason];
+    showOutcome({ banner: 'error', title, text, status, code: '—', errorText, took: took() });
   }
 
   function errorKind(code) {
@@ -415,31 +345,27 @@
       case 'write-multiple': return `Запись ${command.values.length} регистров`;
       case 'device': return 'Чтение раздела устройства';
       case 'events': return `Чтение ${command.records.length} записей журнала`;
-      default: return `PDU ${toHexLine(command.pdus[0])}`;
+      default: return `PDU ${toHexLine(command.pdus[0].bytes)}`;
     }
   }
 
-  function summarize(op, command, reply) {
-    const count = reply.data ? Object.keys(reply.data).length : 0;
+  function summarize(op, command, results) {
     switch (op) {
       case 'read-holding':
       case 'read-input':
-        return `${describeCommand(op, command)}: ${count} шт.`;
+        return `${describeCommand(op, command)}: ${results[0].length} шт.`;
       case 'write-single':
         return `Регистр ${formatAddress(command.address)} = ${command.values[0]}`;
       case 'write-multiple':
         return `Записано ${command.values.length} регистров с адреса ${formatAddress(command.address)}`;
       case 'device':
-        return reply.data && '1' in reply.data
-          ? `Код типа устройства ${hex16(reply.data['1'])}` : 'Раздел прочитан';
+        return `Код типа устройства ${hex16(results[0].deviceType)}`;
       case 'events':
-        return `Прочитано записей: ${reply.events_log ? Object.keys(reply.events_log).length : 0}`;
+        return `Прочитано записей: ${results.flat().length}`;
       default:
-        return timeoutZero(reply) ? 'PDU отправлен без ожидания ответа' : 'PDU выполнен';
+        return Number($('timeout-ms').value) === 0 ? 'PDU отправлен без ожидания ответа' : 'PDU выполнен';
     }
   }
-
-  const timeoutZero = (reply) => reply.timeout_ms === 0;
 
   function showOutcome(o) {
     setBanner(o.banner, o.title, o.text);
@@ -468,31 +394,48 @@
   const hex8 = (v) => (v & 0xFF).toString(16).toUpperCase().padStart(2, '0');
   const toHexLine = (bytes) => bytes.map(hex8).join(' ');
   const formatAddress = (a) => `${hex16(a)} (${a})`;
-  const numericKeys = (obj) => Object.keys(obj).map(Number).filter(Number.isInteger).sort((a, b) => a - b);
+  const sortedKeys = (map) => [...map.keys()].sort((a, b) => a - b);
 
   const SOURCE_NAMES = { 3: 'хранения', 4: 'входные', 20: 'файловые записи' };
   const SOURCE_SHORT = { 3: 'Хр.', 4: 'Вх.', 20: 'Файл' };
 
-  function renderReplyData(op, command, reply) {
-    const data = reply.data && typeof reply.data === 'object' ? reply.data : null;
+  // The results as the tables show them: registers by address, event records by number.
+  function tableData(op, command, results) {
+    const registers = new Map();
+    const events = new Map();
+    results.forEach((result, i) => {
+      if (op === 'read-holding' || op === 'read-input') {
+        result.forEach((v, k) => registers.set(command.address + k, v));
+      } else if (op === 'device') {
+        result.registers.forEach((v, k) => registers.set(k, v));
+      } else if (op === 'events') {
+        result.forEach((bytes, k) => events.set(command.records[i * RECORDS_PER_PDU + k], bytes));
+      } else if (op === 'raw') {
+        result.registers.forEach((v, k) => registers.set(k, v));
+        result.events.forEach((bytes, k) => events.set(k, bytes));
+      }
+    });
+    return { registers, events };
+  }
+
+  function renderResults(op, command, results) {
+    const { registers, events } = tableData(op, command, results);
     const source = command.source;
     if (source === 69) {
-      renderDevice(data);
-    } else if (source === 3 || source === 4 || (source === 20 && data)) {
-      renderRegisters(source, data);
-      addChartPoints(source, data);
+      renderDevice(registers);
+    } else if (source === 3 || source === 4 || (source === 20 && registers.size > 0)) {
+      renderRegisters(source, registers);
+      addChartPoints(source, registers);
     }
-    if (source === 20 && (op === 'events' || reply.events_log)) {
-      renderEvents(reply.events_log && typeof reply.events_log === 'object' ? reply.events_log : null);
-    }
+    if (source === 20 && (op === 'events' || events.size > 0)) renderEvents(events);
   }
 
   function renderRegisters(source, data) {
     const body = $('register-rows');
     body.textContent = '';
-    const addresses = data ? numericKeys(data) : [];
+    const addresses = sortedKeys(data);
     for (const a of addresses) {
-      const v = Number(data[String(a)]);
+      const v = data.get(a);
       const key = seriesKey(source, a);
       const row = document.createElement('tr');
       row.dataset.addr = String(a);
@@ -525,16 +468,16 @@
   function renderDevice(data) {
     const body = $('device-rows');
     body.textContent = '';
-    const keys = data ? numericKeys(data) : [];
+    const keys = sortedKeys(data);
     for (const k of keys) {
-      const v = Number(data[String(k)]);
+      const v = data.get(k);
       const row = document.createElement('tr');
       row.dataset.reg = String(k);
       if (k === 1) row.className = 'key';
       row.append(cell('', k === 1 ? '1 — тип' : String(k)), cell('', hex16(v)), cell('', String(v)));
       body.append(row);
     }
-    $('device-type').textContent = data && '1' in data ? hex16(Number(data['1'])) : '—';
+    $('device-type').textContent = data.has(1) ? hex16(data.get(1)) : '—';
     const empty = $('device-empty');
     empty.hidden = keys.length > 0;
     empty.textContent = 'В последнем ответе раздела нет.';
@@ -557,9 +500,9 @@
     }
     const body = $('event-rows');
     body.textContent = '';
-    const records = log ? numericKeys(log) : [];
+    const records = sortedKeys(log);
     for (const r of records) {
-      const bytes = Array.isArray(log[String(r)]) ? log[String(r)] : [];
+      const bytes = log.get(r);
       const row = document.createElement('tr');
       row.dataset.record = String(r);
       row.append(cell('ev-rec', String(r)));
@@ -612,13 +555,12 @@
   }
 
   function addChartPoints(source, data) {
-    if (!data) return;
     const t = Date.now();
     let added = false;
     for (const s of chart.series.values()) {
       const [src, address] = s.key.split(':').map(Number);
-      if (src !== source || !(String(address) in data)) continue;
-      s.points.push({ t, v: Number(data[String(address)]) });
+      if (src !== source || !data.has(address)) continue;
+      s.points.push({ t, v: data.get(address) });
       if (s.points.length > CHART_POINTS) s.points.splice(0, s.points.length - CHART_POINTS);
       added = true;
     }
@@ -751,48 +693,49 @@
 
   // ---------------------------------------------------------------- polling
 
-  let polling = false;
-  let pollTimer = 0;
+  // The library's poll: a round starts only after the previous one has ended, however slow the
+  // device, so a page never reaches a busy bridge.
+  let polling = null;
 
-  function setPolling(on) {
-    polling = on;
+  function showPolling(on) {
     const toggle = $('poll-toggle');
     toggle.setAttribute('aria-pressed', on ? 'true' : 'false');
     toggle.textContent = on ? 'Остановить опрос' : 'Начать опрос';
-    if (!on && pollTimer) {
-      clearTimeout(pollTimer);
-      pollTimer = 0;
-    }
+  }
+
+  function stopPolling() {
+    if (polling) polling.stop();
+    polling = null;
+    showPolling(false);
   }
 
   function startPolling() {
-    if (!OPS[currentOp].poll) {
+    const op = currentOp;
+    if (!OPS[op].poll) {
       setBanner('error', 'Опрос не начат', 'Опрос повторяет только чтение; запись выполняйте кнопкой «Выполнить».');
       return;
     }
-    setPolling(true);
-    pollTick();
-  }
-
-  // One request, then the next one a period after the previous one started (or at once when the
-  // answer took longer): never two in flight.
-  async function pollTick() {
-    pollTimer = 0;
-    if (!polling) return;
-    const started = performance.now();
-    const outcome = await runCurrent();
-    if (!polling) return;
-    if (outcome === 'input' || !OPS[currentOp].poll) {
-      setPolling(false);
+    const prepared = prepare(op);
+    if (!prepared) return;
+    const { command, bridge, pollMs } = prepared;
+    try {
+      polling = bridge.poll(command.pdus, pollMs, (outcome) => {
+        if (outcome.ok) showResults(op, command, outcome.results);
+        else showFailure(op, command, outcome.error);
+      });
+    } catch (e) {
+      showOutcome({ banner: 'error', title: 'Запрос не отправлен', text: e.message,
+        status: 'не отправлен', code: '—', errorText: e.message });
       return;
     }
-    let period = MIN_POLL_MS;
-    try {
-      period = fieldInt('poll-ms', MIN_POLL_MS, 3600000, 'Период опроса');
-    } catch (e) {
-      // The field is being edited; poll at the shortest period until it is a number again.
-    }
-    pollTimer = setTimeout(pollTick, Math.max(0, period - (performance.now() - started)));
+    showPolling(true);
+  }
+
+  // A change of the form while polling takes effect from the next round on.
+  function restartPolling() {
+    if (!polling) return;
+    stopPolling();
+    startPolling();
   }
 
   // ---------------------------------------------------------------- wiring
@@ -807,8 +750,9 @@
       el.hidden = !el.dataset.ops.split(' ').includes(op);
     }
     $('op-hint').textContent = OPS[op].hint;
-    // Polling repeats reads only; choosing a write ends it.
-    if (polling && !OPS[op].poll) setPolling(false);
+    // Polling repeats reads only; choosing a write ends it, another read polls that instead.
+    if (polling && !OPS[op].poll) stopPolling();
+    else restartPolling();
     $('poll-toggle').disabled = !OPS[op].poll;
     clearInvalid();
   }
@@ -823,13 +767,16 @@
     }
     for (const id of SAVED_FIELDS) {
       $(id).addEventListener('input', saveSettings);
-      $(id).addEventListener('change', saveSettings);
+      $(id).addEventListener('change', () => {
+        saveSettings();
+        restartPolling();
+      });
     }
     $('run-once').addEventListener('click', () => {
       runCurrent();
     });
     $('poll-toggle').addEventListener('click', () => {
-      if (polling) setPolling(false);
+      if (polling) stopPolling();
       else startPolling();
     });
     $('chart-clear').addEventListener('click', () => {

@@ -1,0 +1,100 @@
+// modbus-sim and modbus-bridged as programs for the client's tests: each simulator on a
+// pseudo-terminal of its own, the bridge a copy in a temporary folder with its settings file
+// beside it, on the fixed port 19284. Events are awaited, never slept for.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+
+import { checkPortFree } from '../../tests/bridge-port.mjs';
+
+const START_LINE = '\tСтарт\n';
+
+function deadline(ms, what) {
+  let timer;
+  const promise = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`${what} within ${ms} ms`)), ms);
+    timer.unref();
+  });
+  return { promise, cancel: () => clearTimeout(timer) };
+}
+
+function started(program, args, options) {
+  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
+  child.exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
+  child.once('error', () => {});
+  return child;
+}
+
+export async function stop(child) {
+  if (child.exitCode !== null || child.signalCode !== null) return;
+  child.kill('SIGTERM');
+  const limit = deadline(5000, 'no exit after SIGTERM');
+  try {
+    await Promise.race([child.exited, limit.promise]);
+  } catch {
+    child.kill('SIGKILL');
+    await child.exited;
+  } finally {
+    limit.cancel();
+  }
+}
+
+/** A simulated slave; resolves with its terminal path once it has printed it. */
+export async function startSim(simPath, args = []) {
+  const child = started(simPath, args);
+  child.stderr.on('data', (d) => process.stderr.write(`modbus-sim: ${d}`));
+  const lines = readline.createInterface({ input: child.stdout });
+  child.lines = [];
+  const first = new Promise((resolve) => lines.once('line', resolve));
+  lines.on('line', (line) => child.lines.push(line));
+  const limit = deadline(10000, 'modbus-sim printed no terminal path');
+  try {
+    child.pty = (await Promise.race([first, child.exited.then((e) => {
+      throw new Error(`modbus-sim ended before its first line: ${JSON.stringify(e)}`);
+    }), limit.promise])).trim();
+  } finally {
+    limit.cancel();
+  }
+  return child;
+}
+
+/**
+ * modbus-bridged with COM1, COM2, ... mapped to the given terminals and, when key is given,
+ * the access key in its settings file. Its output collects in bridge.log.
+ */
+export async function startBridge(bridgedPath, ptys, { key } = {}) {
+  await checkPortFree();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'client-bridge-'));
+  const program = path.join(dir, 'modbus-bridged');
+  fs.copyFileSync(bridgedPath, program);
+  fs.chmodSync(program, 0o755);
+  const ports = ptys.map((pty, i) => `COM${i + 1}=${pty}`).join('\n');
+  const server = key === undefined ? '' : `[Server]\nKey=${key}\n`;
+  fs.writeFileSync(path.join(dir, 'modbus-bridged.ini'), `${server}[Ports]\n${ports}\n`);
+  const child = started(program, [], { cwd: dir });
+  child.log = '';
+  // Its start lines follow the opening of the port; "Старт" is the last but the dashes.
+  const listening = new Promise((resolve) => {
+    const collect = (d) => {
+      child.log += d;
+      if (child.log.includes(START_LINE)) resolve();
+    };
+    child.stdout.on('data', collect);
+    child.stderr.on('data', collect);
+  });
+  const limit = deadline(15000, `modbus-bridged wrote no "${START_LINE}"`);
+  try {
+    await Promise.race([listening, limit.promise, child.exited.then((e) => {
+      throw new Error(`modbus-bridged ended (${JSON.stringify(e)}):\n${child.log}`);
+    })]);
+  } finally {
+    limit.cancel();
+  }
+  child.stopAndClean = async () => {
+    await stop(child);
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
+  return child;
+}

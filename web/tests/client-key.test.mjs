@@ -1,0 +1,66 @@
+// The client against a bridge whose settings file sets an access key: the key goes with every
+// request, and a wrong or missing one is refused with 125. The page is opened from disk and loads
+// the classic-script copy of the client.
+//
+// Environment: MODBUS_SIM and MODBUS_BRIDGED (set by CTest), CHROMIUM (default /usr/bin/chromium).
+// It uses port 19284: run it alone on that port (CTest's resource lock, or a network namespace).
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+
+import { startBridge, startSim, stop } from '../client/tests/programs.mjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+// Spaces, a plus sign, an ampersand and Cyrillic: everything that form encoding can get wrong.
+const KEY = 'ключ доступа+1&2=3';
+
+let browser;
+let page;
+let sim;
+let bridge;
+
+before(async () => {
+  assert.ok(process.env.MODBUS_SIM && process.env.MODBUS_BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
+  assert.ok(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM} (Debian package chromium)`);
+  const { chromium } = await import('playwright-core');
+  sim = await startSim(process.env.MODBUS_SIM);
+  bridge = await startBridge(process.env.MODBUS_BRIDGED, [sim.pty], { key: KEY });
+  browser = await chromium.launch({
+    executablePath: CHROMIUM,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  page = await browser.newPage();
+  await page.goto(pathToFileURL(path.resolve(here, 'blank.html')).href);
+  await page.addScriptTag({ path: path.resolve(here, '..', 'client', 'modbus-bridge.global.js') });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (bridge) await bridge.stopAndClean();
+  if (sim) await stop(sim);
+});
+
+const table = [
+  ['the right key is served', { key: KEY }, { ok: true, value: [0, 1] }],
+  ['a wrong key is refused with 125', { key: 'ключ доступа 1&2=3' },
+    { ok: false, name: 'BridgeError', code: 125, text: 'Запрос отклонён настройками доступа моста' }],
+  ['no key is refused with 125', {},
+    { ok: false, name: 'BridgeError', code: 125, text: 'Запрос отклонён настройками доступа моста' }],
+];
+for (const [name, options, expected] of table) {
+  test(name, async () => {
+    const outcome = await page.evaluate(async (o) => {
+      const bridgeOfPage = new ModbusBridgeClient.ModbusBridge({ comPort: 1, slave: 1, ...o });
+      try {
+        return { ok: true, value: await bridgeOfPage.readHoldingRegisters(0, 2) };
+      } catch (e) {
+        return { ok: false, name: e.name, code: e.code, text: e.text };
+      }
+    }, options);
+    assert.deepEqual(outcome, expected);
+  });
+}
