@@ -40,7 +40,7 @@ set(NEEDS_BROWSER
     PLAYWRIGHT_FOUND "playwright-core (tools/setup-web.sh)")
 
 # Sets result to TRUE when every listed tool was found; otherwise to FALSE, and what is named
-# is reported as skipped for the missing ones. The arguments after what are NEEDS_* lists.
+# goes into the list of what is left out. The arguments after what are NEEDS_* lists.
 function(test_dependencies_found result what)
     set(missing)
     set(pairs ${ARGN})
@@ -56,7 +56,8 @@ function(test_dependencies_found result what)
     endif()
     list(JOIN missing ", " missing_text)
     if(MODBUS_BRIDGE_REQUIRE_TEST_DEPS)
-        message(FATAL_ERROR "${what} needs ${missing_text}; tools/setup-deps.sh installs it")
+        message(FATAL_ERROR "${what} needs ${missing_text} (tools/setup-deps.sh and "
+                            "tools/setup-web.sh install the test tools)")
     endif()
     set_property(GLOBAL APPEND PROPERTY MODBUS_BRIDGE_SKIPPED "${what}: no ${missing_text}")
     set(${result} FALSE PARENT_SCOPE)
