@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kMinFrameLength = 4;
-
 // Removes entries [first, first + count) of each array holding size entries.
 template <typename... TArrays>
 void EraseEntries(int first, int count, int size, TArrays&... arrays) {
@@ -42,7 +40,7 @@ void TFrameFinder::TakeByte(const uint8_t* data, int position) {
         crcs_[static_cast<size_t>(i)] = crc;
         if (crc == 0) [[unlikely]] {
             const int length = position + 1 - starts_[static_cast<size_t>(i)];
-            if (length >= kMinFrameLength) {
+            if (length >= kMinFrameBytes) {
                 validLengths_[static_cast<size_t>(i)] = static_cast<uint16_t>(length);
             }
         }

@@ -27,8 +27,9 @@ inline constexpr uint8_t BootLoader = 71;
 // Set in the function code of an exception answer, whose third byte is the exception code.
 inline constexpr uint8_t kExceptionBit = 0x80;
 
-// Every RTU frame ends in its CRC.
+// Every RTU frame ends in its CRC; the shortest is a slave address, a function code and the CRC.
 inline constexpr int kCrcBytes = 2;
+inline constexpr int kMinFrameBytes = 2 + kCrcBytes;
 // An answer that counts its data bytes: slave address, function code, byte count, the data from
 // here on, then the CRC.
 inline constexpr int kCountedDataAt = 3;

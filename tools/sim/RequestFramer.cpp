@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr size_t kMinFrame = 4;
-
 // What the first bytes of a candidate tell about its length.
 constexpr int kLengthPending = -1;  // the byte that tells it has not arrived yet
 constexpr int kLengthOpen = 0;      // the code fixes no length: the CRC decides
@@ -82,14 +80,14 @@ void TRequestFramer::Settle(std::deque<uint8_t>& pending, std::vector<TFrame>& f
         }
         return;
     }
-    if (held >= kMinFrame && heldCrc_ == 0) {
+    if (held >= kMinFrameBytes && heldCrc_ == 0) {
         Emit(0, frames);
         return;
     }
     // A first byte with an open-length code may be noise that would hold the line until it goes
     // quiet; a fixed-length frame that has just ended further in shows where the real one began.
     // Open-length codes further in are not trusted: some span of a long frame is bound to pass.
-    for (size_t start = 1; start + kMinFrame <= held; ++start) {
+    for (size_t start = 1; start + kMinFrameBytes <= held; ++start) {
         if (IsFixedFrame(held_.data() + start, held - start)) {
             Emit(start, frames);
             return;
