@@ -37,27 +37,6 @@ void DecodeDeviceSection(const TFrameReader& answer, Json::Value& reply) {
     }
 }
 
-uint16_t RegisterBase(uint8_t file) {
-    switch (file) {
-        case 0:
-            return 0x0000;
-        case 1:
-            return 0x1000;
-        case 2:
-            return 0x2000;
-        case 4:
-            return 0x4000;
-        case 5:
-            return 0x8000;
-        default:
-            return 0;
-    }
-}
-
-bool IsRegisterFile(uint8_t file) {
-    return file <= 2 || file == 4 || file == 5;
-}
-
 void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader& answer,
                        Json::Value& reply) {
     const TFrameReader request(requestBytes);
@@ -74,10 +53,10 @@ void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader
         const uint8_t file = static_cast<uint8_t>(request.Word(q + 1) & 0xFF);
         const uint16_t record = request.Word(q + 3);
         const uint16_t length = request.Word(q + 5);
-        if (IsRegisterFile(file)) {
+        if (const std::optional<uint16_t> base = RegisterFileBase(file)) {
             // Addresses wrap at 16 bits as the device counts them; a range that wraps still
             // holds length registers, so the sub-responses after it stay in step.
-            const uint16_t first = static_cast<uint16_t>(RegisterBase(file) + record);
+            const uint16_t first = static_cast<uint16_t>(*base + record);
             Json::Value& data = ObjectMember(reply, "data");
             for (uint32_t k = 0; k < length; ++k, p += 2) {
                 if (!answer.HasDataWord(p)) {

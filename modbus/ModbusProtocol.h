@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 // The function codes that the link, the bridge and the simulated device speak, and the frame
 // sizes that follow from them, named once for all of them.
@@ -42,6 +43,24 @@ inline constexpr int kFixedRequestBytes = 8;
 // Read file record: each sub-request is the reference type, then file, record and length as
 // words.
 inline constexpr int kFileSubRequestBytes = 7;
+// The files that hold holding registers, and the address of each file's record 0; other files
+// hold none.
+constexpr std::optional<uint16_t> RegisterFileBase(uint16_t file) {
+    switch (file) {
+        case 0:
+            return 0x0000;
+        case 1:
+            return 0x1000;
+        case 2:
+            return 0x2000;
+        case 4:
+            return 0x4000;
+        case 5:
+            return 0x8000;
+        default:
+            return std::nullopt;
+    }
+}
 // The file of event records, and the bytes of one record.
 inline constexpr uint8_t kEventFile = 6;
 inline constexpr int kEventRecordBytes = 32;

@@ -22,19 +22,6 @@ constexpr uint8_t kFileReference = 6;
 constexpr uint8_t kMinFileRequestBytes = kFileSubRequestBytes;
 constexpr uint8_t kMaxFileRequestBytes = 0xF5;
 
-struct TFileBank {
-    uint16_t File;
-    uint32_t Base;
-};
-
-constexpr std::array<TFileBank, 5> kFileBanks = {{
-    {0, 0x0000},
-    {1, 0x1000},
-    {2, 0x2000},
-    {4, 0x4000},
-    {5, 0x8000},
-}};
-
 constexpr uint16_t kSectionFormat = 1;
 constexpr uint16_t kFirmwareVersion = 0x0100;
 constexpr uint16_t kSerialHigh = 0x2026;
@@ -57,15 +44,6 @@ void Put16(TPdu& pdu, uint32_t value) {
 
 TPdu Refuse(uint8_t function, uint8_t code) {
     return {static_cast<uint8_t>(function | kExceptionBit), code};
-}
-
-std::optional<uint32_t> FileBankBase(uint16_t file) {
-    for (const TFileBank& bank : kFileBanks) {
-        if (bank.File == file) {
-            return bank.Base;
-        }
-    }
-    return std::nullopt;
 }
 
 uint8_t EventRecordByte(uint32_t record, uint32_t index) {
@@ -211,7 +189,7 @@ TPdu TSimDevice::ReadFileRecords(std::span<const uint8_t> pdu) {
         if (pdu[at] != kFileReference) {
             return Refuse(FunctionCode::ReadFileRecord, kIllegalAddress);
         }
-        const std::optional<uint32_t> base = FileBankBase(file);
+        const std::optional<uint32_t> base = RegisterFileBase(file);
         if (base) {
             if (*base + record >= kHoldingCount || *base + record + length > kHoldingCount) {
                 return Refuse(FunctionCode::ReadFileRecord, kIllegalAddress);
