@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <fstream>
@@ -137,8 +138,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
         SaveFolderPath(QCoreApplication::applicationFilePath().toStdString()));
 }
 
-void TForm1::CloseOnStopSignal() {
-    StopSignalled = true;
+void TForm1::CloseOnTerminationSignal() {
+    TerminationSignalled = true;
     close();
     // A dialog open at this moment runs an event loop of its own; ending every loop ends it too.
     QCoreApplication::quit();
@@ -197,6 +198,11 @@ void TForm1::FormShow() {
     const bool ask = access.Origins == TOriginMode::Ask;
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
     ServerSocket->SetAccess(std::move(access));
+    // Shown from the event loop, not from inside the inbox's run: the box waits for the
+    // operator, and the log lines queued behind the report must not wait with it.
+    ServerSocket->ReportFault = [this](const std::string& text) {
+        QTimer::singleShot(0, this, [this, text] { ReportError(QString::fromStdString(text)); });
+    };
     if (ask) {
         ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
             OriginQuestion->Ask(origin);
@@ -250,7 +256,7 @@ void TForm1::FormClose() {
     if (IniFile && !StoreSettings()) {
         const QString text =
             QStringLiteral("Unable to write to %1").arg(QString::fromStdString(IniFile->Path()));
-        if (StopSignalled) {
+        if (TerminationSignalled) {
             LogError(text.toStdString() + " (" + IniFile->LastWriteError() + ")");
             ReportUnattended(text + QStringLiteral(" (%1)").arg(
                                         QString::fromStdString(IniFile->LastWriteError())));

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BridgeHost.h"
+#include "BridgePort.h"
 #include "LogLine.h"
 #include "LogModel.h"
 #include "MainThreadInbox.h"
@@ -33,7 +34,8 @@ public:
     static constexpr int kPanelWidths[4] = {50, 60, 70, 50};
 
     // Tests pass port 0 for a free port.
-    explicit TForm1(std::string settingsPath, uint16_t port = 19284, QWidget* parent = nullptr);
+    explicit TForm1(std::string settingsPath, uint16_t port = kBridgePort,
+                    QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The log writers; any thread. Lines from other threads reach the log whole and in order.
@@ -64,10 +66,10 @@ public:
     // The folder the save dialog starts in.
     QString SaveFolder;
 
-    // A stop signal (a logout, a service stop): closes as "Выход" does, but nothing waits for
-    // the operator, so the program ends even when the settings cannot be written or a dialog
-    // is open.
-    void CloseOnStopSignal();
+    // A termination signal (a logout, a service stop): closes as "Выход" does, but nothing waits
+    // for the operator, so the program ends even when the settings cannot be written or a dialog is
+    // open.
+    void CloseOnTerminationSignal();
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
@@ -109,9 +111,12 @@ private:
     const std::string SettingsPath;
     const uint16_t Port;
     const std::thread::id GuiThread;
-    std::unique_ptr<TRavo32> Link;
-    std::unique_ptr<TIniFile> IniFile;
-    std::unique_ptr<TBridgeServer> ServerSocket;
+    bool Started = false;
+    bool Closed = false;
+    bool TerminationSignalled = false;
+    QString LastSavePath;
+    // What the worker thread writes into, declared before the server so that they outlive it:
+    // members go in the reverse order, and the server joins its worker when it goes.
     TMainThreadInbox Inbox;
     std::mutex StampLock;
     TLogModel LogModel;
@@ -120,8 +125,8 @@ private:
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
     std::atomic<bool> ViewHexOn{false};
-    bool Started = false;
-    bool Closed = false;
-    bool StopSignalled = false;
-    QString LastSavePath;
+    std::unique_ptr<TRavo32> Link;
+    std::unique_ptr<TIniFile> IniFile;
+    // Last, so that it goes first.
+    std::unique_ptr<TBridgeServer> ServerSocket;
 };

@@ -7,16 +7,16 @@
 #include "BridgeApplication.h"
 #include "MainWindow.h"
 #include "SettingsPath.h"
-#include "StopSignals.h"
+#include "TerminationSignals.h"
 #include "UriCodec.h"
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
-    TStopSignals::BlockStopSignals();
+    TTerminationSignals::Block();
     TBridgeApplication application(argc, argv);
     TForm1 form(SettingsFilePath(QCoreApplication::applicationFilePath().toStdString()));
     // A logout or a service stop closes the window as "Выход" does, so the settings are kept.
-    const TStopSignals stopSignals([&form] { form.CloseOnStopSignal(); });
+    const TTerminationSignals terminationSignals([&form] { form.CloseOnTerminationSignal(); });
     // The package test saves the log of an installed copy without a person at the dialog: the
     // name it gives is taken in the save folder, once, right after start-up.
     const QString testSaveName = qEnvironmentVariable("MODBUS_BRIDGE_TEST_SAVE_AS");

@@ -16,12 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "HttpClient.h"
 #include "Lookups.h"
+#include "PortHolder.h"
 #include "SpawnedProgram.h"
 
 namespace {
@@ -114,12 +116,10 @@ void Row(const char* name, const TFigures& figures) {
 }  // namespace
 
 int main() {
-    THttpClient probe;
-    if (probe.Connect(kPort)) {
-        std::fprintf(stderr, "bench-e2e: port %d is in use by another program\n", kPort);
+    if (const std::optional<std::string> holder = PortHolder(kPort)) {
+        std::fprintf(stderr, "bench-e2e: port %d is taken: %s\n", kPort, holder->c_str());
         return 1;
     }
-    probe.Close();
     TRunningSim bridgeDevice;
     TRunningSim libmodbusDevice;
     if (!bridgeDevice.Start({}) || !libmodbusDevice.Start({})) {

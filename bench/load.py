@@ -24,35 +24,10 @@ import tempfile
 import time
 import urllib.parse
 
-PORT = 19284
-
-
-def port_holders(port):
-    """The programs that listen on the TCP port, as "name (pid N)", from /proc."""
-    inodes = set()
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        try:
-            with open(table) as lines:
-                next(lines)
-                for line in lines:
-                    fields = line.split()
-                    local_port = int(fields[1].rsplit(":", 1)[1], 16)
-                    if local_port == port and fields[3] == "0A":  # listening
-                        inodes.add(fields[9])
-        except OSError:
-            continue
-    holders = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            for fd in os.listdir(f"/proc/{pid}/fd"):
-                target = os.readlink(f"/proc/{pid}/fd/{fd}")
-                if target.startswith("socket:[") and target[8:-1] in inodes:
-                    with open(f"/proc/{pid}/comm") as comm:
-                        holders.append(f"{comm.read().strip()} (pid {pid})")
-                    break
-        except OSError:
-            continue
-    return holders if holders or not inodes else ["a program this user cannot see"]
+# The port check that every test of the bridge's port shares.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from bridge_port import PORT, port_taken  # noqa: E402
 
 
 def wait_listening(bound=10.0):
@@ -125,9 +100,9 @@ def percentile(values, fraction):
 
 
 def run(args):
-    holders = port_holders(PORT)
-    if holders:
-        print(f"load: port {PORT} is taken by {', '.join(holders)}", file=sys.stderr)
+    taken = port_taken()
+    if taken:
+        print(f"load: {taken}", file=sys.stderr)
         return 1
     folder = tempfile.mkdtemp(prefix="load-")
     processes = []

@@ -23,7 +23,11 @@ import tempfile
 import time
 import urllib.parse
 
-PORT = 19284
+# The port check that every test of the bridge's port shares.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from bridge_port import PORT, port_taken  # noqa: E402
+
 BUSY_LINE = "Предыдущая команда не обработана ..."
 
 
@@ -263,12 +267,10 @@ class Soak:
 
     def run(self):
         args = self.args
-        try:
-            socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
-            print(f"soak: port {PORT} is in use by another program", file=sys.stderr)
+        taken = port_taken()
+        if taken:
+            print(f"soak: {taken}", file=sys.stderr)
             return 1
-        except OSError:
-            pass
         folder = tempfile.mkdtemp(prefix="soak-")
         processes = []
         try:

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <charconv>
 
-#include "ErrorText.h"
+#include "AsciiCase.h"
+#include "Cp1251.h"
 #include "HttpFraming.h"
 #include "HttpHeaders.h"
-#include "TextEncoding.h"
+#include "RequestErrors.h"
 #include "UriCodec.h"
 
 namespace {

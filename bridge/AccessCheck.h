@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "AccessSettings.h"
+#include "BridgePort.h"
 
 // What this machine answers to: the port it listens on, its host name and, when it listens on
 // every interface, the addresses of its interfaces (as inet_ntop writes them).
 struct TLocalNames {
-    uint16_t Port = 19284;
+    uint16_t Port = kBridgePort;
     std::string HostName;
     std::vector<std::string> Addresses;
 };

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "AsciiCase.h"
+#include "Blanks.h"
 #include "IniFile.h"
 #include "PortMap.h"
 
@@ -9,21 +11,11 @@ namespace {
 
 constexpr char kServer[] = "Server";
 
-std::string_view TrimSpaces(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::vector<std::string> CommaList(std::string_view text) {
     std::vector<std::string> items;
     while (!text.empty()) {
         const size_t comma = text.find(',');
-        const std::string_view item = TrimSpaces(text.substr(0, comma));
+        const std::string_view item = TrimBlanks(text.substr(0, comma));
         if (!item.empty()) {
             items.push_back(LowerAscii(std::string(item)));
         }
@@ -38,7 +30,7 @@ std::string Choice(const TIniFile& settings, std::string_view key, std::string_v
                    std::initializer_list<std::string_view> words, std::string_view safe,
                    std::vector<std::string>& problems) {
     const std::string value =
-        LowerAscii(std::string(TrimSpaces(settings.ReadString(kServer, key, fallback))));
+        LowerAscii(std::string(TrimBlanks(settings.ReadString(kServer, key, fallback))));
     for (const std::string_view word : words) {
         if (value == word) {
             return value;
@@ -50,15 +42,6 @@ std::string Choice(const TIniFile& settings, std::string_view key, std::string_v
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 TAccessSettings ReadAccessSettings(const TIniFile& settings) {
     TAccessSettings access;

@@ -37,5 +37,3 @@ TAccessSettings ReadAccessSettings(const TIniFile& settings);
 
 // Where an answer of the operator about an origin is kept.
 inline constexpr char kOriginsSection[] = "Origins";
-
-std::string LowerAscii(std::string text);

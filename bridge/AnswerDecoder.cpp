@@ -2,30 +2,10 @@
 
 #include <string>
 
+#include "FrameReader.h"
+#include "ModbusProtocol.h"
+
 namespace {
-
-constexpr int kEventRecordBytes = 32;
-constexpr int kDeviceSectionRegisters = 16;
-constexpr int kSubRequestBytes = 7;
-constexpr uint8_t kEventFile = 6;
-
-constexpr size_t kCrcBytes = 2;
-
-// A frame read only where it has bytes. Registers are whole words of its data, in front of the
-// CRC; single bytes may come from anywhere in the frame.
-class TFrameReader {
-public:
-    explicit TFrameReader(std::span<const uint8_t> bytes) : Bytes(bytes) {}
-
-    bool HasWord(size_t at) const { return at + 1 + kCrcBytes < Bytes.size(); }
-    uint16_t Word(size_t at) const {
-        return static_cast<uint16_t>((Bytes[at] << 8) | Bytes[at + 1]);
-    }
-    uint8_t ByteOrZero(size_t at) const { return at < Bytes.size() ? Bytes[at] : 0; }
-
-private:
-    std::span<const uint8_t> Bytes;
-};
 
 // The member, made an object first if the request had sent something else under its name.
 Json::Value& ObjectMember(Json::Value& reply, const char* name) {
@@ -37,43 +17,24 @@ Json::Value& ObjectMember(Json::Value& reply, const char* name) {
 }
 
 void DecodeRegisters(const TFrameReader& request, const TFrameReader& answer, Json::Value& reply) {
-    if (!request.HasWord(2) || !request.HasWord(4)) {
+    if (!request.HasDataWord(2) || !request.HasDataWord(4)) {
         return;
     }
     const uint16_t start = request.Word(2);
     const uint16_t count = request.Word(4);
     Json::Value& data = ObjectMember(reply, "data");
-    for (uint32_t k = 0; k < count && answer.HasWord(3 + 2 * k); ++k) {
-        data[std::to_string(static_cast<uint16_t>(start + k))] = answer.Word(3 + 2 * k);
+    for (uint32_t k = 0; k < count && answer.HasDataWord(kCountedDataAt + 2 * k); ++k) {
+        data[std::to_string(static_cast<uint16_t>(start + k))] =
+            answer.Word(kCountedDataAt + 2 * k);
     }
 }
 
 void DecodeDeviceSection(const TFrameReader& answer, Json::Value& reply) {
     Json::Value& data = ObjectMember(reply, "data");
-    for (uint32_t k = 0; k < kDeviceSectionRegisters && answer.HasWord(3 + 2 * k); ++k) {
-        data[std::to_string(k)] = answer.Word(3 + 2 * k);
+    for (uint32_t k = 0; k < kDeviceSectionRegisters && answer.HasDataWord(kCountedDataAt + 2 * k);
+         ++k) {
+        data[std::to_string(k)] = answer.Word(kCountedDataAt + 2 * k);
     }
-}
-
-uint16_t RegisterBase(uint8_t file) {
-    switch (file) {
-        case 0:
-            return 0x0000;
-        case 1:
-            return 0x1000;
-        case 2:
-            return 0x2000;
-        case 4:
-            return 0x4000;
-        case 5:
-            return 0x8000;
-        default:
-            return 0;
-    }
-}
-
-bool IsRegisterFile(uint8_t file) {
-    return file <= 2 || file == 4 || file == 5;
 }
 
 void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader& answer,
@@ -83,20 +44,22 @@ void DecodeFileRecords(std::span<const uint8_t> requestBytes, const TFrameReader
         return;
     }
     int remaining = requestBytes[2];
-    size_t q = 3;
-    size_t p = 5;
-    for (; remaining >= kSubRequestBytes && request.HasWord(q + 5);
-         remaining -= kSubRequestBytes, q += kSubRequestBytes) {
+    // q at each sub-request, p at the registers of its sub-response (behind its length byte
+    // and reference type).
+    size_t q = kCountedDataAt;
+    size_t p = kCountedDataAt + 2;
+    for (; remaining >= kFileSubRequestBytes && request.HasDataWord(q + 5);
+         remaining -= kFileSubRequestBytes, q += kFileSubRequestBytes) {
         const uint8_t file = static_cast<uint8_t>(request.Word(q + 1) & 0xFF);
         const uint16_t record = request.Word(q + 3);
         const uint16_t length = request.Word(q + 5);
-        if (IsRegisterFile(file)) {
+        if (const std::optional<uint16_t> base = RegisterFileBase(file)) {
             // Addresses wrap at 16 bits as the device counts them; a range that wraps still
             // holds length registers, so the sub-responses after it stay in step.
-            const uint16_t first = static_cast<uint16_t>(RegisterBase(file) + record);
+            const uint16_t first = static_cast<uint16_t>(*base + record);
             Json::Value& data = ObjectMember(reply, "data");
             for (uint32_t k = 0; k < length; ++k, p += 2) {
-                if (!answer.HasWord(p)) {
+                if (!answer.HasDataWord(p)) {
                     return;
                 }
                 data[std::to_string(static_cast<uint16_t>(first + k))] = answer.Word(p);
@@ -125,14 +88,14 @@ void DecodeAnswer(std::span<const uint8_t> request, std::span<const uint8_t> ans
     const TFrameReader requestReader(request);
     const TFrameReader answerReader(answer);
     switch (answer[1]) {
-        case 3:
-        case 4:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
             DecodeRegisters(requestReader, answerReader, reply);
             break;
-        case kReadSectionDevice:
+        case FunctionCode::ReadSectionDevice:
             DecodeDeviceSection(answerReader, reply);
             break;
-        case 20:
+        case FunctionCode::ReadFileRecord:
             DecodeFileRecords(request, answerReader, reply);
             break;
         default:
@@ -142,5 +105,7 @@ void DecodeAnswer(std::span<const uint8_t> request, std::span<const uint8_t> ans
 
 uint16_t DeviceTypeCode(std::span<const uint8_t> answer) {
     const TFrameReader reader(answer);
-    return reader.HasWord(5) ? reader.Word(5) : 0;
+    // The second register of the section.
+    constexpr size_t kDeviceTypeAt = kCountedDataAt + 2;
+    return reader.HasDataWord(kDeviceTypeAt) ? reader.Word(kDeviceTypeAt) : 0;
 }

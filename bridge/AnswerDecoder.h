@@ -14,5 +14,3 @@ void DecodeAnswer(std::span<const uint8_t> request, std::span<const uint8_t> ans
 
 // The device-type code of a device-section answer (function code 69); 0 when it has none.
 uint16_t DeviceTypeCode(std::span<const uint8_t> answer);
-
-inline constexpr uint8_t kReadSectionDevice = 69;

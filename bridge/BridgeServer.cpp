@@ -7,13 +7,15 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <system_error>
 
-#include "ErrorText.h"
+#include "AsciiCase.h"
 #include "HttpFraming.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
 #include "RequestAssembler.h"
+#include "RequestErrors.h"
 #include "RequestWorker.h"
 
 namespace {
@@ -22,6 +24,8 @@ constexpr char kBusyText[] = "Предыдущая команда не обра�
 constexpr char kBusyAdvice[] =
     "Нужно в браузере на странице Демо в параметрах связи увеличить время частоты опроса!";
 constexpr char kThreadFault[] = "FAULT! Создание потока ...";
+// What the general error report says of an exception that is not a standard one.
+constexpr char kUnknownFault[] = "Unknown error";
 // What the socket itself buffers beyond the request being assembled.
 constexpr qint64 kSocketBufferBytes = 64 * 1024;
 
@@ -172,8 +176,7 @@ void TBridgeServer::DropOldestIdleConnection() {
 void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
     // A client that gave up on its request and asks again at once: its closing may wait behind
     // this data in the event queue, but it must stop its request first, as it would have.
-    if (Busy() && ClientSocket != nullptr &&
-        PeerHasClosed(static_cast<int>(ClientSocket->socketDescriptor()))) {
+    if (Busy() && ClientSocket != nullptr && PeerHasClosed(*ClientSocket)) {
         StopWorker();
     }
     if (Busy()) {
@@ -299,13 +302,9 @@ void TBridgeServer::StartWorker(QTcpSocket* socket, TRequestAssembler& request,
         });
     };
     try {
-        WorkerThread = StartWorkerThread([this, generation, received = std::string(request.Bytes()),
-                                          options = std::move(options)] {
-            std::optional<std::string> response = ServeRequest(received, Link, Host, options);
-            Inbox.Post([this, generation, response = std::move(response)]() mutable {
-                FinishRequest(generation, std::move(response));
-            });
-        });
+        WorkerThread = StartWorkerThread(
+            [this, generation, received = std::string(request.Bytes()),
+             options = std::move(options)] { ServeOnWorker(generation, received, options); });
     } catch (const std::system_error&) {
         // The request stays with its connection, unread and unanswered, as if it had never
         // been taken: the next data on that connection brings it along.
@@ -316,13 +315,49 @@ void TBridgeServer::StartWorker(QTcpSocket* socket, TRequestAssembler& request,
     request.Clear();
 }
 
-void TBridgeServer::FinishRequest(uint64_t generation, std::optional<std::string> response) {
+void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& received,
+                                  const TProcedureOptions& options) noexcept {
+    // An exception that left the thread would end the process; it becomes the general error
+    // report on the server's thread instead, and the request goes unanswered.
+    std::optional<std::string> response;
+    std::optional<std::string> fault;
+    try {
+        response = ServeRequest(received, Link, Host, options);
+    } catch (const std::exception& error) {
+        fault = *error.what() != '\0' ? error.what() : kUnknownFault;
+    } catch (...) {
+        fault = kUnknownFault;
+    }
+    try {
+        Inbox.Post(
+            [this, generation, response = std::move(response), fault = std::move(fault)]() mutable {
+                FinishRequest(generation, std::move(response), fault);
+            });
+    } catch (...) {
+        // Not even the hand-over could be queued (no memory left): the server stays busy until
+        // its shutdown joins this thread, rather than the process ending here.
+    }
+}
+
+void TBridgeServer::FinishRequest(uint64_t generation, std::optional<std::string> response,
+                                  const std::optional<std::string>& fault) {
+    if (fault) {
+        if (ReportFault) {
+            ReportFault(*fault);
+        } else {
+            Host.LogError(*fault);
+        }
+    }
     if (generation != Generation || !WorkerThread.joinable()) {
         return;
     }
     // The busy mark is cleared and the reply handed over in one step, so a client that sends
     // its next request the moment it reads the reply is served.
     WorkerThread.join();
+    // A worker cut short by an exception may have left the port open.
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
     QTcpSocket* socket = ClientSocket;
     ClientSocket = nullptr;
     if (response && socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) {

@@ -18,8 +18,10 @@
 #include "AccessCheck.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
+#include "BridgePort.h"
 #include "MainThreadInbox.h"
 #include "RefusalLimiter.h"
+#include "RequestProcedure.h"
 
 class QTcpSocket;
 class TRavo32;
@@ -30,7 +32,6 @@ class TRequestAssembler;
 // thread that owns the server.
 class TBridgeServer : public QObject {
 public:
-    static constexpr uint16_t kPort = 19284;
     // Request bytes held per connection; a larger request is served as far as this goes.
     static constexpr size_t kMaxRequestBytes = 1 << 20;
     // How long a request that TCP delivers in pieces may take to arrive whole.
@@ -66,6 +67,9 @@ public:
     // Called on the server's thread for the first refused request of an origin that the
     // operator has not answered about (Origins=ask).
     std::function<void(const std::string& origin)> AskAboutOrigin;
+    // The general error report, on the server's thread, for an exception that ended a worker
+    // (nothing on the request road should throw). Without one the text goes to the log.
+    std::function<void(const std::string& text)> ReportFault;
     // The operator's answer: the origin's requests are served or refused from now on.
     void DecideOrigin(const std::string& origin, bool allowed);
     bool Busy() const { return WorkerThread.joinable(); }
@@ -88,7 +92,11 @@ private:
     void LogRefusal(const std::string& line);
     void FlushRefusals();
     void StartWorker(QTcpSocket* socket, TRequestAssembler& request, const TAccessVerdict& verdict);
-    void FinishRequest(uint64_t generation, std::optional<std::string> response);
+    // The worker thread's whole work; nothing escapes it.
+    void ServeOnWorker(uint64_t generation, const std::string& received,
+                       const TProcedureOptions& options) noexcept;
+    void FinishRequest(uint64_t generation, std::optional<std::string> response,
+                       const std::optional<std::string>& fault);
     void StopWorker();
 
     TRavo32& Link;

@@ -5,9 +5,10 @@
 #include <memory>
 #include <sstream>
 
-#include "ErrorText.h"
-#include "TextEncoding.h"
+#include "Cp1251.h"
+#include "RequestErrors.h"
 #include "UriCodec.h"
+#include "Utf8.h"
 
 namespace {
 

@@ -1,32 +1,12 @@
 #include "HttpHeaders.h"
 
+#include "AsciiCase.h"
+#include "Blanks.h"
+
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kJsonDataField = "json_data";
-
-bool EqualIgnoringCase(std::string_view left, std::string_view right) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t index = 0; index < left.size(); ++index) {
-        if (lower(left[index]) != lower(right[index])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -43,7 +23,8 @@ std::vector<std::string_view> HeaderValues(std::string_view received, std::strin
         const std::string_view line = block.substr(0, end);
         block.remove_prefix(end == std::string_view::npos ? block.size() : end + kLineEnd.size());
         const size_t colon = line.find(':');
-        if (colon != std::string_view::npos && EqualIgnoringCase(line.substr(0, colon), name)) {
+        if (colon != std::string_view::npos &&
+            EqualsIgnoringAsciiCase(line.substr(0, colon), name)) {
             values.push_back(TrimBlanks(line.substr(colon + 1)));
         }
     }

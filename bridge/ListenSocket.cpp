@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QTcpSocket>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -121,12 +122,16 @@ TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
     return scope == TListenScope::Any ? ListenOnEveryInterface(port) : ListenOnLoopback(port);
 }
 
-bool PeerHasClosed(int socketFd) {
-    if (socketFd < 0) {
+bool PeerHasClosed(const QTcpSocket& socket) {
+    // The descriptor belongs to the socket object; looking at it behind Qt's back is safe because
+    // MSG_PEEK leaves the bytes queued for Qt's own read, MSG_DONTWAIT changes no flag of the
+    // descriptor, and the caller is on the socket's thread, so Qt cannot close it meanwhile.
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    if (fd < 0) {
         return true;
     }
     char byte = 0;
-    const ssize_t peeked = recv(socketFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t peeked = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     // A reset (the peer closed with data unread) ends the connection as an orderly close does.
     return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }

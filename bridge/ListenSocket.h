@@ -6,6 +6,8 @@
 
 #include "AccessSettings.h"
 
+class QTcpSocket;
+
 // The listening TCP sockets, or the failing call and its error number: on the loopback
 // addresses 127.0.0.1 and ::1 (the latter where the machine has IPv6), or one socket on every
 // local interface (IPv6 and IPv4 where the machine has IPv6).
@@ -20,8 +22,8 @@ struct TListenSocket {
 TListenSocket OpenListenSocket(uint16_t port, TListenScope scope);
 
 // True when the peer of a connected socket has closed or reset it, though nobody has read the end
-// yet, or when the socket is gone.
-bool PeerHasClosed(int socketFd);
+// yet, or when the socket has no descriptor.
+bool PeerHasClosed(const QTcpSocket& socket);
 
 // "Windows socket error: <system message> (<number>), on API '<call>'", the text users of this
 // bridge know from its first platform.

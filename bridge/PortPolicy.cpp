@@ -1,8 +1,16 @@
 #include "PortPolicy.h"
 
+#include "ModbusProtocol.h"
+
 namespace {
 
-constexpr uint8_t kReadingFunctions[] = {1, 2, 3, 4, 20, 67, 69};
+constexpr uint8_t kReadingFunctions[] = {FunctionCode::ReadCoils,
+                                         FunctionCode::ReadDiscreteInputs,
+                                         FunctionCode::ReadHoldingRegisters,
+                                         FunctionCode::ReadInputRegisters,
+                                         FunctionCode::ReadFileRecord,
+                                         FunctionCode::ReadConfiguration,
+                                         FunctionCode::ReadSectionDevice};
 
 // The function code a PDU member puts into its frame, the low byte of its first value; none
 // for a member that adds no byte.

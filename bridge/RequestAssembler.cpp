@@ -2,26 +2,12 @@
 
 #include <charconv>
 
+#include "AsciiCase.h"
+
 namespace {
 
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kContentLength = "content-length:";
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (Lower(text[i]) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The value of the first Content-Length field of the header block; none when it is absent or
 // not a number, in which case the request ends with its header block.
@@ -30,7 +16,7 @@ std::optional<size_t> FindContentLength(std::string_view header) {
     while (lineStart < header.size()) {
         const size_t lineEnd = std::min(header.find("\r\n", lineStart), header.size());
         std::string_view line = header.substr(lineStart, lineEnd - lineStart);
-        if (StartsWithNoCase(line, kContentLength)) {
+        if (StartsWithIgnoringAsciiCase(line, kContentLength)) {
             line.remove_prefix(kContentLength.size());
             while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
                 line.remove_prefix(1);

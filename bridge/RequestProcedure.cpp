@@ -9,11 +9,12 @@
 #include <span>
 
 #include "AnswerDecoder.h"
-#include "ErrorText.h"
 #include "LogLine.h"
 #include "Lookups.h"
+#include "ModbusProtocol.h"
 #include "PortPolicy.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 
 namespace {
 
@@ -295,7 +296,7 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
             break;
         }
         DecodeAnswer(frame, answer, reply);
-        if (answer.size() > 1 && answer[1] == kReadSectionDevice) {
+        if (answer.size() > 1 && answer[1] == FunctionCode::ReadSectionDevice) {
             host.ShowLinkStatus(comPort, slave, DeviceTypeCode(answer), baud);
         }
         if (options.PauseAfterExchange && !link.Pause(ExchangePause(baud))) {

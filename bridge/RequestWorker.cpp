@@ -4,9 +4,9 @@
 
 #include <exception>
 
-#include "ErrorText.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 #include "RequestProcedure.h"
 
 std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link, TBridgeHost& host,

@@ -22,12 +22,12 @@
 #include "ErrorText.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
+#include "ModbusProtocol.h"
 #include "Ravo32.h"
 
 namespace {
 
 constexpr int32_t kTimeoutMs = 300;
-constexpr uint8_t kExceptionBit = 0x80;
 
 // A copy in a heap block of exactly its size, so that AddressSanitizer sees any read past it.
 struct TExactCopy {
@@ -87,13 +87,13 @@ void CheckDecoded(std::span<const uint8_t> request, std::span<const uint8_t> ans
             FUZZ_CHECK(IsWord(*value));
         }
         // Every register is a whole word of the answer's data, between its byte count and its CRC.
-        FUZZ_CHECK(data->empty() || 2 * data->size() + 5 <= answer.size());
+        FUZZ_CHECK(data->empty() || 2 * data->size() + kCountedFrameOverhead <= answer.size());
     }
     if (events != nullptr) {
-        FUZZ_CHECK(answer[1] == 20);
+        FUZZ_CHECK(answer[1] == FunctionCode::ReadFileRecord);
         for (auto record = events->begin(); record != events->end(); ++record) {
             FUZZ_CHECK(IsRegisterName(record.name()));
-            FUZZ_CHECK(record->isArray() && record->size() == 32);
+            FUZZ_CHECK(record->isArray() && record->size() == kEventRecordBytes);
             for (const Json::Value& byte : *record) {
                 FUZZ_CHECK(IsByte(byte));
             }
@@ -101,14 +101,15 @@ void CheckDecoded(std::span<const uint8_t> request, std::span<const uint8_t> ans
     }
 
     const uint8_t function = answer[1];
-    if (function == 3 || function == 4) {
+    if (function == FunctionCode::ReadHoldingRegisters ||
+        function == FunctionCode::ReadInputRegisters) {
         FUZZ_CHECK(events == nullptr);
         const size_t count = request.size() >= 6 ? size_t{request[4]} << 8 | request[5] : 0;
         FUZZ_CHECK(data == nullptr || data->size() <= count);
-    } else if (function == kReadSectionDevice) {
+    } else if (function == FunctionCode::ReadSectionDevice) {
         FUZZ_CHECK(events == nullptr);
-        FUZZ_CHECK(data == nullptr || data->size() <= 16);
-    } else if (function != 20) {
+        FUZZ_CHECK(data == nullptr || data->size() <= kDeviceSectionRegisters);
+    } else if (function != FunctionCode::ReadFileRecord) {
         FUZZ_CHECK(data == nullptr && events == nullptr);
     }
 }

@@ -21,13 +21,13 @@
 #include "AccessCheck.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
-#include "ErrorText.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 #include "RequestWorker.h"
-#include "TextEncoding.h"
+#include "Utf8.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Cp1251.h"
+
 namespace {
 
 constexpr std::string_view kPrefix = "modbus-bridge-";
@@ -74,9 +76,10 @@ bool TDailyLogFiles::Append(const TLocalTime& time, std::string_view line) {
     if (OpenFailed) {
         return false;
     }
-    Block.append(line);
-    Block.append("\r\n");
-    Converter.Write(Block, Encoded, File);
+    Encoded.clear();
+    AppendAsCp1251(Encoded, line);
+    Encoded.append("\r\n");
+    File.write(Encoded.data(), static_cast<std::streamsize>(Encoded.size()));
     File.flush();
     if (!File) {
         Error = "write " + FolderPath + "/" + DailyLogFileName(OpenYear, OpenMonth, OpenDayOfMonth);
@@ -97,10 +100,6 @@ bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
     const std::string path = FolderPath + "/" + DailyLogFileName(time.Year, time.Month, time.Day);
     if (code) {
         Error = "create folder " + FolderPath + ": " + code.message();
-        return false;
-    }
-    if (!Converter.Ready()) {
-        Error = "no Windows-1251 converter for " + path;
         return false;
     }
     File.open(path, std::ios::binary | std::ios::app);

@@ -35,8 +35,6 @@ private:
     int OpenDayOfMonth = 0;
     bool OpenFailed = false;
     std::ofstream File;
-    TCp1251Converter Converter;
-    std::string Block;
     std::string Encoded;
     std::string Error;
 };

@@ -1,12 +1,12 @@
 #include "LogFile.h"
 
-#include <iconv.h>
-
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <string>
 #include <vector>
+
+#include "Cp1251.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -22,52 +22,6 @@ constexpr std::array kAllKinds = {TLogKind::Date,   TLogKind::Info, TLogKind::Er
 size_t KindSlot(TLogKind kind) {
     const auto slot = static_cast<size_t>(kind);
     return slot < kAllKinds.size() ? slot : static_cast<size_t>(TLogKind::Info);
-}
-
-struct TUtf8Step {
-    char32_t Code;
-    // Bytes taken: the whole character, or for a broken one its longest valid-looking start
-    // (at least one byte), so that each broken piece becomes one "?".
-    size_t Length;
-    bool Valid;
-};
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-TUtf8Step DecodeUtf8(const unsigned char* bytes, size_t left) {
-    const unsigned lead = bytes[0];
-    if (lead < 0x80) {
-        return {lead, 1, true};
-    }
-    size_t length = 0;
-    char32_t code = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return {0, 1, false};
-    }
-    for (size_t taken = 1; taken < length; ++taken) {
-        const unsigned next = taken < left ? bytes[taken] : 0;
-        if (next < low || next > high) {
-            return {0, taken, false};
-        }
-        code = (code << 6) | (next & 0x3F);
-        low = 0x80;
-        high = 0xBF;
-    }
-    return {code, length, true};
 }
 
 void AppendNumber(std::string& out, long value) {
@@ -116,7 +70,7 @@ void AppendRtfText(std::string& out, std::string_view text) {
             out.push_back('?');
             ++at;
         } else {
-            const TUtf8Step step = DecodeUtf8(bytes + at, size - at);
+            const TUtf8Step step = DecodeUtf8(text, at);
             if (!step.Valid) {
                 out.push_back('?');
             } else if (step.Code < 0x10000) {
@@ -143,70 +97,20 @@ void AppendRtfColour(std::string& out, uint32_t colour) {
 
 }  // namespace
 
-TCp1251Converter::TCp1251Converter() : Handle(iconv_open("CP1251", "UTF-8")) {}
-
-TCp1251Converter::~TCp1251Converter() {
-    if (Ready()) {
-        iconv_close(Handle);
-    }
-}
-
-bool TCp1251Converter::Ready() const {
-    return Handle != reinterpret_cast<iconv_t>(-1);
-}
-
-void TCp1251Converter::Write(std::string& block, std::string& encoded, std::ostream& out) {
-    // A CP1251 character never takes more bytes than its UTF-8 form, nor "?" more than the
-    // piece it replaces.
-    encoded.resize(block.size());
-    char* in = block.data();
-    size_t inLeft = block.size();
-    char* place = encoded.data();
-    size_t placeLeft = encoded.size();
-    while (inLeft > 0) {
-        if (iconv(Handle, &in, &inLeft, &place, &placeLeft) != static_cast<size_t>(-1)) {
-            break;
-        }
-        const bool full = errno == E2BIG;
-        if (full || placeLeft == 0) {
-            out.write(encoded.data(), place - encoded.data());
-            place = encoded.data();
-            placeLeft = encoded.size();
-            if (full) {
-                continue;
-            }
-        }
-        const TUtf8Step step = DecodeUtf8(reinterpret_cast<const unsigned char*>(in), inLeft);
-        *place++ = '?';
-        --placeLeft;
-        in += step.Length;
-        inLeft -= step.Length;
-    }
-    out.write(encoded.data(), place - encoded.data());
-    block.clear();
-}
-
 void WriteLogText(const TLogModel& log, std::ostream& out) {
-    TCp1251Converter converter;
-    if (!converter.Ready()) {
-        out.setstate(std::ios::failbit);
-        return;
-    }
     std::string block;
-    std::string encoded;
     block.reserve(kBlockBytes + 4096);
-    encoded.reserve(kBlockBytes + 4096);
     const size_t count = log.Size();
     for (size_t index = 0; index < count && out; ++index) {
-        const std::string_view text = log.Line(index).Text;
-        block.append(text);
+        AppendAsCp1251(block, log.Line(index).Text);
         block.append("\r\n");
         if (block.size() >= kBlockBytes) {
-            converter.Write(block, encoded, out);
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+            block.clear();
         }
     }
     if (!block.empty() && out) {
-        converter.Write(block, encoded, out);
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "Comp32.h"
 
+#include "Hex.h"
 #include "MonotonicClock.h"
 
 TComp32::TComp32() : TComp32(MakePlatformSerialIo()) {}
@@ -101,15 +102,8 @@ uint64_t TComp32::TickMs() {
 }
 
 std::string TComp32::ToHex(const uint8_t* bytes, int count) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
     if (count <= 0) {
-        return text;
+        return {};
     }
-    text.resize(static_cast<size_t>(count) * 2);
-    for (int i = 0; i < count; ++i) {
-        text[static_cast<size_t>(i) * 2] = kDigits[bytes[i] >> 4];
-        text[static_cast<size_t>(i) * 2 + 1] = kDigits[bytes[i] & 0x0F];
-    }
-    return text;
+    return HexText({bytes, static_cast<size_t>(count)});
 }

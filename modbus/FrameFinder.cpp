@@ -3,12 +3,9 @@
 #include <algorithm>
 
 #include "Crc16.h"
+#include "ModbusProtocol.h"
 
 namespace {
-
-constexpr int kMinFrameLength = 4;
-constexpr int kExceptionFrameLength = 5;
-constexpr uint8_t kExceptionBit = 0x80;
 
 // Removes entries [first, first + count) of each array holding size entries.
 template <typename... TArrays>
@@ -43,7 +40,7 @@ void TFrameFinder::TakeByte(const uint8_t* data, int position) {
         crcs_[static_cast<size_t>(i)] = crc;
         if (crc == 0) [[unlikely]] {
             const int length = position + 1 - starts_[static_cast<size_t>(i)];
-            if (length >= kMinFrameLength) {
+            if (length >= kMinFrameBytes) {
                 validLengths_[static_cast<size_t>(i)] = static_cast<uint16_t>(length);
             }
         }
@@ -76,7 +73,7 @@ void TFrameFinder::TakeExceptionByte(uint8_t byte) {
     }
     // The oldest open candidate is the first to reach five bytes.
     if (settledCount_ < exceptionCount_ &&
-        exceptionLengths_[static_cast<size_t>(settledCount_)] == kExceptionFrameLength) {
+        exceptionLengths_[static_cast<size_t>(settledCount_)] == kExceptionFrameBytes) {
         if (exceptionCrcs_[static_cast<size_t>(settledCount_)] == 0) {
             ++settledCount_;
         } else {
@@ -123,7 +120,7 @@ std::optional<TFrameSpan> TFrameFinder::Frame() const {
         }
     }
     if (settledCount_ > 0 && (!first || exceptionStarts_[0] < first->Start)) {
-        first = TFrameSpan{exceptionStarts_[0], kExceptionFrameLength};
+        first = TFrameSpan{exceptionStarts_[0], kExceptionFrameBytes};
     }
     return first;
 }

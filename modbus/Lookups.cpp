@@ -2,41 +2,43 @@
 
 #include <array>
 
+#include "ModbusProtocol.h"
+
 std::string FunctionName(uint32_t code) {
     switch (code) {
-        case 1:
+        case FunctionCode::ReadCoils:
             return "READ_COILS";
-        case 2:
+        case FunctionCode::ReadDiscreteInputs:
             return "READ_DISCRETE_INPUTS";
-        case 3:
+        case FunctionCode::ReadHoldingRegisters:
             return "READ_HOLDING_REGISTER";
-        case 4:
+        case FunctionCode::ReadInputRegisters:
             return "READ_INPUT_REGISTER";
-        case 5:
+        case FunctionCode::WriteSingleCoil:
             return "WRITE_SINGLE_COIL";
-        case 6:
+        case FunctionCode::WriteSingleRegister:
             return "WRITE_SINGLE_REGISTER";
-        case 7:
+        case FunctionCode::ReadExceptionStatus:
             return "DIAG_READ_EXCEPTION";
-        case 15:
+        case FunctionCode::WriteMultipleCoils:
             return "WRITE_MULTIPLE_COILS";
-        case 16:
+        case FunctionCode::WriteMultipleRegisters:
             return "WRITE_MULTIPLE_REGISTERS";
-        case 20:
+        case FunctionCode::ReadFileRecord:
             return "READ_FILE_RECORD";
-        case 21:
+        case FunctionCode::WriteFileRecord:
             return "WRITE_FILE_RECORD";
-        case 22:
+        case FunctionCode::MaskWriteRegister:
             return "MASK_WRITE_REGISTER";
-        case 67:
+        case FunctionCode::ReadConfiguration:
             return "READ_CONFIGURATION";
-        case 68:
+        case FunctionCode::WriteConfiguration:
             return "WRITE_CONFIGURATION";
-        case 69:
+        case FunctionCode::ReadSectionDevice:
             return "READ_SECTION_DEVICE";
-        case 70:
+        case FunctionCode::OwnBind:
             return "OWN_BIND";
-        case 71:
+        case FunctionCode::BootLoader:
             return "BOOTLOADER";
         default:
             return "UNKNOWN";

@@ -4,27 +4,21 @@
 
 #include "Crc16.h"
 #include "ErrorText.h"
+#include "FrameReader.h"
+#include "ModbusProtocol.h"
 #include "TurnaroundEcho.h"
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
-
-// A received frame or the request frame, read only where it has bytes.
-struct TFrameView {
-    const uint8_t* Bytes;
-    int Length;
-
-    bool Has(int position) const { return Bytes != nullptr && position < Length; }
-    uint8_t At(int position) const { return Bytes[position]; }
-    uint16_t Word(int position) const {
-        return static_cast<uint16_t>((Bytes[position] << 8) | Bytes[position + 1]);
-    }
-};
+// A frame of the link's buffers; a length below zero holds nothing.
+TFrameReader FrameOf(const uint8_t* bytes, int32_t length) {
+    return TFrameReader({bytes, length > 0 ? static_cast<size_t>(length) : 0});
+}
 
 // True when both frames hold the bytes at the positions and they are equal.
-bool SameBytes(const TFrameView& request, const TFrameView& answer, int first, int count) {
-    for (int position = first; position < first + count; ++position) {
+bool SameBytes(const TFrameReader& request, const TFrameReader& answer, size_t first,
+               size_t count) {
+    for (size_t position = first; position < first + count; ++position) {
         if (!request.Has(position) || !answer.Has(position) ||
             request.At(position) != answer.At(position)) {
             return false;
@@ -165,12 +159,12 @@ uint8_t TRavo32::CheckAnswer(const uint8_t*& answer, int32_t& length) {
     if (Error != ErrorCode::None) {
         return Error;
     }
-    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
-    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    const TFrameReader request = FrameOf(Frame.FrameBuf, Frame.FrameLen);
+    const TFrameReader reply = FrameOf(RxBuf, Frame.AnswerLen);
     const int function = reply.Has(1) ? reply.At(1) : -1;
 
     // Binding and boot-loader answers carry no fields to check.
-    if (function == 70 || function == 71) {
+    if (function == FunctionCode::OwnBind || function == FunctionCode::BootLoader) {
         return ErrorCode::None;
     }
     if (!SameBytes(request, reply, 0, 1)) {
@@ -189,38 +183,44 @@ uint8_t TRavo32::CheckAnswer(const uint8_t*& answer, int32_t& length) {
 }
 
 uint8_t TRavo32::CheckFunctionFields(uint8_t function) const {
-    const TFrameView request{Frame.FrameBuf, Frame.FrameLen};
-    const TFrameView reply{RxBuf, Frame.AnswerLen};
+    const TFrameReader request = FrameOf(Frame.FrameBuf, Frame.FrameLen);
+    const TFrameReader reply = FrameOf(RxBuf, Frame.AnswerLen);
     switch (function) {
-        case 3:
-        case 4:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
             // The quantity asked for must match the byte count of the answer.
             if (!request.Has(5) || request.Word(4) != reply.At(2) / 2) {
                 return ErrorCode::BadLength;
             }
             return ErrorCode::None;
-        case 6:
+        case FunctionCode::WriteSingleRegister:
             return SameBytes(request, reply, 2, 2) ? ErrorCode::None : ErrorCode::ForeignAddress;
-        case 16:
+        case FunctionCode::WriteMultipleRegisters:
             return SameBytes(request, reply, 2, 4) ? ErrorCode::None : ErrorCode::ForeignAddress;
-        case 20: {
+        case FunctionCode::ReadFileRecord: {
             if (!request.Has(2)) {
                 return ErrorCode::ForeignAddress;
             }
             // The sums are 16-bit, as the devices compute them.
-            uint16_t expected = 5;
-            for (int k = 0; k < request.At(2) / 7; ++k) {
-                if (!request.Has(9 + 7 * k)) {
+            auto expected = static_cast<uint16_t>(kCountedFrameOverhead);
+            for (size_t k = 0; k < size_t{request.At(2)} / kFileSubRequestBytes; ++k) {
+                // The record length is the last word of the sub-request.
+                const size_t lengthAt = kCountedDataAt + kFileSubRequestBytes * k + 5;
+                if (!request.Has(lengthAt + 1)) {
                     return ErrorCode::ForeignAddress;
                 }
-                expected = static_cast<uint16_t>(expected + 2 * request.Word(8 + 7 * k) + 2);
+                // A sub-response: its length byte, the reference type, the registers.
+                expected = static_cast<uint16_t>(expected + 2 * request.Word(lengthAt) + 2);
             }
-            const bool fits = Frame.AnswerLen == reply.At(2) + 5 && Frame.AnswerLen == expected;
+            const bool fits = Frame.AnswerLen == reply.At(2) + kCountedFrameOverhead &&
+                              Frame.AnswerLen == expected;
             return fits ? ErrorCode::None : ErrorCode::ForeignAddress;
         }
-        case 69:
-            return reply.At(2) == 32 && Frame.AnswerLen == 37 ? ErrorCode::None
-                                                              : ErrorCode::ForeignAddress;
+        case FunctionCode::ReadSectionDevice:
+            return reply.At(2) == kDeviceSectionBytes &&
+                           Frame.AnswerLen == kDeviceSectionAnswerBytes
+                       ? ErrorCode::None
+                       : ErrorCode::ForeignAddress;
         default:
             return ErrorCode::None;
     }

@@ -14,6 +14,8 @@ class TRavo32 : public TRs485 {
 public:
     static constexpr int kRxSize = 1024;
     static constexpr int kTxSize = 256;
+    // The finder tracks a candidate start for every byte the receive buffer can hold.
+    static_assert(kRxSize == TFrameFinder::kCapacity);
 
     TRavo32();
     explicit TRavo32(std::unique_ptr<TSerialIo> io);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 
+#include "AsciiCase.h"
 #include "FileReplace.h"
 
 namespace {
@@ -20,17 +21,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
+// The name of the section that a trimmed line opens, or none when it opens none.
+std::optional<std::string> SectionName(std::string_view line) {
+    if (line.empty() || line.front() != '[') {
+        return std::nullopt;
     }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    const size_t close = line.find(']');
+    return std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
 }
 
 }  // namespace
@@ -75,9 +72,8 @@ void TIniFile::Parse() {
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
         }
-        if (line.front() == '[') {
-            const size_t close = line.find(']');
-            section = std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+        if (std::optional<std::string> name = SectionName(line)) {
+            section = std::move(*name);
             continue;
         }
         const size_t equals = line.find('=');
@@ -99,14 +95,12 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
         std::string current;
         for (size_t index = 0; index < Lines.size(); ++index) {
             const std::string_view line = Trim(Lines[index]);
-            if (!line.empty() && line.front() == '[') {
-                const size_t close = line.find(']');
-                current =
-                    std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
-                if (SameName(current, section)) {
+            if (std::optional<std::string> name = SectionName(line)) {
+                current = std::move(*name);
+                if (EqualsIgnoringAsciiCase(current, section)) {
                     sectionEnd = index + 1;
                 }
-            } else if (SameName(current, section) && !line.empty()) {
+            } else if (EqualsIgnoringAsciiCase(current, section) && !line.empty()) {
                 sectionEnd = index + 1;
             }
         }
@@ -139,7 +133,8 @@ const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_vie
     // The last of repeated keys wins, as a later line overrides an earlier one.
     const TEntry* found = nullptr;
     for (const TEntry& entry : Entries) {
-        if (SameName(entry.Section, section) && SameName(entry.Key, key)) {
+        if (EqualsIgnoringAsciiCase(entry.Section, section) &&
+            EqualsIgnoringAsciiCase(entry.Key, key)) {
             found = &entry;
         }
     }
@@ -170,7 +165,7 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool fal
 std::vector<std::string> TIniFile::Keys(std::string_view section) const {
     std::vector<std::string> keys;
     for (const TEntry& entry : Entries) {
-        if (SameName(entry.Section, section)) {
+        if (EqualsIgnoringAsciiCase(entry.Section, section)) {
             keys.push_back(entry.Key);
         }
     }

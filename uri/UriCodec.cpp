@@ -6,6 +6,8 @@
 #include <ctime>
 #include <random>
 
+#include "Hex.h"
+
 namespace {
 
 constexpr uint8_t kNotHex = 255;
@@ -39,7 +41,6 @@ constexpr std::array<bool, 256> MakeSafeChar() {
 
 constexpr std::array<uint8_t, 256> HexValue = MakeHexValue();
 constexpr std::array<bool, 256> SafeChar = MakeSafeChar();
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 uint8_t Byte(char c) {
     return static_cast<uint8_t>(c);
@@ -85,8 +86,7 @@ std::string UriEncode(std::string_view text) {
             encoded.push_back(c);
         } else {
             encoded.push_back('%');
-            encoded.push_back(kHexDigits[b / 16]);
-            encoded.push_back(kHexDigits[b % 16]);
+            AppendHexByte(encoded, b);
         }
     }
     return encoded;

@@ -1,12 +1,16 @@
 // The main window offscreen: start-up, settings, menus, saving the log, lines from other threads.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -239,7 +243,7 @@ private slots:
             form.ReportUnattended = [&printed](const QString& text) { printed << text; };
             form.show();
             if (stopSignal) {
-                form.CloseOnStopSignal();
+                form.CloseOnTerminationSignal();
             } else {
                 form.M1_Exit->trigger();
             }
@@ -265,7 +269,7 @@ private slots:
             form.ReportError = [](const QString& text) { QFAIL(qPrintable(text)); };
             form.show();
             form.M2_Set->trigger();
-            form.CloseOnStopSignal();
+            form.CloseOnTerminationSignal();
         }
         TIniFile stored(settings.toStdString());
         QVERIFY(stored.ReadBool("Options", "ViewSet", false));
@@ -584,6 +588,49 @@ private slots:
         QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
         QVERIFY(bar.isHidden());
         QVERIFY(window.Errors.isEmpty());
+    }
+
+    void AWindowDestroyedWhileARequestWaitsForItsDeviceStopsTheRequestFirst() {
+        // A device that never answers: the worker writes its request and waits the whole
+        // timeout, logging, while the window goes.
+        const int device = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(device >= 0);
+        QCOMPARE(grantpt(device), 0);
+        QCOMPARE(unlockpt(device), 0);
+        QTemporaryDir folder;
+        TWindow window(folder, std::string("[Options]\nViewSet=1\nViewHex=1\n[Ports]\nCOM1=") +
+                                   ptsname(device) + "\n");
+        window.Form->show();
+        const uint16_t port = window.Form->ListeningPort();
+        std::atomic<bool> closed{false};
+        std::thread page([&closed, port] {
+            THttpClient client;
+            if (client.Connect(port) &&
+                client.Send(PostRequest(
+                    R"({"company_id":1,"device_id":1,"slave_addr":1,"baud_rate":19200,)"
+                    R"("com_port":1,"poll_ms":1000,"timeout_ms":60000,"ctrl_echo":false,)"
+                    R"("ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+                    R"("rand_string":"r","pdu":{"read":[3,0,0,0,2]}})",
+                    port))) {
+                closed = client.ClosedByServer(20000);
+            }
+        });
+        const bool requestWritten = QTest::qWaitFor(
+            [device] {
+                pollfd written{device, POLLIN, 0};
+                return poll(&written, 1, 0) == 1;
+            },
+            10000);
+        QElapsedTimer destruction;
+        destruction.start();
+        window.Form.reset();
+        const qint64 destructionMs = destruction.elapsed();
+        page.join();
+        close(device);
+        QVERIFY(requestWritten);
+        QVERIFY(closed);
+        // The stop wakes the worker's wait at once; only the shutdown pause remains.
+        QVERIFY2(destructionMs < 10000, qPrintable(QString::number(destructionMs)));
     }
 
     void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {

@@ -12,13 +12,13 @@
 
 #include "AccessCheck.h"
 #include "AccessSettings.h"
-#include "ErrorText.h"
 #include "HttpHeaders.h"
 #include "IniFile.h"
 #include "PortPolicy.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
 #include "RefusalLimiter.h"
+#include "RequestErrors.h"
 #include "RequestProcedure.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AnswerDecoder.h"
+#include "ModbusProtocol.h"
 #include "TestFrames.h"
 
 namespace {
@@ -87,19 +88,22 @@ TEST(DecodeRegistersTest, ByteCountThatOutrunsTheFrameLeavesTheCrcAlone) {
 }
 
 TEST(DecodeDeviceSectionTest, SixteenRegistersAndTheDeviceType) {
-    TBytes answer = {0x01, kReadSectionDevice, 0x20};
+    TBytes answer = {0x01, FunctionCode::ReadSectionDevice, 0x20};
     for (uint16_t k = 0; k < 16; ++k) {
         const TBytes word = Words({static_cast<uint16_t>(0x1000 * k + k)});
         answer.insert(answer.end(), word.begin(), word.end());
     }
     answer = WithCrc(answer);
-    const Json::Value reply = Decode(WithCrc({0x01, kReadSectionDevice, 0x00}), answer);
+    const Json::Value reply =
+        Decode(WithCrc({0x01, FunctionCode::ReadSectionDevice, 0x00}), answer);
     ASSERT_EQ(reply["data"].size(), 16u);
     for (uint16_t k = 0; k < 16; ++k) {
         EXPECT_EQ(reply["data"][std::to_string(k)], 0x1000 * k + k) << k;
     }
     EXPECT_EQ(DeviceTypeCode(TExactFrame(answer).Span()), 0x1001);
-    EXPECT_EQ(DeviceTypeCode(TExactFrame(WithCrc({0x01, kReadSectionDevice, 0x00})).Span()), 0);
+    EXPECT_EQ(
+        DeviceTypeCode(TExactFrame(WithCrc({0x01, FunctionCode::ReadSectionDevice, 0x00})).Span()),
+        0);
     EXPECT_EQ(DeviceTypeCode(TExactFrame(TBytes{}).Span()), 0);
 }
 

@@ -15,14 +15,17 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ErrorText.h"
 #include "HttpClient.h"
 #include "IniFile.h"
+#include "PortHolder.h"
+#include "RequestErrors.h"
 #include "SpawnedProgram.h"
 #include "UriCodec.h"
 
@@ -67,13 +70,16 @@ struct TProgram {
     bool PrintsLog;
 };
 
-// The lines of ss for sockets that listen on the port: local address in the fourth column,
-// with -p the program that holds it.
-std::vector<std::string> ListeningSockets(bool withProcess = false) {
+// By name: the default printer dumps the bytes, heap addresses and all, into the test names.
+void PrintTo(const TProgram& program, std::ostream* out) {
+    *out << program.Name;
+}
+
+// The lines of ss for sockets that listen on the port: local address in the fourth column.
+std::vector<std::string> ListeningSockets() {
     TSpawnedProgram ss;
     std::vector<std::string> lines;
-    if (!ss.Start(SS_PATH,
-                  {withProcess ? "-ltnpH" : "-ltnH", "sport = :" + std::to_string(kPort)})) {
+    if (!ss.Start(SS_PATH, {"-ltnH", "sport = :" + std::to_string(kPort)})) {
         return {"ss did not start"};
     }
     while (auto line = ss.ReadLine(kReplyBoundMs)) {
@@ -113,6 +119,10 @@ bool WaitUntilListening(int boundMs) {
 class EndToEndTest : public ::testing::TestWithParam<TProgram> {
 protected:
     void SetUp() override {
+        // Another program on the port would answer in the bridge's place.
+        if (const std::optional<std::string> holder = PortHolder(kPort)) {
+            GTEST_FAIL() << "port " << kPort << " is taken: " << *holder;
+        }
         Folder = fs::temp_directory_path() /
                  ("e2e-test-" + std::to_string(getpid()) + "-" + GetParam().Name);
         fs::remove_all(Folder);
@@ -134,12 +144,6 @@ protected:
         simOptions.push_back("--verbose");
         if (!Sim.Start(simOptions)) {
             ADD_FAILURE() << "simulator did not start";
-            return {};
-        }
-        // Another program on the port would answer in the bridge's place.
-        const std::vector<std::string> holders = ListeningSockets(true);
-        if (!holders.empty()) {
-            ADD_FAILURE() << "port " << kPort << " is taken: " << holders.front();
             return {};
         }
         std::ofstream(SettingsFile()) << "[Options]\n"

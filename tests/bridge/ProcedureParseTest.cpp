@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "ErrorText.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
+#include "RequestErrors.h"
 #include "RequestProcedure.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -53,6 +54,20 @@ bool WellFormed(const std::string& response) {
                std::string::npos &&
            body.starts_with("{") && body.ends_with("}");
 }
+
+// A host whose next error line, once armed, throws instead of being written: an exception on the
+// worker's road where nothing expects one.
+class TThrowingHost : public TRecordingHost {
+public:
+    void LogError(std::string text) override {
+        if (ThrowOnError.exchange(false)) {
+            throw std::runtime_error("host fault");
+        }
+        TRecordingHost::LogError(std::move(text));
+    }
+
+    std::atomic<bool> ThrowOnError{false};
+};
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -110,7 +125,7 @@ protected:
 
     TRunningSim Sim;
     TRavo32 Link;
-    TRecordingHost Host;
+    TThrowingHost Host;
     // While set, the system has no thread to give the server.
     std::atomic<bool> FailThreads{false};
     TBridgeServer Server{Link, Host, nullptr, [this](std::function<void()> task) {
@@ -236,7 +251,9 @@ TEST_F(ServerTest, RefusalsNeedNoWorkerAndTheirLinesAreLimited) {
     ASSERT_TRUE(RunUntil([&] { return Host.Count(TLogKind::Error, countLine) == 1; }, 5000));
     size_t refusalLines = 0;
     for (const auto& line : Host.Lines()) {
-        refusalLines += line.Text.starts_with("Error[125]") ? 1 : 0;
+        if (line.Text.starts_with("Error[125]")) {
+            ++refusalLines;
+        }
     }
     EXPECT_EQ(refusalLines, 10U);
 
@@ -276,6 +293,31 @@ TEST_F(ServerTest, ARequestWhoseThreadCannotBeCreatedStaysWithItsConnection) {
     EXPECT_NE(body.find(R"("pdu":{"a":[3,0,5,0,1]})"), std::string::npos) << body;
     EXPECT_NE(body.find(R"("data":{"5":5})"), std::string::npos) << body;
     EXPECT_EQ(Host.Count(TLogKind::Error, kThreadFault), 1U);
+}
+
+TEST_F(ServerTest, AnExceptionOnTheWorkerIsReportedAndTheNextRequestIsServed) {
+    ASSERT_TRUE(Start({}));
+    std::vector<std::string> reports;
+    Server.ReportFault = [&reports](const std::string& text) { reports.push_back(text); };
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(Port));
+    // A request without its form field: the worker's error reply logs an error line, which throws.
+    Host.ThrowOnError = true;
+    const std::string withoutField = "POST / HTTP/1.1\r\nHost: localhost:" + std::to_string(Port) +
+                                     "\r\nContent-Length: 5\r\n\r\nabc=1";
+    ASSERT_TRUE(client.Send(withoutField));
+    ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }));
+    EXPECT_EQ(reports, std::vector<std::string>{"host fault"});
+    EXPECT_FALSE(Server.Busy());
+    EXPECT_FALSE(Link.IsOpen());
+    EXPECT_TRUE(client.StaysSilent(100));
+
+    THttpClient next;
+    ASSERT_TRUE(next.Connect(Port));
+    const auto response = Ask(next, ReadRequest(300, 7));
+    ASSERT_TRUE(response);
+    EXPECT_NE(ResponseBody(*response).find(R"("data":{"7":7})"), std::string::npos);
+    EXPECT_EQ(reports.size(), 1U);
 }
 
 TEST_F(ServerTest, SecondServerOnTheSamePortNamesTheFailingCall) {

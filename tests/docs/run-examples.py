@@ -19,7 +19,10 @@ import subprocess
 import sys
 import tempfile
 
-PORT = 19284
+# The port check that every test of the bridge's port shares.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from bridge_port import PORT, port_taken  # noqa: E402
+
 SIM_OPTIONS = ["--device-type", "0x0110"]
 FENCE = re.compile(r"^```\s*([\w-]*)\s*$")
 
@@ -73,26 +76,6 @@ def examples(path):
     return found
 
 
-def port_holder():
-    try:
-        listing = subprocess.run(["ss", "-ltnpH", f"sport = :{PORT}"], capture_output=True,
-                                 text=True)
-    except FileNotFoundError:
-        return "a program that ss (iproute2) would name; it is not installed"
-    return listing.stdout.strip() or "(ss names no process)"
-
-
-def port_is_free():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        # As the bridge binds: connections of an earlier run left in TIME_WAIT do not count.
-        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        try:
-            probe.bind(("127.0.0.1", PORT))
-            return True
-        except OSError:
-            return False
-
-
 def wait_for_line(process, needle, what):
     """Reads the program's output until a line holds the needle (the start lines end with it)."""
     seen = []
@@ -140,8 +123,9 @@ def main():
     parser.add_argument("documents", nargs="+")
     args = parser.parse_args()
 
-    if not port_is_free():
-        print(f"run-examples: port {PORT} is taken by: {port_holder()}", file=sys.stderr)
+    taken = port_taken()
+    if taken:
+        print(f"run-examples: {taken}", file=sys.stderr)
         return 1
 
     failures = []

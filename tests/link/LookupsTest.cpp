@@ -11,8 +11,11 @@ namespace {
 // Characters, not bytes: the names are shown in a fixed 32-character field.
 size_t CharacterCount(const std::string& utf8) {
     size_t count = 0;
-    for (unsigned char byte : utf8) {
-        count += (byte & 0xC0) != 0x80 ? 1 : 0;
+    for (const char byte : utf8) {
+        // The mask takes the low bits alone, so the sign of char does not matter.
+        if ((byte & 0xC0) != 0x80) {
+            ++count;
+        }
     }
     return count;
 }

@@ -10,6 +10,7 @@
 
 #include "LogFile.h"
 #include "LogModel.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -43,24 +44,6 @@ struct TRtfGroup {
         return std::nullopt;
     }
 };
-
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 // A strict reader of the RTF subset the log writes: unbalanced braces, unknown control symbols,
 // raw bytes beyond ASCII, a \u without its "?" and a lone surrogate are all errors.

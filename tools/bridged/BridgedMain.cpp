@@ -11,7 +11,7 @@
 #include "Ravo32.h"
 #include "SettingsPath.h"
 #include "StartLines.h"
-#include "StopSignals.h"
+#include "TerminationSignals.h"
 #include "UriCodec.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr char kOptions[] = "Options";
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
-    TStopSignals::BlockStopSignals();
+    TTerminationSignals::Block();
 
     QCoreApplication application(argc, argv);
     const TIniFile settings(
@@ -41,8 +41,11 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> problems = access.Problems;
     TBridgeServer server(link, host);
     server.SetAccess(std::move(access));
+    server.ReportFault = [](const std::string& text) {
+        std::fprintf(stderr, "modbus-bridged: %s\n", text.c_str());
+    };
     std::string error;
-    if (!server.Open(TBridgeServer::kPort, error)) {
+    if (!server.Open(kBridgePort, error)) {
         std::fprintf(stderr, "modbus-bridged: %s\n", error.c_str());
         return 1;
     }
@@ -52,11 +55,11 @@ int main(int argc, char* argv[]) {
         host.LogError(problem);
     }
 
-    const TStopSignals stopSignals([&server] {
+    const TTerminationSignals terminationSignals([&server] {
         server.Shutdown();
         QCoreApplication::quit();
     });
-    if (!stopSignals.Ready()) {
+    if (!terminationSignals.Ready()) {
         std::perror("modbus-bridged: signalfd");
         return 1;
     }

@@ -1,10 +1,9 @@
 #include "RequestFramer.h"
 
 #include "Crc16.h"
+#include "ModbusProtocol.h"
 
 namespace {
-
-constexpr size_t kMinFrame = 4;
 
 // What the first bytes of a candidate tell about its length.
 constexpr int kLengthPending = -1;  // the byte that tells it has not arrived yet
@@ -15,20 +14,22 @@ int ExpectedLength(const uint8_t* frame, size_t held) {
         return kLengthPending;
     }
     switch (frame[1]) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-            return 8;
-        case 15:
-        case 16:
+        case FunctionCode::ReadCoils:
+        case FunctionCode::ReadDiscreteInputs:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
+        case FunctionCode::WriteSingleCoil:
+        case FunctionCode::WriteSingleRegister:
+            return kFixedRequestBytes;
+        case FunctionCode::WriteMultipleCoils:
+        case FunctionCode::WriteMultipleRegisters:
+            // Address, function, start, quantity, byte count, the data, the CRC.
             return held > 6 ? 9 + frame[6] : kLengthPending;
-        case 20:
-        case 21:
-            return held > 2 ? 5 + frame[2] : kLengthPending;
-        case 22:
+        case FunctionCode::ReadFileRecord:
+        case FunctionCode::WriteFileRecord:
+            return held > 2 ? kCountedFrameOverhead + frame[2] : kLengthPending;
+        case FunctionCode::MaskWriteRegister:
+            // Address, function, reference, AND mask, OR mask, the CRC.
             return 10;
         default:
             return kLengthOpen;
@@ -79,14 +80,14 @@ void TRequestFramer::Settle(std::deque<uint8_t>& pending, std::vector<TFrame>& f
         }
         return;
     }
-    if (held >= kMinFrame && heldCrc_ == 0) {
+    if (held >= kMinFrameBytes && heldCrc_ == 0) {
         Emit(0, frames);
         return;
     }
     // A first byte with an open-length code may be noise that would hold the line until it goes
     // quiet; a fixed-length frame that has just ended further in shows where the real one began.
     // Open-length codes further in are not trusted: some span of a long frame is bound to pass.
-    for (size_t start = 1; start + kMinFrame <= held; ++start) {
+    for (size_t start = 1; start + kMinFrameBytes <= held; ++start) {
         if (IsFixedFrame(held_.data() + start, held - start)) {
             Emit(start, frames);
             return;

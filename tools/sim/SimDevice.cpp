@@ -4,52 +4,28 @@
 #include <cmath>
 #include <numbers>
 
+#include "ModbusProtocol.h"
+
 namespace {
 
 constexpr uint8_t kBroadcast = 0;
-constexpr uint8_t kExceptionBit = 0x80;
 
 constexpr uint8_t kIllegalFunction = 1;
 constexpr uint8_t kIllegalAddress = 2;
 constexpr uint8_t kIllegalValue = 3;
-
-constexpr uint8_t kReadHolding = 3;
-constexpr uint8_t kReadInput = 4;
-constexpr uint8_t kWriteSingle = 6;
-constexpr uint8_t kWriteMultiple = 16;
-constexpr uint8_t kReadFileRecord = 20;
-constexpr uint8_t kReadDeviceSection = 69;
-constexpr uint8_t kBinding = 70;
-constexpr uint8_t kBootLoader = 71;
 
 constexpr size_t kMaxAnswerPdu = 253;
 constexpr uint32_t kMaxReadCount = 125;
 constexpr uint32_t kMaxWriteCount = 123;
 
 constexpr uint8_t kFileReference = 6;
-constexpr size_t kSubRequestBytes = 7;
-constexpr uint8_t kMinFileRequestBytes = 7;
+constexpr uint8_t kMinFileRequestBytes = kFileSubRequestBytes;
 constexpr uint8_t kMaxFileRequestBytes = 0xF5;
-constexpr uint16_t kEventFile = 6;
-
-struct TFileBank {
-    uint16_t File;
-    uint32_t Base;
-};
-
-constexpr std::array<TFileBank, 5> kFileBanks = {{
-    {0, 0x0000},
-    {1, 0x1000},
-    {2, 0x2000},
-    {4, 0x4000},
-    {5, 0x8000},
-}};
 
 constexpr uint16_t kSectionFormat = 1;
 constexpr uint16_t kFirmwareVersion = 0x0100;
 constexpr uint16_t kSerialHigh = 0x2026;
 constexpr uint16_t kSerialLow = 0x0001;
-constexpr size_t kSectionRegisters = 16;
 
 constexpr uint64_t kCounterTickMs = 100;
 constexpr double kWavePeriodMs = 60000.0;
@@ -68,15 +44,6 @@ void Put16(TPdu& pdu, uint32_t value) {
 
 TPdu Refuse(uint8_t function, uint8_t code) {
     return {static_cast<uint8_t>(function | kExceptionBit), code};
-}
-
-std::optional<uint32_t> FileBankBase(uint16_t file) {
-    for (const TFileBank& bank : kFileBanks) {
-        if (bank.File == file) {
-            return bank.Base;
-        }
-    }
-    return std::nullopt;
 }
 
 uint8_t EventRecordByte(uint32_t record, uint32_t index) {
@@ -122,7 +89,8 @@ std::optional<TPdu> TSimDevice::Answer(std::span<const uint8_t> frame, uint64_t 
     }
     if (address == kBroadcast) {
         // Only writes make sense to everyone at once; nobody answers a broadcast.
-        if (function == kWriteSingle || function == kWriteMultiple) {
+        if (function == FunctionCode::WriteSingleRegister ||
+            function == FunctionCode::WriteMultipleRegisters) {
             Serve(pdu, nowMs);
         }
         return std::nullopt;
@@ -132,19 +100,19 @@ std::optional<TPdu> TSimDevice::Answer(std::span<const uint8_t> frame, uint64_t 
 
 TPdu TSimDevice::Serve(std::span<const uint8_t> pdu, uint64_t nowMs) {
     switch (pdu[0]) {
-        case kReadHolding:
-        case kReadInput:
+        case FunctionCode::ReadHoldingRegisters:
+        case FunctionCode::ReadInputRegisters:
             return ReadRegisters(pdu, nowMs);
-        case kWriteSingle:
+        case FunctionCode::WriteSingleRegister:
             return WriteSingle(pdu);
-        case kWriteMultiple:
+        case FunctionCode::WriteMultipleRegisters:
             return WriteMultiple(pdu);
-        case kReadFileRecord:
+        case FunctionCode::ReadFileRecord:
             return ReadFileRecords(pdu);
-        case kReadDeviceSection:
+        case FunctionCode::ReadSectionDevice:
             return ReadDeviceSection();
-        case kBinding:
-        case kBootLoader:
+        case FunctionCode::OwnBind:
+        case FunctionCode::BootLoader:
             return Acknowledge(pdu);
         default:
             return Refuse(pdu[0], kIllegalFunction);
@@ -161,7 +129,7 @@ TPdu TSimDevice::ReadRegisters(std::span<const uint8_t> pdu, uint64_t nowMs) {
     if (count < 1 || count > kMaxReadCount) {
         return Refuse(function, kIllegalValue);
     }
-    const bool holding = function == kReadHolding;
+    const bool holding = function == FunctionCode::ReadHoldingRegisters;
     if (start + count > (holding ? kHoldingCount : kInputCount)) {
         return Refuse(function, kIllegalAddress);
     }
@@ -206,32 +174,32 @@ TPdu TSimDevice::WriteMultiple(std::span<const uint8_t> pdu) {
 
 TPdu TSimDevice::ReadFileRecords(std::span<const uint8_t> pdu) {
     if (pdu.size() < 2) {
-        return Refuse(kReadFileRecord, kIllegalValue);
+        return Refuse(FunctionCode::ReadFileRecord, kIllegalValue);
     }
     const uint8_t byteCount = pdu[1];
     if (byteCount < kMinFileRequestBytes || byteCount > kMaxFileRequestBytes ||
-        byteCount % kSubRequestBytes != 0 || pdu.size() != 2u + byteCount) {
-        return Refuse(kReadFileRecord, kIllegalValue);
+        byteCount % kFileSubRequestBytes != 0 || pdu.size() != 2u + byteCount) {
+        return Refuse(FunctionCode::ReadFileRecord, kIllegalValue);
     }
-    TPdu answer{kReadFileRecord, 0};
-    for (size_t at = 2; at < pdu.size(); at += kSubRequestBytes) {
+    TPdu answer{FunctionCode::ReadFileRecord, 0};
+    for (size_t at = 2; at < pdu.size(); at += kFileSubRequestBytes) {
         const uint16_t file = Get16(pdu, at + 1);
         const uint32_t record = Get16(pdu, at + 3);
         const uint32_t length = Get16(pdu, at + 5);
         if (pdu[at] != kFileReference) {
-            return Refuse(kReadFileRecord, kIllegalAddress);
+            return Refuse(FunctionCode::ReadFileRecord, kIllegalAddress);
         }
-        const std::optional<uint32_t> base = FileBankBase(file);
+        const std::optional<uint32_t> base = RegisterFileBase(file);
         if (base) {
             if (*base + record >= kHoldingCount || *base + record + length > kHoldingCount) {
-                return Refuse(kReadFileRecord, kIllegalAddress);
+                return Refuse(FunctionCode::ReadFileRecord, kIllegalAddress);
             }
         } else if (file != kEventFile || record >= kEventRecords) {
-            return Refuse(kReadFileRecord, kIllegalAddress);
+            return Refuse(FunctionCode::ReadFileRecord, kIllegalAddress);
         }
         // Checked before building the data, as a long record length would make it large.
         if (answer.size() + 2 + 2 * length > kMaxAnswerPdu) {
-            return Refuse(kReadFileRecord, kIllegalValue);
+            return Refuse(FunctionCode::ReadFileRecord, kIllegalValue);
         }
         answer.push_back(static_cast<uint8_t>(1 + 2 * length));
         answer.push_back(kFileReference);
@@ -249,14 +217,14 @@ TPdu TSimDevice::ReadFileRecords(std::span<const uint8_t> pdu) {
 }
 
 TPdu TSimDevice::ReadDeviceSection() {
-    std::array<uint16_t, kSectionRegisters> section{};
+    std::array<uint16_t, kDeviceSectionRegisters> section{};
     section[0] = kSectionFormat;
     section[1] = setup_.DeviceType;
     section[2] = kFirmwareVersion;
     section[3] = setup_.Address;
     section[4] = kSerialHigh;
     section[5] = kSerialLow;
-    TPdu answer{kReadDeviceSection, static_cast<uint8_t>(2 * kSectionRegisters)};
+    TPdu answer{FunctionCode::ReadSectionDevice, static_cast<uint8_t>(2 * kDeviceSectionRegisters)};
     for (const uint16_t value : section) {
         Put16(answer, value);
     }

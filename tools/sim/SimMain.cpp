@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Hex.h"
 #include "MonotonicClock.h"
 #include "RequestFramer.h"
 #include "SimDevice.h"
@@ -45,14 +46,7 @@ void PrintLine(const std::string& line) {
 }
 
 void PrintEvent(const char* kind, std::span<const uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string line = kind;
-    line += ' ';
-    for (const uint8_t byte : bytes) {
-        line += kDigits[byte >> 4];
-        line += kDigits[byte & 0x0F];
-    }
-    PrintLine(line);
+    PrintLine(std::string(kind) + ' ' + HexText(bytes));
 }
 
 class TDescriptor {

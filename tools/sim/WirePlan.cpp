@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "Crc16.h"
+#include "ModbusProtocol.h"
 
 namespace {
 
-constexpr size_t kMinFrame = 4;
 constexpr int kMaxNoiseDraws = 64;
 
 // True when a CRC-valid block from one of the addresses starts in the echo and runs into the
@@ -21,7 +21,7 @@ bool ForgesFrame(std::span<const uint8_t> stream, size_t echoLength, uint8_t sla
         uint16_t crc = kCrc16Initial;
         for (size_t end = start; end < stream.size(); ++end) {
             crc = Crc16Step(crc, stream[end]);
-            if (end >= echoLength && end + 1 - start >= kMinFrame && crc == 0) {
+            if (end >= echoLength && end + 1 - start >= kMinFrameBytes && crc == 0) {
                 return true;
             }
         }

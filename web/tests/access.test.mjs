@@ -9,13 +9,13 @@
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-const BRIDGE_PORT = 19284;
+import { BRIDGE_PORT, canConnect, checkPortFree } from './bridge-port.mjs';
+
 const PAGE_HOST = '127.0.0.2';
 const PUBLIC_PORT = 28001;
 const OTHER_PORT = 28002;
@@ -83,17 +83,6 @@ async function stop(child) {
   }
 }
 
-function canConnect(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ port, host: '127.0.0.1' });
-    socket.once('connect', () => {
-      socket.destroy();
-      resolve(true);
-    });
-    socket.once('error', () => resolve(false));
-  });
-}
-
 // The simulator's first line is its terminal; every "rx" line after it is a request it took.
 async function startSim() {
   const sim = start(SIM, ['--verbose']);
@@ -109,7 +98,7 @@ async function startSim() {
 }
 
 async function startBridge(settings) {
-  if (await canConnect(BRIDGE_PORT)) fail(`port ${BRIDGE_PORT} is already taken by another program`);
+  await checkPortFree();
   tempDir = tempDir || fs.mkdtempSync(path.join(os.tmpdir(), 'web-access-'));
   const program = path.join(tempDir, 'modbus-bridged');
   fs.copyFileSync(BRIDGED, program);

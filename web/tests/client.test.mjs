@@ -13,7 +13,8 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { checkPortFree, startBridge, startSim, stop } from '../client/tests/programs.mjs';
+import { startBridge, startSim, stop } from '../client/tests/programs.mjs';
+import { checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const webDir = path.resolve(here, '..');

@@ -7,13 +7,13 @@
 
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-const BRIDGE_PORT = 19284;
+import { BRIDGE_PORT, canConnect, checkPortFree } from './bridge-port.mjs';
+
 const DEVICE_TYPE = 0x0110;
 const SLOW_DEVICE_MS = 250;
 const SIM = process.env.MODBUS_SIM;
@@ -89,17 +89,6 @@ async function firstLine(child, what) {
   return result;
 }
 
-function canConnect(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ port, host: '127.0.0.1' });
-    socket.once('connect', () => {
-      socket.destroy();
-      resolve(true);
-    });
-    socket.once('error', () => resolve(false));
-  });
-}
-
 async function waitForPort(port, bridge) {
   const deadline = Date.now() + 15000;
   while (Date.now() < deadline) {
@@ -124,7 +113,7 @@ async function startSimAndBridge() {
   const pty = await startSim(['--device-type', '0x' + DEVICE_TYPE.toString(16)]);
   const slowPty = await startSim(['--delay', String(SLOW_DEVICE_MS)]);
 
-  if (await canConnect(BRIDGE_PORT)) fail(`port ${BRIDGE_PORT} is already taken by another program`);
+  await checkPortFree();
   tempDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-demo-'));
   const program = path.join(tempDir, 'modbus-bridged');
   fs.copyFileSync(BRIDGED, program);

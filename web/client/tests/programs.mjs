@@ -1,14 +1,14 @@
 // modbus-sim and modbus-bridged as programs for the client's tests: each simulator on a
 // pseudo-terminal of its own, the bridge a copy in a temporary folder with its settings file
 // beside it, on the fixed port 19284. Events are awaited, never slept for.
-import { execFileSync, spawn } from 'node:child_process';
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
 
-export const BRIDGE_PORT = 19284;
+import { checkPortFree } from '../../tests/bridge-port.mjs';
+
 const START_LINE = '\tСтарт\n';
 
 function deadline(ms, what) {
@@ -58,29 +58,6 @@ export async function startSim(simPath, args = []) {
     limit.cancel();
   }
   return child;
-}
-
-function canConnect(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ port, host: '127.0.0.1' });
-    socket.once('connect', () => { socket.destroy(); resolve(true); });
-    socket.once('error', () => resolve(false));
-  });
-}
-
-function portHolder(port) {
-  try {
-    return execFileSync('ss', ['-Hltnp', `sport = :${port}`], { encoding: 'utf8' }).trim() || 'unknown';
-  } catch {
-    return 'unknown (ss failed)';
-  }
-}
-
-/** Fails with the name of the holder when another program listens on the port. */
-export async function checkPortFree(port = BRIDGE_PORT) {
-  if (await canConnect(port)) {
-    throw new Error(`port ${port} is taken by another program: ${portHolder(port)}`);
-  }
 }
 
 /**

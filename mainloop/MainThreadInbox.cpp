@@ -33,14 +33,29 @@ void TMainThreadInbox::Post(std::function<void()> task) {
 }
 
 void TMainThreadInbox::RunPosted() {
+    // The wake-up is taken even when a task below is running, so that an event loop started
+    // inside a task (a dialog) does not keep waking for tasks that the running call will take.
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t got = read(WakeFd, &count, sizeof count);
-    std::vector<std::function<void()>> tasks;
-    {
-        const std::lock_guard guard(Lock);
-        tasks.swap(Tasks);
+    if (Running) {
+        return;
     }
-    for (auto& task : tasks) {
-        task();
+    Running = true;
+    const struct TRunningMark {
+        bool& Running;
+        ~TRunningMark() { Running = false; }
+    } mark{Running};
+    for (;;) {
+        std::vector<std::function<void()>> tasks;
+        {
+            const std::lock_guard guard(Lock);
+            tasks.swap(Tasks);
+        }
+        if (tasks.empty()) {
+            return;
+        }
+        for (auto& task : tasks) {
+            task();
+        }
     }
 }

@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "Cp1251.h"
 #include "TestFrames.h"
-#include "TextEncoding.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -94,6 +95,49 @@ TEST(Cp1251ToUtf8Test, ConvertsEveryByteOfAText) {
     EXPECT_EQ(Cp1251ToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2, \xB8\xA8 \x88!"s), "Привет, ёЁ €!");
     EXPECT_EQ(Cp1251ToUtf8("a\0b"s), "a\0b"s);
     EXPECT_EQ(Cp1251ToUtf8(""), "");
+}
+
+// The log files were written through the system's converter; the table must write every
+// character as it did: its byte, "?" where the code page lacks it, nothing for what it drops.
+TEST(AppendAsCp1251Test, MatchesTheSystemConverterForEveryCharacter) {
+    const iconv_t converter = iconv_open("CP1251", "UTF-8");
+    ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1)) << "no CP1251 converter";
+    int differences = 0;
+    for (char32_t code = 0; code <= 0x10FFFF && differences < 10; ++code) {
+        if (code >= 0xD800 && code <= 0xDFFF) {
+            continue;
+        }
+        std::string utf8;
+        AppendUtf8(utf8, code);
+        char out[8] = {};
+        char* inPointer = utf8.data();
+        char* outPointer = out;
+        size_t inLeft = utf8.size();
+        size_t outLeft = sizeof out;
+        const bool converted =
+            iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) != static_cast<size_t>(-1);
+        const std::string expected = converted ? std::string(out, sizeof out - outLeft) : "?";
+        std::string written;
+        AppendAsCp1251(written, utf8);
+        if (written != expected) {
+            ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(code);
+            ++differences;
+        }
+    }
+    iconv_close(converter);
+}
+
+TEST(AppendAsCp1251Test, EachBrokenPieceBecomesOneQuestionMark) {
+    std::string written;
+    // A lone continuation byte, a lead cut short by ASCII, a surrogate, an overlong form, and a
+    // lead at the very end.
+    AppendAsCp1251(written,
+                   "a\x80"
+                   "b\xD0"
+                   "c\xED\xA0\x80"
+                   "d\xC1\x81"
+                   "e\xE2\x82"s);
+    EXPECT_EQ(written, "a?b?c???d??e?");
 }
 
 TEST(AsUtf8Test, KeepsUtf8SequencesAndReadsOnlyTheOtherBytesAsWindows1251) {

@@ -20,8 +20,10 @@ public:
     // Never blocks for longer than it takes to queue the task.
     void Post(std::function<void()> task);
 
-    // Runs the tasks posted so far; on the owning thread only. A writer on that thread calls it
-    // first, so that its own line comes after those other threads wrote before it.
+    // Runs the tasks posted so far, and those they post; on the owning thread only. A writer on
+    // that thread calls it first, so that its own line comes after those other threads wrote
+    // before it. Called from within a task, it returns at once: the running call takes the new
+    // tasks after the ones it holds, so the order of posting is kept.
     void RunPosted();
 
 private:
@@ -29,4 +31,6 @@ private:
     QSocketNotifier* Notifier = nullptr;
     std::mutex Lock;
     std::vector<std::function<void()>> Tasks;
+    // Owning thread only.
+    bool Running = false;
 };
