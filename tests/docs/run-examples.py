@@ -3,7 +3,9 @@
 
 A request example is either a fenced `sh` block whose commands send to localhost:19284 with curl
 (its reply is the next fenced block), or a fenced block that starts with a raw "POST " request
-(its reply is the next fenced block that starts with "HTTP/1.1 "). Other blocks are left alone,
+(its reply is the next fenced block that starts with "HTTP/1.1 "). A fenced `sh` block that starts
+with mbpoll talks to the simulator's link directly and must print every register it asks for, as
+an independent master sees them. Other blocks are left alone,
 so sections can come and go without touching this runner. The examples run against a default
 modbus-bridged whose COM1 is a modbus-sim of device type 0x0110, as the texts say.
 
@@ -24,6 +26,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from bridge_port import PORT, port_taken  # noqa: E402
 
 SIM_OPTIONS = ["--device-type", "0x0110"]
+# The simulator's link as the documents name it; the runner's own simulator stands in for it.
+SIM_LINK = "/tmp/modbus-sim-port"
 FENCE = re.compile(r"^```\s*([\w-]*)\s*$")
 
 
@@ -57,6 +61,10 @@ def is_curl_example(block):
     return block.language == "sh" and "curl" in block.text and f"localhost:{PORT}" in block.text
 
 
+def is_mbpoll_example(block):
+    return block.language == "sh" and block.text.startswith("mbpoll ") and SIM_LINK in block.text
+
+
 def is_raw_example(block):
     first = block.text.lstrip().split("\n", 1)[0]
     return first.startswith("POST ") and " HTTP/1." in first
@@ -70,6 +78,8 @@ def examples(path):
         later = blocks[index + 1:]
         if is_curl_example(block):
             found.append((block, "curl", later[0] if later else None))
+        elif is_mbpoll_example(block):
+            found.append((block, "mbpoll", None))
         elif is_raw_example(block):
             replies = [b for b in later if b.text.startswith("HTTP/1.1 ")]
             found.append((block, "raw", replies[0] if replies else None))
@@ -107,6 +117,19 @@ def send_raw(text):
             if separator and declared and len(rest) >= int(declared.group(1)) + 2:
                 break
     return answer.decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def run_mbpoll(text, link):
+    """None when the master read every register the command asks for, else what went wrong."""
+    command = text.replace(SIM_LINK, link)
+    first = int(re.search(r"-r (\d+)", command).group(1))
+    count = int(re.search(r"-c (\d+)", command).group(1))
+    done = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=30)
+    if done.returncode != 0:
+        return f"exit status {done.returncode}: {done.stderr.strip()}"
+    missing = [n for n in range(first, first + count)
+               if not re.search(rf"^\[{n}\]:\s+-?\d+", done.stdout, re.M)]
+    return f"registers {missing} not read: {done.stdout.strip()}" if missing else None
 
 
 def run_curl(text):
@@ -152,6 +175,13 @@ def main():
                     failures.append(f"{document}: no request example found")
                 for request, kind, reply in found:
                     count += 1
+                    if kind == "mbpoll":
+                        problem = run_mbpoll(request.text, link)
+                        if problem:
+                            failures.append(f"{request.where()}: {problem}")
+                        else:
+                            print(f"run-examples: {request.where()} (mbpoll) reads every register")
+                        continue
                     if reply is None:
                         failures.append(f"{request.where()}: no reply shown after the example")
                         continue
@@ -162,7 +192,7 @@ def main():
                                         f"  actual: {actual.strip()}")
                     else:
                         print(f"run-examples: {request.where()} ({kind}) answers as shown")
-            print(f"run-examples: {count} request examples run")
+            print(f"run-examples: {count} examples run")
         finally:
             for process in (bridged, sim):
                 if process is not None:
