@@ -6,15 +6,13 @@
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (paths of the programs, set by CTest),
 // CHROMIUM (browser, default /usr/bin/chromium).
 
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { BRIDGE_PORT, canConnect, checkPortFree } from './bridge-port.mjs';
+import { BRIDGE_PORT } from './bridge-port.mjs';
+import { startBridge, startSim, stop } from './programs.mjs';
 
 const PAGE_HOST = '127.0.0.2';
 const PUBLIC_PORT = 28001;
@@ -27,11 +25,9 @@ const REFUSED = '{"error_code":125,"error_text":"Запрос отклонён �
 const here = path.dirname(fileURLToPath(import.meta.url));
 const demoPage = pathToFileURL(path.resolve(here, '..', 'index.html')).href;
 
-const children = [];
 const servers = [];
-let tempDir = null;
-let bridgeLog = '';
-const simRx = [];
+let sim = null;
+let bridge = null;
 let checks = 0;
 
 function fail(message) {
@@ -65,56 +61,9 @@ async function waitFor(condition, ms, what) {
 
 // ------------------------------------------------------------------ processes
 
-function start(program, args, options) {
-  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
-  child.exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  child.on('error', () => {});
-  children.push(child);
-  return child;
-}
-
-async function stop(child) {
-  if (child.exitCode !== null || child.signalCode !== null) return;
-  child.kill('SIGTERM');
-  const ended = await Promise.race([child.exited, timeout(5000, null)]);
-  if (ended === null) {
-    child.kill('SIGKILL');
-    await child.exited;
-  }
-}
-
-// The simulator's first line is its terminal; every "rx" line after it is a request it took.
-async function startSim() {
-  const sim = start(SIM, ['--verbose']);
-  const lines = readline.createInterface({ input: sim.stdout });
-  let pty = null;
-  lines.on('line', (line) => {
-    if (pty === null) pty = line.trim();
-    else if (line.startsWith('rx ')) simRx.push(line);
-  });
-  await waitFor(() => pty !== null, 10000, 'modbus-sim printed its terminal');
-  check(pty.startsWith('/dev/'), `modbus-sim printed "${pty}" instead of a terminal path`);
-  return pty;
-}
-
-async function startBridge(settings) {
-  await checkPortFree();
-  tempDir = tempDir || fs.mkdtempSync(path.join(os.tmpdir(), 'web-access-'));
-  const program = path.join(tempDir, 'modbus-bridged');
-  fs.copyFileSync(BRIDGED, program);
-  fs.chmodSync(program, 0o755);
-  fs.writeFileSync(path.join(tempDir, 'modbus-bridged.ini'), settings);
-  bridgeLog = '';
-  const bridge = start(program, [], { cwd: tempDir });
-  bridge.stdout.on('data', (d) => { bridgeLog += d; });
-  bridge.stderr.on('data', (d) => { bridgeLog += d; });
-  const deadline = Date.now() + 15000;
-  while (!(await canConnect(BRIDGE_PORT))) {
-    if (bridge.exitCode !== null) fail(`modbus-bridged ended with status ${bridge.exitCode}:\n${bridgeLog}`);
-    if (Date.now() > deadline) fail(`port ${BRIDGE_PORT} did not accept connections:\n${bridgeLog}`);
-    await timeout(100, null);
-  }
-  return bridge;
+// Every request the device took: the simulator writes an "rx" line for each (--verbose).
+function deviceTook() {
+  return sim.lines.filter((line) => line.startsWith('rx '));
 }
 
 // A small web server on the second loopback address: each port serves its own pages.
@@ -133,8 +82,8 @@ function servePages(port, pages) {
 
 async function cleanUp() {
   for (const server of servers) server.close();
-  for (const child of children.slice().reverse()) await stop(child);
-  if (tempDir) fs.rmSync(tempDir, { recursive: true, force: true });
+  if (bridge) await bridge.stopAndClean();
+  if (sim) await stop(sim);
 }
 
 // ------------------------------------------------------------------ pages
@@ -210,8 +159,8 @@ async function main() {
     fail(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
   }
 
-  const pty = await startSim();
-  let bridge = await startBridge(`[Ports]\nCOM1=${pty}\n`);
+  sim = await startSim(SIM, ['--verbose']);
+  bridge = await startBridge(BRIDGED, [sim.pty]);
   await servePages(PUBLIC_PORT, { '/text-plain': textPlainForm, '/framed': framedForm,
     '/no-cors': noCorsFetch, '/blank': blank });
   await servePages(OTHER_PORT, { '/blank': blank });
@@ -257,16 +206,17 @@ async function main() {
     });
 
     await step('nothing of the hostile pages reached the device', async () => {
-      await waitFor(() => simRx.length >= 1, 10000, 'the device took the file page\'s read');
-      check(simRx.length === 1 && simRx[0].startsWith('rx 010300210001'),
-        `the device took ${JSON.stringify(simRx)}`);
-      const refusals = bridgeLog.split('\n').filter((line) => line.includes('Error[125]'));
-      check(refusals.length >= 1, `refusal lines:\n${bridgeLog}`);
+      await waitFor(() => deviceTook().length >= 1, 10000, 'the device took the file page\'s read');
+      check(deviceTook().length === 1 && deviceTook()[0].startsWith('rx 010300210001'),
+        `the device took ${JSON.stringify(deviceTook())}`);
+      const refusals = bridge.log.split('\n').filter((line) => line.includes('Error[125]'));
+      check(refusals.length >= 1, `refusal lines:\n${bridge.log}`);
     });
 
-    await stop(bridge);
-    bridge = await startBridge(`[Server]\nOrigins=list\n[Origins]\nhttp://${PAGE_HOST}:${PUBLIC_PORT}=1\n` +
-      `[Ports]\nCOM1=${pty}\n`);
+    await bridge.stopAndClean();
+    bridge = await startBridge(BRIDGED, [sim.pty], {
+      settings: `[Server]\nOrigins=list\n[Origins]\nhttp://${PAGE_HOST}:${PUBLIC_PORT}=1\n`,
+    });
 
     await step('with Origins=list the listed origin is served', async () => {
       await page.goto(`http://${PAGE_HOST}:${PUBLIC_PORT}/blank`);
@@ -278,10 +228,10 @@ async function main() {
       await page.goto(`http://${PAGE_HOST}:${OTHER_PORT}/blank`);
       const body = await fetchFromPage(page, requestJson({ r: [3, 0, 0x23, 0, 1] }, 'other'));
       check(body === REFUSED, `reply ${body}`);
-      check(bridgeLog.includes(`Первый запрос со страницы http://${PAGE_HOST}:${OTHER_PORT}`),
-        `origin line:\n${bridgeLog}`);
-      check(simRx.length === 2 && simRx[1].startsWith('rx 010300220001'),
-        `the device took ${JSON.stringify(simRx)}`);
+      check(bridge.log.includes(`Первый запрос со страницы http://${PAGE_HOST}:${OTHER_PORT}`),
+        `origin line:\n${bridge.log}`);
+      check(deviceTook().length === 2 && deviceTook()[1].startsWith('rx 010300220001'),
+        `the device took ${JSON.stringify(deviceTook())}`);
     });
   } finally {
     await browser.close();
@@ -302,7 +252,7 @@ try {
   failed = true;
   console.log('FAILED');
   console.error(e && e.stack ? e.stack : String(e));
-  if (bridgeLog) console.error(`--- modbus-bridged output ---\n${bridgeLog}`);
+  if (bridge) console.error(`--- modbus-bridged output ---\n${bridge.log}`);
 } finally {
   await cleanUp();
 }

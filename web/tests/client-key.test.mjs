@@ -10,7 +10,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { startBridge, startSim, stop } from '../client/tests/programs.mjs';
+import { startBridge, startSim, stop } from './programs.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';

@@ -13,7 +13,7 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { startBridge, startSim, stop } from '../client/tests/programs.mjs';
+import { startBridge, startSim, stop } from './programs.mjs';
 import { checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));

@@ -5,14 +5,12 @@
 // CHROMIUM (browser, default /usr/bin/chromium), WEB_DEMO_SCREENSHOT=1 to write
 // docs/web-demo.png.
 
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { BRIDGE_PORT, canConnect, checkPortFree } from './bridge-port.mjs';
+import { BRIDGE_PORT } from './bridge-port.mjs';
+import { startBridge, startSim, stop } from './programs.mjs';
 
 const DEVICE_TYPE = 0x0110;
 const SLOW_DEVICE_MS = 250;
@@ -25,9 +23,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const pageUrl = pathToFileURL(path.resolve(here, '..', 'index.html')).href;
 const screenshotPath = path.resolve(here, '..', '..', 'docs', 'web-demo.png');
 
-const children = [];
-let tempDir = null;
-let bridgeLog = '';
+const sims = [];
+let bridge = null;
 let checks = 0;
 
 function fail(message) {
@@ -53,84 +50,16 @@ async function step(name, body) {
 
 // ------------------------------------------------------------------ processes
 
-function start(program, args, options) {
-  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
-  child.exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  child.on('error', () => {});
-  children.push(child);
-  return child;
-}
-
-async function stop(child) {
-  if (child.exitCode !== null || child.signalCode !== null) return;
-  child.kill('SIGTERM');
-  const ended = await Promise.race([child.exited, timeout(5000, null)]);
-  if (ended === null) {
-    child.kill('SIGKILL');
-    await child.exited;
-  }
-}
-
-function timeout(ms, value) {
-  return new Promise((resolve) => setTimeout(() => resolve(value), ms).unref());
-}
-
-async function firstLine(child, what) {
-  const lines = readline.createInterface({ input: child.stdout });
-  const line = new Promise((resolve) => lines.once('line', resolve));
-  const result = await Promise.race([
-    line,
-    child.exited.then((e) => fail(`${what} ended (${JSON.stringify(e)}) before its first line`)),
-    timeout(10000, null),
-  ]);
-  if (result === null) fail(`${what} printed nothing within 10 s`);
-  // Keep the pipe drained so the program never blocks on it.
-  lines.on('line', () => {});
-  return result;
-}
-
-async function waitForPort(port, bridge) {
-  const deadline = Date.now() + 15000;
-  while (Date.now() < deadline) {
-    if (bridge.exitCode !== null) fail(`modbus-bridged ended with status ${bridge.exitCode}:\n${bridgeLog}`);
-    if (await canConnect(port)) return;
-    // Retry interval of the readiness check; the condition itself is what ends the wait.
-    await timeout(100, null);
-  }
-  fail(`port ${port} did not accept connections within 15 s:\n${bridgeLog}`);
-}
-
-async function startSim(args) {
-  const sim = start(SIM, args);
-  sim.stderr.on('data', (d) => process.stderr.write(`modbus-sim: ${d}`));
-  const pty = (await firstLine(sim, 'modbus-sim')).trim();
-  check(pty.startsWith('/dev/'), `modbus-sim printed "${pty}" instead of a terminal path`);
-  return pty;
-}
-
 // COM1 is the device most steps use; COM2 a device that answers only after SLOW_DEVICE_MS.
 async function startSimAndBridge() {
-  const pty = await startSim(['--device-type', '0x' + DEVICE_TYPE.toString(16)]);
-  const slowPty = await startSim(['--delay', String(SLOW_DEVICE_MS)]);
-
-  await checkPortFree();
-  tempDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-demo-'));
-  const program = path.join(tempDir, 'modbus-bridged');
-  fs.copyFileSync(BRIDGED, program);
-  fs.chmodSync(program, 0o755);
-  fs.writeFileSync(path.join(tempDir, 'modbus-bridged.ini'), `[Ports]\nCOM1=${pty}\nCOM2=${slowPty}\n`);
-  const bridge = start(program, [], { cwd: tempDir });
-  bridge.stdout.on('data', (d) => { bridgeLog += d; });
-  bridge.stderr.on('data', (d) => { bridgeLog += d; });
-  await waitForPort(BRIDGE_PORT, bridge);
-  return { bridge };
+  sims.push(await startSim(SIM, ['--device-type', '0x' + DEVICE_TYPE.toString(16)]));
+  sims.push(await startSim(SIM, ['--delay', String(SLOW_DEVICE_MS)]));
+  bridge = await startBridge(BRIDGED, sims.map((sim) => sim.pty));
 }
 
 async function cleanUp() {
-  for (const child of children.slice().reverse()) {
-    await stop(child);
-  }
-  if (tempDir) fs.rmSync(tempDir, { recursive: true, force: true });
+  if (bridge) await bridge.stopAndClean();
+  for (const sim of sims) await stop(sim);
 }
 
 // ------------------------------------------------------------------ the page
@@ -201,7 +130,7 @@ async function main() {
     fail(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
   }
 
-  const { bridge } = await startSimAndBridge();
+  await startSimAndBridge();
   console.log(`page: ${pageUrl}`);
   const browser = await chromium.launch({ executablePath: CHROMIUM, args: ['--no-sandbox'] });
   try {
@@ -405,8 +334,8 @@ async function main() {
     });
 
     await step('the bridge never saw a second request while serving one', async () => {
-      check(!bridgeLog.includes('Предыдущая команда не обработана'),
-        `the bridge complained about overlapping requests:\n${bridgeLog}`);
+      check(!bridge.log.includes('Предыдущая команда не обработана'),
+        `the bridge complained about overlapping requests:\n${bridge.log}`);
       equal(pageErrors, [], 'errors on the page');
     });
 
@@ -439,7 +368,7 @@ try {
   failed = true;
   console.log('FAILED');
   console.error(e && e.stack ? e.stack : String(e));
-  if (bridgeLog) console.error(`--- modbus-bridged output ---\n${bridgeLog}`);
+  if (bridge) console.error(`--- modbus-bridged output ---\n${bridge.log}`);
 } finally {
   await cleanUp();
 }

@@ -8,7 +8,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { DEFAULT_URL, formBody, pdu, pduMembers } from '../modbus-bridge.js';
-import { startBridge, startSim, stop } from './programs.mjs';
+import { startBridge, startSim, stop } from '../../tests/programs.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const DEVICE_TYPE = '0x0110';

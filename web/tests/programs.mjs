@@ -1,4 +1,4 @@
-// modbus-sim and modbus-bridged as programs for the client's tests: each simulator on a
+// modbus-sim and modbus-bridged as programs for the browser tests: each simulator on a
 // pseudo-terminal of its own, the bridge a copy in a temporary folder with its settings file
 // beside it, on the fixed port 19284. Events are awaited, never slept for.
 import { spawn } from 'node:child_process';
@@ -7,7 +7,7 @@ import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
 
-import { checkPortFree } from '../../tests/bridge-port.mjs';
+import { checkPortFree } from './bridge-port.mjs';
 
 const START_LINE = '\tСтарт\n';
 
@@ -62,9 +62,10 @@ export async function startSim(simPath, args = []) {
 
 /**
  * modbus-bridged with COM1, COM2, ... mapped to the given terminals and, when key is given,
- * the access key in its settings file. Its output collects in bridge.log.
+ * the access key in its settings file; settings are further sections of that file. Its output
+ * collects in bridge.log.
  */
-export async function startBridge(bridgedPath, ptys, { key } = {}) {
+export async function startBridge(bridgedPath, ptys, { key, settings = '' } = {}) {
   await checkPortFree();
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'client-bridge-'));
   const program = path.join(dir, 'modbus-bridged');
@@ -72,7 +73,7 @@ export async function startBridge(bridgedPath, ptys, { key } = {}) {
   fs.chmodSync(program, 0o755);
   const ports = ptys.map((pty, i) => `COM${i + 1}=${pty}`).join('\n');
   const server = key === undefined ? '' : `[Server]\nKey=${key}\n`;
-  fs.writeFileSync(path.join(dir, 'modbus-bridged.ini'), `${server}[Ports]\n${ports}\n`);
+  fs.writeFileSync(path.join(dir, 'modbus-bridged.ini'), `${settings}${server}[Ports]\n${ports}\n`);
   const child = started(program, [], { cwd: dir });
   child.log = '';
   // Its start lines follow the opening of the port; "Старт" is the last but the dashes.
