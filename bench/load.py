@@ -28,33 +28,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "support"))
 from bridge_port import PORT, port_taken  # noqa: E402
-
-
-def wait_listening(bound=10.0):
-    deadline = time.monotonic() + bound
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
-def start_sim(sim, folder, verbose):
-    out = open(os.path.join(folder, "sim.out"), "w+")
-    options = ["--verbose"] if verbose else []
-    process = subprocess.Popen([sim, *options], stdout=out, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        out.seek(0)
-        first = out.readline().strip()
-        if first:
-            return process, first
-        if process.poll() is not None:
-            break
-        time.sleep(0.02)
-    raise RuntimeError("modbus-sim did not start")
+from bridge_programs import start_bridged, start_sim  # noqa: E402
 
 
 def read_request(index, baud, registers, timeout_ms):
@@ -108,17 +82,12 @@ def run(args):
     processes = []
     spinners = []
     try:
-        sim, sim_path = start_sim(args.sim, folder, args.keep)
+        sim, sim_path = start_sim(args.sim, ["--verbose"] if args.keep else [], folder)
         processes.append(sim)
-        bridged = os.path.join(folder, "modbus-bridged")
-        shutil.copy(args.bridged, bridged)
-        with open(os.path.join(folder, "modbus-bridged.ini"), "w") as ini:
-            ini.write(f"[Options]\nViewError=0\nViewSet=0\nViewHex=1\n[Ports]\nCOM1={sim_path}\n")
-        log = open(os.path.join(folder, "bridge.log"), "w")
-        bridge = subprocess.Popen([bridged], stdout=log, stderr=subprocess.STDOUT)
+        bridge, _ = start_bridged(
+            args.bridged, folder,
+            f"[Options]\nViewError=0\nViewSet=0\nViewHex=1\n[Ports]\nCOM1={sim_path}\n")
         processes.append(bridge)
-        if not wait_listening():
-            raise RuntimeError("modbus-bridged did not start")
 
         for _ in range(args.busy):
             spinners.append(subprocess.Popen([sys.executable, "-c", "while True: pass"]))

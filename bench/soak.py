@@ -17,7 +17,6 @@ import random
 import shutil
 import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import time
@@ -27,6 +26,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "support"))
 from bridge_port import PORT, port_taken  # noqa: E402
+from bridge_programs import start_bridged, start_sim  # noqa: E402
 
 BUSY_LINE = "Предыдущая команда не обработана ..."
 
@@ -112,30 +112,6 @@ def resident_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return -1
-
-
-def wait_listening(bound=10.0):
-    deadline = time.monotonic() + bound
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
-def start_sim(sim, options, folder, name):
-    out = open(os.path.join(folder, name + ".out"), "w+")
-    process = subprocess.Popen([sim, *options], stdout=out, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        out.seek(0)
-        first = out.readline().strip()
-        if first:
-            return process, first
-        time.sleep(0.02)
-    raise RuntimeError(f"modbus-sim {options} did not start")
 
 
 class Soak:
@@ -279,18 +255,11 @@ class Soak:
                 process, path = start_sim(args.sim, options, folder, f"sim{port}")
                 processes.append(process)
                 sims[port] = path
-            bridged = os.path.join(folder, "modbus-bridged")
-            shutil.copy(args.bridged, bridged)
-            with open(os.path.join(folder, "modbus-bridged.ini"), "w") as ini:
-                ini.write("[Options]\nViewError=0\n[Ports]\n")
-                for port, path in sims.items():
-                    ini.write(f"COM{port}={path}\n")
-                ini.write(f"COM9={folder}/no-such-port\n")
-            log = open(os.path.join(folder, "bridge.log"), "w+")
-            bridge = subprocess.Popen([bridged], stdout=log, stderr=subprocess.STDOUT)
+            ports = "".join(f"COM{port}={path}\n" for port, path in sims.items())
+            bridge, log = start_bridged(
+                args.bridged, folder,
+                f"[Options]\nViewError=0\n[Ports]\n{ports}COM9={folder}/no-such-port\n")
             processes.append(bridge)
-            if not wait_listening():
-                raise RuntimeError("modbus-bridged did not start")
 
             client = Client()
             warmup = min(1000, args.requests // 10)

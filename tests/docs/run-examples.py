@@ -15,7 +15,6 @@ modbus-bridged whose COM1 is a modbus-sim of device type 0x0110, as the texts sa
 import argparse
 import os
 import re
-import shutil
 import socket
 import subprocess
 import sys
@@ -24,6 +23,7 @@ import tempfile
 # The port check that every test of the bridge's port shares.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from bridge_port import PORT, port_taken  # noqa: E402
+from bridge_programs import start_bridged, start_sim  # noqa: E402
 
 SIM_OPTIONS = ["--device-type", "0x0110"]
 # The simulator's link as the documents name it; the runner's own simulator stands in for it.
@@ -86,17 +86,6 @@ def examples(path):
     return found
 
 
-def wait_for_line(process, needle, what):
-    """Reads the program's output until a line holds the needle (the start lines end with it)."""
-    seen = []
-    for raw in process.stdout:
-        text = raw.decode("utf-8", "replace")
-        seen.append(text)
-        if needle in text:
-            return
-    raise RuntimeError(f"{what} ended before it started: {''.join(seen)}")
-
-
 def send_raw(text):
     request = text.rstrip("\n").replace("\n", "\r\n").encode("utf-8")
     head = request.split(b"\r\n\r\n", 1)[0]
@@ -154,19 +143,12 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory(prefix="run-examples-") as folder:
         link = os.path.join(folder, "sim-port")
-        sim = subprocess.Popen([args.sim, "--link", link, *SIM_OPTIONS], stdout=subprocess.PIPE)
-        bridged = None
+        processes = []
         try:
-            # The simulator prints its port's path once the port and the link exist.
-            if not sim.stdout.readline():
-                raise RuntimeError("modbus-sim did not start")
-            program = os.path.join(folder, "modbus-bridged")
-            shutil.copy2(args.bridged, program)
-            with open(os.path.join(folder, "modbus-bridged.ini"), "w") as settings:
-                settings.write(f"[Ports]\nCOM1={link}\n")
-            bridged = subprocess.Popen([program], stdout=subprocess.PIPE,
-                                       stderr=subprocess.STDOUT)
-            wait_for_line(bridged, "-" * 48, "modbus-bridged")
+            sim, _ = start_sim(args.sim, ["--link", link, *SIM_OPTIONS], folder)
+            processes.append(sim)
+            bridged, _ = start_bridged(args.bridged, folder, f"[Ports]\nCOM1={link}\n")
+            processes.append(bridged)
 
             count = 0
             for document in args.documents:
@@ -194,10 +176,9 @@ def main():
                         print(f"run-examples: {request.where()} ({kind}) answers as shown")
             print(f"run-examples: {count} examples run")
         finally:
-            for process in (bridged, sim):
-                if process is not None:
-                    process.terminate()
-                    process.wait(timeout=10)
+            for process in reversed(processes):
+                process.terminate()
+                process.wait(timeout=10)
 
     for failure in failures:
         print(f"FAIL: {failure}", file=sys.stderr)

@@ -6,20 +6,19 @@
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (paths of the programs, set by CTest),
 // CHROMIUM (browser, default /usr/bin/chromium).
 
-import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { BRIDGE_PORT } from './bridge-port.mjs';
-import { startBridge, startSim, stop } from './programs.mjs';
+import { launchChromium, startBridge, startSim, stop } from './programs.mjs';
+import { check, fail, runSteps, step } from './steps.mjs';
 
 const PAGE_HOST = '127.0.0.2';
 const PUBLIC_PORT = 28001;
 const OTHER_PORT = 28002;
 const SIM = process.env.MODBUS_SIM;
 const BRIDGED = process.env.MODBUS_BRIDGED;
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const REFUSED = '{"error_code":125,"error_text":"Запрос отклонён настройками доступа моста","status":"error"}';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -28,22 +27,6 @@ const demoPage = pathToFileURL(path.resolve(here, '..', 'index.html')).href;
 const servers = [];
 let sim = null;
 let bridge = null;
-let checks = 0;
-
-function fail(message) {
-  throw new Error(message);
-}
-
-function check(condition, message) {
-  if (!condition) fail(message);
-}
-
-async function step(name, body) {
-  process.stdout.write(`- ${name} ... `);
-  await body();
-  checks++;
-  process.stdout.write('ok\n');
-}
 
 function timeout(ms, value) {
   return new Promise((resolve) => setTimeout(() => resolve(value), ms).unref());
@@ -151,13 +134,6 @@ function fetchFromPage(page, json) {
 
 async function main() {
   check(SIM && BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
-  check(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM} (Debian package chromium)`);
-  let chromium;
-  try {
-    ({ chromium } = await import('playwright-core'));
-  } catch (e) {
-    fail(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
-  }
 
   sim = await startSim(SIM, ['--verbose']);
   bridge = await startBridge(BRIDGED, [sim.pty]);
@@ -166,10 +142,7 @@ async function main() {
   await servePages(OTHER_PORT, { '/blank': blank });
 
   // The attacker's site counts as public, as a site on the Internet would.
-  const publicBrowser = await chromium.launch({
-    executablePath: CHROMIUM,
-    args: ['--no-sandbox', `--ip-address-space-overrides=${PAGE_HOST}:${PUBLIC_PORT}=public`],
-  });
+  const publicBrowser = await launchChromium([`--ip-address-space-overrides=${PAGE_HOST}:${PUBLIC_PORT}=public`]);
   try {
     const page = await (await publicBrowser.newContext()).newPage();
 
@@ -194,7 +167,7 @@ async function main() {
     await publicBrowser.close();
   }
 
-  const browser = await chromium.launch({ executablePath: CHROMIUM, args: ['--no-sandbox'] });
+  const browser = await launchChromium();
   try {
     const context = await browser.newContext();
     const page = await context.newPage();
@@ -238,22 +211,4 @@ async function main() {
   }
 }
 
-let failed = false;
-const interrupted = (signal) => {
-  cleanUp().finally(() => process.exit(signal === 'SIGINT' ? 130 : 143));
-};
-process.once('SIGINT', interrupted);
-process.once('SIGTERM', interrupted);
-
-try {
-  await main();
-  console.log(`web access: ${checks} checks passed`);
-} catch (e) {
-  failed = true;
-  console.log('FAILED');
-  console.error(e && e.stack ? e.stack : String(e));
-  if (bridge) console.error(`--- modbus-bridged output ---\n${bridge.log}`);
-} finally {
-  await cleanUp();
-}
-process.exit(failed ? 1 : 0);
+await runSteps('web access', main, cleanUp, () => bridge?.log);

@@ -5,15 +5,13 @@
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (set by CTest), CHROMIUM (default /usr/bin/chromium).
 // It uses port 19284: run it alone on that port (CTest's resource lock, or a network namespace).
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { startBridge, startSim, stop } from './programs.mjs';
+import { launchChromium, startBridge, startSim, stop } from './programs.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 // Spaces, a plus sign, an ampersand and Cyrillic: everything that form encoding can get wrong.
 const KEY = 'ключ доступа+1&2=3';
 
@@ -24,15 +22,9 @@ let bridge;
 
 before(async () => {
   assert.ok(process.env.MODBUS_SIM && process.env.MODBUS_BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
-  assert.ok(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM} (Debian package chromium)`);
-  const { chromium } = await import('playwright-core');
   sim = await startSim(process.env.MODBUS_SIM);
   bridge = await startBridge(process.env.MODBUS_BRIDGED, [sim.pty], { key: KEY });
-  browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launchChromium();
   page = await browser.newPage();
   await page.goto(pathToFileURL(path.resolve(here, 'blank.html')).href);
   await page.addScriptTag({ path: path.resolve(here, '..', 'client', 'modbus-bridge.global.js') });

@@ -13,13 +13,12 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { startBridge, startSim, stop } from './programs.mjs';
+import { launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
 import { checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const webDir = path.resolve(here, '..');
 const guidePath = path.resolve(webDir, '..', 'docs', 'user-guide.md');
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const DEVICE_TYPE = 0x0110;
 const BUSY_LINE = 'Предыдущая команда не обработана';
 
@@ -77,18 +76,9 @@ async function inPage(body, arg) {
 }
 
 // The simulator's event record r, as its help describes it.
-function simulatedRecord(r) {
-  const stamp = 1000 * r;
-  const bytes = [r & 0xFF, 1 + (r % 7), (stamp >>> 24) & 0xFF, (stamp >>> 16) & 0xFF, (stamp >>> 8) & 0xFF, stamp & 0xFF];
-  for (let i = 6; i < 32; i++) bytes.push((r + i) & 0xFF);
-  return bytes;
-}
-
 before(async () => {
   assert.ok(process.env.MODBUS_SIM && process.env.MODBUS_BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
-  assert.ok(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM} (Debian package chromium)`);
   await checkPortFree();
-  const { chromium } = await import('playwright-core');
   // COM1 answers as device type 0x0110; COM2 never answers.
   sims.push(await startSim(process.env.MODBUS_SIM, ['--device-type', `0x${DEVICE_TYPE.toString(16)}`]));
   sims.push(await startSim(process.env.MODBUS_SIM, ['--silent']));
@@ -96,11 +86,7 @@ before(async () => {
   fs.writeFileSync(path.join(exampleDir, 'index.html'), guideExample('html'));
   fs.copyFileSync(path.join(webDir, 'client', 'modbus-bridge.js'), path.join(exampleDir, 'modbus-bridge.js'));
   webServer = await startWebServer(exampleDir);
-  browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launchChromium();
   page = await browser.newPage();
   page.on('pageerror', (e) => pageErrors.push(String(e)));
   await page.goto(`http://127.0.0.1:${webServer.address().port}/blank.html`);

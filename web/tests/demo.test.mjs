@@ -5,18 +5,17 @@
 // CHROMIUM (browser, default /usr/bin/chromium), WEB_DEMO_SCREENSHOT=1 to write
 // docs/web-demo.png.
 
-import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { BRIDGE_PORT } from './bridge-port.mjs';
-import { startBridge, startSim, stop } from './programs.mjs';
+import { launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
+import { check, fail, runSteps, step } from './steps.mjs';
 
 const DEVICE_TYPE = 0x0110;
 const SLOW_DEVICE_MS = 250;
 const SIM = process.env.MODBUS_SIM;
 const BRIDGED = process.env.MODBUS_BRIDGED;
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const SCREENSHOT = process.env.WEB_DEMO_SCREENSHOT === '1';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -25,27 +24,11 @@ const screenshotPath = path.resolve(here, '..', '..', 'docs', 'web-demo.png');
 
 const sims = [];
 let bridge = null;
-let checks = 0;
-
-function fail(message) {
-  throw new Error(message);
-}
-
-function check(condition, message) {
-  if (!condition) fail(message);
-}
 
 function equal(actual, expected, what) {
   const a = JSON.stringify(actual);
   const e = JSON.stringify(expected);
   if (a !== e) fail(`${what}: expected ${e}, got ${a}`);
-}
-
-async function step(name, body) {
-  process.stdout.write(`- ${name} ... `);
-  await body();
-  checks++;
-  process.stdout.write('ok\n');
 }
 
 // ------------------------------------------------------------------ processes
@@ -111,28 +94,17 @@ function expectOk(result, what) {
   equal(result.code, '0', `${what}: error code`);
 }
 
-// The event record the simulator keeps as record r.
-function simulatedRecord(r) {
-  const bytes = [r & 0xFF, 1 + (r % 7)];
-  const stamp = 1000 * r;
-  bytes.push((stamp >>> 24) & 0xFF, (stamp >>> 16) & 0xFF, (stamp >>> 8) & 0xFF, stamp & 0xFF);
-  for (let i = 6; i < 32; i++) bytes.push((r + i) & 0xFF);
-  return bytes.map((b) => b.toString(16).toUpperCase().padStart(2, '0'));
+// The record as the page shows it: two hexadecimal digits a byte.
+function shownRecord(r) {
+  return simulatedRecord(r).map((b) => b.toString(16).toUpperCase().padStart(2, '0'));
 }
 
 async function main() {
   check(SIM && BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
-  check(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM} (Debian package chromium)`);
-  let chromium;
-  try {
-    ({ chromium } = await import('playwright-core'));
-  } catch (e) {
-    fail(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
-  }
 
   await startSimAndBridge();
   console.log(`page: ${pageUrl}`);
-  const browser = await chromium.launch({ executablePath: CHROMIUM, args: ['--no-sandbox'] });
+  const browser = await launchChromium();
   try {
     const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
     const page = await context.newPage();
@@ -251,7 +223,7 @@ async function main() {
       })));
       equal(rows.map((r) => r.record), [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11], 'record numbers in order');
       equal(rows[4].bytes.slice(0, 6), ['04', '05', '00', '00', '0F', 'A0'], 'record 4 first bytes');
-      for (const row of rows) equal(row.bytes, simulatedRecord(row.record), `record ${row.record}`);
+      for (const row of rows) equal(row.bytes, shownRecord(row.record), `record ${row.record}`);
     });
 
     await step('a raw PDU "04 00 10 00 02" reads input registers 0x10, 0x11', async () => {
@@ -354,22 +326,4 @@ async function main() {
   }
 }
 
-let failed = false;
-const interrupted = (signal) => {
-  cleanUp().finally(() => process.exit(signal === 'SIGINT' ? 130 : 143));
-};
-process.once('SIGINT', interrupted);
-process.once('SIGTERM', interrupted);
-
-try {
-  await main();
-  console.log(`web demo: ${checks} checks passed`);
-} catch (e) {
-  failed = true;
-  console.log('FAILED');
-  console.error(e && e.stack ? e.stack : String(e));
-  if (bridge) console.error(`--- modbus-bridged output ---\n${bridge.log}`);
-} finally {
-  await cleanUp();
-}
-process.exit(failed ? 1 : 0);
+await runSteps('web demo', main, cleanUp, () => bridge?.log);

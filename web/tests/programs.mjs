@@ -99,3 +99,28 @@ export async function startBridge(bridgedPath, ptys, { key, settings = '' } = {}
   };
   return child;
 }
+
+/** Event record r of modbus-sim's file 6, byte for byte, as the simulator makes it. */
+export function simulatedRecord(r) {
+  const stamp = 1000 * r;
+  const bytes = [r & 0xFF, 1 + (r % 7), (stamp >>> 24) & 0xFF, (stamp >>> 16) & 0xFF, (stamp >>> 8) & 0xFF, stamp & 0xFF];
+  for (let i = 6; i < 32; i++) bytes.push((r + i) & 0xFF);
+  return bytes;
+}
+
+// Headless, as root, and without the background traffic that a closed network refuses.
+const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+/** Debian's Chromium (or the one CHROMIUM names) driven by playwright-core. */
+export async function launchChromium(extraArgs = []) {
+  const executablePath = process.env.CHROMIUM || '/usr/bin/chromium';
+  if (!fs.existsSync(executablePath)) throw new Error(`no browser at ${executablePath} (Debian package chromium)`);
+  let chromium;
+  try {
+    ({ chromium } = await import('playwright-core'));
+  } catch (e) {
+    throw new Error(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
+  }
+  return chromium.launch({ executablePath, args: [...CHROMIUM_ARGS, ...extraArgs] });
+}

@@ -7,6 +7,7 @@ import { describe, test } from 'node:test';
 import {
   BridgeError, BridgeUnreachableError, ModbusBridge, clientTimeoutMs, decodeReply, formBody, pdu, pduMembers,
 } from '../modbus-bridge.js';
+import { simulatedRecord } from '../../tests/programs.mjs';
 
 const captured = JSON.parse(fs.readFileSync(new URL('./replies.json', import.meta.url), 'utf8')).cases;
 const replyOf = (name) => {
@@ -14,14 +15,6 @@ const replyOf = (name) => {
   assert.ok(found, `no captured reply named "${name}"`);
   return structuredClone(found);
 };
-
-// The simulator's event record r, as its help describes it.
-function simulatedRecord(r) {
-  const stamp = 1000 * r;
-  const bytes = [r & 0xFF, 1 + (r % 7), (stamp >>> 24) & 0xFF, (stamp >>> 16) & 0xFF, (stamp >>> 8) & 0xFF, stamp & 0xFF];
-  for (let i = 6; i < 32; i++) bytes.push((r + i) & 0xFF);
-  return bytes;
-}
 
 describe('PDU bytes', () => {
   const table = [
