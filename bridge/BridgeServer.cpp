@@ -217,11 +217,11 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         }
     }
     connection.Wait.stop();
-    TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
-                                          .Peer = connection.Peer,
-                                          .NowMs = MonotonicMs(),
-                                          .ErrorsOnly = Host.ViewError(),
-                                          .CanAsk = static_cast<bool>(AskAboutOrigin)});
+    const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
+                                                .Peer = connection.Peer,
+                                                .NowMs = MonotonicMs(),
+                                                .ErrorsOnly = Host.ViewError(),
+                                                .CanAsk = static_cast<bool>(AskAboutOrigin)});
     if (decision.Question) {
         AskAboutOrigin(*decision.Question);
     }

@@ -31,7 +31,7 @@ inline constexpr uint8_t UnknownParameterType = 121;
 inline constexpr uint8_t AccessRefused = 125;
 inline constexpr uint8_t PortRefused = 126;
 // An exception ended the request where none was expected: the request is answered all the same.
-// Every code up to 127 has a meaning already; 255 is -1 in the reply, which no device exception
-// text claims, and it leaves 128 and up in order for later codes.
+// Every code up to 127 is taken (127 is kept for the page that waits for the operator); the byte
+// 255 reads -1 in a reply, the usual sign of an internal failure, and leaves 128 and up free.
 inline constexpr uint8_t InternalFault = 255;
 }  // namespace ErrorCode
