@@ -46,130 +46,67 @@ TAccessGate AskingGate() {
 
 TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
     struct TStep {
-        const char* Name;
-        std::string Received;
-        bool ErrorsOnly;
+        // None: no Origin header, as curl sends.
+        const char* Origin;
         bool CanAsk;
-        // The operator's answer before this request: allowed.
-        const char* AllowedBefore;
-        TGateAction Action;
-        std::optional<std::string> Question;
-        std::vector<TLogEntry> Lines;
+        bool Served;
+        bool Asked;
+        bool FirstLine;
+        // The reason in the refusal line; none when served.
+        const char* Refusal;
     };
+    const char* const unanswered = "страница ждёт ответа оператора";
     const TStep steps[] = {
-        {"framing for the worker",
-         "GET / HTTP/1.1\r\n\r\n",
-         false,
-         true,
-         nullptr,
-         TGateAction::Serve,
-         std::nullopt,
-         {}},
-        {"no origin, as curl",
-         Request(""),
-         false,
-         true,
-         nullptr,
-         TGateAction::Serve,
-         std::nullopt,
-         {}},
-        {"listed page",
-         FromOrigin("https://known.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Serve,
-         std::nullopt,
-         {FirstRequest("https://known.example")}},
-        {"listed page again",
-         FromOrigin("https://known.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Serve,
-         std::nullopt,
-         {}},
-        {"new page, someone to ask",
-         FromOrigin("https://new.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Answer,
-         "https://new.example",
-         {FirstRequest("https://new.example"),
-          Refusal("страница ждёт ответа оператора", "https://new.example")}},
-        {"new page again: asked once",
-         FromOrigin("https://new.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Answer,
-         std::nullopt,
-         {Refusal("страница ждёт ответа оператора", "https://new.example")}},
-        {"new page, nobody to ask",
-         FromOrigin("https://other.example"),
-         false,
-         false,
-         nullptr,
-         TGateAction::Answer,
-         std::nullopt,
-         {FirstRequest("https://other.example"),
-          Refusal("страница ждёт ответа оператора", "https://other.example")}},
-        {"not what a browser sends: never asked",
-         FromOrigin("HTTPS://Caps.example"),
-         true,
-         true,
-         nullptr,
-         TGateAction::Answer,
-         std::nullopt,
-         {Refusal("страница ждёт ответа оператора", "HTTPS://Caps.example")}},
-        {"errors only, then the first line later",
-         FromOrigin("HTTPS://Caps.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Answer,
-         std::nullopt,
-         {FirstRequest("HTTPS://Caps.example"),
-          Refusal("страница ждёт ответа оператора", "HTTPS://Caps.example")}},
-        {"allowed by the operator",
-         FromOrigin("https://new.example"),
-         false,
-         true,
-         "https://new.example",
-         TGateAction::Serve,
-         std::nullopt,
-         {}},
-        {"refused page",
-         FromOrigin("https://old.example"),
-         false,
-         true,
-         nullptr,
-         TGateAction::Answer,
-         std::nullopt,
-         {FirstRequest("https://old.example"),
-          Refusal("страница не разрешена", "https://old.example")}},
+        {nullptr, true, true, false, false, nullptr},
+        {"https://known.example", true, true, false, true, nullptr},
+        {"https://known.example", true, true, false, false, nullptr},
+        {"https://new.example", true, false, true, true, unanswered},
+        // Asked once only.
+        {"https://new.example", true, false, false, false, unanswered},
+        {"https://other.example", false, false, false, true, unanswered},
+        // Not what a browser sends: never put to the operator.
+        {"HTTPS://Caps.example", true, false, false, true, unanswered},
+        {"https://old.example", true, false, false, true, "страница не разрешена"},
     };
     TAccessGate gate = AskingGate();
     uint64_t now = 10000;
     for (const TStep& step : steps) {
-        SCOPED_TRACE(step.Name);
-        if (step.AllowedBefore != nullptr) {
-            gate.DecideOrigin(step.AllowedBefore, true);
+        SCOPED_TRACE(step.Origin == nullptr ? "no origin" : step.Origin);
+        const std::string origin = step.Origin == nullptr ? "" : step.Origin;
+        std::vector<TLogEntry> lines;
+        if (step.FirstLine) {
+            lines.push_back(FirstRequest(origin));
+        }
+        if (step.Refusal != nullptr) {
+            lines.push_back(Refusal(step.Refusal, origin));
         }
         // A second apart: the limit of refusal lines plays no part here.
         now += 1000;
-        const TGateDecision decision = gate.Decide({.Received = step.Received,
-                                                    .Peer = kPeer,
-                                                    .NowMs = now,
-                                                    .ErrorsOnly = step.ErrorsOnly,
-                                                    .CanAsk = step.CanAsk});
-        EXPECT_EQ(decision.Action, step.Action);
-        EXPECT_EQ(decision.Question, step.Question);
-        EXPECT_EQ(decision.Lines, step.Lines);
-        EXPECT_EQ(decision.Response,
-                  step.Action == TGateAction::Answer ? AccessRefusedResponse() : "");
+        const TGateDecision decision =
+            gate.Decide({.Received = step.Origin == nullptr ? Request("") : FromOrigin(origin),
+                         .Peer = kPeer,
+                         .NowMs = now,
+                         .CanAsk = step.CanAsk});
+        EXPECT_EQ(decision.Action, step.Served ? TGateAction::Serve : TGateAction::Answer);
+        EXPECT_EQ(decision.Response, step.Served ? "" : AccessRefusedResponse());
+        EXPECT_EQ(decision.Question, step.Asked ? std::optional(origin) : std::nullopt);
+        EXPECT_EQ(decision.Lines, lines);
     }
+
+    // The operator's answer counts from the next request; errors only leave out the first line.
+    gate.DecideOrigin("https://new.example", true);
+    EXPECT_EQ(gate.Decide({.Received = FromOrigin("https://new.example"), .Peer = kPeer}).Action,
+              TGateAction::Serve);
+    const TGateDecision quiet = gate.Decide({.Received = FromOrigin("https://quiet.example"),
+                                             .Peer = kPeer,
+                                             .NowMs = now + 1000,
+                                             .ErrorsOnly = true});
+    EXPECT_EQ(quiet.Lines, std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example")});
+    // A request without sound framing is the worker's: it answers 103 to 106.
+    const TGateDecision unframed =
+        gate.Decide({.Received = "GET / HTTP/1.1\r\n\r\n", .Peer = kPeer});
+    EXPECT_EQ(unframed.Action, TGateAction::Serve);
+    EXPECT_TRUE(unframed.Lines.empty());
 }
 
 // Access and port refusals share one limit: ten lines a second, then one count line, which
@@ -215,21 +152,6 @@ TEST(AccessGateTest, ListeningEverywhereAsksForTheAddressesOfTheMoment) {
     EXPECT_EQ(gate.Decide({.Received = received, .Peer = kPeer}).Action, TGateAction::Serve);
     addresses = {"192.168.1.21"};
     EXPECT_EQ(gate.Decide({.Received = received, .Peer = kPeer}).Action, TGateAction::Answer);
-}
-
-// The lines of one event come whole or not at all; the first event of a second always has
-// them, after the count of the second before.
-TEST(LimitedLinesTest, EventsOfTwoLinesAreWrittenOrCountedWhole) {
-    TLimitedLines limited([](uint64_t count) { return "count " + std::to_string(count); });
-    const std::vector<TLogEntry> pair = {{TLogKind::Error, "busy"}, {TLogKind::Notice, "advice"}};
-    std::vector<TLogEntry> out;
-    for (uint64_t index = 0; index < 25; ++index) {
-        limited.Note(100 + index, pair, out);
-    }
-    EXPECT_EQ(out.size(), 20U);
-    out.clear();
-    limited.Note(1100, pair, out);
-    EXPECT_EQ(out, (std::vector<TLogEntry>{{TLogKind::Error, "count 15"}, pair[0], pair[1]}));
 }
 
 }  // namespace
