@@ -10,12 +10,10 @@
 #include <exception>
 #include <system_error>
 
-#include "AsciiCase.h"
-#include "HttpFraming.h"
 #include "ListenSocket.h"
+#include "MonotonicClock.h"
 #include "Ravo32.h"
 #include "RequestAssembler.h"
-#include "RequestErrors.h"
 #include "RequestWorker.h"
 
 namespace {
@@ -29,10 +27,9 @@ constexpr char kUnknownFault[] = "Unknown error";
 // What the socket itself buffers beyond the request being assembled.
 constexpr qint64 kSocketBufferBytes = 64 * 1024;
 
-uint64_t NowMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+std::string UnloggedBusyLine(uint64_t count) {
+    return "Ещё запросов во время обработки предыдущей команды без строки в журнале: " +
+           std::to_string(count);
 }
 
 std::string PeerText(const QTcpSocket& socket) {
@@ -44,6 +41,7 @@ std::string PeerText(const QTcpSocket& socket) {
 struct TBridgeServer::TConnection {
     // Order of acceptance: the oldest idle connection gives way when there are too many.
     uint64_t Sequence = 0;
+    std::string Peer;
     TRequestAssembler Request{kMaxRequestBytes};
     QElapsedTimer SinceFirstByte;
     QTimer Wait;
@@ -51,9 +49,14 @@ struct TBridgeServer::TConnection {
 
 TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, QObject* parent,
                              TThreadStarter startThread)
-    : QObject(parent), Link(link), Host(host), StartWorkerThread(std::move(startThread)) {
-    RefusalFlush.setSingleShot(true);
-    connect(&RefusalFlush, &QTimer::timeout, this, [this] { FlushRefusals(); });
+    : QObject(parent),
+      Link(link),
+      Host(host),
+      StartWorkerThread(std::move(startThread)),
+      BusyLines(UnloggedBusyLine) {
+    Gate.SetAddressSource(InterfaceAddresses);
+    LineFlush.setSingleShot(true);
+    connect(&LineFlush, &QTimer::timeout, this, [this] { FlushLines(); });
 }
 
 TBridgeServer::~TBridgeServer() {
@@ -64,15 +67,17 @@ TBridgeServer::~TBridgeServer() {
 }
 
 void TBridgeServer::SetAccess(TAccessSettings access) {
-    Access = std::move(access);
+    Gate.SetSettings(std::move(access));
 }
 
 bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
-    if (!Inbox.Ready()) {
-        errorText = ListenErrorText(TListenSocket{{}, errno, "eventfd", {}});
-        return false;
+    for (const int setupError : {Link.StopSetupError(), Inbox.SetupError()}) {
+        if (setupError != 0) {
+            errorText = ListenErrorText(TListenSocket{{}, setupError, "eventfd", {}});
+            return false;
+        }
     }
-    const TListenSocket listening = OpenListenSocket(port, Access.Listen);
+    const TListenSocket listening = OpenListenSocket(port, Gate.Settings().Listen);
     if (listening.Fds.empty()) {
         errorText = ListenErrorText(listening);
         return false;
@@ -99,8 +104,7 @@ bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
         }
     }
     ListeningAddresses = listening.Addresses;
-    Local.Port = ListeningPort();
-    Local.HostName = LocalHostName();
+    Gate.SetLocalNames(ListeningPort(), LocalHostName());
     return true;
 }
 
@@ -110,7 +114,7 @@ uint16_t TBridgeServer::ListeningPort() const {
 
 std::string TBridgeServer::ListeningLine() const {
     const std::string port = std::to_string(ListeningPort());
-    if (Access.Listen == TListenScope::Any) {
+    if (Gate.Settings().Listen == TListenScope::Any) {
         return "Сервер слушает порт " + port + " на всех интерфейсах (Listen=any)";
     }
     std::string addresses;
@@ -119,11 +123,6 @@ std::string TBridgeServer::ListeningLine() const {
     }
     return "Сервер слушает порт " + port + " только на " + addresses +
            ": запросы лишь с этого компьютера";
-}
-
-void TBridgeServer::DecideOrigin(const std::string& origin, bool allowed) {
-    Access.OriginDecisions[LowerAscii(origin)] = allowed;
-    AskedOrigins.erase(LowerAscii(origin));
 }
 
 void TBridgeServer::Shutdown() {
@@ -145,6 +144,7 @@ void TBridgeServer::AcceptConnections(QTcpServer& server) {
         socket->setReadBufferSize(kSocketBufferBytes);
         auto connection = std::make_unique<TConnection>();
         connection->Sequence = ++ConnectionsAccepted;
+        connection->Peer = PeerText(*socket);
         connection->Wait.setSingleShot(true);
         connect(&connection->Wait, &QTimer::timeout, this,
                 [this, socket] { ServerSocketClientRead(socket, true); });
@@ -180,9 +180,12 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         StopWorker();
     }
     if (Busy()) {
-        // The data stays unread: the page asks faster than the line answers.
-        Host.LogError(kBusyText);
-        Host.LogNotice(kBusyAdvice);
+        // The data stays unread: the page asks faster than the line answers. A client that
+        // keeps sending must not fill the log, so the lines have the refusals' limit.
+        std::vector<TLogEntry> lines;
+        BusyLines.Note(MonotonicMs(),
+                       {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}}, lines);
+        WriteLines(lines);
         return;
     }
     const auto found = Connections.find(socket);
@@ -214,69 +217,47 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
         }
     }
     connection.Wait.stop();
-    TAccessVerdict verdict;
-    if (RefuseByAccess(socket, connection.Request.Bytes(), verdict)) {
+    const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
+                                                .Peer = connection.Peer,
+                                                .NowMs = MonotonicMs(),
+                                                .ErrorsOnly = Host.ViewError(),
+                                                .CanAsk = static_cast<bool>(AskAboutOrigin)});
+    if (decision.Question) {
+        AskAboutOrigin(*decision.Question);
+    }
+    WriteLines(decision.Lines);
+    if (decision.Action == TGateAction::Answer) {
         connection.Request.Clear();
+        socket->write(decision.Response.data(), static_cast<qint64>(decision.Response.size()));
         return;
     }
-    StartWorker(socket, connection.Request, verdict);
+    StartWorker(socket, connection, decision.Verdict);
 }
 
-bool TBridgeServer::RefuseByAccess(QTcpSocket* socket, std::string_view received,
-                                   TAccessVerdict& verdict) {
-    // A request without sound framing gets its own error (103 to 106) from the worker.
-    if (ParseHttpRequest(received).Error != ErrorCode::None) {
-        return false;
+void TBridgeServer::WriteLines(const std::vector<TLogEntry>& lines) {
+    WriteLogEntries(Host, lines);
+    // One timer writes the count lines of both limits, at the earlier of their times.
+    std::optional<uint64_t> due = Gate.FlushDue();
+    if (const std::optional<uint64_t> busyDue = BusyLines.FlushDue();
+        busyDue && (!due || *busyDue < *due)) {
+        due = busyDue;
     }
-    if (Access.Listen == TListenScope::Any) {
-        // Addresses come and go with the network; the Host check takes those of this moment.
-        Local.Addresses = InterfaceAddresses();
+    if (!due) {
+        return;
     }
-    verdict = CheckAccess(received, Access, Local);
-    NoteOrigin(verdict);
-    if (verdict.Refusal == TRefusal::None) {
-        return false;
-    }
-    if (verdict.Refusal == TRefusal::OriginUnanswered && AskAboutOrigin &&
-        PlausibleOrigin(verdict.Origin) && AskedOrigins.size() < kRememberedOrigins &&
-        AskedOrigins.insert(LowerAscii(verdict.Origin)).second) {
-        AskAboutOrigin(verdict.Origin);
-    }
-    LogRefusal(RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal),
-                           PeerText(*socket), verdict));
-    const std::string response = AccessRefusedResponse();
-    socket->write(response.data(), static_cast<qint64>(response.size()));
-    return true;
-}
-
-void TBridgeServer::NoteOrigin(const TAccessVerdict& verdict) {
-    if (verdict.HasOrigin && !Host.ViewError() && SeenOrigins.size() < kRememberedOrigins &&
-        SeenOrigins.insert(verdict.Origin).second) {
-        Host.LogInfo("Первый запрос со страницы " + ShownRequestText(verdict.Origin));
+    const uint64_t now = MonotonicMs();
+    const int delay = static_cast<int>(*due > now ? *due - now : 0);
+    if (!LineFlush.isActive() || LineFlush.remainingTime() > delay) {
+        LineFlush.start(delay);
     }
 }
 
-void TBridgeServer::LogRefusal(const std::string& line) {
-    const TRefusalLimiter::TTurn turn = Refusals.Note(NowMs());
-    if (turn.UnloggedBefore > 0) {
-        Host.LogError(UnloggedRefusalsLine(turn.UnloggedBefore));
-    }
-    if (turn.WriteLine) {
-        Host.LogError(line);
-    }
-    if (const std::optional<uint64_t> due = Refusals.FlushDue(); due && !RefusalFlush.isActive()) {
-        const uint64_t now = NowMs();
-        RefusalFlush.start(static_cast<int>(*due > now ? *due - now : 0));
-    }
-}
-
-void TBridgeServer::FlushRefusals() {
-    if (const uint64_t unlogged = Refusals.Flush(NowMs()); unlogged > 0) {
-        Host.LogError(UnloggedRefusalsLine(unlogged));
-    } else if (const std::optional<uint64_t> due = Refusals.FlushDue()) {
-        const uint64_t now = NowMs();
-        RefusalFlush.start(static_cast<int>(*due > now ? *due - now : 0));
-    }
+void TBridgeServer::FlushLines() {
+    const uint64_t now = MonotonicMs();
+    std::vector<TLogEntry> lines = Gate.Flush(now);
+    BusyLines.Flush(now, lines);
+    // Also arms the timer again when it fired before either limit's time.
+    WriteLines(lines);
 }
 
 void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
@@ -289,21 +270,21 @@ void TBridgeServer::ServerSocketClientDisconnect(QTcpSocket* socket) {
     socket->deleteLater();
 }
 
-void TBridgeServer::StartWorker(QTcpSocket* socket, TRequestAssembler& request,
+void TBridgeServer::StartWorker(QTcpSocket* socket, TConnection& connection,
                                 const TAccessVerdict& verdict) {
     Link.ResetStop();
     ClientSocket = socket;
     const uint64_t generation = ++Generation;
     TProcedureOptions options;
-    options.Ports = Access.Ports;
-    options.PortRefused = [this, peer = PeerText(*socket), verdict](const std::string& reason) {
-        Inbox.Post([this, line = RefusalLine(ErrorCode::PortRefused, reason, peer, verdict)] {
-            LogRefusal(line);
+    options.Ports = Gate.Settings().Ports;
+    options.PortRefused = [this, peer = connection.Peer, verdict](const std::string& reason) {
+        Inbox.Post([this, peer, verdict, reason] {
+            WriteLines(Gate.PortRefused(reason, peer, verdict, MonotonicMs()));
         });
     };
     try {
         WorkerThread = StartWorkerThread(
-            [this, generation, received = std::string(request.Bytes()),
+            [this, generation, received = std::string(connection.Request.Bytes()),
              options = std::move(options)] { ServeOnWorker(generation, received, options); });
     } catch (const std::system_error&) {
         // The request stays with its connection, unread and unanswered, as if it had never
@@ -312,13 +293,14 @@ void TBridgeServer::StartWorker(QTcpSocket* socket, TRequestAssembler& request,
         Host.LogError(kThreadFault);
         return;
     }
-    request.Clear();
+    connection.Request.Clear();
 }
 
 void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& received,
                                   const TProcedureOptions& options) noexcept {
-    // An exception that left the thread would end the process; it becomes the general error
-    // report on the server's thread instead, and the request goes unanswered.
+    // An exception that left the thread would end the process. One that escaped the request's
+    // own fault reply (the host itself failed) becomes the general error report on the server's
+    // thread, and the request is still answered with the internal fault.
     std::optional<std::string> response;
     std::optional<std::string> fault;
     try {
@@ -327,6 +309,13 @@ void TBridgeServer::ServeOnWorker(uint64_t generation, const std::string& receiv
         fault = *error.what() != '\0' ? error.what() : kUnknownFault;
     } catch (...) {
         fault = kUnknownFault;
+    }
+    if (fault) {
+        try {
+            response = InternalFaultResponse();
+        } catch (...) {
+            // No memory even for the reply: the page's own time-out ends its wait.
+        }
     }
     try {
         Inbox.Post(

@@ -8,28 +8,27 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include "AccessCheck.h"
+#include "AccessGate.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "BridgePort.h"
+#include "LimitedLines.h"
 #include "MainThreadInbox.h"
-#include "RefusalLimiter.h"
 #include "RequestProcedure.h"
 
 class QTcpSocket;
 class TRavo32;
 class TRequestAssembler;
 
-// The HTTP front end: accepts connections, serves one request at a time on a worker thread and
-// hands the response back to the connection it came from. Everything but the worker runs on the
-// thread that owns the server.
+// The HTTP front end: accepts connections, assembles each request, asks the access gate, serves
+// one request at a time on a worker thread and hands the response back to the connection it
+// came from. Everything but the worker runs on the thread that owns the server.
 class TBridgeServer : public QObject {
 public:
     // Request bytes held per connection; a larger request is served as far as this goes.
@@ -41,9 +40,6 @@ public:
     // that idle or abandoned clients cannot use up the descriptors or the memory.
     static constexpr size_t kMaxConnections = 256;
     static constexpr int kAcceptRetryMs = 100;
-    // Origins remembered for their first-request line and for the operator's question; a flood
-    // of invented origins cannot grow the memory or the log beyond this.
-    static constexpr size_t kRememberedOrigins = 1024;
 
     // Starts a thread running the task; throws std::system_error when the system cannot create
     // one, as std::thread does. Tests put in one that fails.
@@ -58,7 +54,9 @@ public:
 
     // Who may drive the devices; set before Open. The defaults serve this computer only.
     void SetAccess(TAccessSettings access);
-    // Listens as the access settings say; on failure, false and the text for the operator.
+    // Listens as the access settings say; on failure, false and the text for the operator. Fails
+    // also when the link's stop request or the server's inbox has no descriptor: a request could
+    // then be neither stopped nor answered.
     bool Open(uint16_t port, std::string& errorText);
     uint16_t ListeningPort() const;
     // The information line that says where the server listens.
@@ -67,11 +65,14 @@ public:
     // Called on the server's thread for the first refused request of an origin that the
     // operator has not answered about (Origins=ask).
     std::function<void(const std::string& origin)> AskAboutOrigin;
-    // The general error report, on the server's thread, for an exception that ended a worker
-    // (nothing on the request road should throw). Without one the text goes to the log.
+    // The general error report, on the server's thread, for an exception that escaped the
+    // request's own fault reply (nothing on the request road should throw); the request is
+    // answered with the internal fault all the same. Without one the text goes to the log.
     std::function<void(const std::string& text)> ReportFault;
     // The operator's answer: the origin's requests are served or refused from now on.
-    void DecideOrigin(const std::string& origin, bool allowed);
+    void DecideOrigin(const std::string& origin, bool allowed) {
+        Gate.DecideOrigin(origin, allowed);
+    }
     bool Busy() const { return WorkerThread.joinable(); }
     size_t ConnectionCount() const { return Connections.size(); }
 
@@ -86,12 +87,10 @@ private:
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
     void ServerSocketClientDisconnect(QTcpSocket* socket);
-    // Answers a request that the access settings refuse; false when it may be served.
-    bool RefuseByAccess(QTcpSocket* socket, std::string_view received, TAccessVerdict& verdict);
-    void NoteOrigin(const TAccessVerdict& verdict);
-    void LogRefusal(const std::string& line);
-    void FlushRefusals();
-    void StartWorker(QTcpSocket* socket, TRequestAssembler& request, const TAccessVerdict& verdict);
+    // The lines of the gate and of the busy rule; the count lines of their limits come later.
+    void WriteLines(const std::vector<TLogEntry>& lines);
+    void FlushLines();
+    void StartWorker(QTcpSocket* socket, TConnection& connection, const TAccessVerdict& verdict);
     // The worker thread's whole work; nothing escapes it.
     void ServeOnWorker(uint64_t generation, const std::string& received,
                        const TProcedureOptions& options) noexcept;
@@ -104,12 +103,10 @@ private:
     TThreadStarter StartWorkerThread;
     std::vector<std::unique_ptr<QTcpServer>> Servers;
     std::vector<std::string> ListeningAddresses;
-    TAccessSettings Access;
-    TLocalNames Local;
-    std::set<std::string> SeenOrigins;
-    std::set<std::string> AskedOrigins;
-    TRefusalLimiter Refusals;
-    QTimer RefusalFlush;
+    TAccessGate Gate;
+    // The two busy lines, for each arrival of data while a request is served.
+    TLimitedLines BusyLines;
+    QTimer LineFlush;
     TMainThreadInbox Inbox;
     std::unordered_map<QTcpSocket*, std::unique_ptr<TConnection>> Connections;
     // The busy mark: joinable from the start of a worker until the GUI thread joins it.

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "AsciiCase.h"
 #include "Comp32.h"
 #include "IniFile.h"
 
@@ -12,8 +13,7 @@ constexpr std::string_view kSection = "Ports";
 }  // namespace
 
 bool ParsePortName(std::string_view key, int& number) {
-    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-    if (key.size() < 4 || upper(key[0]) != 'C' || upper(key[1]) != 'O' || upper(key[2]) != 'M') {
+    if (key.size() < 4 || !StartsWithIgnoringAsciiCase(key, "COM")) {
         return false;
     }
     key.remove_prefix(3);

@@ -1,6 +1,7 @@
 #include "PortPolicy.h"
 
 #include "ModbusProtocol.h"
+#include "RequestProcedure.h"
 
 namespace {
 
@@ -18,9 +19,7 @@ bool FirstByte(const Json::Value& member, uint8_t& byte) {
     if (!(member.isArray() || member.isObject()) || member.empty()) {
         return false;
     }
-    const Json::Value& first = *member.begin();
-    byte = first.type() == Json::uintValue ? static_cast<uint8_t>(first.asLargestUInt())
-                                           : static_cast<uint8_t>(first.asLargestInt());
+    byte = FrameByte(*member.begin());
     return true;
 }
 

@@ -4,9 +4,10 @@
 #include <optional>
 #include <string>
 
-// Keeps refused requests from flooding the log: at most kLinesPerWindow lines in a window of
-// kWindowMs that starts with the first refusal, then one line that counts the rest of the window.
-// The caller gives the time, in milliseconds of a monotonic clock.
+// Keeps events that a client can repeat at will (refused requests, requests while one is
+// served) from flooding the log: at most kLinesPerWindow lines in a window of kWindowMs that
+// starts with the first event, then one line that counts the rest of the window. The caller
+// gives the time, in milliseconds of a monotonic clock.
 class TRefusalLimiter {
 public:
     static constexpr int kLinesPerWindow = 10;

@@ -4,8 +4,9 @@
 
 #include "ErrorText.h"
 
-// The request road's own failures, beside the link's: the HTTP framing, the JSON parameters and
-// the access settings. Their texts are in the one table of ErrorText.
+// The request road's own failures, beside the link's: the HTTP framing, the JSON parameters, the
+// access settings and a fault of the bridge itself. Their texts are in the one table of
+// ErrorText.
 namespace ErrorCode {
 inline constexpr uint8_t NoPostLine = 103;
 inline constexpr uint8_t NoHttpVersion = 104;
@@ -29,4 +30,8 @@ inline constexpr uint8_t UnknownParameterType = 121;
 // Refused by the bridge's access settings: Host, navigation, origin or key; and by its port policy.
 inline constexpr uint8_t AccessRefused = 125;
 inline constexpr uint8_t PortRefused = 126;
+// An exception ended the request where none was expected: the request is answered all the same.
+// Every code up to 127 is taken (127 is kept for the page that waits for the operator); the byte
+// 255 reads -1 in a reply, the usual sign of an internal failure, and leaves 128 and up free.
+inline constexpr uint8_t InternalFault = 255;
 }  // namespace ErrorCode

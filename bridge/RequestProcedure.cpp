@@ -77,13 +77,6 @@ bool HasType(const Json::Value& value, char type, bool& known) {
     }
 }
 
-uint8_t LowByte(const Json::Value& integer) {
-    if (integer.type() == Json::uintValue) {
-        return static_cast<uint8_t>(integer.asLargestUInt());
-    }
-    return static_cast<uint8_t>(integer.asLargestInt());
-}
-
 // The strict reader of the old library interface: no comments, the root an object or an array,
 // and text after the root ignored (form fields that follow the JSON).
 std::unique_ptr<Json::CharReader> MakeStrictReader() {
@@ -137,7 +130,7 @@ void BuildRequestFrame(const Json::Value& member, TFrameBuilder& frame) {
     frame.FrameBegin();
     if (member.isArray() || member.isObject()) {
         for (const Json::Value& byte : member) {
-            frame.FrameAdd(LowByte(byte));
+            frame.FrameAdd(FrameByte(byte));
         }
     }
     frame.FrameAddCrc();
@@ -158,6 +151,13 @@ void RefusePort(Json::Value& reply, const std::string& reason, TBridgeHost& host
 }
 
 }  // namespace
+
+uint8_t FrameByte(const Json::Value& integer) {
+    if (integer.type() == Json::uintValue) {
+        return static_cast<uint8_t>(integer.asLargestUInt());
+    }
+    return static_cast<uint8_t>(integer.asLargestInt());
+}
 
 uint8_t CheckParameters(const Json::Value& request) {
     if (!request.isObject()) {
@@ -198,8 +198,11 @@ uint8_t CheckPduMembers(const Json::Value& pdu) {
 }
 
 void SetErrorReply(Json::Value& reply, uint8_t code, TBridgeHost& host) {
+    SetErrorReply(reply, code, ErrorText(static_cast<int8_t>(code)), host);
+}
+
+void SetErrorReply(Json::Value& reply, uint8_t code, const std::string& text, TBridgeHost& host) {
     const auto signedCode = static_cast<int8_t>(code);
-    const std::string text = ErrorText(signedCode);
     host.LogError(FormatLine("Error[%d] - %s", int{signedCode}, text.c_str()));
     reply["status"] = "error";
     reply["error_code"] = int{signedCode};
@@ -292,7 +295,7 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
             host.LogReceive(FrameLogText(function, answer.data(), answerLength, host.ViewHex()));
         }
         if (answerCode != ErrorCode::None) {
-            SetErrorReply(reply, answerCode, host);
+            SetErrorReply(reply, answerCode, AnswerErrorText(answerCode), host);
             break;
         }
         DecodeAnswer(frame, answer, reply);

@@ -4,10 +4,37 @@
 
 #include <exception>
 
+#include "AccessCheck.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
 #include "RequestErrors.h"
 #include "RequestProcedure.h"
+
+namespace {
+
+// What the log says of an exception that is not a standard one, or has no text.
+constexpr char kUnknownException[] = "исключение без описания";
+
+void SetInternalFaultMembers(Json::Value& reply) {
+    const auto code = static_cast<int8_t>(ErrorCode::InternalFault);
+    reply["status"] = "error";
+    reply["error_code"] = int{code};
+    reply["error_text"] = ErrorText(code);
+}
+
+}  // namespace
+
+std::string InternalFaultLine(std::string_view what) {
+    const auto code = static_cast<int8_t>(ErrorCode::InternalFault);
+    return "Error[" + std::to_string(code) + "] - " + ErrorText(code) + ": " +
+           (what.empty() ? std::string(kUnknownException) : ShownRequestText(what));
+}
+
+std::string InternalFaultResponse() {
+    Json::Value reply;
+    SetInternalFaultMembers(reply);
+    return BuildHttpResponse(reply);
+}
 
 std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link, TBridgeHost& host,
                                         const TProcedureOptions& options) {
@@ -17,12 +44,21 @@ std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link
     if (request.Error != ErrorCode::None) {
         SetErrorReply(reply, request.Error, host);
     } else {
+        // The procedure reports every failure of the request as its code; an exception here is
+        // a fault of the bridge (a bad JSON text never throws), and the request is still answered.
+        std::string fault;
+        bool faulted = false;
         try {
             end = RunRequestProcedure(request.Json, reply, link, host, options);
-        } catch (const std::exception&) {
-            // Only the JSON library throws here, on a value it cannot handle; such a request
-            // is as unusable as one that does not parse.
-            SetErrorReply(reply, ErrorCode::JsonParse, host);
+        } catch (const std::exception& error) {
+            faulted = true;
+            fault = error.what();
+        } catch (...) {
+            faulted = true;
+        }
+        if (faulted) {
+            SetInternalFaultMembers(reply);
+            host.LogError(InternalFaultLine(fault));
         }
     }
     if (link.IsOpen()) {

@@ -3,8 +3,8 @@
 // Input: one byte of options (bit 0 errors only, bit 1 connection parameters, bit 2 hex; the
 // access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
 // port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
-// the line's answer as chunks (see QueueChunks). A request goes through the access checks as the
-// server does, and to the request road only when they let it.
+// the line's answer as chunks (see QueueChunks). A request goes through the server's access gate,
+// and to the request road only when the gate lets it.
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "AccessCheck.h"
+#include "AccessGate.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "FakeSerialIo.h"
@@ -117,7 +118,9 @@ int CheckBody(std::string_view body) {
         FUZZ_CHECK(code.asInt() == 0);
         FUZZ_CHECK(text.asString().empty());
     } else {
-        FUZZ_CHECK(text.asString() == ErrorText(static_cast<int8_t>(code.asInt())));
+        // A device's exception code among the bridge's later codes reads as an unknown one.
+        FUZZ_CHECK(text.asString() == ErrorText(static_cast<int8_t>(code.asInt())) ||
+                   text.asString() == AnswerErrorText(static_cast<uint8_t>(code.asInt())));
     }
     return code.asInt();
 }
@@ -161,16 +164,20 @@ TAccessSettings AccessFromOptions(uint8_t options) {
 
 const TLocalNames kLocal{19284, "plant-pc", {"127.0.0.1", "::1", "192.168.1.20", "fe80::1"}};
 
-// The access verdict: a refusal is told by a line fit for the log, and a wider listening scope
-// never refuses a Host that the narrower one lets through.
+// The gate's lines are fit for the log.
+void CheckLines(const std::vector<TLogEntry>& lines) {
+    for (const TLogEntry& line : lines) {
+        FUZZ_CHECK(IsValidUtf8(line.Text));
+        for (const char c : line.Text) {
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+        }
+    }
+}
+
+// A wider listening scope never refuses a Host that the narrower one lets through, and a key
+// that is asked for is never let through without one.
 void CheckVerdict(std::string_view received, const TAccessSettings& access,
                   const TAccessVerdict& verdict) {
-    const std::string line =
-        RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal), "::1", verdict);
-    FUZZ_CHECK(IsValidUtf8(line));
-    for (const char c : line) {
-        FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
-    }
     if (verdict.HasHost && access.Listen == TListenScope::Loopback &&
         HostAllowed(verdict.Host, access, kLocal)) {
         TAccessSettings wider = access;
@@ -201,14 +208,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
     const TAccessSettings access = AccessFromOptions(viewOptions);
-    std::optional<std::string> response;
+    TAccessGate gate;
+    gate.SetSettings(access);
+    gate.SetLocalNames(kLocal.Port, kLocal.HostName);
+    gate.SetAddressSource([] { return kLocal.Addresses; });
+    const TGateDecision decision = gate.Decide(
+        {.Received = received, .Peer = "::1", .ErrorsOnly = host.ViewError(), .CanAsk = true});
+    CheckLines(decision.Lines);
     if (ParseHttpRequest(received).Error == ErrorCode::None) {
-        const TAccessVerdict verdict = CheckAccess(received, access, kLocal);
-        CheckVerdict(received, access, verdict);
-        if (verdict.Refusal != TRefusal::None) {
-            response = AccessRefusedResponse();
-            FUZZ_CHECK(line->Written.empty());
-        }
+        CheckVerdict(received, access, decision.Verdict);
+    }
+    std::optional<std::string> response;
+    if (decision.Action == TGateAction::Answer) {
+        response = decision.Response;
+        FUZZ_CHECK(line->Written.empty());
     }
     if (!response) {
         TProcedureOptions options{.PauseAfterExchange = false};

@@ -70,57 +70,86 @@ TDailyLogFiles::TDailyLogFiles(std::string folder, int keepDays)
 bool TDailyLogFiles::Append(const TLocalTime& time, std::string_view line) {
     const bool sameDay =
         time.Year == OpenYear && time.Month == OpenMonth && time.Day == OpenDayOfMonth;
-    if (!sameDay && !OpenDay(time)) {
-        return false;
+    if (!sameDay) {
+        File.close();
+        File.clear();
+        OpenYear = time.Year;
+        OpenMonth = time.Month;
+        OpenDayOfMonth = time.Day;
+        ExpiredRemoved = false;
     }
-    if (OpenFailed) {
+    if (!File.is_open() && !OpenDay(time)) {
         return false;
     }
     Encoded.clear();
     AppendAsCp1251(Encoded, line);
     Encoded.append("\r\n");
+    errno = 0;
     File.write(Encoded.data(), static_cast<std::streamsize>(Encoded.size()));
     File.flush();
     if (!File) {
-        Error = "write " + FolderPath + "/" + DailyLogFileName(OpenYear, OpenMonth, OpenDayOfMonth);
+        const int failure = errno != 0 ? errno : EIO;
+        Error = "write " + OpenPath + ": " +
+                std::error_code(failure, std::generic_category()).message();
+        DropFailedLine();
         return false;
     }
+    WholeLinesSize += Encoded.size();
     return true;
 }
 
 bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
-    OpenYear = time.Year;
-    OpenMonth = time.Month;
-    OpenDayOfMonth = time.Day;
-    File.close();
-    File.clear();
-    OpenFailed = true;
     std::error_code code;
     std::filesystem::create_directories(FolderPath, code);
-    const std::string path = FolderPath + "/" + DailyLogFileName(time.Year, time.Month, time.Day);
+    OpenPath = FolderPath + "/" + DailyLogFileName(time.Year, time.Month, time.Day);
     if (code) {
         Error = "create folder " + FolderPath + ": " + code.message();
         return false;
     }
-    File.open(path, std::ios::binary | std::ios::app);
+    File.open(OpenPath, std::ios::binary | std::ios::app);
     if (!File) {
-        Error = "open " + path + ": " + std::error_code(errno, std::generic_category()).message();
+        const int failure = errno;
+        Error =
+            "open " + OpenPath + ": " + std::error_code(failure, std::generic_category()).message();
+        File.close();
+        File.clear();
         return false;
     }
-    OpenFailed = false;
-    RemoveExpired(time);
+    WholeLinesSize = std::filesystem::file_size(OpenPath, code);
+    if (code) {
+        WholeLinesSize = 0;
+    }
+    if (!ExpiredRemoved) {
+        ExpiredRemoved = true;
+        RemoveExpired(time);
+    }
     return true;
 }
 
+void TDailyLogFiles::DropFailedLine() {
+    // Closing tries the buffered rest once more; on a full disk that fails too, and what did
+    // reach the file is cut off, so the next line starts a line of its own.
+    File.close();
+    File.clear();
+    std::error_code code;
+    const uintmax_t size = std::filesystem::file_size(OpenPath, code);
+    if (!code && size > WholeLinesSize) {
+        std::filesystem::resize_file(OpenPath, WholeLinesSize, code);
+    }
+}
+
 void TDailyLogFiles::RemoveExpired(const TLocalTime& today) {
+    // The error_code forms throughout: a folder that changes or fails under the scan ends it, and
+    // the files left are tried again on the next day.
     std::vector<std::string> names;
     std::error_code code;
-    for (const auto& entry : std::filesystem::directory_iterator(FolderPath, code)) {
-        if (entry.is_regular_file(code)) {
-            names.push_back(entry.path().filename().string());
+    std::filesystem::directory_iterator entry(FolderPath, code);
+    for (; !code && entry != std::filesystem::directory_iterator(); entry.increment(code)) {
+        std::error_code typeCode;
+        if (entry->is_regular_file(typeCode)) {
+            names.push_back(entry->path().filename().string());
         }
     }
-    // A file that cannot be removed now is tried again on the next day.
     for (const std::string& name : ExpiredDailyLogFiles(names, today, KeepDays)) {
         std::filesystem::remove(FolderPath + "/" + name, code);
     }

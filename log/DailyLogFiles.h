@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -11,13 +12,15 @@
 // Every log line as it comes, in one plain-text file per day (Windows-1251, CR LF, as the saved
 // text log), so that nothing is lost when the window keeps only the newest lines in memory. A
 // line written on a new day starts that day's file; files older than the days to keep are
-// removed then. Each line reaches the file before Append returns.
+// removed then. Each line reaches the file before Append returns. A failure (a full disk, a
+// folder gone) costs the lines written while it lasts, never the rest of the day: every line
+// tries again, and a line that reached the file only in part is taken back out of it.
 class TDailyLogFiles {
 public:
     TDailyLogFiles(std::string folder, int keepDays);
 
     // The line (as the log model holds it) written at the given local time. False when it could
-    // not be written; a day whose file could not be opened is not tried again until the next.
+    // not be written; LastError then says why.
     bool Append(const TLocalTime& time, std::string_view line);
 
     const std::string& Folder() const { return FolderPath; }
@@ -25,7 +28,10 @@ public:
     const std::string& LastError() const { return Error; }
 
 private:
+    // Opens the day's file; the first time in a day also removes the expired ones.
     bool OpenDay(const TLocalTime& time);
+    // Closes the day's file after a failed write, cut back to its last whole line.
+    void DropFailedLine();
     void RemoveExpired(const TLocalTime& today);
 
     std::string FolderPath;
@@ -33,7 +39,10 @@ private:
     int OpenYear = 0;
     int OpenMonth = 0;
     int OpenDayOfMonth = 0;
-    bool OpenFailed = false;
+    bool ExpiredRemoved = false;
+    std::string OpenPath;
+    // The size of the open file up to its last whole line.
+    uintmax_t WholeLinesSize = 0;
     std::ofstream File;
     std::string Encoded;
     std::string Error;

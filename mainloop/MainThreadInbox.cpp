@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstdint>
 
 TMainThreadInbox::TMainThreadInbox(QObject* parent)
     : QObject(parent), WakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (WakeFd < 0) {
+        WakeError = errno;
         return;
     }
     Notifier = new QSocketNotifier(WakeFd, QSocketNotifier::Read, this);

@@ -16,6 +16,8 @@ public:
 
     // False when the process had no descriptor left for the wake-up; nothing posted would run.
     bool Ready() const { return WakeFd >= 0; }
+    // The error number of the failed wake-up descriptor, taken when it failed; 0 when Ready.
+    int SetupError() const { return WakeError; }
 
     // Never blocks for longer than it takes to queue the task.
     void Post(std::function<void()> task);
@@ -28,6 +30,7 @@ public:
 
 private:
     int WakeFd = -1;
+    int WakeError = 0;
     QSocketNotifier* Notifier = nullptr;
     std::mutex Lock;
     std::vector<std::function<void()>> Tasks;

@@ -58,6 +58,8 @@ public:
     void RequestStop() { Stop.Request(); }
     void ResetStop() { Stop.Reset(); }
     bool StopRequested() const { return Stop.Requested(); }
+    // 0, or why the stop request could not be set up (an error number).
+    int StopSetupError() const { return Stop.SetupError(); }
 
     // Waits between exchanges; false when a stop cut it short.
     bool Pause(uint32_t milliseconds) const { return Stop.WaitFor(milliseconds); }

@@ -1,5 +1,11 @@
 #include "ErrorText.h"
 
+namespace {
+
+constexpr char kUnknownError[] = "Unknown ERROR";
+
+}  // namespace
+
 std::string ErrorText(int8_t code) {
     switch (code) {
         case 0:
@@ -76,7 +82,13 @@ std::string ErrorText(int8_t code) {
             return "Запрос отклонён настройками доступа моста";
         case 126:
             return "Порт или функция запрещены настройками моста";
+        case -1:
+            return "Внутренняя ошибка моста";
         default:
-            return "Unknown ERROR";
+            return kUnknownError;
     }
+}
+
+std::string AnswerErrorText(uint8_t code) {
+    return code < ErrorCode::FirstAddedCode ? ErrorText(static_cast<int8_t>(code)) : kUnknownError;
 }

@@ -4,10 +4,13 @@
 #include <string>
 
 // One byte names every failure of a request: 0 none, 1 to 8 Modbus exception codes exactly as the
-// device sent them, 100 to 126 the bridge's own failures. These are the link's; the request
-// road adds those of HTTP, JSON and access (RequestErrors.h).
+// device sent them, 100 to 126 and 255 the bridge's own failures. These are the link's; the
+// request road adds those of HTTP, JSON, access and its internal fault (RequestErrors.h).
 namespace ErrorCode {
 inline constexpr uint8_t None = 0;
+// The bridge's codes from this one on came after the table that pages and devices have long
+// shared; a device's exception code in that range means something of the device's own.
+inline constexpr uint8_t FirstAddedCode = 125;
 inline constexpr uint8_t BadLength = 100;
 inline constexpr uint8_t ForeignAddress = 101;
 inline constexpr uint8_t BadCrc = 102;
@@ -18,5 +21,10 @@ inline constexpr uint8_t PortOperation = 124;
 
 // The fixed text of a code, for the link's codes and the request road's alike: pages read every
 // text from one table. Codes without a row of their own read "Unknown ERROR". The code is
-// taken as a signed byte, so the values 128 to 255 are negative and have no text.
+// taken as a signed byte, so the values 128 to 255 are negative; only 255 (-1) has a text.
 std::string ErrorText(int8_t code);
+
+// The text of the link's verdict on an answer (CheckAnswer): that of ErrorText, except that an
+// exception code from FirstAddedCode on reads "Unknown ERROR", never as one of the bridge's
+// later texts, which the device cannot mean.
+std::string AnswerErrorText(uint8_t code);

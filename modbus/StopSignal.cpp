@@ -8,7 +8,11 @@
 
 #include "MonotonicClock.h"
 
-TStopSignal::TStopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TStopSignal::TStopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (fd_ < 0) {
+        setupError_ = errno;
+    }
+}
 
 TStopSignal::~TStopSignal() {
     if (fd_ >= 0) {

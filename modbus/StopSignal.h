@@ -16,6 +16,10 @@ public:
     void Reset();
     bool Requested() const { return requested_.load(std::memory_order_acquire); }
 
+    // 0, or the error number of the failed eventfd: without its descriptor a stop cannot wake a
+    // wait, so a program must not run its link.
+    int SetupError() const { return setupError_; }
+
     // Readable while a stop is requested, for poll beside another descriptor.
     int Fd() const { return fd_; }
 
@@ -24,5 +28,6 @@ public:
 
 private:
     int fd_ = -1;
+    int setupError_ = 0;
     std::atomic<bool> requested_{false};
 };

@@ -15,18 +15,23 @@ std::string Failure(const std::string& step, const std::string& path, int number
     return step + " " + path + ": " + std::strerror(number);
 }
 
-bool WriteAll(int fd, std::string_view content) {
+// 0, or the error number of the write that failed.
+int WriteAll(int fd, std::string_view content) {
     while (!content.empty()) {
         const ssize_t written = ::write(fd, content.data(), content.size());
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return false;
+        if (written < 0) {
+            return errno;
+        }
+        // A regular file takes at least one byte unless the device is full.
+        if (written == 0) {
+            return ENOSPC;
         }
         content.remove_prefix(static_cast<size_t>(written));
     }
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -62,12 +67,20 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     // A settings file the user made private stays private.
     struct stat old {};
     const bool keepMode = ::stat(target.c_str(), &old) == 0;
-    bool written = (!keepMode || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, content) &&
-                   ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    written = ::close(fd) == 0 && written;
-    if (!written) {
-        error = Failure("write", temporary, writeErrno);
+    // Each step's error number is taken the moment it fails: a later call may change errno.
+    int failure = 0;
+    if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        failure = errno;
+    } else if (const int writeFailure = WriteAll(fd, content); writeFailure != 0) {
+        failure = writeFailure;
+    } else if (::fsync(fd) != 0) {
+        failure = errno;
+    }
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        error = Failure("write", temporary, failure);
         ::unlink(temporary.c_str());
         return false;
     }

@@ -1,13 +1,17 @@
 // The request procedure over a real pseudo-terminal against the simulated slave.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <json/reader.h>
 #include <json/value.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "ErrorText.h"
+#include "HttpClient.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
@@ -45,6 +49,50 @@ Json::Value BaseRequest(Json::Value pdu) {
     request["rand_string"] = "проверка";
     request["pdu"] = std::move(pdu);
     return request;
+}
+
+// A host with one call that throws: a fault of the program around the request road.
+class TFaultyHost : public TRecordingHost {
+public:
+    enum class TCall { Send, Receive, Status };
+
+    TFaultyHost(TCall call, bool standard) : Call(call), Standard(standard) {}
+
+    void LogSend(std::string text) override {
+        Fault(TCall::Send);
+        TRecordingHost::LogSend(std::move(text));
+    }
+    void LogReceive(std::string text) override {
+        Fault(TCall::Receive);
+        TRecordingHost::LogReceive(std::move(text));
+    }
+    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType,
+                        int32_t baud) override {
+        Fault(TCall::Status);
+        TRecordingHost::ShowLinkStatus(comPort, slave, deviceType, baud);
+    }
+
+private:
+    void Fault(TCall call) const {
+        if (call != Call) {
+            return;
+        }
+        if (Standard) {
+            throw std::runtime_error("no room left for the line");
+        }
+        throw 42;
+    }
+
+    TCall Call;
+    bool Standard;
+};
+
+Json::Value ResponseJson(const std::string& response) {
+    const std::string body = ResponseBody(response);
+    Json::Value value;
+    const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    EXPECT_TRUE(reader->parse(body.data(), body.data() + body.size(), &value, nullptr)) << body;
+    return value;
 }
 
 class ProcedureOnSimulatorTest : public ::testing::Test {
@@ -279,6 +327,80 @@ TEST_F(ProcedureOnSimulatorTest, ViewOptionsDecideTheLines) {
     EXPECT_EQ(
         Host.Lines(),
         (std::vector<TRecordingHost::TLine>{{TLogKind::Error, "Error[3] - " + ErrorText(3)}}));
+}
+
+// A device's exception code is its own. From 125 on the bridge has added codes of its own
+// (access, port policy); a device cannot mean those, so it reads as any unknown exception does.
+TEST_F(ProcedureOnSimulatorTest, ExceptionCodesAmongTheBridgesLaterCodesReadAsUnknown) {
+    struct TCase {
+        int Exception;
+        int Code;
+        std::string Text;
+    };
+    const TCase cases[] = {
+        {4, 4, ErrorText(4)},
+        // The codes every page has long known keep their texts, from a device too.
+        {124, 124, ErrorText(124)},
+        {125, 125, "Unknown ERROR"},
+        {126, 126, "Unknown ERROR"},
+        {127, 127, "Unknown ERROR"},
+        {255, -1, "Unknown ERROR"},
+    };
+    for (const TCase& device : cases) {
+        SCOPED_TRACE(device.Exception);
+        TRunningSim sim;
+        ASSERT_TRUE(sim.Start({"--exception", std::to_string(device.Exception)}));
+        Link.MapPort(kComPort, sim.Port);
+        Host.Clear();
+        Json::Value pdu;
+        pdu["a"] = Bytes({3, 0x00, 0x01, 0x00, 0x01});
+        const Json::Value reply = Run(BaseRequest(pdu));
+        EXPECT_EQ(reply["error_code"], device.Code);
+        EXPECT_EQ(reply["error_text"], device.Text);
+        EXPECT_EQ(Host.Count(TLogKind::Error,
+                             "Error[" + std::to_string(device.Code) + "] - " + device.Text),
+                  1U);
+    }
+}
+
+// An exception from a host call inside the procedure is a fault of the bridge, not of the JSON:
+// the request is answered with -1, the line says what happened, and the port is closed.
+TEST_F(ProcedureOnSimulatorTest, AHostCallThatThrowsIsAnsweredAsTheBridgesInternalFault) {
+    ASSERT_TRUE(StartSim({}));
+    struct TCase {
+        TFaultyHost::TCall Call;
+        bool Standard;
+        std::string Line;
+    };
+    const std::string fault = "Error[-1] - Внутренняя ошибка моста: ";
+    const TCase cases[] = {
+        {TFaultyHost::TCall::Send, true, fault + "no room left for the line"},
+        {TFaultyHost::TCall::Receive, true, fault + "no room left for the line"},
+        {TFaultyHost::TCall::Status, false, fault + "исключение без описания"},
+    };
+    for (const TCase& host : cases) {
+        SCOPED_TRACE(host.Line + " " + std::to_string(static_cast<int>(host.Call)));
+        TFaultyHost faulty(host.Call, host.Standard);
+        Json::Value pdu;
+        pdu["a"] = Bytes({3, 0x00, 0x01, 0x00, 0x01});
+        pdu["b"] = Bytes({69});
+        const std::string received = "POST / HTTP/1.1\r\nHost: x\r\n\r\njson_data=" +
+                                     UriEncode(SerializeReply(BaseRequest(pdu)));
+        std::optional<std::string> response;
+        try {
+            response = ServeRequest(received, Link, faulty);
+        } catch (...) {
+            ADD_FAILURE() << "the exception left the request road";
+        }
+        ASSERT_TRUE(response.has_value());
+        const Json::Value reply = ResponseJson(*response);
+        EXPECT_EQ(reply["status"], "error");
+        EXPECT_EQ(reply["error_code"], -1);
+        EXPECT_EQ(reply["error_text"], "Внутренняя ошибка моста");
+        EXPECT_EQ(reply["rand_string"], "проверка");
+        EXPECT_EQ(faulty.Count(TLogKind::Error, host.Line), 1U);
+        EXPECT_FALSE(Link.IsOpen());
+    }
 }
 
 }  // namespace

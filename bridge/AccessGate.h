@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AccessCheck.h"
+#include "AccessSettings.h"
+#include "LimitedLines.h"
+
+// A request that has arrived whole, as the server hands it to the gate.
+struct TGateRequest {
+    // The bytes the connection delivered.
+    std::string_view Received;
+    // The peer's address, as the log names it.
+    std::string_view Peer;
+    // Milliseconds of a monotonic clock.
+    uint64_t NowMs = 0;
+    // The host's "errors only" view: the first-request line of a page is left out.
+    bool ErrorsOnly = false;
+    // Someone is there to answer a question about a page's origin (the window).
+    bool CanAsk = false;
+};
+
+enum class TGateAction {
+    // The worker takes the request: HTTP framing, procedure, port.
+    Serve,
+    // The gate's response goes back at once; nothing reaches the line.
+    Answer,
+};
+
+struct TGateDecision {
+    TGateAction Action = TGateAction::Serve;
+    // Host and Origin as the request named them, for the lines of a later port-policy refusal.
+    TAccessVerdict Verdict;
+    // Answer: the whole response.
+    std::string Response;
+    // An origin to put to the operator now.
+    std::optional<std::string> Question;
+    // For the log, in this order.
+    std::vector<TLogEntry> Lines;
+};
+
+// Who may drive the devices: the access settings applied to each request, the origins seen,
+// asked about and answered by the operator, and the refusal lines (ten a second, then a count).
+// Bytes, peer and time in; a decision, lines and response bytes out. No sockets, no clock.
+class TAccessGate {
+public:
+    // Origins remembered for their first-request line and for the operator's question; a flood
+    // of invented origins cannot grow the memory or the log beyond this.
+    static constexpr size_t kRememberedOrigins = 1024;
+
+    // The addresses of this machine's interfaces at this moment, as inet_ntop writes them.
+    using TAddressSource = std::function<std::vector<std::string>()>;
+
+    // The settings apply from the next request; origins seen and asked about are kept.
+    void SetSettings(TAccessSettings settings);
+    const TAccessSettings& Settings() const { return Access; }
+    // The port and host name the server listens under, once it listens.
+    void SetLocalNames(uint16_t port, std::string hostName);
+    // Asked for each request with Listen=any, where addresses come and go with the network.
+    void SetAddressSource(TAddressSource source);
+
+    TGateDecision Decide(const TGateRequest& request);
+
+    // The operator's answer: the origin's requests are served or refused from now on.
+    void DecideOrigin(const std::string& origin, bool allowed);
+
+    // A request that the gate let through and the port policy refused (126): its line, within
+    // the limit of refusal lines.
+    std::vector<TLogEntry> PortRefused(std::string_view reason, std::string_view peer,
+                                       const TAccessVerdict& verdict, uint64_t nowMs);
+
+    // When Flush has a count of unlogged refusals to give.
+    std::optional<uint64_t> FlushDue() const { return Refusals.FlushDue(); }
+    std::vector<TLogEntry> Flush(uint64_t nowMs);
+
+private:
+    TAccessSettings Access;
+    TLocalNames Local;
+    TAddressSource Addresses;
+    std::set<std::string> SeenOrigins;
+    std::set<std::string> AskedOrigins;
+    TLimitedLines Refusals{UnloggedRefusalsLine};
+};
