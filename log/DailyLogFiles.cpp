@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Cp1251.h"
+#include "Utf8Path.h"
 
 namespace {
 
@@ -96,13 +97,13 @@ bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
     File.clear();
     OpenFailed = true;
     std::error_code code;
-    std::filesystem::create_directories(FolderPath, code);
+    std::filesystem::create_directories(Utf8Path(FolderPath), code);
     const std::string path = FolderPath + "/" + DailyLogFileName(time.Year, time.Month, time.Day);
     if (code) {
         Error = "create folder " + FolderPath + ": " + code.message();
         return false;
     }
-    File.open(path, std::ios::binary | std::ios::app);
+    File.open(Utf8Path(path), std::ios::binary | std::ios::app);
     if (!File) {
         Error = "open " + path + ": " + std::error_code(errno, std::generic_category()).message();
         return false;
@@ -115,13 +116,13 @@ bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
 void TDailyLogFiles::RemoveExpired(const TLocalTime& today) {
     std::vector<std::string> names;
     std::error_code code;
-    for (const auto& entry : std::filesystem::directory_iterator(FolderPath, code)) {
+    for (const auto& entry : std::filesystem::directory_iterator(Utf8Path(FolderPath), code)) {
         if (entry.is_regular_file(code)) {
-            names.push_back(entry.path().filename().string());
+            names.push_back(Utf8Text(entry.path().filename()));
         }
     }
     // A file that cannot be removed now is tried again on the next day.
     for (const std::string& name : ExpiredDailyLogFiles(names, today, KeepDays)) {
-        std::filesystem::remove(FolderPath + "/" + name, code);
+        std::filesystem::remove(Utf8Path(FolderPath + "/" + name), code);
     }
 }

@@ -1,7 +1,6 @@
 // A log that runs for months: the newest lines within a memory limit, and every line in daily
 // files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 
 #include "DailyLogFiles.h"
 #include "LogModel.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -111,8 +111,8 @@ std::string Contents(const std::string& path) {
 }
 
 TEST(DailyLogFilesTest, ANewFileAtMidnightInWindows1251WithCrLfAndOldFilesRemoved) {
-    char pattern[] = "/tmp/daily-log-test-XXXXXX";
-    const std::string root = mkdtemp(pattern);
+    const TTempFolder temporary("daily-log-test");
+    const std::string root = temporary.Path();
     const std::string folder = root + "/logs/bridge";
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/modbus-bridge-2026-12-01.txt") << "old";
@@ -137,7 +137,6 @@ TEST(DailyLogFilesTest, ANewFileAtMidnightInWindows1251WithCrLfAndOldFilesRemove
     EXPECT_FALSE(blocked.Append({2026, 12, 7, 1, 0, 0, 0}, "x"));
     EXPECT_NE(blocked.LastError().find("other.txt"), std::string::npos);
     EXPECT_FALSE(blocked.Append({2026, 12, 7, 1, 0, 0, 1}, "y"));
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace
