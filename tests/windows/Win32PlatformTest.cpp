@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "SerialIo.h"
 #include "SettingsPath.h"
 
 namespace {
@@ -10,6 +11,12 @@ namespace {
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+// Unmapped numbers name the COM devices of Windows.
+TEST(PlatformPortPathTest, ComNumbersAreComDevices) {
+    EXPECT_EQ(PlatformPortPath(1), "\\\\.\\COM1");
+    EXPECT_EQ(PlatformPortPath(255), "\\\\.\\COM255");
 }
 
 // An installed copy (below Program Files) keeps its settings per user, in the roaming
