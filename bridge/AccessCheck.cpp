@@ -1,11 +1,9 @@
 #include "AccessCheck.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <charconv>
 
+#include "AddressText.h"
 #include "AsciiCase.h"
 #include "Cp1251.h"
 #include "HttpFraming.h"
@@ -16,15 +14,6 @@
 namespace {
 
 constexpr size_t kLoggedTextBytes = 100;
-
-// The address text exactly as inet_ntop writes it: no other spelling of an address (127.1,
-// 0x7f.1, 017700000001, 127.000.0.1, uncompressed IPv6) names this machine.
-bool CanonicalAddress(const std::string& text, int family) {
-    unsigned char binary[sizeof(in6_addr)] = {};
-    char written[INET6_ADDRSTRLEN] = {};
-    return inet_pton(family, text.c_str(), binary) == 1 &&
-           inet_ntop(family, binary, written, sizeof written) != nullptr && text == written;
-}
 
 bool PortMatches(std::string_view text, uint16_t port) {
     unsigned value = 0;
@@ -40,15 +29,14 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
 bool NameAllowed(const std::string& name, bool bracketed, const TAccessSettings& settings,
                  const TLocalNames& local) {
     if (bracketed) {
-        return name == "::1" ||
-               (settings.Listen == TListenScope::Any && CanonicalAddress(name, AF_INET6) &&
-                Contains(local.Addresses, name));
+        return name == "::1" || (settings.Listen == TListenScope::Any && IsCanonicalIpv6(name) &&
+                                 Contains(local.Addresses, name));
     }
     if (name == "localhost" || name == "127.0.0.1" || Contains(settings.AllowedHosts, name) ||
         (!local.HostName.empty() && name == LowerAscii(local.HostName))) {
         return true;
     }
-    return settings.Listen == TListenScope::Any && CanonicalAddress(name, AF_INET) &&
+    return settings.Listen == TListenScope::Any && IsCanonicalIpv4(name) &&
            Contains(local.Addresses, name);
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Cp1251.h"
+#include "Utf8Path.h"
 
 namespace {
 
@@ -100,13 +101,13 @@ bool TDailyLogFiles::Append(const TLocalTime& time, std::string_view line) {
 
 bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
     std::error_code code;
-    std::filesystem::create_directories(FolderPath, code);
+    std::filesystem::create_directories(Utf8Path(FolderPath), code);
     OpenPath = FolderPath + "/" + DailyLogFileName(time.Year, time.Month, time.Day);
     if (code) {
         Error = "create folder " + FolderPath + ": " + code.message();
         return false;
     }
-    File.open(OpenPath, std::ios::binary | std::ios::app);
+    File.open(Utf8Path(OpenPath), std::ios::binary | std::ios::app);
     if (!File) {
         const int failure = errno;
         Error =
@@ -115,7 +116,7 @@ bool TDailyLogFiles::OpenDay(const TLocalTime& time) {
         File.clear();
         return false;
     }
-    WholeLinesSize = std::filesystem::file_size(OpenPath, code);
+    WholeLinesSize = std::filesystem::file_size(Utf8Path(OpenPath), code);
     if (code) {
         WholeLinesSize = 0;
     }
@@ -132,9 +133,9 @@ void TDailyLogFiles::DropFailedLine() {
     File.close();
     File.clear();
     std::error_code code;
-    const uintmax_t size = std::filesystem::file_size(OpenPath, code);
+    const uintmax_t size = std::filesystem::file_size(Utf8Path(OpenPath), code);
     if (!code && size > WholeLinesSize) {
-        std::filesystem::resize_file(OpenPath, WholeLinesSize, code);
+        std::filesystem::resize_file(Utf8Path(OpenPath), WholeLinesSize, code);
     }
 }
 
@@ -143,14 +144,14 @@ void TDailyLogFiles::RemoveExpired(const TLocalTime& today) {
     // the files left are tried again on the next day.
     std::vector<std::string> names;
     std::error_code code;
-    std::filesystem::directory_iterator entry(FolderPath, code);
+    std::filesystem::directory_iterator entry(Utf8Path(FolderPath), code);
     for (; !code && entry != std::filesystem::directory_iterator(); entry.increment(code)) {
         std::error_code typeCode;
         if (entry->is_regular_file(typeCode)) {
-            names.push_back(entry->path().filename().string());
+            names.push_back(Utf8Text(entry->path().filename()));
         }
     }
     for (const std::string& name : ExpiredDailyLogFiles(names, today, KeepDays)) {
-        std::filesystem::remove(FolderPath + "/" + name, code);
+        std::filesystem::remove(Utf8Path(FolderPath + "/" + name), code);
     }
 }

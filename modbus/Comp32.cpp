@@ -19,7 +19,7 @@ std::string TComp32::PortPath(uint8_t port) const {
     if (!PortPaths[port].empty()) {
         return PortPaths[port];
     }
-    return port == 0 ? std::string() : "/dev/ttyS" + std::to_string(port - 1);
+    return port == 0 ? std::string() : PlatformPortPath(port);
 }
 
 bool TComp32::Open(uint8_t port, int32_t baud) {

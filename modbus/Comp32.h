@@ -27,8 +27,8 @@ public:
     TComp32(const TComp32&) = delete;
     TComp32& operator=(const TComp32&) = delete;
 
-    // The device path of a port number; numbers without a mapping name /dev/ttyS<n-1>, and port 0
-    // has no device.
+    // The device path of a port number; numbers without a mapping name the platform's device
+    // (/dev/ttyS<n-1>, \\.\COM<n>), and port 0 has no device.
     void MapPort(uint8_t port, const std::string& path);
     std::string PortPath(uint8_t port) const;
 

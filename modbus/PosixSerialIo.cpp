@@ -241,3 +241,7 @@ private:
 std::unique_ptr<TSerialIo> MakePlatformSerialIo() {
     return std::make_unique<TPosixSerialIo>();
 }
+
+std::string PlatformPortPath(uint8_t port) {
+    return "/dev/ttyS" + std::to_string(port - 1);
+}

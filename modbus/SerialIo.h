@@ -46,5 +46,10 @@ public:
                       const TStopSignal& stop) = 0;
 };
 
-// The serial port of this platform (termios).
+// The serial port of this platform: termios (PosixSerialIo.cpp) or the Win32 communications API
+// in overlapped mode (Win32SerialIo.cpp).
 std::unique_ptr<TSerialIo> MakePlatformSerialIo();
+
+// The device of a port number (1 to 255) that no setting maps: /dev/ttyS<n-1> on Linux,
+// \\.\COM<n> on Windows.
+std::string PlatformPortPath(uint8_t port);

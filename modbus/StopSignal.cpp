@@ -14,6 +14,10 @@ TStopSignal::TStopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     }
 }
 
+bool TStopSignal::Ready() const {
+    return fd_ >= 0;
+}
+
 TStopSignal::~TStopSignal() {
     if (fd_ >= 0) {
         close(fd_);

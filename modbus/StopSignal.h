@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // A stop request that every wait of the link wakes on. Request may come from any thread; Reset
-// belongs to the owner while no wait is running.
+// belongs to the owner while no wait is running. The wake-up object is the platform's: an eventfd
+// on Linux (StopSignal.cpp), a manual-reset event on Windows (Win32StopSignal.cpp).
 class TStopSignal {
 public:
     TStopSignal();
@@ -16,12 +17,16 @@ public:
     void Reset();
     bool Requested() const { return requested_.load(std::memory_order_acquire); }
 
-    // 0, or the error number of the failed eventfd: without its descriptor a stop cannot wake a
-    // wait, so a program must not run its link.
+    // False when the platform gave no wake-up object: a stop could then not wake a wait, so the
+    // link must not be used. SetupError names the system's error of that moment (errno on Linux,
+    // GetLastError on Windows), 0 when ready.
+    bool Ready() const;
     int SetupError() const { return setupError_; }
 
-    // Readable while a stop is requested, for poll beside another descriptor.
+    // Readable while a stop is requested, for poll beside another descriptor (Linux).
     int Fd() const { return fd_; }
+    // Signalled while a stop is requested, for a wait beside another handle (Windows: a HANDLE).
+    void* Event() const { return event_; }
 
     // Waits the whole time unless a stop is requested; true when the time ran out undisturbed.
     bool WaitFor(uint32_t milliseconds) const;
@@ -29,5 +34,6 @@ public:
 private:
     int fd_ = -1;
     int setupError_ = 0;
+    void* event_ = nullptr;
     std::atomic<bool> requested_{false};
 };

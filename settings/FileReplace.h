@@ -6,6 +6,8 @@
 // Writes a whole file so that a crash or a power loss at any moment leaves either the old file or
 // the new one, never a truncated mix: the content goes to a temporary file in the same folder,
 // is flushed to the disk and then renamed over the old file. Missing folders on the way are
-// created. A file that existed keeps its permissions; a symbolic link keeps pointing where it
-// did, and its target is replaced. Returns false with the failing step and its reason in error.
+// created. A file that existed keeps its permissions (on Windows a new file takes its folder's
+// access rights, as every file there does); a symbolic link keeps pointing where it did, and its
+// target is replaced. The path is UTF-8. Returns false with the failing step and its reason in
+// error.
 bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error);

@@ -7,6 +7,7 @@
 
 #include "AsciiCase.h"
 #include "FileReplace.h"
+#include "Utf8Path.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TIniFile::TIniFile(std::string path) : FilePath(std::move(path)) {
 }
 
 void TIniFile::Load() {
-    std::ifstream file(FilePath, std::ios::binary);
+    std::ifstream file(Utf8Path(FilePath), std::ios::binary);
     std::ostringstream content;
     if (file) {
         content << file.rdbuf();

@@ -2,7 +2,8 @@
 # Sets up a fresh machine and runs every test three times: in the normal build, in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and under ThreadSanitizer (all but the window
 # and what tests only the page or the package); every fuzz target runs briefly, and the
-# benchmarks print their figures. A missing test-only tool is an error here, not a skip.
+# benchmarks print their figures. Then the Windows build (mingw-w64) and its tests under wine.
+# A missing test-only tool is an error here, not a skip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -50,3 +51,11 @@ build/bench-log --days 30
 build/bench-e2e
 # Reads while processes spin on every processor: no answer may be lost (no error 123).
 python3 bench/load.py --bridged build/modbus-bridged --sim build/modbus-sim --requests 1000 --busy 4
+
+# The Windows build and its tests under wine; the wineserver it starts ends with this script.
+windows_start=$SECONDS
+tools/build-windows.sh
+source tools/wine-env.sh build-windows
+trap wine_env_stop EXIT
+ctest --test-dir build-windows --output-on-failure -j "$jobs"
+echo "test.sh: Windows build and tests took $((SECONDS - windows_start)) s"

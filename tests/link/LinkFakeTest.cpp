@@ -87,9 +87,9 @@ TEST(Comp32Test, PortNumbersMapToDevicePaths) {
     TFakeLink fake;
     fake.Link.MapPort(7, "/dev/ttyUSB0");
     EXPECT_EQ(fake.Link.PortPath(1), "/dev/fake0");
-    EXPECT_EQ(fake.Link.PortPath(3), "/dev/ttyS2");
+    EXPECT_EQ(fake.Link.PortPath(3), PlatformPortPath(3));
     EXPECT_EQ(fake.Link.PortPath(7), "/dev/ttyUSB0");
-    EXPECT_EQ(fake.Link.PortPath(255), "/dev/ttyS254");
+    EXPECT_EQ(fake.Link.PortPath(255), PlatformPortPath(255));
     EXPECT_EQ(fake.Link.PortPath(0), "");
 
     EXPECT_FALSE(fake.Link.Open(0, 9600));
@@ -97,8 +97,8 @@ TEST(Comp32Test, PortNumbersMapToDevicePaths) {
     EXPECT_TRUE(fake.Io->Events.empty());
 
     ASSERT_TRUE(fake.Link.Open(3, 19200));
-    EXPECT_EQ(fake.Link.PortName, "/dev/ttyS2");
-    EXPECT_EQ(fake.Io->Events, (TEvents{"open /dev/ttyS2 19200", "purge rx tx"}));
+    EXPECT_EQ(fake.Link.PortName, PlatformPortPath(3));
+    EXPECT_EQ(fake.Io->Events, (TEvents{"open " + PlatformPortPath(3) + " 19200", "purge rx tx"}));
 }
 
 TEST(Comp32Test, OpenClosesAnOpenPortFirstAndFailsClosed) {

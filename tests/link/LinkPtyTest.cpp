@@ -513,4 +513,11 @@ TEST(LinkOnLibmodbusTest, EchoOptionWithoutAnEchoAndOtherAddresses) {
     EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}, 300), ErrorCode::AnswerTimeout);
 }
 
+// Unmapped numbers name the serial ports of Linux: COM1 is /dev/ttyS0.
+TEST(PlatformPortPathTest, ComNumbersAreTtySDevices) {
+    EXPECT_EQ(PlatformPortPath(1), "/dev/ttyS0");
+    EXPECT_EQ(PlatformPortPath(3), "/dev/ttyS2");
+    EXPECT_EQ(PlatformPortPath(255), "/dev/ttyS254");
+}
+
 }  // namespace

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Text at the Win32 calls (Windows only): the program keeps UTF-8 inside and converts at each
+// wide-string call, so that any folder name works whatever the ANSI code page is.
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
+
+// The system's text for an error code of GetLastError, in UTF-8, without the final line break;
+// the code's number when the system has no text for it.
+std::string Win32ErrorText(unsigned long code);
