@@ -71,7 +71,20 @@ TLogView::TLogView(const TLogModel& log, QWidget* parent) : QAbstractScrollArea(
     Notice->setAutoFillBackground(true);
     Notice->setContentsMargins(kMargin, 0, kMargin, 0);
     Notice->hide();
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (!Adjusting) {
+            Following = value == verticalScrollBar()->maximum();
+        }
+    });
     LinesAppended();
+}
+
+template <typename TChange>
+void TLogView::Adjust(TChange change) {
+    const bool nested = Adjusting;
+    Adjusting = true;
+    change();
+    Adjusting = nested;
 }
 
 void TLogView::SetDroppedLinesFolder(const QString& folder) {
@@ -125,7 +138,9 @@ void TLogView::ForgetDroppedLines() {
     Shown = shift(Shown);
     // The lines in sight stay in sight while older ones go.
     QScrollBar* vertical = verticalScrollBar();
-    vertical->setValue(static_cast<int>(shift(static_cast<size_t>(vertical->value()))));
+    Adjust([&] {
+        vertical->setValue(static_cast<int>(shift(static_cast<size_t>(vertical->value()))));
+    });
     ShowDroppedNotice();
 }
 
@@ -138,18 +153,12 @@ int TLogView::VisibleRows() const {
 }
 
 void TLogView::LinesAppended() {
-    QScrollBar* vertical = verticalScrollBar();
-    // The view follows new lines only while the operator has not scrolled away from them.
-    const bool following = vertical->value() == vertical->maximum();
     ForgetDroppedLines();
     for (size_t index = Shown; index < Log.Size(); ++index) {
         WidestColumns = std::max(WidestColumns, Columns(Log.Line(index).Text));
     }
     Shown = Log.Size();
     UpdateScrollRanges();
-    if (following) {
-        vertical->setValue(vertical->maximum());
-    }
     viewport()->update();
 }
 
@@ -157,9 +166,15 @@ void TLogView::UpdateScrollRanges() {
     const int rows = VisibleRows();
     const auto lastTop = static_cast<int>(std::min<size_t>(
         Shown > static_cast<size_t>(rows) ? Shown - static_cast<size_t>(rows) : 0, INT32_MAX));
-    verticalScrollBar()->setRange(0, lastTop);
-    verticalScrollBar()->setPageStep(rows);
-    verticalScrollBar()->setSingleStep(1);
+    QScrollBar* vertical = verticalScrollBar();
+    Adjust([&] {
+        vertical->setRange(0, lastTop);
+        if (Following) {
+            vertical->setValue(vertical->maximum());
+        }
+    });
+    vertical->setPageStep(rows);
+    vertical->setSingleStep(1);
     const int charWidth = QFontMetrics(LineFont).horizontalAdvance(QLatin1Char('0'));
     const auto width = static_cast<int>(std::min<size_t>(WidestColumns + 2, 100000)) * charWidth;
     horizontalScrollBar()->setRange(0, std::max(0, width + 2 * kMargin - viewport()->width()));

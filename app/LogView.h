@@ -46,6 +46,10 @@ private:
     void CopySelection() const;
     void ForgetDroppedLines();
     void ShowDroppedNotice();
+    // Runs a change of the scroll range or position that the view makes itself, which says
+    // nothing about where the operator wants to be.
+    template <typename TChange>
+    void Adjust(TChange change);
 
     const TLogModel& Log;
     QFont LineFont;
@@ -58,4 +62,9 @@ private:
     uint64_t DroppedSeen = 0;
     QString DroppedFolder;
     QLabel* Notice = nullptr;
+    // The view shows the newest line as lines come until the operator scrolls away from the
+    // bottom, and again once they scroll back; bars shown above the log, resizes and dropped
+    // lines change the range but not this.
+    bool Following = true;
+    bool Adjusting = false;
 };

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "AccessSettings.h"
@@ -20,6 +21,7 @@
 #include "ErrorReport.h"
 #include "IniFile.h"
 #include "LinkStatus.h"
+#include "ListenSocket.h"
 #include "LogFile.h"
 #include "LogView.h"
 #include "OriginQuestionBar.h"
@@ -67,6 +69,17 @@ std::optional<QString> ShowSaveDialog(QWidget* parent, const QString& folder,
         return std::nullopt;
     }
     return dialog.selectedFiles().front();
+}
+
+// The error line of a window whose server could not open: a port that another program holds is
+// the usual cause, and the operator is told how to find that program.
+std::string NoServerLine(uint16_t port, const std::string& reason) {
+    const std::string line = "Сервер не запущен, запросы страниц не принимаются: ";
+    if (reason != ListenErrorText(TListenSocket{{}, EADDRINUSE, "bind", {}})) {
+        return line + reason;
+    }
+    return line + "порт " + std::to_string(port) + " занят другой программой (" + reason +
+           "); какой, покажет ss -ltnp";
 }
 
 }  // namespace
@@ -133,6 +146,7 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
         return ShowSaveDialog(this, folder, lastPath);
     };
     ReportError = [](const QString& text) { ShowErrorReport(text); };
+    ReportErrorModeless = [this](const QString& text) { ShowModelessErrorReport(this, text); };
     ReportUnattended = [](const QString& text) { PrintErrorReport(text); };
     SaveFolder = QString::fromStdString(
         SaveFolderPath(QCoreApplication::applicationFilePath().toStdString()));
@@ -191,7 +205,7 @@ void TForm1::FormShow() {
     ViewHexOn = M2_Hex->isChecked();
     M2_Set->setEnabled(!ViewErrorOn);
     M2_Hex->setEnabled(!ViewErrorOn);
-    OpenLogLimits();
+    const std::string dailyFilesLine = OpenLogLimits();
 
     TAccessSettings access = ReadAccessSettings(*IniFile);
     const std::vector<std::string> problems = access.Problems;
@@ -209,15 +223,23 @@ void TForm1::FormShow() {
         };
     }
     std::string error;
-    if (!ServerSocket->Open(Port, error)) {
-        ReportError(QString::fromStdString(error));
-        return;
-    }
-
+    const bool listening = ServerSocket->Open(Port, error);
     WriteStartLines(*this);
-    LogInfo(ServerSocket->ListeningLine());
+    if (listening) {
+        LogInfo(ServerSocket->ListeningLine());
+    } else {
+        LogError(NoServerLine(Port, error));
+    }
+    if (!dailyFilesLine.empty()) {
+        LogInfo(dailyFilesLine);
+    }
     for (const std::string& problem : problems) {
         LogError(problem);
+    }
+    if (!listening) {
+        // The window goes on without a server: its log can be read and saved, and a termination
+        // signal or the close button ends it at once, whether or not the box is still open.
+        ReportErrorModeless(QString::fromStdString(error));
     }
 }
 
@@ -234,16 +256,19 @@ void TForm1::OriginAnswered(const std::string& origin, bool allowed) {
     }
 }
 
-void TForm1::OpenLogLimits() {
+std::string TForm1::OpenLogLimits() {
     const int32_t limitMB =
         std::max(1, IniFile->ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
     LogModel.SetLimitBytes(static_cast<size_t>(limitMB) << 20);
     const std::string folder = IniFile->ReadString(kOptions, "LogFolder", "");
-    if (!folder.empty()) {
-        DailyFiles = std::make_unique<TDailyLogFiles>(
-            folder, std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays)));
-    }
     RichEdit->SetDroppedLinesFolder(QString::fromStdString(folder));
+    if (folder.empty()) {
+        return {};
+    }
+    const int32_t days = std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays));
+    DailyFiles = std::make_unique<TDailyLogFiles>(folder, days);
+    return "Все строки журнала пишутся в ежедневные файлы в " + folder + ", хранятся " +
+           std::to_string(days) + " дн.; в окне — последние, до " + std::to_string(limitMB) + " МБ";
 }
 
 void TForm1::FormClose() {
@@ -272,16 +297,16 @@ void TForm1::FormClose() {
 bool TForm1::StoreSettings() {
     if (windowState() == Qt::WindowNoState) {
         const QRect frame = frameGeometry();
-        if (!IniFile->WriteInteger(kOptions, "WindowsTop", frame.top()) ||
-            !IniFile->WriteInteger(kOptions, "WindowsLeft", frame.left()) ||
-            !IniFile->WriteInteger(kOptions, "WindowsWidth", width()) ||
-            !IniFile->WriteInteger(kOptions, "WindowsHeight", height())) {
-            return false;
-        }
+        IniFile->SetInteger(kOptions, "WindowsTop", frame.top());
+        IniFile->SetInteger(kOptions, "WindowsLeft", frame.left());
+        IniFile->SetInteger(kOptions, "WindowsWidth", width());
+        IniFile->SetInteger(kOptions, "WindowsHeight", height());
     }
-    return IniFile->WriteBool(kOptions, "ViewError", M2_Error->isChecked()) &&
-           IniFile->WriteBool(kOptions, "ViewSet", M2_Set->isChecked()) &&
-           IniFile->WriteBool(kOptions, "ViewHex", M2_Hex->isChecked());
+    IniFile->SetBool(kOptions, "ViewError", M2_Error->isChecked());
+    IniFile->SetBool(kOptions, "ViewSet", M2_Set->isChecked());
+    IniFile->SetBool(kOptions, "ViewHex", M2_Hex->isChecked());
+    // One write for all of them: each write replaces the file and waits for the disk.
+    return IniFile->Save();
 }
 
 void TForm1::FormResize() {

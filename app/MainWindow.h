@@ -58,8 +58,11 @@ public:
     // The save dialog: the chosen path, or none when the operator cancels. Tests replace it.
     std::function<std::optional<QString>(const QString& folder, const QString& lastPath)>
         AskSaveFileName;
-    // The general error report. Tests replace it.
+    // The general error report, which waits for the operator. Tests replace it.
     std::function<void(const QString& text)> ReportError;
+    // The same report beside the window, which goes on meanwhile (a server that could not open at
+    // start-up). Tests replace it.
+    std::function<void(const QString& text)> ReportErrorModeless;
     // The report of a failure while nobody may be there to click a box (standard error).
     // Tests replace it.
     std::function<void(const QString& text)> ReportUnattended;
@@ -103,7 +106,9 @@ private:
 
     void Write(TLogKind kind, std::string text);
     void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
-    void OpenLogLimits();
+    // Applies the log's memory limit and opens the daily files; the information line about
+    // them, or empty when no daily files are kept.
+    std::string OpenLogLimits();
     bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
     bool SaveLog(const QString& path);
     bool StoreSettings();

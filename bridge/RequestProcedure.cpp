@@ -12,6 +12,7 @@
 #include "LogLine.h"
 #include "Lookups.h"
 #include "ModbusProtocol.h"
+#include "OpenFailure.h"
 #include "PortPolicy.h"
 #include "Ravo32.h"
 #include "RequestErrors.h"
@@ -253,6 +254,8 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
     link.SetControl(dtr, rts, invert);
     if (!link.Connect(comPort, slave, baud)) {
         SetErrorReply(reply, ErrorCode::PortOpen, host);
+        // The reply's text is the table's; the log says which device and why.
+        host.LogError(OpenFailureLine(comPort, link.PortName, link.LastOpenFailure()));
         return TProcedureEnd::Completed;
     }
     reply["status"] = "ok";

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -28,6 +30,7 @@ TTerminationSignals::TTerminationSignals(std::function<void()> onStop, QObject* 
     const sigset_t terminationSignals = TerminationSignalSet();
     SignalFd = signalfd(-1, &terminationSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     if (SignalFd < 0) {
+        Error = std::string("signalfd: ") + std::strerror(errno);
         return;
     }
     Notifier = new QSocketNotifier(SignalFd, QSocketNotifier::Read, this);

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <functional>
+#include <string>
 
 class QSocketNotifier;
 
@@ -17,9 +18,12 @@ public:
     ~TTerminationSignals() override;
 
     bool Ready() const { return SignalFd >= 0; }
+    // Why the signals cannot be received when not ready: the failing call and its reason.
+    const std::string& SetupError() const { return Error; }
 
 private:
     int SignalFd = -1;
+    std::string Error;
     QSocketNotifier* Notifier = nullptr;
     std::function<void()> OnStop;
 };

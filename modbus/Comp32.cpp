@@ -27,12 +27,18 @@ bool TComp32::Open(uint8_t port, int32_t baud) {
         Close();
     }
     PortName = PortPath(port);
-    if (PortName.empty() || !Io->Open(PortName, baud)) {
+    OpenFailure = {};
+    if (PortName.empty()) {
+        OpenFailure = {TOpenCause::NoDevice, {}};
+        return false;
+    }
+    if (!Io->Open(PortName, baud, OpenFailure)) {
         return false;
     }
     Baud = baud;
     if (!Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         Close();
+        OpenFailure = {TOpenCause::Other, "purge"};
         return false;
     }
     return true;

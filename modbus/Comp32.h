@@ -33,6 +33,8 @@ public:
     std::string PortPath(uint8_t port) const;
 
     bool Open(uint8_t port, int32_t baud);
+    // Why the last Open of a port failed, for the log; the port's path is PortName.
+    const TOpenFailure& LastOpenFailure() const { return OpenFailure; }
     bool Close();
     bool IsOpen() const;
 
@@ -71,6 +73,7 @@ public:
 
 protected:
     TStopSignal Stop;
+    TOpenFailure OpenFailure;
 
 private:
     std::unique_ptr<TSerialIo> Io;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "MonotonicClock.h"
 #include "SerialIo.h"
@@ -65,20 +66,58 @@ bool WaitForPort(int fd, short events, const TStopSignal& stop, const TDeadline&
     }
 }
 
+// The failing call and errno, sorted into the cause the operator can act on.
+TOpenFailure SystemFailure(const char* call, int error) {
+    TOpenCause cause = TOpenCause::Other;
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            cause = TOpenCause::NoDevice;
+            break;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            cause = TOpenCause::NoAccess;
+            break;
+        // EBUSY: another program set TIOCEXCL; EWOULDBLOCK: it holds the flock.
+        case EBUSY:
+        case EWOULDBLOCK:
+            cause = TOpenCause::Busy;
+            break;
+        case ENOTTY:
+            cause = TOpenCause::NotSerial;
+            break;
+        default:
+            break;
+    }
+    return {cause, std::string(call) + ": " + std::strerror(error)};
+}
+
 class TPosixSerialIo final : public TSerialIo {
 public:
     ~TPosixSerialIo() override { Close(); }
 
-    bool Open(const std::string& path, int32_t baud) override {
+    bool Open(const std::string& path, int32_t baud, TOpenFailure& failure) override {
         Close();
         if (baud <= 0) {
+            failure = {TOpenCause::Speed, std::to_string(baud) + " baud"};
             return false;
         }
         fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) {
+            failure = SystemFailure("open", errno);
             return false;
         }
-        if (ioctl(fd_, TIOCEXCL) != 0 || flock(fd_, LOCK_EX | LOCK_NB) != 0 || !Configure(baud)) {
+        if (ioctl(fd_, TIOCEXCL) != 0) {
+            failure = SystemFailure("TIOCEXCL", errno);
+        } else if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            failure = SystemFailure("flock", errno);
+        } else {
+            failure = Configure(baud);
+        }
+        if (failure.Cause != TOpenCause::None) {
             Close();
             return false;
         }
@@ -173,10 +212,10 @@ public:
     }
 
 private:
-    bool Configure(int32_t baud) {
+    TOpenFailure Configure(int32_t baud) {
         termios2 settings{};
         if (ioctl(fd_, TCGETS2, &settings) != 0) {
-            return false;
+            return SystemFailure("TCGETS2", errno);
         }
         settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR |
                                                    IGNCR | ICRNL | INPCK | IUCLC | IMAXBEL);
@@ -191,17 +230,24 @@ private:
         settings.c_cc[VMIN] = 1;
         settings.c_cc[VTIME] = 0;
         if (ioctl(fd_, TCSETS2, &settings) != 0) {
-            return false;
+            const int error = errno;
+            TOpenFailure failure = SystemFailure("TCSETS2", error);
+            if (error == EINVAL) {
+                failure.Cause = TOpenCause::Speed;
+            }
+            return failure;
         }
         // The driver may adjust what it cannot do; a rate it did not take is a failure.
         termios2 applied{};
         if (ioctl(fd_, TCGETS2, &applied) != 0) {
-            return false;
+            return SystemFailure("TCGETS2", errno);
         }
-        if (rateCode != BOTHER) {
-            return (applied.c_cflag & CBAUD) == rateCode;
+        const bool taken =
+            rateCode != BOTHER ? (applied.c_cflag & CBAUD) == rateCode : applied.c_ospeed != 0;
+        if (!taken) {
+            return {TOpenCause::Speed, std::to_string(baud) + " baud"};
         }
-        return applied.c_ospeed != 0;
+        return {};
     }
 
     // Waits until the output queue and the transmitter are empty, so the direction line may turn.

@@ -51,6 +51,7 @@ bool TRavo32::Connect(uint8_t port, uint8_t slave, int32_t baud) {
     if (!RxMode()) {
         Disconnect();
         Error = ErrorCode::PortOpen;
+        OpenFailure = {TOpenCause::Other, "DTR/RTS"};
         return false;
     }
     return true;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "OpenFailure.h"
+
 class TStopSignal;
 
 enum class TModemLine { Dtr, Rts };
@@ -27,8 +29,8 @@ public:
     virtual ~TSerialIo() = default;
 
     // Opens the device for exclusive use and sets raw transfer with 8 data bits, no parity and one
-    // stop bit at the baud rate; flow-control settings stay as they were.
-    virtual bool Open(const std::string& path, int32_t baud) = 0;
+    // stop bit at the baud rate; flow-control settings stay as they were. On failure, says why.
+    virtual bool Open(const std::string& path, int32_t baud, TOpenFailure& failure) = 0;
     virtual bool Close() = 0;
     virtual bool IsOpen() const = 0;
 

@@ -14,6 +14,30 @@ constexpr DWORD kQueueBytes = 4096;
 // How long a cancelled transfer may take to end before the port is given up.
 constexpr DWORD kCancelLimitMs = 1000;
 
+// The cause the operator can act on, for the error of the call that failed.
+TOpenFailure SystemFailure(const char* call, DWORD error) {
+    TOpenCause cause = TOpenCause::Other;
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_UNIT:
+            cause = TOpenCause::NoDevice;
+            break;
+        // Windows answers a COM port that another program holds with "access denied".
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            cause = TOpenCause::Busy;
+            break;
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+            cause = TOpenCause::NotSerial;
+            break;
+        default:
+            break;
+    }
+    return {cause, std::string(call) + ": " + Win32ErrorText(error)};
+}
+
 // Waits for the transfer's event or the stop request, whichever comes first, for at most
 // milliseconds; true when the transfer's event came.
 bool WaitForTransfer(HANDLE transferEvent, const TStopSignal& stop, int milliseconds) {
@@ -28,9 +52,10 @@ class TWin32SerialIo final : public TSerialIo {
 public:
     ~TWin32SerialIo() override { Close(); }
 
-    bool Open(const std::string& path, int32_t baud) override {
+    bool Open(const std::string& path, int32_t baud, TOpenFailure& failure) override {
         Close();
         if (baud <= 0) {
+            failure = {TOpenCause::Speed, std::to_string(baud) + " baud"};
             return false;
         }
         // Exclusive use (no sharing), overlapped, so that every wait can also wait for a stop.
@@ -38,11 +63,17 @@ public:
                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (port_ == INVALID_HANDLE_VALUE) {
             port_ = nullptr;
+            failure = SystemFailure("CreateFile", GetLastError());
             return false;
         }
         readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (readEvent_ == nullptr || writeEvent_ == nullptr || !Configure(baud)) {
+        if (readEvent_ == nullptr || writeEvent_ == nullptr) {
+            failure = SystemFailure("CreateEvent", GetLastError());
+        } else {
+            failure = Configure(baud);
+        }
+        if (failure.Cause != TOpenCause::None) {
             Close();
             return false;
         }
@@ -130,13 +161,13 @@ public:
     }
 
 private:
-    bool Configure(int32_t baud) {
+    TOpenFailure Configure(int32_t baud) {
         // Only these fields change: flow control, the modes of DTR and RTS and the special
         // characters stay as the driver reported them.
         DCB line{};
         line.DCBlength = sizeof line;
         if (!GetCommState(port_, &line)) {
-            return false;
+            return SystemFailure("GetCommState", GetLastError());
         }
         line.fBinary = 1;
         line.BaudRate = static_cast<DWORD>(baud);
@@ -144,15 +175,27 @@ private:
         line.Parity = NOPARITY;
         line.StopBits = ONESTOPBIT;
         if (!SetCommState(port_, &line)) {
-            return false;
+            // The driver refuses the rate (or another field) with "invalid parameter".
+            const DWORD error = GetLastError();
+            TOpenFailure failure = SystemFailure("SetCommState", error);
+            if (error == ERROR_INVALID_PARAMETER) {
+                failure.Cause = TOpenCause::Speed;
+            }
+            return failure;
         }
         // No driver time-outs: every wait is bounded by Read and Write themselves.
         COMMTIMEOUTS timeouts{};
         if (!GetCommTimeouts(port_, &timeouts)) {
-            return false;
+            return SystemFailure("GetCommTimeouts", GetLastError());
         }
         timeouts = COMMTIMEOUTS{};
-        return SetCommTimeouts(port_, &timeouts) && SetupComm(port_, kQueueBytes, kQueueBytes);
+        if (!SetCommTimeouts(port_, &timeouts)) {
+            return SystemFailure("SetCommTimeouts", GetLastError());
+        }
+        if (!SetupComm(port_, kQueueBytes, kQueueBytes)) {
+            return SystemFailure("SetupComm", GetLastError());
+        }
+        return {};
     }
 
     // The number of bytes the driver holds, once there are any; 0 when the deadline passed, a

@@ -6,29 +6,39 @@
 #include <sstream>
 
 #include "AsciiCase.h"
+#include "Blanks.h"
 #include "FileReplace.h"
 #include "Utf8Path.h"
 
 namespace {
 
-std::string_view Trim(std::string_view text) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+std::string_view WithoutCr(std::string_view line) {
+    return line.ends_with('\r') ? line.substr(0, line.size() - 1) : line;
 }
 
-// The name of the section that a trimmed line opens, or none when it opens none.
+// Where a comment behind the settings of a line starts: a ';' after a space or a tab.
+size_t CommentStart(std::string_view line) {
+    for (size_t at = line.find(';'); at != std::string_view::npos; at = line.find(';', at + 1)) {
+        if (at > 0 && (line[at - 1] == ' ' || line[at - 1] == '\t')) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// What a line of the file says: without its CR, a comment behind it and the blanks around.
+std::string_view Content(std::string_view line) {
+    line = WithoutCr(line);
+    return TrimBlanks(line.substr(0, CommentStart(line)));
+}
+
+// The name of the section that a line's content opens, or none when it opens none.
 std::optional<std::string> SectionName(std::string_view line) {
     if (line.empty() || line.front() != '[') {
         return std::nullopt;
     }
     const size_t close = line.find(']');
-    return std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1)));
+    return std::string(TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1)));
 }
 
 }  // namespace
@@ -69,7 +79,7 @@ void TIniFile::Parse() {
     Entries.clear();
     std::string section;
     for (size_t index = 0; index < Lines.size(); ++index) {
-        const std::string_view line = Trim(Lines[index]);
+        const std::string_view line = Content(Lines[index]);
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
         }
@@ -81,21 +91,34 @@ void TIniFile::Parse() {
         if (equals == std::string_view::npos) {
             continue;
         }
-        Entries.push_back(TEntry{section, std::string(Trim(line.substr(0, equals))),
-                                 std::string(Trim(line.substr(equals + 1))), index});
+        Entries.push_back(TEntry{section, std::string(TrimBlanks(line.substr(0, equals))),
+                                 std::string(TrimBlanks(line.substr(equals + 1))), index});
     }
 }
 
-bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    // New lines end as the file's first line does.
-    const std::string ending = !Lines.empty() && Lines.front().ends_with('\r') ? "\r" : "";
+void TIniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
     if (const TEntry* entry = Find(section, key)) {
-        Lines[entry->Line] = entry->Key + "=" + std::string(value) + ending;
+        const size_t index = entry->Line;
+        const std::string_view old = WithoutCr(Lines[index]);
+        const std::string ending = Lines[index].ends_with('\r') ? "\r" : "";
+        const std::string wanted = entry->Key + "=" + std::string(value);
+        if (old == wanted) {
+            return;
+        }
+        const size_t comment = CommentStart(old);
+        const std::string commentLine =
+            comment == std::string_view::npos ? "" : std::string(old.substr(comment)) + ending;
+        Lines[index] = wanted + ending;
+        if (!commentLine.empty()) {
+            Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(index), commentLine);
+        }
     } else {
+        // New lines end as the file's first line does.
+        const std::string ending = !Lines.empty() && Lines.front().ends_with('\r') ? "\r" : "";
         std::optional<size_t> sectionEnd;
         std::string current;
         for (size_t index = 0; index < Lines.size(); ++index) {
-            const std::string_view line = Trim(Lines[index]);
+            const std::string_view line = Content(Lines[index]);
             if (std::optional<std::string> name = SectionName(line)) {
                 current = std::move(*name);
                 if (EqualsIgnoringAsciiCase(current, section)) {
@@ -114,20 +137,42 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
         }
     }
     Parse();
+    Unsaved = true;
+}
+
+void TIniFile::SetInteger(std::string_view section, std::string_view key, int32_t value) {
+    SetString(section, key, std::to_string(value));
+}
+
+void TIniFile::SetBool(std::string_view section, std::string_view key, bool value) {
+    SetString(section, key, value ? "1" : "0");
+}
+
+bool TIniFile::Save() {
+    if (!Unsaved) {
+        return true;
+    }
+    WriteError.clear();
+    if (!ReplaceFileContent(FilePath, Text(), WriteError)) {
+        return false;
+    }
+    Unsaved = false;
+    return true;
+}
+
+bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    SetString(section, key, value);
     return Save();
 }
 
 bool TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
-    return WriteString(section, key, std::to_string(value));
+    SetInteger(section, key, value);
+    return Save();
 }
 
 bool TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
-    return WriteString(section, key, value ? "1" : "0");
-}
-
-bool TIniFile::Save() {
-    WriteError.clear();
-    return ReplaceFileContent(FilePath, Text(), WriteError);
+    SetBool(section, key, value);
+    return Save();
 }
 
 const TIniFile::TEntry* TIniFile::Find(std::string_view section, std::string_view key) const {

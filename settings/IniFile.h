@@ -6,10 +6,15 @@
 #include <vector>
 
 // The settings file: sections of "key=value" lines. Section and key names match without regard
-// to ASCII case, as INI files have always been read; values are kept as written. A write changes
-// only its own line (or adds it) and reaches the file at once; comments, other sections and the
-// order of lines stay as they were. The file is replaced whole (a new file renamed over the old),
-// so a crash during a write leaves the old or the new file; its folder is created when missing.
+// to ASCII case, as INI files have always been read; values are kept as written. A line that
+// starts with ";" or "#" is a comment, and so is the rest of a line from a ";" that follows a
+// space or a tab ("ViewSet=1   ; log the parameters"), as settings files are commonly annotated.
+// Setting a value changes only its own line (or adds it); comments, other sections and the order
+// of lines stay as they were, except that a comment behind a value the program sets moves to a
+// line of its own above it, so that older copies, which read it as part of the value, read the
+// value. Save writes the file once for any number of changes, replacing it whole (a new file
+// renamed over the old), so a crash during a write leaves the old or the new file; its folder is
+// created when missing.
 class TIniFile {
 public:
     TIniFile() = default;
@@ -35,10 +40,18 @@ public:
     // The keys of a section in file order.
     std::vector<std::string> Keys(std::string_view section) const;
 
-    // Each returns false when the file could not be written; the value is kept in memory.
+    // Change the value in memory only; Save writes them.
+    void SetString(std::string_view section, std::string_view key, std::string_view value);
+    void SetInteger(std::string_view section, std::string_view key, int32_t value);
+    // Set as "1" or "0".
+    void SetBool(std::string_view section, std::string_view key, bool value);
+    // Writes the file when something changed since it was last written (true when nothing did);
+    // false when it could not be written, and the changes stay in memory for the next save.
+    bool Save();
+
+    // Set and save at once.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
     bool WriteInteger(std::string_view section, std::string_view key, int32_t value);
-    // Written as "1" or "0".
     bool WriteBool(std::string_view section, std::string_view key, bool value);
     // Why the last failed write failed: the step, the path and the system's reason.
     const std::string& LastWriteError() const { return WriteError; }
@@ -53,13 +66,13 @@ private:
 
     void Parse();
     const TEntry* Find(std::string_view section, std::string_view key) const;
-    bool Save();
 
     std::string FilePath;
     // The file's lines without their line feeds; a line that ended in CR LF keeps its CR.
     std::vector<std::string> Lines;
     std::vector<TEntry> Entries;
     std::string WriteError;
+    bool Unsaved = false;
 };
 
 // The integer a settings value holds, by the rules of ReadInteger; false when it holds none.

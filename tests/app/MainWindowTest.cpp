@@ -4,6 +4,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -63,7 +66,8 @@ QStringList LineTexts(const TLogModel& log) {
     return texts;
 }
 
-QStringList StartLines(bool errorsOnly, bool set, bool hex, uint16_t port) {
+// The start lines up to the separator; the line about the server follows them.
+QStringList StartLinesBeforeTheServer(bool errorsOnly, bool set, bool hex) {
     const auto onOff = [](bool on) {
         return on ? QStringLiteral("Включено") : QStringLiteral("Отключено");
     };
@@ -74,13 +78,69 @@ QStringList StartLines(bool errorsOnly, bool set, bool hex, uint16_t port) {
         lines << QStringLiteral("Показывать Параметры связи: ") + onOff(set)
               << QStringLiteral("Показывать НЕХ данные: ") + onOff(hex);
     }
-    lines << QStringLiteral("Старт") << QString::fromStdString(kSeparator)
-          << QStringLiteral(
-                 "Сервер слушает порт %1 только на 127.0.0.1 и ::1: запросы лишь с "
-                 "этого компьютера")
-                 .arg(port);
+    lines << QStringLiteral("Старт") << QString::fromStdString(kSeparator);
     return lines;
 }
+
+QStringList StartLines(bool errorsOnly, bool set, bool hex, uint16_t port) {
+    return StartLinesBeforeTheServer(errorsOnly, set, hex)
+           << QStringLiteral(
+                  "Сервер слушает порт %1 только на 127.0.0.1 и ::1: запросы лишь с этого "
+                  "компьютера")
+                  .arg(port);
+}
+
+// How many times a file of the folder was replaced (renamed onto) since the last look. The
+// watch must report both ends of a rename (IN_MOVED_FROM | IN_MOVED_TO): unread events that
+// are alike are merged into one, and the other end keeps them apart.
+int ReplacementsOf(int watch, const std::string& name) {
+    int replaced = 0;
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t got = read(watch, events, sizeof events);
+        if (got <= 0) {
+            return replaced;
+        }
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 && name == event->name) {
+                ++replaced;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+// True when another program can take the terminal for itself now.
+bool PortIsFree(const char* path) {
+    const int port = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (port < 0) {
+        return false;
+    }
+    const bool free = flock(port, LOCK_EX | LOCK_NB) == 0;
+    close(port);
+    return free;
+}
+
+// A listening socket on a port the system chooses, on every address: the window cannot listen
+// there.
+struct TTakenPort {
+    TTakenPort() {
+        Fd = socket(AF_INET6, SOCK_STREAM, 0);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        socklen_t length = sizeof address;
+        if (bind(Fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+            listen(Fd, 1) == 0 &&
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            Port = ntohs(address.sin6_port);
+        }
+    }
+    ~TTakenPort() { close(Fd); }
+    int Fd = -1;
+    uint16_t Port = 0;
+};
 
 // The window with its settings file in a folder of its own; errors and save dialogs recorded.
 struct TWindow {
@@ -91,6 +151,7 @@ struct TWindow {
         }
         Form = std::make_unique<TForm1>(Settings.toStdString(), 0);
         Form->ReportError = [this](const QString& text) { Errors << text; };
+        Form->ReportErrorModeless = [this](const QString& text) { Errors << text; };
         Form->AskSaveFileName = [this](const QString&, const QString& lastPath) {
             LastPathOffered = lastPath;
             return NextSavePath;
@@ -590,16 +651,16 @@ private slots:
         QVERIFY(window.Errors.isEmpty());
     }
 
-    void AWindowDestroyedWhileARequestWaitsForItsDeviceStopsTheRequestFirst() {
+    void ClosingTheWindowWhileARequestWaitsForItsDeviceStopsTheRequestAtOnce() {
         // A device that never answers: the worker writes its request and waits the whole
-        // timeout, logging, while the window goes.
+        // timeout, logging, while the window closes.
         const int device = posix_openpt(O_RDWR | O_NOCTTY);
         QVERIFY(device >= 0);
         QCOMPARE(grantpt(device), 0);
         QCOMPARE(unlockpt(device), 0);
+        const std::string terminal = ptsname(device);
         QTemporaryDir folder;
-        TWindow window(folder, std::string("[Options]\nViewSet=1\nViewHex=1\n[Ports]\nCOM1=") +
-                                   ptsname(device) + "\n");
+        TWindow window(folder, "[Options]\nViewSet=1\nViewHex=1\n[Ports]\nCOM1=" + terminal + "\n");
         window.Form->show();
         const uint16_t port = window.Form->ListeningPort();
         std::atomic<bool> closed{false};
@@ -621,39 +682,135 @@ private slots:
                 return poll(&written, 1, 0) == 1;
             },
             10000);
-        QElapsedTimer destruction;
-        destruction.start();
-        window.Form.reset();
-        const qint64 destructionMs = destruction.elapsed();
+        QElapsedTimer closing;
+        closing.start();
+        // Closed, not destroyed: the window object stays, so only its own shutdown can stop the
+        // request and close the page's connection.
+        window.Form->close();
+        const qint64 closingMs = closing.elapsed();
         page.join();
+        const bool portFree = PortIsFree(terminal.c_str());
         close(device);
         QVERIFY(requestWritten);
         QVERIFY(closed);
+        QVERIFY(portFree);
         // The stop wakes the worker's wait at once; only the shutdown pause remains.
-        QVERIFY2(destructionMs < 10000, qPrintable(QString::number(destructionMs)));
+        QVERIFY2(closingMs < 10000, qPrintable(QString::number(closingMs)));
     }
 
-    void TakenPortIsReportedAndTheWindowStaysWithoutStartLines() {
-        const int holder = socket(AF_INET6, SOCK_STREAM, 0);
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_addr = in6addr_any;
-        QCOMPARE(bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        QCOMPARE(listen(holder, 1), 0);
-        socklen_t length = sizeof address;
-        getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-
+    void TakenPortGivesTheStartLinesAnErrorLineAndAReportThatDoesNotWait() {
+        const TTakenPort taken;
+        QVERIFY(taken.Port != 0);
         QTemporaryDir folder;
         const QString settings = folder.filePath(QStringLiteral("modbus-bridge.ini"));
-        TForm1 form(settings.toStdString(), ntohs(address.sin6_port));
-        QStringList errors;
-        form.ReportError = [&errors](const QString& text) { errors << text; };
+        TForm1 form(settings.toStdString(), taken.Port);
+        QStringList waiting;
+        QStringList beside;
+        form.ReportError = [&waiting](const QString& text) { waiting << text; };
+        form.ReportErrorModeless = [&beside](const QString& text) { beside << text; };
         form.show();
-        QCOMPARE(errors, QStringList{QStringLiteral(
-                             "Windows socket error: Address already in use (98), on API 'bind'")});
-        QCOMPARE(form.Log().Size(), size_t{0});
+        const QString reason =
+            QStringLiteral("Windows socket error: Address already in use (98), on API 'bind'");
+        QCOMPARE(beside, QStringList{reason});
+        QVERIFY(waiting.isEmpty());
+        QCOMPARE(LineTexts(form.Log()),
+                 StartLinesBeforeTheServer(false, false, false)
+                     << QStringLiteral("Сервер не запущен, запросы страниц не принимаются: порт "
+                                       "%1 занят другой программой (%2); какой, покажет ss -ltnp")
+                            .arg(taken.Port)
+                            .arg(reason));
         QVERIFY(form.isVisible());
-        close(holder);
+        QCOMPARE(form.ListeningPort(), uint16_t{0});
+        // The log can still be saved.
+        const QString saved = folder.filePath(QStringLiteral("log.txt"));
+        form.AskSaveFileName = [&saved](const QString&, const QString&) {
+            return std::optional<QString>(saved);
+        };
+        form.M1_Save->trigger();
+        QVERIFY(ReadFile(saved).find("ss -ltnp") != std::string::npos);
+    }
+
+    void TheTakenPortsBoxLeavesTheWindowFreeAndGoesWithIt() {
+        const TTakenPort taken;
+        QTemporaryDir folder;
+        auto form = std::make_unique<TForm1>(
+            folder.filePath(QStringLiteral("modbus-bridge.ini")).toStdString(), taken.Port);
+        // A box that waited for the operator would hold show() in its own event loop; this
+        // closes such a box, so that the test ends either way.
+        bool modal = false;
+        QTimer::singleShot(5000, [&modal] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                modal = true;
+                box->close();
+            }
+        });
+        form->show();
+        QVERIFY(!modal);
+        QPointer<QMessageBox> box = form->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(box->text().contains(QStringLiteral("Address already in use")));
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // Lines still come, and the window closes at once.
+        form->LogInfo("still running");
+        QCOMPARE(LineTexts(form->Log()).back(), QStringLiteral("still running"));
+        form->close();
+        form.reset();
+        QVERIFY(!box);
+    }
+
+    void ClosingWritesTheSettingsFileOnceAndNotAtAllWhenNothingChanged() {
+        QTemporaryDir folder;
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, folder.path().toLocal8Bit().constData(),
+                                  IN_MOVED_FROM | IN_MOVED_TO) >= 0);
+        // The first close writes the placement and the three view options; the second has
+        // nothing new to write.
+        for (const int expected : {1, 0}) {
+            TWindow window(folder);
+            window.Form->show();
+            window.Form->close();
+            QCOMPARE(ReplacementsOf(watch, "modbus-bridge.ini"), expected);
+        }
+        close(watch);
+        QVERIFY(TIniFile(folder.filePath(QStringLiteral("modbus-bridge.ini")).toStdString())
+                    .HasValue("Options", "ViewHex"));
+    }
+
+    void TheLogFollowsNewLinesWhileTheOriginQuestionComesAndGoes() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Server]\nOrigins=ask\n");
+        window.Form->show();
+        for (int index = 0; index < 200; ++index) {
+            window.Form->LogSend("frame " + std::to_string(index));
+        }
+        TLogView& view = *window.Form->RichEdit;
+        QScrollBar* scroll = view.verticalScrollBar();
+        TOriginQuestionBar& bar = *window.Form->OriginQuestion;
+        const auto followsAfterANewLine = [&](const std::string& text) {
+            window.Form->LogInfo(text);
+            return scroll->value() == scroll->maximum() && scroll->maximum() > 0;
+        };
+        QVERIFY(followsAfterANewLine("before the question"));
+
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
+        // The bar takes its room above the log.
+        QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
+        QVERIFY(followsAfterANewLine("while the question is shown"));
+        bar.Deny->click();
+        QTRY_VERIFY(bar.isHidden() && view.y() == 0);
+        QVERIFY(followsAfterANewLine("after the answer"));
+
+        // Once the operator has scrolled up, the view stays where they put it, bar or not.
+        scroll->setValue(10);
+        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
+        window.Form->LogInfo("while the operator reads");
+        QCOMPARE(scroll->value(), 10);
+        // Ctrl+End takes the view back to the newest line, and it follows again.
+        QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(followsAfterANewLine("after Ctrl+End"));
     }
 };
 

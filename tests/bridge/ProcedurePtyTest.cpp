@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/value.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -285,18 +288,89 @@ TEST_F(ProcedureOnSimulatorTest, FileRecordsAndDeviceSection) {
               (std::vector<TRecordingHost::TStatus>{{kComPort, 1, 0x0003, 19200}}));
 }
 
-TEST_F(ProcedureOnSimulatorTest, PortThatCannotOpenGives122WithoutTheSeparatorLine) {
-    ASSERT_TRUE(StartSim({}));
-    Json::Value pdu;
-    pdu["a"] = Bytes({3, 0, 0, 0, 1});
-    Json::Value request = BaseRequest(pdu);
-    request["com_port"] = 0;
-    const Json::Value reply = Run(request);
+// A terminal held by another program: its flock, or its exclusive use (TIOCEXCL).
+struct THeldPort {
+    THeldPort(const std::string& path, bool exclusive) {
+        Fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        Held = Fd >= 0 && (exclusive ? ioctl(Fd, TIOCEXCL) : flock(Fd, LOCK_EX | LOCK_NB)) == 0;
+    }
+    ~THeldPort() {
+        if (Fd >= 0) {
+            close(Fd);
+        }
+    }
+    int Fd = -1;
+    bool Held = false;
+};
 
-    EXPECT_EQ(reply["error_code"], ErrorCode::PortOpen);
-    EXPECT_EQ(
-        Host.Lines(),
-        (std::vector<TRecordingHost::TLine>{{TLogKind::Error, "Error[122] - " + ErrorText(122)}}));
+// The reply keeps the table's text; the line after the 122 error line names the device a COM
+// number stands for and why it did not open, so the operator knows what to mend.
+TEST_F(ProcedureOnSimulatorTest, PortThatCannotOpenGives122AndALineThatSaysWhich) {
+    ASSERT_TRUE(StartSim({}));
+    char plainName[] = "/tmp/procedure-plain-XXXXXX";
+    const int plain = mkstemp(plainName);
+    ASSERT_GE(plain, 0);
+    close(plain);
+    struct TCase {
+        std::string Name;
+        int ComPort;
+        std::string Path;
+        int Baud;
+        bool HeldElsewhere;
+        std::string Cause;
+    };
+    const std::string missing = "/dev/does-not-exist-for-modbus";
+    const std::vector<TCase> cases = {
+        {"a number without a device", 0, "", 19200, false, "у этого номера нет устройства"},
+        {"a missing device", 3, missing, 19200, false,
+         "нет такого устройства (адаптер не подключён или путь в [Ports] неверен) (open: No such "
+         "file or directory)"},
+        {"a plain file", 4, plainName, 19200, false,
+         "это не последовательный порт (TIOCEXCL: Inappropriate ioctl for device)"},
+        {"a device held by another program", kComPort, Sim.Port, 19200, true,
+         "занят другой программой (flock: Resource temporarily unavailable)"},
+        {"a speed no driver takes", kComPort, Sim.Port, -1, false,
+         "драйвер не принимает скорость (-1 baud)"},
+    };
+    for (const TCase& row : cases) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Path.empty()) {
+            Link.MapPort(static_cast<uint8_t>(row.ComPort), row.Path);
+        }
+        std::optional<THeldPort> holder;
+        if (row.HeldElsewhere) {
+            ASSERT_TRUE(holder.emplace(Sim.Port, false).Held);
+        }
+        Json::Value pdu;
+        pdu["a"] = Bytes({3, 0, 0, 0, 1});
+        Json::Value request = BaseRequest(pdu);
+        request["com_port"] = row.ComPort;
+        request["baud_rate"] = row.Baud;
+        Host.Clear();
+        const Json::Value reply = Run(request);
+
+        EXPECT_EQ(reply["error_code"], ErrorCode::PortOpen);
+        EXPECT_EQ(reply["error_text"], ErrorText(ErrorCode::PortOpen));
+        const std::string device =
+            "COM" + std::to_string(row.ComPort) + (row.Path.empty() ? "" : " (" + row.Path + ")");
+        EXPECT_EQ(Host.Lines(), (std::vector<TRecordingHost::TLine>{
+                                    {TLogKind::Error, "Error[122] - " + ErrorText(122)},
+                                    {TLogKind::Error, device + " не открыт: " + row.Cause}}));
+    }
+    unlink(plainName);
+
+    // Exclusive use (TIOCEXCL) keeps out every program but root's, which only the flock stops.
+    if (geteuid() != 0) {
+        const THeldPort exclusive(Sim.Port, true);
+        ASSERT_TRUE(exclusive.Held);
+        Json::Value pdu;
+        pdu["a"] = Bytes({3, 0, 0, 0, 1});
+        Host.Clear();
+        EXPECT_EQ(Run(BaseRequest(pdu))["error_code"], ErrorCode::PortOpen);
+        EXPECT_EQ(Host.Lines().back().Text, "COM" + std::to_string(kComPort) + " (" + Sim.Port +
+                                                ") не открыт: занят другой программой (open: "
+                                                "Device or resource busy)");
+    }
 }
 
 TEST_F(ProcedureOnSimulatorTest, ViewOptionsDecideTheLines) {

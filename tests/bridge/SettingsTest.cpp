@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -11,12 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "AccessSettings.h"
 #include "Comp32.h"
 #include "IniFile.h"
 #include "LinkStatus.h"
 #include "LogLine.h"
 #include "Lookups.h"
 #include "PortMap.h"
+#include "SerialIo.h"
 #include "TempFolder.h"
 
 namespace {
@@ -95,6 +98,47 @@ TEST(IniFileTest, SectionsKeysAndValues) {
     EXPECT_TRUE(ini.Keys("None").empty());
 }
 
+// Settings are annotated as in the README: a ';' after blanks starts a comment, in every section.
+TEST(IniFileTest, ACommentBehindAValueIsNotPartOfIt) {
+    TIniFile ini;
+    ini.LoadText(
+        "[Options]   ; view\n"
+        "ViewSet=1       ; log the connection parameters\n"
+        "ViewHex=1\t; tab before the comment\r\n"
+        "LogFolder=/var/log/bridge ;\n"
+        "[Ports]\n"
+        "COM1=/tmp/modbus-sim-port   ; the simulator\n"
+        "COM2=/dev/odd;name\n"
+        "COM3= ; nothing but a comment\n"
+        "[Server]\n"
+        "Origins=list ; only listed pages\n"
+        "UnmappedPorts=deny;no blank, so part of the value\n"
+        "Key=semi;colon ; the key is semi;colon\n"
+        "ReadOnlyPorts=COM2 ;, COM5\n"
+        "[Origins]\n"
+        "https://scada.example=1 ; the plant's page\n");
+    EXPECT_TRUE(ini.ReadBool("Options", "ViewSet", false));
+    EXPECT_TRUE(ini.ReadBool("Options", "ViewHex", false));
+    EXPECT_EQ(ini.ReadString("Options", "LogFolder", ""), "/var/log/bridge");
+
+    TComp32 port;
+    ApplyPortMap(ini, port);
+    EXPECT_EQ(port.PortPath(1), "/tmp/modbus-sim-port");
+    EXPECT_EQ(port.PortPath(2), "/dev/odd;name");
+    EXPECT_EQ(port.PortPath(3), PlatformPortPath(3));
+
+    const TAccessSettings access = ReadAccessSettings(ini);
+    EXPECT_EQ(access.Origins, TOriginMode::List);
+    EXPECT_EQ(access.Key, "semi;colon");
+    EXPECT_EQ(access.Ports.ReadOnly.count(), 1U);
+    EXPECT_TRUE(access.Ports.ReadOnly.test(2));
+    EXPECT_EQ(access.OriginDecisions,
+              (std::map<std::string, bool>{{"https://scada.example", true}}));
+    EXPECT_EQ(access.Problems,
+              std::vector<std::string>{"Настройка UnmappedPorts=deny;no blank, so part of the "
+                                       "value не понята, принято UnmappedPorts=deny"});
+}
+
 TEST(IniFileTest, ReadBoolIsOnForAnyNonZeroInteger) {
     TIniFile ini;
     ini.LoadText("[V]\nOne=1\nZero=0\nFive=5\nHex=0x0\nText=x\nEmpty=\n");
@@ -153,6 +197,51 @@ TEST(IniFileWriteTest, ChangesOnlyItsLineAndReachesTheFileAtOnce) {
     EXPECT_TRUE(reread.ReadBool("Options", "ViewSet", false));
     EXPECT_EQ(reread.ReadInteger("Options", "WindowsLeft", 0), -20);
     EXPECT_EQ(reread.ReadString("Extra", "Name", ""), "a=b");
+}
+
+// What the window writes back stays readable by copies that take all after "=" as the value:
+// a comment behind a value it sets moves to a line of its own above it.
+TEST(IniFileWriteTest, ACommentBehindASetValueMovesAboveIt) {
+    const TSettingsFolder folder;
+    const std::string path = folder.File("bridge.ini");
+    std::ofstream(path, std::ios::binary)
+        << "[Options]\r\nViewSet=1       ; log the parameters\r\nViewHex=0\t; frames\r\n"
+           "ViewError=0 ; untouched\r\n";
+    TIniFile settings(path);
+    settings.SetBool("Options", "ViewSet", false);
+    settings.SetBool("Options", "ViewHex", false);
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(Contents(path),
+              "[Options]\r\n; log the parameters\r\nViewSet=0\r\n; frames\r\nViewHex=0\r\n"
+              "ViewError=0 ; untouched\r\n");
+    EXPECT_FALSE(TIniFile(path).ReadBool("Options", "ViewSet", true));
+}
+
+// Each write replaces the file and waits for the disk: changes are kept in memory until Save,
+// which writes them all at once, and writes nothing when nothing changed.
+TEST(IniFileWriteTest, SetValuesReachTheFileInOneSaveAndOnlyWhenChanged) {
+    const TSettingsFolder folder;
+    const std::string path = folder.File("bridge.ini");
+    const std::string before = "[Options]\nViewSet=1\nWindowsTop=100\n";
+    std::ofstream(path, std::ios::binary) << before;
+    TIniFile settings(path);
+    // A line added behind the object's back survives only while the object does not write.
+    const std::string touched = before + "; touched\n";
+    std::ofstream(path, std::ios::binary) << touched;
+    settings.SetBool("Options", "ViewSet", true);
+    settings.SetInteger("Options", "WindowsTop", 100);
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(Contents(path), touched) << "nothing changed, yet the file was written";
+
+    settings.SetInteger("Options", "WindowsTop", 120);
+    settings.SetBool("Options", "ViewHex", true);
+    EXPECT_EQ(Contents(path), touched);
+    ASSERT_TRUE(settings.Save());
+    const std::string saved = "[Options]\nViewSet=1\nWindowsTop=120\nViewHex=1\n";
+    EXPECT_EQ(Contents(path), saved);
+    std::ofstream(path, std::ios::binary) << saved + "; touched\n";
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(Contents(path), saved + "; touched\n");
 }
 
 TEST(IniFileWriteTest, NewFileAndCrLfLineEnds) {

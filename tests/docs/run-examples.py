@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
-"""Runs every request example that the documentation prints and checks the reply it shows.
+"""Runs every request and settings example that the documentation prints and checks that each
+does what the text says.
 
 A request example is either a fenced `sh` block whose commands send to localhost:19284 with curl
 (its reply is the next fenced block), or a fenced block that starts with a raw "POST " request
 (its reply is the next fenced block that starts with "HTTP/1.1 "). A fenced `sh` block that starts
 with mbpoll talks to the simulator's link directly and must print every register it asks for, as
-an independent master sees them. Other blocks are left alone,
-so sections can come and go without touching this runner. The examples run against a default
-modbus-bridged whose COM1 is a modbus-sim of device type 0x0110, as the texts say.
+an independent master sees them. The request examples run against a default modbus-bridged whose
+COM1 is a modbus-sim of device type 0x0110, as the texts say. A fenced `ini` block is a settings
+example: the program it configures starts with it, and each setting is checked by its effect
+(settings_examples.py). Other blocks are left alone, so sections can come and go without touching
+this runner.
 
-    run-examples.py --bridged build/modbus-bridged --sim build/modbus-sim README.md docs/*.md
+    run-examples.py --bridged build/modbus-bridged --window build/modbus-bridge \
+        --sim build/modbus-sim README.md docs/*.md
 """
 
 import argparse
@@ -22,8 +26,10 @@ import tempfile
 
 # The port check that every test of the bridge's port shares.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bridge_port import PORT, port_taken  # noqa: E402
 from bridge_programs import start_bridged, start_sim  # noqa: E402
+from settings_examples import run_settings_example  # noqa: E402
 
 SIM_OPTIONS = ["--device-type", "0x0110"]
 # The simulator's link as the documents name it; the runner's own simulator stands in for it.
@@ -86,6 +92,10 @@ def examples(path):
     return found
 
 
+def settings_examples(path):
+    return [block for block in fenced_blocks(path) if block.language == "ini"]
+
+
 def send_raw(text):
     request = text.rstrip("\n").replace("\n", "\r\n").encode("utf-8")
     head = request.split(b"\r\n\r\n", 1)[0]
@@ -128,9 +138,51 @@ def run_curl(text):
     return done.stdout
 
 
+def run_request_examples(documents, link, failures):
+    count = 0
+    for document in documents:
+        for request, kind, reply in examples(document):
+            count += 1
+            if kind == "mbpoll":
+                problem = run_mbpoll(request.text, link)
+                if problem:
+                    failures.append(f"{request.where()}: {problem}")
+                else:
+                    print(f"run-examples: {request.where()} (mbpoll) reads every register")
+                continue
+            if reply is None:
+                failures.append(f"{request.where()}: no reply shown after the example")
+                continue
+            actual = run_curl(request.text) if kind == "curl" else send_raw(request.text)
+            if actual.strip() != reply.text.strip():
+                failures.append(f"{request.where()}: the reply differs from the one at "
+                                f"{reply.where()}\n  shown:  {reply.text.strip()}\n"
+                                f"  actual: {actual.strip()}")
+            else:
+                print(f"run-examples: {request.where()} ({kind}) answers as shown")
+    return count
+
+
+def run_settings_examples(documents, programs, folder, link, failures):
+    count = 0
+    for document in documents:
+        for block in settings_examples(document):
+            count += 1
+            problems = run_settings_example(block.text, programs,
+                                            os.path.join(folder, f"settings-{count}"), link)
+            if problems is None:
+                print(f"run-examples: {block.where()} (settings) left out: it needs the window")
+            elif problems:
+                failures.extend(f"{block.where()}: {problem}" for problem in problems)
+            else:
+                print(f"run-examples: {block.where()} (settings) does what the text says")
+    return count
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bridged", required=True)
+    parser.add_argument("--window", help="the window's settings examples are left out without it")
     parser.add_argument("--sim", required=True)
     parser.add_argument("documents", nargs="+")
     args = parser.parse_args()
@@ -140,45 +192,25 @@ def main():
         print(f"run-examples: {taken}", file=sys.stderr)
         return 1
 
-    failures = []
+    failures = [f"{document}: no example found" for document in args.documents
+                if not examples(document) and not settings_examples(document)]
     with tempfile.TemporaryDirectory(prefix="run-examples-") as folder:
         link = os.path.join(folder, "sim-port")
-        processes = []
+        sim, _ = start_sim(args.sim, ["--link", link, *SIM_OPTIONS], folder)
         try:
-            sim, _ = start_sim(args.sim, ["--link", link, *SIM_OPTIONS], folder)
-            processes.append(sim)
             bridged, _ = start_bridged(args.bridged, folder, f"[Ports]\nCOM1={link}\n")
-            processes.append(bridged)
-
-            count = 0
-            for document in args.documents:
-                found = examples(document)
-                if not found:
-                    failures.append(f"{document}: no request example found")
-                for request, kind, reply in found:
-                    count += 1
-                    if kind == "mbpoll":
-                        problem = run_mbpoll(request.text, link)
-                        if problem:
-                            failures.append(f"{request.where()}: {problem}")
-                        else:
-                            print(f"run-examples: {request.where()} (mbpoll) reads every register")
-                        continue
-                    if reply is None:
-                        failures.append(f"{request.where()}: no reply shown after the example")
-                        continue
-                    actual = run_curl(request.text) if kind == "curl" else send_raw(request.text)
-                    if actual.strip() != reply.text.strip():
-                        failures.append(f"{request.where()}: the reply differs from the one at "
-                                        f"{reply.where()}\n  shown:  {reply.text.strip()}\n"
-                                        f"  actual: {actual.strip()}")
-                    else:
-                        print(f"run-examples: {request.where()} ({kind}) answers as shown")
-            print(f"run-examples: {count} examples run")
+            try:
+                requests = run_request_examples(args.documents, link, failures)
+            finally:
+                bridged.terminate()
+                bridged.wait(timeout=10)
+            settings = run_settings_examples(
+                args.documents, {"bridged": args.bridged, "window": args.window}, folder, link,
+                failures)
+            print(f"run-examples: {requests} request and {settings} settings examples run")
         finally:
-            for process in reversed(processes):
-                process.terminate()
-                process.wait(timeout=10)
+            sim.terminate()
+            sim.wait(timeout=10)
 
     for failure in failures:
         print(f"FAIL: {failure}", file=sys.stderr)

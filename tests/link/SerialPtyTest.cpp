@@ -39,8 +39,10 @@ protected:
         ASSERT_FALSE(devicePath.empty() || peerPath.empty())
             << "SERIAL_PTY_DEVICE and SERIAL_PTY_PEER name the two ends (serial-pty-test.sh)";
         ASSERT_TRUE(stop.Ready());
-        ASSERT_TRUE(device->Open(devicePath, kBaud)) << devicePath;
-        ASSERT_TRUE(peer->Open(peerPath, kBaud)) << peerPath;
+        TOpenFailure failure;
+        ASSERT_TRUE(device->Open(devicePath, kBaud, failure))
+            << devicePath << ": " << failure.Detail;
+        ASSERT_TRUE(peer->Open(peerPath, kBaud, failure)) << peerPath << ": " << failure.Detail;
     }
 
     void Send(const std::vector<uint8_t>& bytes) {
@@ -156,10 +158,13 @@ TEST_F(SerialPtyTest, UnderAStopNeitherAWriteNorAPauseWaits) {
 TEST(SerialPortOpenTest, APortThatIsNotThereOrABadRateFailsAndLeavesItClosed) {
     const std::string devicePath = PortFromEnvironment("SERIAL_PTY_DEVICE");
     const std::unique_ptr<TSerialIo> io = MakePlatformSerialIo();
-    EXPECT_FALSE(io->Open(PlatformPortPath(200), kBaud));
+    TOpenFailure failure;
+    EXPECT_FALSE(io->Open(PlatformPortPath(200), kBaud, failure));
     EXPECT_FALSE(io->IsOpen());
-    EXPECT_FALSE(io->Open(devicePath, 0));
+    EXPECT_EQ(failure.Cause, TOpenCause::NoDevice) << failure.Detail;
+    EXPECT_FALSE(io->Open(devicePath, 0, failure));
     EXPECT_FALSE(io->IsOpen());
+    EXPECT_EQ(failure.Cause, TOpenCause::Speed) << failure.Detail;
     EXPECT_FALSE(io->Close());
 }
 

@@ -5,9 +5,12 @@
 
 #include "Comp32.h"
 
-bool TFakeSerialIo::Open(const std::string& path, int32_t baud) {
+bool TFakeSerialIo::Open(const std::string& path, int32_t baud, TOpenFailure& failure) {
     Events.push_back("open " + path + " " + std::to_string(baud));
     open_ = !FailOpen;
+    if (FailOpen) {
+        failure = {TOpenCause::Other, "scripted"};
+    }
     return open_;
 }
 

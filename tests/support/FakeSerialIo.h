@@ -13,7 +13,7 @@
 // arrived until a read takes it all or a purge drops it.
 class TFakeSerialIo final : public TSerialIo {
 public:
-    bool Open(const std::string& path, int32_t baud) override;
+    bool Open(const std::string& path, int32_t baud, TOpenFailure& failure) override;
     bool Close() override;
     bool IsOpen() const override { return open_; }
     bool Discard(bool input, bool output) override;

@@ -1,4 +1,4 @@
-"""modbus-sim and modbus-bridged as programs for the scripted tests and benchmarks.
+"""modbus-sim, modbus-bridged and the window as programs for the scripted tests and benchmarks.
 
 Each program writes its output into a file of the run's folder, so a failure can show it; the
 bridge runs as a copy in that folder with its settings file beside it, as a user runs it.
@@ -33,12 +33,23 @@ def start_sim(sim, options, folder, name="sim"):
 def start_bridged(bridged, folder, settings):
     """modbus-bridged from folder with SETTINGS as its settings file, its output in
     folder/bridge.log: (process, the log opened for reading) once it accepts connections."""
-    program = os.path.join(folder, "modbus-bridged")
-    shutil.copy(bridged, program)
-    with open(os.path.join(folder, "modbus-bridged.ini"), "w") as ini:
+    return start_bridge(bridged, "modbus-bridged", folder, settings)
+
+
+def start_window(window, folder, settings):
+    """The window (modbus-bridge) offscreen, as start_bridged starts modbus-bridged. Its log is
+    not in its output: only LogFolder's daily files hold it."""
+    return start_bridge(window, "modbus-bridge", folder, settings,
+                        {**os.environ, "QT_QPA_PLATFORM": "offscreen"})
+
+
+def start_bridge(path, name, folder, settings, environment=None):
+    program = os.path.join(folder, name)
+    shutil.copy(path, program)
+    with open(os.path.join(folder, name + ".ini"), "w") as ini:
         ini.write(settings)
     log = open(os.path.join(folder, "bridge.log"), "w+")
-    process = subprocess.Popen([program], stdout=log, stderr=subprocess.STDOUT)
+    process = subprocess.Popen([program], stdout=log, stderr=subprocess.STDOUT, env=environment)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline and process.poll() is None:
         try:
@@ -47,4 +58,7 @@ def start_bridged(bridged, folder, settings):
         except OSError:
             time.sleep(0.05)
     log.seek(0)
-    raise RuntimeError(f"modbus-bridged did not start: {log.read()[-500:]}")
+    if process.poll() is None:
+        process.kill()
+        process.wait()
+    raise RuntimeError(f"{name} did not start: {log.read()[-500:]}")
