@@ -11,12 +11,11 @@
 // The event log on screen: a read-only rich-text control (MSFTEDIT_CLASS) holding the newest
 // lines of the log model, each in its kind's colours and styles, one line of the model per line
 // of the control. The control holds at most a given number of lines; older ones stay in the
-// model, which saving writes, and lines the model drops leave the control too. Taking lines
-// from the top of a rich-text control lays out everything below it once per line taken, so
-// the control is made anew instead, with the lines that stay streamed in at once: past the
-// limit, a quarter of it goes at a time. The view follows new lines until the operator scrolls
-// away from the bottom, and again once they scroll back; the operator's selection and the
-// lines in sight stay with their text.
+// model, which saving writes, and lines the model drops leave the control too. Lines leave the
+// control from its top a tenth of the limit at a time: each removal there lays out the lines
+// below it again. The view follows new lines until the operator scrolls away from the bottom,
+// and again once they scroll back; the operator's selection and the lines in sight stay with
+// their text.
 class TRichEditLog {
 public:
     TRichEditLog(HWND parent, int controlId, size_t shownLinesMax);
@@ -24,7 +23,6 @@ public:
     TRichEditLog(const TRichEditLog&) = delete;
     TRichEditLog& operator=(const TRichEditLog&) = delete;
 
-    // The control; a new one after lines left it.
     HWND Handle() const { return Control; }
 
     // Shows the model as it is now: appends its new lines, drops what it dropped.
@@ -39,17 +37,19 @@ public:
     bool AtBottom() const;
 
 private:
-    HWND MakeControl(const RECT& place) const;
+    struct TDropped {
+        LONG Characters = 0;
+        // Of the text removed: how far the lines below it move up.
+        LONG Height = 0;
+    };
+    // Removes the oldest lines of the control.
+    TDropped DropOldest(size_t count);
     void Append(const TLogModel& log, uint64_t end);
-    // A new control holding the lines [first, end) of the model in place of the old one.
-    void Rebuild(const TLogModel& log, uint64_t first, uint64_t end);
-    void ScrollToBottom();
+    // Shows the last line, at this horizontal place.
+    void ScrollToBottom(LONG horizontal);
 
-    const HWND Parent;
-    const int ControlId;
     const size_t ShownLinesMax;
     const size_t ShownLinesDropped;
-    HMODULE Library = nullptr;
     HWND Control = nullptr;
     // The control holds the lines numbered [ShownFirst, ShownEnd) since start-up; their lengths in
     // the control's characters, a paragraph mark each included.

@@ -25,7 +25,7 @@ public:
     static constexpr int kPanelWidths[4] = {50, 60, 70, 50};
     // The newest lines of the log that the rich-text control holds; saving writes every line
     // that the log holds.
-    static constexpr size_t kShownLinesMax = 20000;
+    static constexpr size_t kShownLinesMax = 2000;
 
     // The menu commands, as WM_COMMAND carries them.
     enum TCommand : int {

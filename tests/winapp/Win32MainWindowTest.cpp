@@ -408,7 +408,7 @@ TEST_F(Win32MainWindowTest, LinesArriveInOrderEachInTheColoursAndStylesOfItsKind
 }
 
 TEST_F(Win32MainWindowTest, PastItsLimitTheControlHoldsTheNewestLinesAndKeepsSelectionAndSight) {
-    // A limit of 400 lines for this window: past it, the control is made anew with 300.
+    // A limit of 400 lines for this window: past it, the oldest 40 and more go at once.
     const auto lineText = [](size_t number) {
         return L"line " + std::to_wstring(number) + L"\tтекст \U0001F600 {x}\\";
     };
@@ -421,34 +421,30 @@ TEST_F(Win32MainWindowTest, PastItsLimitTheControlHoldsTheNewestLinesAndKeepsSel
         }
     };
     append(390);
-    const HWND before = Form->LogControl();
+    const HWND control = Form->LogControl();
     // The operator scrolls up and selects a word of a line that stays.
-    SendMessageW(before, WM_VSCROLL, SB_TOP, 0);
-    SendMessageW(before, EM_LINESCROLL, 0, 150);
-    const LONG selected = static_cast<LONG>(SendMessageW(before, EM_LINEINDEX, 200, 0)) + 5;
+    SendMessageW(control, WM_VSCROLL, SB_TOP, 0);
+    SendMessageW(control, EM_LINESCROLL, 0, 150);
+    const LONG selected = static_cast<LONG>(SendMessageW(control, EM_LINEINDEX, 200, 0)) + 5;
     CHARRANGE range{selected, selected + 3};
-    SendMessageW(before, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-    EXPECT_EQ(SelectedText(before), L"200");
-    const LONG topLine = FirstVisibleLine(before);
-    ASSERT_GT(topLine, 101);
+    SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(SelectedText(control), L"200");
+    const LONG topLine = FirstVisibleLine(control);
+    ASSERT_GT(topLine, 41);
 
     append(20);
-    const HWND control = Form->LogControl();
-    EXPECT_NE(control, before);
-    EXPECT_FALSE(IsWindow(before));
     EXPECT_EQ(SelectedText(control), L"200");
-    EXPECT_EQ(FirstVisibleLine(control), topLine - 101);
-    // 101 lines went at the 401st: the newest 300 stayed, and 9 more came.
-    ExpectLines(control, {all.end() - 309, all.end()});
+    EXPECT_EQ(FirstVisibleLine(control), topLine - 41);
+    // 41 lines went at the 401st: the newest 360 stayed, and 9 more came.
+    ExpectLines(control, {all.end() - 369, all.end()});
 
-    // Again, now over lines that came in the control's own stream.
     append(400);
-    const auto shown = static_cast<ptrdiff_t>(ControlLines(Form->LogControl()).size());
+    const auto shown = static_cast<ptrdiff_t>(ControlLines(control).size());
     EXPECT_LE(shown, 400);
-    ExpectLines(Form->LogControl(), {all.end() - shown, all.end()});
+    ExpectLines(control, {all.end() - shown, all.end()});
     EXPECT_TRUE(IsWindowVisible(Form->NoticeLine()));
     EXPECT_NE(TextOf(Form->NoticeLine()).find(L"в памяти: 810"), std::wstring::npos);
-    EXPECT_LE(ClientRectOf(Form->NoticeLine()).bottom, ClientRectOf(Form->LogControl()).top);
+    EXPECT_LE(ClientRectOf(Form->NoticeLine()).bottom, ClientRectOf(control).top);
 }
 
 TEST_F(Win32MainWindowTest, TheControlDropsWhatTheModelDrops) {
@@ -477,8 +473,14 @@ TEST_F(Win32MainWindowTest, TheLogFollowsNewLinesUntilTheOperatorScrollsAwayWhat
     for (int line = 0; line < 100; ++line) {
         Append(TLogKind::Info, "line " + std::to_string(line));
     }
+    // A line wider than the view moves the view to its end as it is inserted; the view stays
+    // at the start of the lines.
+    Append(TLogKind::Info, std::string(300, 'w'));
     Pump();
     EXPECT_TRUE(LastLineInSight(control));
+    POINT scroll{};
+    SendMessageW(control, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    EXPECT_EQ(scroll.x, 0);
 
     // Scrolled to the top, the view stays there and the selection stays with its text.
     SendMessageW(control, WM_VSCROLL, SB_TOP, 0);
