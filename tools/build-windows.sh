@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and their tests with mingw-w64 into build-windows/ (the .exe files
-# directly in that folder, statically linked) and sets up the wine environment that runs them.
+# directly in that folder, statically linked), the installer modbus-bridge-setup.exe and the
+# portable zip beside them, and sets up the wine environment that runs them.
 # Installs the Debian packages it needs; builds jsoncpp and GoogleTest once into
 # build-windows/deps/prefix and reuses them while they are there.
 #
@@ -21,7 +22,7 @@ jsoncpp_debian_sha256=f409856e5920c18d0c2fb85276e24ee607d2a09b5e7d5f0a371368903c
 jsoncpp_tar_sha256=b1bbc00d64d99522ba24265c144820c4c7e86439421715d103338117f063aac4
 jsoncpp_debian_file=pool/main/libj/libjsoncpp/libjsoncpp_${jsoncpp_version}.orig.tar.gz
 
-packages=(g++-mingw-w64-x86-64-posix wine64 wine nsis cmake ninja-build curl ca-certificates socat
+packages=(g++-mingw-w64-x86-64-posix wine64 wine nsis cmake ninja-build curl ca-certificates socat xvfb
     googletest)
 missing=()
 for package in "${packages[@]}"; do

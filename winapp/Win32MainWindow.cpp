@@ -48,12 +48,12 @@ void AppendItem(HMENU menu, UINT flags, UINT_PTR id, std::string_view text) {
     AppendMenuW(menu, flags, id, WideFromUtf8(text).c_str());
 }
 
-HMENU MakeMenuBar(HMENU& viewMenu) {
+HMENU MakeMenuBar() {
     const HMENU file = CreatePopupMenu();
     AppendItem(file, MF_STRING, TWin32MainWindow::kSaveCommand, WindowText::kMenuSave);
     AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendItem(file, MF_STRING, TWin32MainWindow::kExitCommand, WindowText::kMenuExit);
-    viewMenu = CreatePopupMenu();
+    const HMENU viewMenu = CreatePopupMenu();
     AppendItem(viewMenu, MF_STRING, TWin32MainWindow::kViewErrorCommand,
                WindowText::kMenuViewError);
     AppendItem(viewMenu, MF_STRING, TWin32MainWindow::kViewSetCommand, WindowText::kMenuViewSet);
@@ -117,7 +117,7 @@ TWin32MainWindow::TWin32MainWindow(TWindowEvents& events, size_t shownLinesMax) 
     WindowFont = MakeFont(11, false, L"MS Sans Serif");
     NoticeFont = MakeFont(14, true, L"Courier New");
     NoticeBackground = CreateSolidBrush(kNoticeBackground);
-    MenuBar = MakeMenuBar(ViewMenu);
+    MenuBar = MakeMenuBar();
     Window = CreateWindowExW(0, kClassName, WideFromUtf8(LogText::kCaption).c_str(),
                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                              kMinimumWidth, kMinimumHeight, nullptr, MenuBar, instance, this);
@@ -221,7 +221,11 @@ void TWin32MainWindow::UpdateNotice() {
     if (Log->LinesOnlyInMemory() > 0) {
         text += (text.empty() ? "" : ". ") + ShownLinesNotice(Log->ShownLines(), ModelLines);
     }
-    const bool wasShown = IsWindowVisible(Notice) != FALSE;
+    if (text == NoticeText) {
+        return;
+    }
+    const bool wasShown = !NoticeText.empty();
+    NoticeText = text;
     SetWindowTextW(Notice, WideFromUtf8(text).c_str());
     if (wasShown != !text.empty()) {
         ShowWindow(Notice, text.empty() ? SW_HIDE : SW_SHOW);
@@ -330,7 +334,7 @@ void TWin32MainWindow::LayOut() {
         Question->Place(0, top, width, height);
         top += height;
     }
-    if (IsWindowVisible(Notice)) {
+    if (!NoticeText.empty()) {
         const int height = LineHeight(NoticeFont) + 2 * kNoticePadding;
         MoveWindow(Notice, 0, top, width, height, TRUE);
         top += height;

@@ -85,7 +85,6 @@ private:
     TWindowEvents& Events;
     HWND Window = nullptr;
     HMENU MenuBar = nullptr;
-    HMENU ViewMenu = nullptr;
     HWND Status = nullptr;
     HWND Notice = nullptr;
     HFONT WindowFont = nullptr;
@@ -94,6 +93,8 @@ private:
     std::unique_ptr<TRichEditLog> Log;
     std::unique_ptr<TOriginBar> Question;
     std::string BehaviourNotice;
+    // What the line above the log says now; empty while it is hidden.
+    std::string NoticeText;
     uint64_t ModelLines = 0;
     bool Started = false;
 };

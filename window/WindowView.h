@@ -11,7 +11,9 @@
 // only draws what it is told and passes the operator's actions in (TWindowEvents). Every call
 // comes on the GUI thread; texts and paths are UTF-8.
 
-// The outer frame of the window in screen pixels, as the settings file keeps it.
+// Where the window is and how big, in screen pixels, as the settings file keeps them
+// (WindowsLeft, WindowsTop, WindowsWidth, WindowsHeight). Each toolkit measures as it always has
+// (the Win32 window: its outer frame); what a view is given, it gives back.
 struct TWindowPlacement {
     int Left = 0;
     int Top = 0;
