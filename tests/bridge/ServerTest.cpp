@@ -131,7 +131,7 @@ protected:
     TThrowingHost Host;
     // While set, the system has no thread to give the server.
     std::atomic<bool> FailThreads{false};
-    TBridgeServer Server{Link, Host, nullptr, [this](std::function<void()> task) {
+    TBridgeServer Server{Link, Host, [this](std::function<void()> task) {
                              if (FailThreads) {
                                  throw std::system_error(std::make_error_code(
                                      std::errc::resource_unavailable_try_again));
@@ -340,7 +340,7 @@ TEST_F(ServerTest, IdleConnectionsBeyondTheLimitGiveWayToANewRequest) {
     std::vector<std::unique_ptr<THttpClient>> idle;
     std::atomic<int> connected{0};
     std::thread opener([&] {
-        for (size_t index = 0; index < TBridgeServer::kMaxConnections + 60; ++index) {
+        for (size_t index = 0; index < TServerCore::kMaxConnections + 60; ++index) {
             idle.push_back(std::make_unique<THttpClient>());
             if (idle.back()->Connect(Port)) {
                 ++connected;
@@ -348,12 +348,12 @@ TEST_F(ServerTest, IdleConnectionsBeyondTheLimitGiveWayToANewRequest) {
         }
     });
     RunUntil([&] {
-        return connected == static_cast<int>(TBridgeServer::kMaxConnections + 60) &&
-               Server.ConnectionCount() >= TBridgeServer::kMaxConnections;
+        return connected == static_cast<int>(TServerCore::kMaxConnections + 60) &&
+               Server.ConnectionCount() >= TServerCore::kMaxConnections;
     });
     opener.join();
     RunUntil([] { return false; }, 50);
-    EXPECT_LE(Server.ConnectionCount(), TBridgeServer::kMaxConnections);
+    EXPECT_LE(Server.ConnectionCount(), TServerCore::kMaxConnections);
     // The oldest were closed: the first client reads the end of its stream.
     EXPECT_TRUE(idle.front()->ClosedByServer(1000));
     EXPECT_FALSE(idle.back()->ClosedByServer(0));
