@@ -141,6 +141,35 @@ std::string AddressText(const sockaddr* address) {
     return {};
 }
 
+// The words for the errors a listening socket meets, where the system has none of its own for
+// them (wine has no texts for Winsock's codes).
+std::string SocketErrorMessage(int error) {
+    std::string message = Win32ErrorMessage(static_cast<unsigned long>(error));
+    if (!message.empty()) {
+        return message;
+    }
+    switch (error) {
+        case WSAEACCES:
+            return "Permission denied";
+        case WSAEADDRINUSE:
+            return "Address already in use";
+        case WSAEADDRNOTAVAIL:
+            return "Cannot assign requested address";
+        case WSAEAFNOSUPPORT:
+            return "Address family not supported by protocol";
+        case WSAEMFILE:
+            return "Too many open sockets";
+        case WSAENOBUFS:
+            return "No buffer space available";
+        case WSAENETDOWN:
+            return "Network is down";
+        case WSANOTINITIALISED:
+            return "Winsock is not started";
+        default:
+            return "Unknown error";
+    }
+}
+
 }  // namespace
 
 const char kWakeUpCall[] = "CreateEventW";
@@ -150,8 +179,8 @@ TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {
-    return "Windows socket error: " + Win32ErrorMessage(static_cast<unsigned long>(failure.Error)) +
-           " (" + std::to_string(failure.Error) + "), on API '" + failure.Call + "'";
+    return "Windows socket error: " + SocketErrorMessage(failure.Error) + " (" +
+           std::to_string(failure.Error) + "), on API '" + failure.Call + "'";
 }
 
 std::string LocalHostName() {
