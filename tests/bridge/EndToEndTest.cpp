@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -161,6 +162,19 @@ bool PortIsFree(const std::string& path, pid_t devicePid) {
     const bool free = flock(port, LOCK_EX | LOCK_NB) == 0;
     close(port);
     return free;
+}
+
+// True once the condition holds, looked at every few milliseconds within the reply bound.
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyBoundMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 // A copy of the program in a folder of its own, with its settings file beside it.
@@ -484,6 +498,8 @@ TEST_P(EndToEndTest, ClosingTheServedConnectionStopsTheRequestAndFreesThePort) {
     ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 60000))));
     ASSERT_TRUE(DeviceTookARequest());
     served.Close();
+    // The closing itself stops the request: the port is free before anything else comes.
+    EXPECT_TRUE(Eventually([&] { return PortIsFree(Sim.Port, Sim.Process.Pid()); }));
 
     THttpClient next;
     ASSERT_TRUE(next.Connect(kPort));
