@@ -188,8 +188,9 @@ protected:
         if (!fs::exists(GetParam().Path)) {
             GTEST_FAIL() << GetParam().Path << " is missing (tools/build-windows.sh makes it)";
         }
+        // A user's folder may have any name: the program finds its settings beside it.
         Folder = fs::temp_directory_path() /
-                 ("e2e-test-" + std::to_string(getpid()) + "-" + GetParam().Name);
+                 ("e2e-тест-" + std::to_string(getpid()) + "-" + GetParam().Name);
         fs::remove_all(Folder);
         fs::create_directories(Folder);
         fs::copy_file(GetParam().Path, ProgramFile());
