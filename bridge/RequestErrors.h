@@ -29,4 +29,6 @@ inline constexpr uint8_t UnknownParameterType = 121;
 // Refused by the bridge's access settings: Host, navigation, origin or key; and by its port policy.
 inline constexpr uint8_t AccessRefused = 125;
 inline constexpr uint8_t PortRefused = 126;
+// Not served yet: the operator is asked about the page's origin in the bridge's window.
+inline constexpr uint8_t AccessAwaitingOperator = 127;
 }  // namespace ErrorCode

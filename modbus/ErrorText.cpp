@@ -76,6 +76,8 @@ std::string ErrorText(int8_t code) {
             return "Запрос отклонён настройками доступа моста";
         case 126:
             return "Порт или функция запрещены настройками моста";
+        case 127:
+            return "Страница ждёт разрешения оператора в окне моста";
         default:
             return "Unknown ERROR";
     }
