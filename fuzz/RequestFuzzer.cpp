@@ -4,7 +4,8 @@
 // access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
 // port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
 // the line's answer as chunks (see QueueChunks). A request goes through the server's access gate,
-// and to the request road only when the gate lets it.
+// and to the request road only when the gate lets it. Every input is also put to the bridge's own
+// page, which must answer a GET of it with fixed bytes and leave the rest alone.
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -22,6 +23,8 @@
 #include "AccessGate.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
+#include "DemoPageFiles.h"
+#include "DemoPages.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
 #include "HttpFraming.h"
@@ -190,6 +193,50 @@ void CheckVerdict(std::string_view received, const TAccessSettings& access,
     }
 }
 
+// The page's answer: only to a GET of /demo or below, a sound response with the page's header
+// block, a file's bytes or one fixed response, nothing of the request in it.
+void CheckDemoPage(std::string_view received) {
+    static const std::string notFound = AnswerDemoPage("GET /demo/- HTTP/1.1\r\n").Response;
+    static const std::string redirect = AnswerDemoPage("GET /demo HTTP/1.1\r\n").Response;
+    const TDemoPageAnswer answer = AnswerDemoPage(received);
+    const std::optional<std::string_view> target = GetRequestTarget(received);
+    const std::string_view path = target ? target->substr(0, target->find('?')) : "";
+    if (answer.Kind == TDemoPageKind::NotOurs) {
+        FUZZ_CHECK(answer.Response.empty());
+        FUZZ_CHECK(path != "/demo" && !path.starts_with("/demo/"));
+        return;
+    }
+    FUZZ_CHECK(received.starts_with("GET /demo"));
+    const std::string_view response = answer.Response;
+    const size_t headerEnd = response.find(kHeaderEnd);
+    FUZZ_CHECK(headerEnd != std::string_view::npos);
+    const std::string_view header = response.substr(0, headerEnd + 2);
+    const std::string_view body = response.substr(headerEnd + kHeaderEnd.size());
+    FUZZ_CHECK(ContentLength(header) == body.size());
+    FUZZ_CHECK(header.find("\r\nContent-Security-Policy: default-src 'none';") !=
+               std::string_view::npos);
+    FUZZ_CHECK(header.find("Access-Control-Allow-Origin") == std::string_view::npos);
+    switch (answer.Kind) {
+        case TDemoPageKind::File: {
+            FUZZ_CHECK(header.starts_with("HTTP/1.1 200 OK\r\n"));
+            bool known = false;
+            for (const TEmbeddedFile& file : DemoPageFiles()) {
+                known = known || body == file.Bytes;
+            }
+            FUZZ_CHECK(known);
+            break;
+        }
+        case TDemoPageKind::NotFound:
+            FUZZ_CHECK(response == notFound);
+            break;
+        case TDemoPageKind::Redirect:
+            FUZZ_CHECK(path == "/demo" && response == redirect);
+            break;
+        case TDemoPageKind::NotOurs:
+            break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -207,6 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TCountingHost host(viewOptions);
 
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
+    CheckDemoPage(received);
     const TAccessSettings access = AccessFromOptions(viewOptions);
     TAccessGate gate;
     gate.SetSettings(access);

@@ -1,6 +1,6 @@
 // The client against a bridge whose settings file sets an access key: the key goes with every
-// request, and a wrong or missing one is refused with 125. The page is opened from disk and loads
-// the classic-script copy of the client.
+// request, and a wrong or missing one is refused with 125 (an access refusal, by its kind). The
+// page is opened from disk with the client put into it.
 //
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (set by CTest), CHROMIUM (default /usr/bin/chromium).
 // It uses port 19284: run it alone on that port (CTest's resource lock, or a network namespace).
@@ -9,7 +9,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { launchChromium, startBridge, startSim, stop } from './programs.mjs';
+import { addClientModule, launchChromium, startBridge, startSim, stop } from './programs.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 // Spaces, a plus sign, an ampersand and Cyrillic: everything that form encoding can get wrong.
@@ -27,7 +27,7 @@ before(async () => {
   browser = await launchChromium();
   page = await browser.newPage();
   await page.goto(pathToFileURL(path.resolve(here, 'blank.html')).href);
-  await page.addScriptTag({ path: path.resolve(here, '..', 'client', 'modbus-bridge.global.js') });
+  await addClientModule(page);
 });
 
 after(async () => {
@@ -39,9 +39,9 @@ after(async () => {
 const table = [
   ['the right key is served', { key: KEY }, { ok: true, value: [0, 1] }],
   ['a wrong key is refused with 125', { key: 'ключ доступа 1&2=3' },
-    { ok: false, name: 'BridgeError', code: 125, text: 'Запрос отклонён настройками доступа моста' }],
+    { ok: false, name: 'BridgeError', code: 125, kind: 'access', text: 'Запрос отклонён настройками доступа моста' }],
   ['no key is refused with 125', {},
-    { ok: false, name: 'BridgeError', code: 125, text: 'Запрос отклонён настройками доступа моста' }],
+    { ok: false, name: 'BridgeError', code: 125, kind: 'access', text: 'Запрос отклонён настройками доступа моста' }],
 ];
 for (const [name, options, expected] of table) {
   test(name, async () => {
@@ -50,7 +50,7 @@ for (const [name, options, expected] of table) {
       try {
         return { ok: true, value: await bridgeOfPage.readHoldingRegisters(0, 2) };
       } catch (e) {
-        return { ok: false, name: e.name, code: e.code, text: e.text };
+        return { ok: false, name: e.name, code: e.code, kind: e.kind, text: e.text };
       }
     }, options);
     assert.deepEqual(outcome, expected);

@@ -13,7 +13,7 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
+import { addClientModule, launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
 import { checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -214,7 +214,7 @@ describe('the browser\'s local network permission', () => {
     const blank = await browser.newPage();
     try {
       await blank.goto('about:blank');
-      await blank.addScriptTag({ path: path.join(webDir, 'client', 'modbus-bridge.global.js') });
+      await addClientModule(blank);
       const error = await blank.evaluate(() => new ModbusBridgeClient.ModbusBridge({ comPort: 1, slave: 1 })
         .readHoldingRegisters(0, 1).then(() => null, (e) => ({ name: e.name, reason: e.reason, message: e.message })));
       assert.deepEqual([error.name, error.reason], ['BridgeUnreachableError', 'permission']);

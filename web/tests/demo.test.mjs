@@ -1,12 +1,16 @@
 // The demo page in a real Chromium against modbus-bridged and a simulated slave on a
-// pseudo-terminal: every command of the page, its error display and its polling chart.
+// pseudo-terminal: every command of the page, its error display and advice, and its polling
+// chart. The page's files come from a web server of this test, under /demo/ as the bridge names
+// them, on a port of its own: the page then talks to the bridge on localhost:19284.
 //
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (paths of the programs, set by CTest),
 // CHROMIUM (browser, default /usr/bin/chromium), WEB_DEMO_SCREENSHOT=1 to write
 // docs/web-demo.png.
 
+import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { fileURLToPath } from 'node:url';
 
 import { BRIDGE_PORT } from './bridge-port.mjs';
 import { launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
@@ -19,11 +23,21 @@ const BRIDGED = process.env.MODBUS_BRIDGED;
 const SCREENSHOT = process.env.WEB_DEMO_SCREENSHOT === '1';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const pageUrl = pathToFileURL(path.resolve(here, '..', 'index.html')).href;
-const screenshotPath = path.resolve(here, '..', '..', 'docs', 'web-demo.png');
+const root = path.resolve(here, '..', '..');
+const screenshotPath = path.resolve(root, 'docs', 'web-demo.png');
+// The page's files by the names the bridge serves them under /demo/ (bridge/CMakeLists.txt).
+const PAGE_FILES = {
+  '': ['web/index.html', 'text/html; charset=utf-8'],
+  'index.html': ['web/index.html', 'text/html; charset=utf-8'],
+  'demo.js': ['web/demo.js', 'text/javascript; charset=utf-8'],
+  'demo.css': ['web/demo.css', 'text/css; charset=utf-8'],
+  'client/modbus-bridge.js': ['web/client/modbus-bridge.js', 'text/javascript; charset=utf-8'],
+  'icon.svg': ['packaging/modbus-bridge.svg', 'image/svg+xml'],
+};
 
 const sims = [];
 let bridge = null;
+let pageServer = null;
 
 function equal(actual, expected, what) {
   const a = JSON.stringify(actual);
@@ -40,7 +54,22 @@ async function startSimAndBridge() {
   bridge = await startBridge(BRIDGED, sims.map((sim) => sim.pty));
 }
 
+async function servePage() {
+  pageServer = http.createServer((request, response) => {
+    const { pathname } = new URL(request.url, 'http://page');
+    const file = pathname.startsWith('/demo/') ? PAGE_FILES[pathname.slice('/demo/'.length)] : undefined;
+    if (!file) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': file[1] }).end(fs.readFileSync(path.join(root, file[0])));
+  });
+  await new Promise((resolve) => pageServer.listen(0, '127.0.0.1', resolve));
+  return `http://127.0.0.1:${pageServer.address().port}/demo/`;
+}
+
 async function cleanUp() {
+  if (pageServer) pageServer.close();
   if (bridge) await bridge.stopAndClean();
   for (const sim of sims) await stop(sim);
 }
@@ -103,6 +132,7 @@ async function main() {
   check(SIM && BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
 
   await startSimAndBridge();
+  const pageUrl = await servePage();
   console.log(`page: ${pageUrl}`);
   const browser = await launchChromium();
   try {
@@ -320,6 +350,17 @@ async function main() {
       check(result.banner.includes('error'), `banner class is "${result.banner}"`);
       equal(result.title, 'Мост не отвечает', 'banner title');
       check(result.errorText.includes(`http://localhost:${BRIDGE_PORT}`), `error text "${result.errorText}"`);
+    });
+
+    await step('a refusal of the access settings is advice, not a failure', async () => {
+      // A bridge that wants a key, which the demo page does not send: 125.
+      await bridge.stopAndClean();
+      bridge = await startBridge(BRIDGED, sims.map((sim) => sim.pty), { key: 'k' });
+      const result = await runOnce(page);
+      equal([result.banner, result.title, result.code], ['banner advice', 'Разрешите эту страницу в окне моста', '125'],
+        'banner and code');
+      check(result.detail.startsWith('Запрос отклонён настройками доступа моста.'), `advice "${result.detail}"`);
+      check(!(await page.$eval('#error-code', (e) => e.classList.contains('bad'))), 'the code is not shown as a failure');
     });
   } finally {
     await browser.close();

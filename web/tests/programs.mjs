@@ -1,11 +1,13 @@
 // modbus-sim and modbus-bridged as programs for the browser tests: each simulator on a
 // pseudo-terminal of its own, the bridge a copy in a temporary folder with its settings file
-// beside it, on the fixed port 19284. Events are awaited, never slept for.
+// beside it, on the fixed port 19284; Chromium, and the client library put into its pages.
+// Events are awaited, never slept for.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { checkPortFree } from './bridge-port.mjs';
 
@@ -123,4 +125,17 @@ export async function launchChromium(extraArgs = []) {
     throw new Error(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
   }
   return chromium.launch({ executablePath, args: [...CHROMIUM_ARGS, ...extraArgs] });
+}
+
+const clientPath = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', 'client', 'modbus-bridge.js');
+
+/**
+ * Puts the client library into a page of any origin (a file, about:blank) as the global
+ * ModbusBridgeClient: the module's source in an inline module script, which fetches nothing.
+ */
+export async function addClientModule(page) {
+  const names = Object.keys(await import(pathToFileURL(clientPath).href));
+  const source = fs.readFileSync(clientPath, 'utf8');
+  await page.addScriptTag({ type: 'module', content: `${source}\nglobalThis.ModbusBridgeClient = { ${names.join(', ')} };\n` });
+  await page.waitForFunction(() => globalThis.ModbusBridgeClient !== undefined);
 }
