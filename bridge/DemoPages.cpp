@@ -1,5 +1,7 @@
 #include "DemoPages.h"
 
+#include <algorithm>
+
 #include "DemoPageFiles.h"
 
 namespace {
@@ -10,6 +12,10 @@ constexpr std::string_view kLineEnd = "\r\n";
 // The path that leads to the page: the same without its closing slash.
 constexpr std::string_view kDemoFolder = kDemoPagePath.substr(0, kDemoPagePath.size() - 1);
 constexpr std::string_view kIndexFile = "index.html";
+// How the request line of every GET that the page answers begins: the folder, or its path
+// followed by the end of the target or by a query.
+constexpr std::string_view kPageRequestStarts[] = {"GET /demo/", "GET /demo ", "GET /demo?"};
+static_assert(kPageRequestStarts[0].size() == kDemoPageRequestStartBytes);
 
 // The page runs its own scripts and styles and talks to the bridge it came from, nothing else;
 // no other site may frame it (a framed page could be clicked through), embed its files or learn
@@ -112,4 +118,18 @@ TDemoPageAnswer AnswerDemoPage(std::string_view received) {
     return {TDemoPageKind::NotFound,
             PageResponse("404 Not Found", "Content-Type: text/plain; charset=utf-8\r\n",
                          kNotFoundText)};
+}
+
+bool MayBeDemoPageRequest(std::string_view held) {
+    for (const std::string_view start : kPageRequestStarts) {
+        const size_t compared = std::min(held.size(), start.size());
+        if (held.substr(0, compared) == start.substr(0, compared)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string DemoPageLine(uint16_t port) {
+    return "Страница моста: http://localhost:" + std::to_string(port) + std::string(kDemoPagePath);
 }

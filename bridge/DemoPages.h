@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,3 +35,13 @@ struct TDemoPageAnswer {
 // reaches a file system and nothing of it comes back. The caller applies the Host check before
 // it sends the response, as for a POST.
 TDemoPageAnswer AnswerDemoPage(std::string_view received);
+
+// True when the bytes a connection holds begin a GET of the page (/demo, /demo?..., /demo/...),
+// or are still too few to tell. Such a request never touches the line, so it is read and answered
+// also while another request is being served; any other stays unread then. Decided on the first
+// kDemoPageRequestStartBytes bytes; more change nothing.
+inline constexpr size_t kDemoPageRequestStartBytes = 10;
+bool MayBeDemoPageRequest(std::string_view held);
+
+// The start line that says where the page is, on the port the bridge listens on.
+std::string DemoPageLine(uint16_t port);

@@ -249,3 +249,44 @@ TEST(DemoPagesTest, TheTargetIsTheRequestLinesSecondWord) {
 }
 
 }  // namespace
+
+namespace {
+
+// While another request is served only what may still be a GET of the page is read: every
+// beginning of a request the page answers, and nothing that is already something else.
+TEST(DemoPagesTest, OnlyWhatMayBeARequestForThePageIsReadWhileBusy) {
+    for (const TCase& test : kCases) {
+        if (test.Kind == TDemoPageKind::NotOurs) {
+            continue;
+        }
+        for (size_t length = 0; length <= test.Request.size(); length += 1 + length / 8) {
+            EXPECT_TRUE(MayBeDemoPageRequest(test.Request.substr(0, length)))
+                << test.Name << ", first " << length << " bytes";
+        }
+    }
+    const std::pair<std::string, bool> held[] = {
+        {"", true},
+        {"GE", true},
+        {"GET /dem", true},
+        {"GET /demo", true},
+        {"GET /demo?", true},
+        {"GET /demo/x.js HTTP/1.1\r\n", true},
+        {"GET /demox", false},
+        {"GET / HTTP/1.1\r\n\r\n", false},
+        {"GET //demo/", false},
+        {"get /demo/", false},
+        {"POST /demo/ HTTP/1.1", false},
+        {"P", false},
+        {"\r\nGET /demo/", false},
+    };
+    for (const auto& [bytes, page] : held) {
+        EXPECT_EQ(MayBeDemoPageRequest(bytes), page) << bytes;
+    }
+}
+
+TEST(DemoPagesTest, TheStartLineNamesThePageOnThePortListenedOn) {
+    EXPECT_EQ(DemoPageLine(19284), "Страница моста: http://localhost:19284/demo/");
+    EXPECT_EQ(DemoPageLine(40001), "Страница моста: http://localhost:40001/demo/");
+}
+
+}  // namespace
