@@ -665,6 +665,20 @@ private slots:
         QVERIFY(window.Errors.isEmpty());
     }
 
+    // null=1 written by hand lets every sandboxed frame in: served, and the start lines say so.
+    void NullWrittenByHandIsServedAndTheStartLinesWarn() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Origins]\nnull=1\n");
+        window.Form->show();
+        QCOMPARE(LineTexts(window.Form->Log()),
+                 StartLines(false, false, false, window.Form->ListeningPort()) << QStringLiteral(
+                     "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере "
+                     "на этом компьютере, может управлять устройствами через мост из "
+                     "изолированного фрейма (sandbox), который посылает Origin: null"));
+        QCOMPARE(AskFromOrigin(*window.Form, "null"), 109);
+        QVERIFY(window.Form->OriginQuestion->isHidden());
+    }
+
     // A page that finds the bar full hears 127 like the others and is asked about with a later
     // request, once there is room: no page is left unasked for good.
     void APageThatFindsTheBarFullIsAskedAboutLater() {
