@@ -4,12 +4,14 @@
 // access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
 // port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
 // the line's answer as chunks (see QueueChunks). A request goes through the server's access gate,
-// and to the request road only when the gate lets it. Every input is also put to the bridge's own
-// page, which must answer a GET of it with fixed bytes and leave the rest alone.
+// and to the request road only when the gate lets it. A GET of the bridge's own page takes the
+// page road instead: the gate answers it after the Host check alone, busy or not, with fixed bytes;
+// anything else waits while a request is served.
 
 #include <json/reader.h>
 #include <json/value.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -256,13 +258,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
     CheckDemoPage(received);
     const TAccessSettings access = AccessFromOptions(viewOptions);
-    TAccessGate gate;
-    gate.SetSettings(access);
-    gate.SetLocalNames(kLocal.Port, kLocal.HostName);
-    gate.SetAddressSource([] { return kLocal.Addresses; });
-    const TGateDecision decision = gate.Decide(
-        {.Received = received, .Peer = "::1", .ErrorsOnly = host.ViewError(), .CanAsk = true});
+    const auto decide = [&](bool busy) {
+        TAccessGate gate;
+        gate.SetSettings(access);
+        gate.SetLocalNames(kLocal.Port, kLocal.HostName);
+        gate.SetAddressSource([] { return kLocal.Addresses; });
+        return gate.Decide({.Received = received,
+                            .Peer = "::1",
+                            .ErrorsOnly = host.ViewError(),
+                            .CanAsk = true,
+                            .Busy = busy});
+    };
+    const TGateDecision decision = decide(false);
     CheckLines(decision.Lines);
+    const TGateDecision whileBusy = decide(true);
+    if (const TDemoPageAnswer page = AnswerDemoPage(received);
+        page.Kind != TDemoPageKind::NotOurs) {
+        // The page road: the gate answers, busy or not, after the Host check alone.
+        FUZZ_CHECK(decision.Action == TGateAction::Answer && !decision.Question);
+        FUZZ_CHECK(whileBusy.Action == TGateAction::Answer &&
+                   whileBusy.Response == decision.Response);
+        // The server reads it while busy: every beginning of it may be the page's.
+        for (size_t length = 0; length <= std::min(received.size(), kDemoPageRequestStartBytes);
+             ++length) {
+            FUZZ_CHECK(MayBeDemoPageRequest(received.substr(0, length)));
+        }
+        const bool hostRefused = CheckHost(received, access, kLocal).Refusal != TRefusal::None;
+        FUZZ_CHECK(hostRefused == (decision.Response != page.Response));
+        if (hostRefused) {
+            FUZZ_CHECK(CheckResponse(decision.Response) == ErrorCode::AccessRefused);
+        }
+        FUZZ_CHECK(line->Written.empty());
+        return 0;
+    }
+    // Anything else waits while a request is served, untouched: no lines, no question.
+    FUZZ_CHECK(whileBusy.Action == TGateAction::Busy && whileBusy.Lines.empty() &&
+               !whileBusy.Question && whileBusy.Response.empty());
     if (ParseHttpRequest(received).Error == ErrorCode::None) {
         CheckVerdict(received, access, decision.Verdict);
     }
