@@ -42,11 +42,16 @@ bool NameAllowed(const std::string& name, bool bracketed, const TAccessSettings&
 
 TRefusal OriginRefusal(const std::string& origin, const TAccessSettings& settings,
                        const TLocalNames& local) {
-    if (settings.Origins == TOriginMode::Any || OwnOrigin(origin, settings, local)) {
+    if (OwnOrigin(origin, settings, local)) {
         return TRefusal::None;
     }
     const auto decision = settings.OriginDecisions.find(LowerAscii(origin));
-    if (decision != settings.OriginDecisions.end()) {
+    const bool listed = decision != settings.OriginDecisions.end();
+    // Any web site can send "null" from a sandboxed frame: only null=1 written by hand lets it in.
+    if (settings.Origins == TOriginMode::Any && LowerAscii(origin) != "null") {
+        return TRefusal::None;
+    }
+    if (listed) {
         return decision->second ? TRefusal::None : TRefusal::OriginNotAllowed;
     }
     return settings.Origins == TOriginMode::Ask && PlausibleOrigin(origin)

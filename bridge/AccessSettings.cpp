@@ -86,17 +86,18 @@ TAccessSettings ReadAccessSettings(const TIniFile& settings) {
 }
 
 std::vector<std::string> AccessRisks(const TAccessSettings& settings) {
+    std::vector<std::string> risks;
     if (settings.Origins == TOriginMode::Any) {
-        return {
+        risks.push_back(
             "Настройка Origins=any: любой сайт, открытый в браузере на этом компьютере, может "
-            "управлять устройствами через мост"};
+            "управлять устройствами через мост");
     }
     const auto null = settings.OriginDecisions.find("null");
     if (null != settings.OriginDecisions.end() && null->second) {
-        return {
+        risks.push_back(
             "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере на этом "
             "компьютере, может управлять устройствами через мост из изолированного фрейма "
-            "(sandbox), который посылает Origin: null"};
+            "(sandbox), который посылает Origin: null");
     }
-    return {};
+    return risks;
 }

@@ -39,7 +39,7 @@ struct TAccessSettings {
 TAccessSettings ReadAccessSettings(const TIniFile& settings);
 
 // An error line for the start of the log for each setting that lets every web site that the
-// browser on this computer opens drive the devices: Origins=any, and null=1 with the others.
+// browser on this computer opens drive the devices: Origins=any, and null=1.
 std::vector<std::string> AccessRisks(const TAccessSettings& settings);
 
 // Where an answer of the operator about an origin is kept.

@@ -157,6 +157,14 @@ TEST(CheckAccessTest, EachCheckInItsOrder) {
         settings.Origins = TOriginMode::Ask;
     };
     const auto any = [](TAccessSettings& settings) { settings.Origins = TOriginMode::Any; };
+    const auto anyWithNull = [&listWithNull](TAccessSettings& settings) {
+        listWithNull(settings);
+        settings.Origins = TOriginMode::Any;
+    };
+    const auto anyWithRefused = [&list](TAccessSettings& settings) {
+        list(settings);
+        settings.Origins = TOriginMode::Any;
+    };
     // The operator refused the bridge's own page: it is served all the same.
     const auto ownRefused = [&ask](TAccessSettings& settings) {
         ask(settings);
@@ -188,7 +196,10 @@ TEST(CheckAccessTest, EachCheckInItsOrder) {
          TRefusal::OriginUnlisted},
         {"any origin with Origins=any", "Origin: https://evil.example\r\n", json, any,
          TRefusal::None},
-        {"null with Origins=any", "Origin: null\r\n", json, any, TRefusal::None},
+        {"null with Origins=any", "Origin: null\r\n", json, any, TRefusal::OriginUnlisted},
+        {"null=1 with Origins=any", "Origin: null\r\n", json, anyWithNull, TRefusal::None},
+        {"an origin listed =0 with Origins=any", "Origin: https://old.example\r\n", json,
+         anyWithRefused, TRefusal::None},
         {"own page by another loopback name", "Origin: http://127.0.0.1:19284\r\n", json, ask,
          TRefusal::None},
         {"own page over IPv6", "Origin: http://[::1]:19284\r\n", json, list, TRefusal::None},
@@ -305,7 +316,7 @@ TEST(AccessRisksTest, AnyOriginAndNullOneEachGiveTheirLine) {
         {"[Origins]\nnull=1\n", {sandboxed}},
         {"[Server]\nOrigins=list\n[Origins]\nNULL=1\n", {sandboxed}},
         {"[Server]\nOrigins=any\n", {anySite}},
-        {"[Server]\nOrigins=any\n[Origins]\nnull=1\n", {anySite}},
+        {"[Server]\nOrigins=any\n[Origins]\nnull=1\n", {anySite, sandboxed}},
     };
     for (const auto& [text, lines] : rows) {
         TIniFile file;
@@ -475,30 +486,46 @@ std::vector<std::string> GuideSettingsExamples() {
 
 TEST(ReadAccessSettingsTest, TheUserGuidesExamplesMeanWhatItSays) {
     const std::vector<std::string> examples = GuideSettingsExamples();
-    ASSERT_EQ(examples.size(), 3U);
+    ASSERT_EQ(examples.size(), 4U);
     std::vector<TAccessSettings> read;
     for (const std::string& example : examples) {
         TIniFile file;
         file.LoadText(example);
         read.push_back(ReadAccessSettings(file));
         EXPECT_TRUE(read.back().Problems.empty()) << example;
+        EXPECT_TRUE(AccessRisks(read.back()).empty()) << example;
     }
-    EXPECT_EQ(read[0].Listen, TListenScope::Any);
-    EXPECT_TRUE(HostAllowed("plant-pc.local:19284", read[0], kLocal));
-    EXPECT_FALSE(read[0].Key.empty());
-
-    EXPECT_EQ(read[1].Origins, TOriginMode::Ask);
-    for (const auto& [origin, refusal] : std::vector<std::pair<std::string, TRefusal>>{
-             {"https://scada.example", TRefusal::None},
-             {"null", TRefusal::None},
-             {"https://old.example", TRefusal::OriginNotAllowed},
-             {"https://new.example", TRefusal::OriginUnanswered}}) {
-        EXPECT_EQ(CheckAccess(Request("Origin: " + origin + "\r\n"), read[1], kLocal).Refusal,
-                  refusal)
-            << origin;
+    // The listed sites, in the window (which asks about the others) and in modbus-bridged.
+    EXPECT_EQ(read[0].Origins, TOriginMode::Ask);
+    TAccessSettings headless = read[0];
+    headless.Origins = TOriginMode::List;
+    struct TRow {
+        std::string Origin;
+        TRefusal Window;
+        TRefusal Bridged;
+    };
+    const TRow rows[] = {
+        {"https://scada.example", TRefusal::None, TRefusal::None},
+        {"https://old.example", TRefusal::OriginNotAllowed, TRefusal::OriginNotAllowed},
+        {"https://new.example", TRefusal::OriginUnanswered, TRefusal::OriginUnlisted},
+        {"null", TRefusal::OriginUnlisted, TRefusal::OriginUnlisted},
+        {"http://localhost:19284", TRefusal::None, TRefusal::None},
+    };
+    for (const TRow& row : rows) {
+        const std::string received = Request("Origin: " + row.Origin + "\r\n");
+        EXPECT_EQ(CheckAccess(received, read[0], kLocal).Refusal, row.Window) << row.Origin;
+        EXPECT_EQ(CheckAccess(received, headless, kLocal).Refusal, row.Bridged) << row.Origin;
     }
 
-    const TPortPolicy& ports = read[2].Ports;
+    EXPECT_EQ(read[1].Listen, TListenScope::Any);
+    EXPECT_TRUE(HostAllowed("plant-pc.local:19284", read[1], kLocal));
+    EXPECT_FALSE(read[1].Key.empty());
+
+    EXPECT_EQ(read[2].Origins, TOriginMode::List);
+    EXPECT_EQ(CheckAccess(Request("Origin: https://new.example\r\n"), read[2], kLocal).Refusal,
+              TRefusal::OriginUnlisted);
+
+    const TPortPolicy& ports = read[3].Ports;
     EXPECT_TRUE(ports.DenyUnmapped);
     EXPECT_TRUE(PortPolicyRefusal(1, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());
     EXPECT_FALSE(PortPolicyRefusal(2, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());
