@@ -28,7 +28,9 @@ class TRequestAssembler;
 
 // The HTTP front end: accepts connections, assembles each request, asks the access gate, serves
 // one request at a time on a worker thread and hands the response back to the connection it
-// came from. Everything but the worker runs on the thread that owns the server.
+// came from. While a request is served, only a GET of the bridge's page is read (and the gate
+// answers it); anything else stays unread. Everything but the worker runs on the thread that owns
+// the server.
 class TBridgeServer : public QObject {
 public:
     // Request bytes held per connection; a larger request is served as far as this goes.
