@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -102,17 +101,19 @@ TEST(DemoPagesTest, EveryCompiledInFileHasARowAbove) {
 // Whatever the page loads, by the paths its markup and its script name, is served.
 TEST(DemoPagesTest, EverythingThePageLoadsIsServed) {
     std::vector<std::string> loaded;
-    const std::regex markupLink(R"re((?:src|href)="([^"]+)")re");
+    // What follows each opening up to the closing quote. Plain search: GCC's <regex> trips its
+    // own uninitialised-use warning in the sanitizer build.
+    const auto quoted = [&loaded](const std::string& text, const std::string& opening, char close) {
+        for (size_t at = text.find(opening); at != std::string::npos;
+             at = text.find(opening, at + 1)) {
+            const size_t start = at + opening.size();
+            loaded.push_back(text.substr(start, text.find(close, start) - start));
+        }
+    };
     const std::string markup = SourceFile("web/index.html");
-    for (std::sregex_iterator it(markup.begin(), markup.end(), markupLink), end; it != end; ++it) {
-        loaded.push_back((*it)[1]);
-    }
-    const std::regex moduleImport(R"re(from '([^']+)')re");
-    const std::string script = SourceFile("web/demo.js");
-    for (std::sregex_iterator it(script.begin(), script.end(), moduleImport), end; it != end;
-         ++it) {
-        loaded.push_back((*it)[1]);
-    }
+    quoted(markup, "src=\"", '"');
+    quoted(markup, "href=\"", '"');
+    quoted(SourceFile("web/demo.js"), "from '", '\'');
     ASSERT_GE(loaded.size(), 4U);
     for (std::string path : loaded) {
         if (path.starts_with("./")) {
