@@ -257,7 +257,7 @@ void TForm1::FormShow() {
     }
     if (!listening) {
         // The window goes on without a server: its log can be read and saved, and a termination
-        // signal or the close button end it at once, whether or not the box is still open.
+        // signal or the close button ends it at once, whether or not the box is still open.
         ReportErrorModeless(QString::fromStdString(error));
     }
 }
