@@ -10,6 +10,7 @@
 #include <exception>
 #include <system_error>
 
+#include "DemoPages.h"
 #include "ListenSocket.h"
 #include "MonotonicClock.h"
 #include "Ravo32.h"
@@ -70,12 +71,14 @@ void TBridgeServer::SetAccess(TAccessSettings access) {
     Gate.SetSettings(std::move(access));
 }
 
+int TBridgeServer::SetupError() const {
+    return Link.StopSetupError() != 0 ? Link.StopSetupError() : Inbox.SetupError();
+}
+
 bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
-    for (const int setupError : {Link.StopSetupError(), Inbox.SetupError()}) {
-        if (setupError != 0) {
-            errorText = ListenErrorText(TListenSocket{{}, setupError, "eventfd", {}});
-            return false;
-        }
+    if (const int setupError = SetupError(); setupError != 0) {
+        errorText = ListenErrorText(TListenSocket{{}, setupError, "eventfd", {}});
+        return false;
     }
     const TListenSocket listening = OpenListenSocket(port, Gate.Settings().Listen);
     if (listening.Fds.empty()) {
@@ -179,20 +182,18 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
     if (Busy() && ClientSocket != nullptr && PeerHasClosed(*ClientSocket)) {
         StopWorker();
     }
-    if (Busy()) {
-        // The data stays unread: the page asks faster than the line answers. A client that
-        // keeps sending must not fill the log, so the lines have the refusals' limit.
-        std::vector<TLogEntry> lines;
-        BusyLines.Note(MonotonicMs(),
-                       {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}}, lines);
-        WriteLines(lines);
-        return;
-    }
     const auto found = Connections.find(socket);
     if (found == Connections.end()) {
         return;
     }
     TConnection& connection = *found->second;
+    // Only a request for the bridge's page goes on while another is served: it never touches the
+    // line. Any other data stays unread: the page asks faster than the line answers.
+    if (Busy() &&
+        (socket == ClientSocket || !MayBeDemoPageRequest(HeldBytes(connection, *socket)))) {
+        NoteBusy();
+        return;
+    }
     while (!connection.Request.Full() && socket->bytesAvailable() > 0) {
         const qint64 wanted = std::min<qint64>(socket->bytesAvailable(),
                                                static_cast<qint64>(connection.Request.Room()));
@@ -221,17 +222,42 @@ void TBridgeServer::ServerSocketClientRead(QTcpSocket* socket, bool waitOver) {
                                                 .Peer = connection.Peer,
                                                 .NowMs = MonotonicMs(),
                                                 .ErrorsOnly = Host.ViewError(),
-                                                .CanAsk = static_cast<bool>(AskAboutOrigin)});
-    if (decision.Question) {
-        AskAboutOrigin(*decision.Question);
+                                                .CanAsk = static_cast<bool>(AskAboutOrigin),
+                                                .Busy = Busy()});
+    if (decision.Question && AskAboutOrigin(*decision.Question)) {
+        Gate.OriginAsked(*decision.Question);
     }
     WriteLines(decision.Lines);
+    if (decision.Action == TGateAction::Busy) {
+        // Held with its connection like unread data: the next data on it brings it along.
+        NoteBusy();
+        return;
+    }
     if (decision.Action == TGateAction::Answer) {
         connection.Request.Clear();
         socket->write(decision.Response.data(), static_cast<qint64>(decision.Response.size()));
         return;
     }
     StartWorker(socket, connection, decision.Verdict);
+}
+
+std::string TBridgeServer::HeldBytes(const TConnection& connection, QTcpSocket& socket) {
+    const std::string_view assembled = connection.Request.Bytes();
+    if (assembled.size() >= kDemoPageRequestStartBytes) {
+        return std::string(assembled.substr(0, kDemoPageRequestStartBytes));
+    }
+    const QByteArray waiting =
+        socket.peek(static_cast<qint64>(kDemoPageRequestStartBytes - assembled.size()));
+    return std::string(assembled) +
+           std::string(waiting.constData(), static_cast<size_t>(waiting.size()));
+}
+
+void TBridgeServer::NoteBusy() {
+    // A client that keeps sending must not fill the log, so the lines have the refusals' limit.
+    std::vector<TLogEntry> lines;
+    BusyLines.Note(MonotonicMs(), {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}},
+                   lines);
+    WriteLines(lines);
 }
 
 void TBridgeServer::WriteLines(const std::vector<TLogEntry>& lines) {

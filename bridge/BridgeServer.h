@@ -28,7 +28,9 @@ class TRequestAssembler;
 
 // The HTTP front end: accepts connections, assembles each request, asks the access gate, serves
 // one request at a time on a worker thread and hands the response back to the connection it
-// came from. Everything but the worker runs on the thread that owns the server.
+// came from. While a request is served, only a GET of the bridge's page is read (and the gate
+// answers it); anything else stays unread. Everything but the worker runs on the thread that owns
+// the server.
 class TBridgeServer : public QObject {
 public:
     // Request bytes held per connection; a larger request is served as far as this goes.
@@ -54,17 +56,20 @@ public:
 
     // Who may drive the devices; set before Open. The defaults serve this computer only.
     void SetAccess(TAccessSettings access);
-    // Listens as the access settings say; on failure, false and the text for the operator. Fails
-    // also when the link's stop request or the server's inbox has no descriptor: a request could
-    // then be neither stopped nor answered.
+    // The error number with which the link's stop request or the server's inbox could not get
+    // its descriptor; 0 when both have one. Without them a request could be neither stopped nor
+    // answered, and Open fails.
+    int SetupError() const;
+    // Listens as the access settings say; on failure, false and the text for the operator.
     bool Open(uint16_t port, std::string& errorText);
     uint16_t ListeningPort() const;
     // The information line that says where the server listens.
     std::string ListeningLine() const;
 
-    // Called on the server's thread for the first refused request of an origin that the
-    // operator has not answered about (Origins=ask).
-    std::function<void(const std::string& origin)> AskAboutOrigin;
+    // Called on the server's thread for a request of an origin that the operator has not
+    // answered about (Origins=ask), until it returns true: the question is in front of the
+    // operator or waits its turn there.
+    std::function<bool(const std::string& origin)> AskAboutOrigin;
     // The general error report, on the server's thread, for an exception that escaped the
     // request's own fault reply (nothing on the request road should throw); the request is
     // answered with the internal fault all the same. Without one the text goes to the log.
@@ -87,6 +92,10 @@ private:
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(QTcpSocket* socket, bool waitOver);
     void ServerSocketClientDisconnect(QTcpSocket* socket);
+    // The first bytes the connection holds, assembled or still unread.
+    static std::string HeldBytes(const TConnection& connection, QTcpSocket& socket);
+    // The two busy lines, within their limit.
+    void NoteBusy();
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();

@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "AccessCheck.h"
 #include "BridgeServer.h"
+#include "DemoPages.h"
 #include "HttpClient.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
+#include "RequestErrors.h"
 #include "SpawnedProgram.h"
 
 namespace {
@@ -114,6 +117,28 @@ protected:
         });
         RunUntil([&] { return done.load(); });
         watcher.join();
+        return response;
+    }
+
+    // Sends the pieces one after another, each after the server stayed silent for a moment, and
+    // waits for the response while the server runs; none when it stays silent within boundMs.
+    std::optional<std::string> Exchange(THttpClient& client, const std::vector<std::string>& pieces,
+                                        int boundMs, bool page = false) {
+        std::optional<std::string> response;
+        std::atomic<bool> done{false};
+        std::thread asker([&] {
+            bool early = false;
+            for (size_t index = 0; index < pieces.size() && !early; ++index) {
+                early = index > 0 && !client.StaysSilent(200);
+                client.Send(pieces[index]);
+            }
+            response = early  ? std::optional<std::string>("answered before the request ended")
+                       : page ? client.ReadPageResponse(boundMs)
+                              : client.ReadResponse(boundMs);
+            done = true;
+        });
+        RunUntil([&] { return done.load(); });
+        asker.join();
         return response;
     }
 
@@ -428,6 +453,61 @@ TEST_F(ServerTest, AbandonedRequestsInARowLeaveTheNextOneServed) {
     RunUntil([&] { return done.load(); }, 120000);
     clients.join();
     EXPECT_EQ(answered, kRounds);
+}
+
+// A GET of the bridge's page never touches the line: it is answered while a request is served,
+// after the Host check, without the busy lines. Anything else that comes then, also on the
+// served connection, stays unread with the two busy lines.
+TEST_F(ServerTest, ThePageIsAnsweredWhileARequestIsServedAndNothingElseIs) {
+    ASSERT_TRUE(Start({"--silent"}));
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(Port));
+    ASSERT_TRUE(served.Send(ReadRequest(60000)));
+    ASSERT_TRUE(RunUntil([&] { return SentLineLogged(); }));
+    const std::string host = "Host: localhost:" + std::to_string(Port) + "\r\n";
+    const std::string page = "GET /demo/ HTTP/1.1\r\n" + host + "\r\n";
+    const std::string script = "GET /demo/demo.js HTTP/1.1\r\n" + host;
+    const std::string foreignHost =
+        "GET /demo/ HTTP/1.1\r\nHost: evil.example:" + std::to_string(Port) + "\r\n\r\n";
+    struct TRow {
+        const char* Name;
+        std::vector<std::string> Pieces;
+        // None: the request stays unread and unanswered.
+        std::optional<std::string> Response;
+        bool Page = false;
+    };
+    const TRow rows[] = {
+        {"the page", {page}, AnswerDemoPage(page).Response, true},
+        {"a file of the page in two pieces",
+         {script, "\r\n"},
+         AnswerDemoPage(script).Response,
+         true},
+        {"the page with a foreign Host",
+         {foreignHost},
+         AccessRefusedResponse(ErrorCode::AccessRefused)},
+        {"the root", {"GET / HTTP/1.1\r\n" + host + "\r\n"}, std::nullopt},
+        {"a POST", {ReadRequest(300)}, std::nullopt},
+    };
+    size_t unanswered = 0;
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        THttpClient client;
+        ASSERT_TRUE(client.Connect(Port));
+        const std::optional<std::string> response =
+            Exchange(client, row.Pieces, row.Response ? 5000 : 300, row.Page);
+        EXPECT_TRUE(response == row.Response) << response.value_or("no response");
+        unanswered += row.Response ? 0U : 1U;
+        EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered);
+        EXPECT_TRUE(Server.Busy());
+    }
+    EXPECT_FALSE(Exchange(served, {page}, 300).has_value());
+    EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered + 1);
+    EXPECT_EQ(Host.Count(TLogKind::Error,
+                         "Error[125] - Запрос отклонён настройками доступа моста: Host не называет "
+                         "этот компьютер (адрес 127.0.0.1, Host: evil.example:" +
+                             std::to_string(Port) + ", Origin: -)"),
+              1U);
+    Server.Shutdown();
 }
 
 // Without a descriptor for the link's stop request a disconnect could not stop a request, and

@@ -16,6 +16,9 @@ public:
     // One response: header block, as many body bytes as Content-Length names, and the CR LF
     // that follows; the whole text, or none when it did not arrive within timeoutMs.
     std::optional<std::string> ReadResponse(int timeoutMs);
+    // One response of the bridge's page: header block and as many body bytes as Content-Length
+    // names, nothing after them.
+    std::optional<std::string> ReadPageResponse(int timeoutMs);
     // True when no byte arrives within waitMs.
     bool StaysSilent(int waitMs);
     // True when the server closes the connection within waitMs.
@@ -24,6 +27,7 @@ public:
 
 private:
     bool ReadMore(int timeoutMs);
+    std::optional<std::string> ReadFramed(int timeoutMs, size_t afterBody);
 
     int Fd = -1;
     std::string Pending;

@@ -6,6 +6,7 @@
 #include "AccessSettings.h"
 #include "BridgeServer.h"
 #include "ConsoleHost.h"
+#include "DemoPages.h"
 #include "IniFile.h"
 #include "PortMap.h"
 #include "Ravo32.h"
@@ -34,11 +35,13 @@ int main(int argc, char* argv[]) {
     ApplyPortMap(settings, link);
 
     TAccessSettings access = ReadAccessSettings(settings);
-    // Nobody is there to answer a question about a new page: only listed origins are served.
+    // Nobody is there to answer a question about a new page: only listed origins are served, and
+    // the log says how to list one.
     if (access.Origins == TOriginMode::Ask) {
         access.Origins = TOriginMode::List;
     }
     const std::vector<std::string> problems = access.Problems;
+    const std::vector<std::string> risks = AccessRisks(access);
     TBridgeServer server(link, host);
     server.SetAccess(std::move(access));
     server.ReportFault = [](const std::string& text) {
@@ -51,8 +54,12 @@ int main(int argc, char* argv[]) {
     }
     WriteStartLines(host);
     host.LogInfo(server.ListeningLine());
+    host.LogInfo(DemoPageLine(server.ListeningPort()));
     for (const std::string& problem : problems) {
         host.LogError(problem);
+    }
+    for (const std::string& risk : risks) {
+        host.LogError(risk);
     }
 
     const TTerminationSignals terminationSignals([&server] {
