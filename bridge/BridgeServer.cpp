@@ -16,6 +16,10 @@ TBridgeServer::~TBridgeServer() {
     Sockets->Detach();
 }
 
+int TBridgeServer::SetupError() const {
+    return Link.StopSetupError() != 0 ? Link.StopSetupError() : Sockets->SetupFailure().Error;
+}
+
 bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
     if (Link.StopSetupError() != 0) {
         errorText = ListenErrorText(TListenSocket{{}, Link.StopSetupError(), kWakeUpCall, {}});

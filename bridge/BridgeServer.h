@@ -14,8 +14,10 @@ class TRavo32;
 class TServerSockets;
 
 // The HTTP front end of a program: the server core on its platform's sockets (Qt's event loop
-// on Linux, Winsock on Windows). Everything but the worker runs on the thread that makes it,
-// whose event loop must run. AskAboutOrigin and ReportFault (TServerHooks) are set before Open.
+// on Linux, Winsock on Windows). While a request is served, only a GET of the bridge's page is
+// read (and the gate answers it); anything else stays unread. Everything but the worker runs on the
+// thread that makes it, whose event loop must run. AskAboutOrigin and ReportFault (TServerHooks)
+// are set before Open.
 class TBridgeServer : public TServerHooks {
 public:
     using TThreadStarter = TServerCore::TThreadStarter;
@@ -28,9 +30,11 @@ public:
 
     // Who may drive the devices; set before Open. The defaults serve this computer only.
     void SetAccess(TAccessSettings access) { Core.SetAccess(std::move(access)); }
-    // Listens as the access settings say; on failure, false and the text for the operator. Fails
-    // also when the link's stop request or the server's inbox has no wake-up: a request could
-    // then be neither stopped nor answered.
+    // The error number with which the link's stop request or the server's inbox could not get
+    // its wake-up; 0 when both have one. Without them a request could be neither stopped nor
+    // answered, and Open fails.
+    int SetupError() const;
+    // Listens as the access settings say; on failure, false and the text for the operator.
     bool Open(uint16_t port, std::string& errorText);
     uint16_t ListeningPort() const;
     // The information line that says where the server listens.

@@ -100,6 +100,15 @@ public:
         return got > 0 ? static_cast<size_t>(got) : 0;
     }
 
+    size_t Peek(TConnectionId connection, char* buffer, size_t size) override {
+        QTcpSocket* socket = Find(connection);
+        if (socket == nullptr) {
+            return 0;
+        }
+        const qint64 got = socket->peek(buffer, static_cast<qint64>(size));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+
     bool PeerHasClosed(TConnectionId connection) override {
         const QTcpSocket* socket = Find(connection);
         return socket == nullptr || ::PeerHasClosed(*socket);

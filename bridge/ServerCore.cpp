@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "DemoPages.h"
 #include "MonotonicClock.h"
 #include "Ravo32.h"
 #include "RequestWorker.h"
@@ -97,20 +98,17 @@ void TServerCore::ServerSocketClientRead(TConnectionId id, bool waitOver) {
     if (Busy() && ClientConnection != 0 && Platform.PeerHasClosed(ClientConnection)) {
         StopWorker();
     }
-    if (Busy()) {
-        // The data stays unread: the page asks faster than the line answers. A client that
-        // keeps sending must not fill the log, so the lines have the refusals' limit.
-        std::vector<TLogEntry> lines;
-        BusyLines.Note(MonotonicMs(),
-                       {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}}, lines);
-        WriteLines(lines);
-        return;
-    }
     const auto found = Connections.find(id);
     if (found == Connections.end()) {
         return;
     }
     TConnection& connection = found->second;
+    // Only a request for the bridge's page goes on while another is served: it never touches the
+    // line. Any other data stays unread: the page asks faster than the line answers.
+    if (Busy() && (id == ClientConnection || !MayBeDemoPageRequest(HeldBytes(id, connection)))) {
+        NoteBusy();
+        return;
+    }
     while (!connection.Request.Full()) {
         const size_t got = Platform.Read(id, ReadBuffer.data(),
                                          std::min(ReadBuffer.size(), connection.Request.Room()));
@@ -137,17 +135,44 @@ void TServerCore::ServerSocketClientRead(TConnectionId id, bool waitOver) {
                                                 .Peer = connection.Peer,
                                                 .NowMs = MonotonicMs(),
                                                 .ErrorsOnly = Host.ViewError(),
-                                                .CanAsk = static_cast<bool>(Hooks.AskAboutOrigin)});
-    if (decision.Question) {
-        Hooks.AskAboutOrigin(*decision.Question);
+                                                .CanAsk = static_cast<bool>(Hooks.AskAboutOrigin),
+                                                .Busy = Busy()});
+    if (decision.Question && Hooks.AskAboutOrigin(*decision.Question)) {
+        Gate.OriginAsked(*decision.Question);
     }
     WriteLines(decision.Lines);
+    if (decision.Action == TGateAction::Busy) {
+        // Held with its connection like unread data: the next data on it brings it along.
+        NoteBusy();
+        return;
+    }
     if (decision.Action == TGateAction::Answer) {
         connection.Request.Clear();
         Platform.Write(id, decision.Response);
         return;
     }
     StartWorker(id, connection, decision.Verdict);
+}
+
+std::string TServerCore::HeldBytes(TConnectionId id, const TConnection& connection) {
+    const std::string_view assembled = connection.Request.Bytes();
+    if (assembled.size() >= kDemoPageRequestStartBytes) {
+        return std::string(assembled.substr(0, kDemoPageRequestStartBytes));
+    }
+    std::string held(assembled);
+    held.resize(kDemoPageRequestStartBytes);
+    const size_t waiting = Platform.Peek(id, held.data() + assembled.size(),
+                                         kDemoPageRequestStartBytes - assembled.size());
+    held.resize(assembled.size() + waiting);
+    return held;
+}
+
+void TServerCore::NoteBusy() {
+    // A client that keeps sending must not fill the log, so the lines have the refusals' limit.
+    std::vector<TLogEntry> lines;
+    BusyLines.Note(MonotonicMs(), {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}},
+                   lines);
+    WriteLines(lines);
 }
 
 void TServerCore::WriteLines(const std::vector<TLogEntry>& lines) {

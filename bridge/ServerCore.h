@@ -20,9 +20,10 @@ class TRavo32;
 
 // What the program that runs a server gives it besides its host.
 struct TServerHooks {
-    // Called on the server's thread for the first refused request of an origin that the
-    // operator has not answered about (Origins=ask); none where nobody can be asked.
-    std::function<void(const std::string& origin)> AskAboutOrigin;
+    // Called on the server's thread for a request of an origin that the operator has not
+    // answered about (Origins=ask), until it returns true: the question is in front of the
+    // operator or waits its turn there. None where nobody can be asked.
+    std::function<bool(const std::string& origin)> AskAboutOrigin;
     // The general error report, on the server's thread, for an exception that escaped the
     // request's own fault reply (nothing on the request road should throw); the request is
     // answered with the internal fault all the same. Without one the text goes to the log.
@@ -31,9 +32,10 @@ struct TServerHooks {
 
 // The HTTP server without its sockets: the connections and the assembly of each request, the
 // access gate, the busy rule and its lines, the worker thread and the hand-over of its response,
-// the stop of a request whose client left, and shutdown. It runs on the server's thread and
-// talks to the sockets, timers and event loop only through TServerPlatform, whose events it
-// receives; no toolkit, no socket calls.
+// the stop of a request whose client left, and shutdown. While a request is served, only a GET of
+// the bridge's page is read (and the gate answers it); anything else stays unread. It runs on the
+// server's thread and talks to the sockets, timers and event loop only through TServerPlatform,
+// whose events it receives; no toolkit, no socket calls.
 class TServerCore {
 public:
     // Request bytes held per connection; a larger request is served as far as this goes.
@@ -98,6 +100,10 @@ private:
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void ServerSocketClientRead(TConnectionId id, bool waitOver);
     void ServerSocketClientDisconnect(TConnectionId id);
+    // The first bytes the connection holds, assembled or still unread.
+    std::string HeldBytes(TConnectionId id, const TConnection& connection);
+    // The two busy lines, within their limit.
+    void NoteBusy();
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();

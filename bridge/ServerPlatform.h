@@ -19,6 +19,9 @@ public:
     // Moves up to size bytes that the connection holds into buffer; how many, 0 when it holds
     // none at the moment or is gone.
     virtual size_t Read(TConnectionId connection, char* buffer, size_t size) = 0;
+    // Copies up to size of the bytes that the connection holds into buffer and leaves them there
+    // for the next Read; how many.
+    virtual size_t Peek(TConnectionId connection, char* buffer, size_t size) = 0;
     // True when the peer has closed or reset the connection though its closing has not reached
     // the core yet, or when the connection is gone.
     virtual bool PeerHasClosed(TConnectionId connection) = 0;

@@ -113,6 +113,16 @@ public:
         return taken;
     }
 
+    size_t Peek(TConnectionId connection, char* buffer, size_t size) override {
+        const TClient* client = Find(connection);
+        if (client == nullptr) {
+            return 0;
+        }
+        const size_t copied = std::min(size, client->Input.size());
+        std::copy_n(client->Input.begin(), copied, buffer);
+        return copied;
+    }
+
     bool PeerHasClosed(TConnectionId connection) override {
         TClient* client = Find(connection);
         if (client == nullptr || client->PeerClosed) {

@@ -270,8 +270,8 @@ protected:
         while (auto line = ReadLine(kReplyBoundMs)) {
             lines.push_back(*line);
             if (LineText(*line) == "Старт") {
-                // The separator, then where the server listens.
-                for (int more = 0; more < 2; ++more) {
+                // The separator, then where the server listens and where its page is.
+                for (int more = 0; more < 3; ++more) {
                     if (auto next = ReadLine(kReplyBoundMs)) {
                         lines.push_back(*next);
                     }
@@ -312,7 +312,7 @@ protected:
 TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
     const std::vector<std::string> start = Start({}, "ViewSet=1\nViewHex=0x1\n");
     if (PrintsLog()) {
-        ASSERT_EQ(start.size(), 8U);
+        ASSERT_EQ(start.size(), 9U);
         EXPECT_EQ(start[0].size(), 19U) << "date line: " << start[0];
         std::vector<std::string> texts;
         for (size_t index = 1; index < start.size(); ++index) {
@@ -324,7 +324,8 @@ TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
                       "Показывать Только ошибки: Отключено", "Показывать Параметры связи: Включено",
                       "Показывать НЕХ данные: Включено", "Старт", kSeparator,
                       "Сервер слушает порт 19284 только на 127.0.0.1 и ::1: запросы лишь "
-                      "с этого компьютера"}));
+                      "с этого компьютера",
+                      "Страница моста: http://localhost:19284/demo/"}));
         EXPECT_EQ(start[1][2], ':');
         EXPECT_EQ(start[1][8], '.');
         EXPECT_EQ(start[1][12], '\t');
@@ -353,7 +354,7 @@ TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
 TEST_P(EndToEndTest, ExceptionAnswerWithErrorsOnly) {
     const std::vector<std::string> start = Start({"--exception", "4"}, "ViewError=1\nViewSet=1\n");
     if (PrintsLog()) {
-        ASSERT_EQ(start.size(), 6U);
+        ASSERT_EQ(start.size(), 7U);
         EXPECT_EQ(LineText(start[2]), "Показывать Только ошибки: Включено");
         EXPECT_EQ(LineText(start[3]), "Старт");
     }
@@ -671,8 +672,8 @@ TEST_P(EndToEndTest, ListenAnyListensOnEveryInterface) {
     const std::vector<std::string> start = Start({}, "[Server]\nListen=any\n");
     EXPECT_EQ(ListeningAddresses(), std::vector<std::string>{"*:19284"});
     if (PrintsLog()) {
-        ASSERT_FALSE(start.empty());
-        EXPECT_EQ(LineText(start.back()),
+        ASSERT_GE(start.size(), 2U);
+        EXPECT_EQ(LineText(start[start.size() - 2]),
                   "Сервер слушает порт 19284 на всех интерфейсах (Listen=any)");
     }
     THttpClient client;
@@ -712,11 +713,11 @@ TEST_P(EndToEndTest, HostileRequestsAreRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(ResponseBody(*response), kRefusedBody) << headers;
         EXPECT_NE(response->find("\r\nAccess-Control-Allow-Origin: *\r\n"), std::string::npos);
     }
-    // A page on this computer is served, and its frame is the first the device takes.
+    // The bridge's own page is served, and its frame is the first the device takes.
     const std::string read = RequestJson(R"({"a":[3,0,68,0,1]})");
-    ASSERT_TRUE(
-        client.Send(RawPost("Host: localhost:19284\r\nOrigin: null\r\nSec-Fetch-Mode: cors\r\n",
-                            "json_data=" + UriEncode(read))));
+    ASSERT_TRUE(client.Send(RawPost(
+        "Host: localhost:19284\r\nOrigin: http://localhost:19284\r\nSec-Fetch-Mode: cors\r\n",
+        "json_data=" + UriEncode(read))));
     EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["68"], 0x44);
     const std::optional<std::string> first = Sim.Process.WaitForLine("rx ", kReplyBoundMs);
     ASSERT_TRUE(first);
@@ -820,6 +821,167 @@ TEST_P(EndToEndTest, PortPolicyRefusesBeforeThePortIsOpened) {
         EXPECT_EQ(LineText(ReadLine(kReplyBoundMs).value_or("")),
                   "Error[126] - Порт или функция запрещены настройками моста: COM3 нет в разделе "
                   "Ports (адрес 127.0.0.1, Host: localhost:19284, Origin: -)");
+    }
+}
+
+std::string SourceFile(const std::string& path) {
+    std::ifstream file(std::string(PROJECT_SOURCE_PATH) + "/" + path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+// The page's files byte for byte, under their fixed paths only; every other GET keeps its reply
+// (103), and a foreign Host is refused as for a POST. The page is answered also while a request
+// is served.
+TEST_P(EndToEndTest, ThePageAndItsFilesAreServedAndNothingBesideThem) {
+    Start({"--delay", "300"});
+    struct TRow {
+        const char* Name;
+        std::string Target;
+        // The page's answers: the status line and, for 200, the file of the source tree; empty
+        // for a JSON reply with its error code.
+        std::string Status;
+        std::string File;
+        int Code = 0;
+        std::string Host = "localhost:19284";
+    };
+    const std::string longName(60000, 'a');
+    const TRow rows[] = {
+        {"the page", "/demo/", "200 OK", "web/index.html"},
+        {"the page by its name", "/demo/index.html", "200 OK", "web/index.html"},
+        {"its script", "/demo/demo.js", "200 OK", "web/demo.js"},
+        {"its style", "/demo/demo.css", "200 OK", "web/demo.css"},
+        {"the client library", "/demo/client/modbus-bridge.js", "200 OK",
+         "web/client/modbus-bridge.js"},
+        {"its icon", "/demo/icon.svg?v=1", "200 OK", "packaging/modbus-bridge.svg"},
+        {"the folder without its slash", "/demo", "302 Found", ""},
+        {"dot segments", "/demo/../README.md", "404 Not Found", ""},
+        {"encoded dot segments", "/demo/%2e%2e/%2e%2e/etc/passwd", "404 Not Found", ""},
+        {"an absolute path below the page", "/demo//etc/passwd", "404 Not Found", ""},
+        {"a very long path below the page", "/demo/" + longName, "404 Not Found", ""},
+        {"an absolute path", "/etc/passwd", "", "", ErrorCode::NoPostLine},
+        {"an absolute-form target", "http://localhost:19284/demo/", "", "", ErrorCode::NoPostLine},
+        {"the root", "/", "", "", ErrorCode::NoPostLine},
+        {"a very long path", "/" + longName, "", "", ErrorCode::NoPostLine},
+        {"a foreign Host", "/demo/", "", "", ErrorCode::AccessRefused,
+         "rebound.evil.example:19284"},
+        {"another port", "/demo/", "", "", ErrorCode::AccessRefused, "localhost:8080"},
+    };
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        // As a browser opens a page.
+        ASSERT_TRUE(
+            client.Send("GET " + row.Target + " HTTP/1.1\r\nHost: " + row.Host +
+                        "\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n\r\n"));
+        if (row.Status.empty()) {
+            EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"], row.Code);
+            continue;
+        }
+        const std::optional<std::string> response = client.ReadPageResponse(kReplyBoundMs);
+        ASSERT_TRUE(response);
+        EXPECT_TRUE(response->starts_with("HTTP/1.1 " + row.Status + "\r\n")) << *response;
+        if (!row.File.empty()) {
+            const std::string body = response->substr(response->find("\r\n\r\n") + 4);
+            EXPECT_TRUE(body == SourceFile(row.File)) << body.size() << " bytes";
+        }
+    }
+
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 2000))));
+    ASSERT_TRUE(DeviceTookARequest());
+    ASSERT_TRUE(client.Send("GET /demo/demo.css HTTP/1.1\r\nHost: localhost:19284\r\n\r\n"));
+    const std::optional<std::string> whileBusy = client.ReadPageResponse(kReplyBoundMs);
+    ASSERT_TRUE(whileBusy);
+    EXPECT_TRUE(whileBusy->ends_with("\r\n\r\n" + SourceFile("web/demo.css")));
+    EXPECT_EQ(ParseBody(served.ReadResponse(kReplyBoundMs))["status"], "ok");
+}
+
+std::string FromOrigin(const std::string& origin, const std::string& json) {
+    return RawPost("Host: localhost:19284\r\n" +
+                       (origin.empty() ? "" : "Origin: " + origin + "\r\n") +
+                       "Sec-Fetch-Mode: cors\r\n",
+                   "json_data=" + UriEncode(json));
+}
+
+std::string AdviceLine(const std::string& origin) {
+    return "Чтобы разрешить странице " + origin +
+           " управлять устройствами, добавьте в раздел [Origins] файла настроек строку " + origin +
+           "=1 и перезапустите мост";
+}
+
+// With no access settings: programs without Origin and the bridge's own page are served; another
+// page waits for the operator's answer in the window (127) and is served after "Разрешить", while
+// modbus-bridged refuses it (125) and says once how to list it. null is refused by both unless
+// null=1 is written by hand, which the start lines then warn of.
+TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
+    const std::string allowed = "https://allowed.example";
+    for (const bool nullWritten : {false, true}) {
+        SCOPED_TRACE(nullWritten ? "null=1" : "no settings");
+        if (!PrintsLog()) {
+            // The window's question about this page is answered with its bar's button.
+            setenv("MODBUS_BRIDGE_TEST_ALLOW_ORIGIN", allowed.c_str(), 1);
+        }
+        Start({}, nullWritten ? "[Origins]\nnull=1\n" : "");
+        unsetenv("MODBUS_BRIDGE_TEST_ALLOW_ORIGIN");
+        const int unlisted =
+            PrintsLog() ? ErrorCode::AccessRefused : ErrorCode::AccessAwaitingOperator;
+        const std::pair<std::string, int> rows[] = {
+            {"", 0},
+            {"http://localhost:19284", 0},
+            {"http://127.0.0.1:19284", 0},
+            {"http://[::1]:19284", 0},
+            {"https://new.example", unlisted},
+            {"http://localhost:8080", unlisted},
+            {"null", nullWritten ? 0 : ErrorCode::AccessRefused},
+            {"https://new.example", unlisted},
+        };
+        THttpClient client;
+        ASSERT_TRUE(client.Connect(kPort));
+        // First, so that its question is the one in view.
+        ASSERT_TRUE(client.Send(FromOrigin(allowed, RequestJson(R"({"a":[3,0,3,0,1]})"))));
+        EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"], unlisted);
+        for (const auto& [origin, code] : rows) {
+            ASSERT_TRUE(client.Send(FromOrigin(origin, RequestJson(R"({"a":[3,0,2,0,1]})"))));
+            const std::optional<std::string> response = client.ReadResponse(kReplyBoundMs);
+            ASSERT_TRUE(response) << origin;
+            EXPECT_EQ(ParseBody(response)["error_code"], code) << origin;
+            if (code != 0) {
+                EXPECT_EQ(ResponseBody(*response),
+                          R"({"error_code":)" + std::to_string(code) + R"(,"error_text":")" +
+                              ErrorText(static_cast<int8_t>(code)) + R"(","status":"error"})");
+            }
+        }
+
+        if (PrintsLog()) {
+            const std::vector<std::string> lines = LinesUpTo(AdviceLine("http://localhost:8080"));
+            const auto count = [&lines](const std::string& text) {
+                return std::count(lines.begin(), lines.end(), text);
+            };
+            EXPECT_EQ(count(AdviceLine(allowed)), 1);
+            EXPECT_EQ(count(AdviceLine("https://new.example")), 1);
+            EXPECT_EQ(count(AdviceLine("http://localhost:8080")), 1);
+            EXPECT_EQ(count(AdviceLine("null")), 0);
+            EXPECT_EQ(count("Настройка null=1 в разделе Origins: любой сайт, открытый в браузере "
+                            "на этом компьютере, может управлять устройствами через мост из "
+                            "изолированного фрейма (sandbox), который посылает Origin: null"),
+                      nullWritten ? 1 : 0);
+        } else {
+            // The answer is kept at once; from then on the page is served.
+            const auto until =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyBoundMs);
+            while (TIniFile(SettingsFile().string()).ReadString("Origins", allowed, "") != "1" &&
+                   std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ASSERT_TRUE(client.Send(FromOrigin(allowed, RequestJson(R"({"a":[3,0,3,0,1]})"))));
+            EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["3"], 3);
+        }
+        Bridge.Stop();
+        Sim.Process.Stop();
     }
 }
 

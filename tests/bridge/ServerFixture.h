@@ -94,6 +94,28 @@ protected:
         return response;
     }
 
+    // Sends the pieces one after another, each after the server stayed silent for a moment, and
+    // waits for the response while the server runs; none when it stays silent within boundMs.
+    std::optional<std::string> Exchange(THttpClient& client, const std::vector<std::string>& pieces,
+                                        int boundMs, bool page = false) {
+        std::optional<std::string> response;
+        std::atomic<bool> done{false};
+        std::thread asker([&] {
+            bool early = false;
+            for (size_t index = 0; index < pieces.size() && !early; ++index) {
+                early = index > 0 && !client.StaysSilent(200);
+                client.Send(pieces[index]);
+            }
+            response = early  ? std::optional<std::string>("answered before the request ended")
+                       : page ? client.ReadPageResponse(boundMs)
+                              : client.ReadResponse(boundMs);
+            done = true;
+        });
+        RunUntil([&] { return done.load(); });
+        asker.join();
+        return response;
+    }
+
     bool SentLineLogged() const {
         for (const auto& line : Host.Lines()) {
             if (line.Kind == TLogKind::Send) {

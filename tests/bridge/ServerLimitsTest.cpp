@@ -55,6 +55,10 @@ TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotLeaveTheServerDeaf) {
 // without one for the inbox no request would be answered: the server does not open, and says
 // why with the error of that moment, not whatever errno holds later.
 TEST(ServerSetupTest, NoDescriptorForTheStopRequestOrTheInboxKeepsTheServerShut) {
+#ifdef MODBUS_BRIDGE_SANITIZED
+    // Their checks of memory open a pipe, and report a false invalid vptr when none can be had.
+    GTEST_SKIP() << "the sanitizers' runtime itself needs descriptors while the limit is tight";
+#endif
     rlimit original{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
     // The lowest free descriptor number as the limit: the next descriptor cannot be had.

@@ -5,6 +5,9 @@
 #include <memory>
 #include <random>
 
+#include "AccessCheck.h"
+#include "DemoPages.h"
+#include "RequestErrors.h"
 #include "ServerFixture.h"
 
 namespace {
@@ -269,6 +272,61 @@ TEST_F(ServerTest, AbandonedRequestsInARowLeaveTheNextOneServed) {
     RunUntil([&] { return done.load(); }, 120000);
     clients.join();
     EXPECT_EQ(answered, kRounds);
+}
+
+// A GET of the bridge's page never touches the line: it is answered while a request is served,
+// after the Host check, without the busy lines. Anything else that comes then, also on the
+// served connection, stays unread with the two busy lines.
+TEST_F(ServerTest, ThePageIsAnsweredWhileARequestIsServedAndNothingElseIs) {
+    ASSERT_TRUE(Start({"--silent"}));
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(Port));
+    ASSERT_TRUE(served.Send(ReadRequest(60000)));
+    ASSERT_TRUE(RunUntil([&] { return SentLineLogged(); }));
+    const std::string host = "Host: localhost:" + std::to_string(Port) + "\r\n";
+    const std::string page = "GET /demo/ HTTP/1.1\r\n" + host + "\r\n";
+    const std::string script = "GET /demo/demo.js HTTP/1.1\r\n" + host;
+    const std::string foreignHost =
+        "GET /demo/ HTTP/1.1\r\nHost: evil.example:" + std::to_string(Port) + "\r\n\r\n";
+    struct TRow {
+        const char* Name;
+        std::vector<std::string> Pieces;
+        // None: the request stays unread and unanswered.
+        std::optional<std::string> Response;
+        bool Page = false;
+    };
+    const TRow rows[] = {
+        {"the page", {page}, AnswerDemoPage(page).Response, true},
+        {"a file of the page in two pieces",
+         {script, "\r\n"},
+         AnswerDemoPage(script).Response,
+         true},
+        {"the page with a foreign Host",
+         {foreignHost},
+         AccessRefusedResponse(ErrorCode::AccessRefused)},
+        {"the root", {"GET / HTTP/1.1\r\n" + host + "\r\n"}, std::nullopt},
+        {"a POST", {ReadRequest(300)}, std::nullopt},
+    };
+    size_t unanswered = 0;
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        THttpClient client;
+        ASSERT_TRUE(client.Connect(Port));
+        const std::optional<std::string> response =
+            Exchange(client, row.Pieces, row.Response ? 5000 : 300, row.Page);
+        EXPECT_TRUE(response == row.Response) << response.value_or("no response");
+        unanswered += row.Response ? 0U : 1U;
+        EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered);
+        EXPECT_TRUE(Server.Busy());
+    }
+    EXPECT_FALSE(Exchange(served, {page}, 300).has_value());
+    EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered + 1);
+    EXPECT_EQ(Host.Count(TLogKind::Error,
+                         "Error[125] - Запрос отклонён настройками доступа моста: Host не называет "
+                         "этот компьютер (адрес 127.0.0.1, Host: evil.example:" +
+                             std::to_string(Port) + ", Origin: -)"),
+              1U);
+    Server.Shutdown();
 }
 
 }  // namespace

@@ -6,6 +6,14 @@
 #include "UriCodec.h"
 
 std::optional<std::string> THttpClient::ReadResponse(int timeoutMs) {
+    return ReadFramed(timeoutMs, 2);
+}
+
+std::optional<std::string> THttpClient::ReadPageResponse(int timeoutMs) {
+    return ReadFramed(timeoutMs, 0);
+}
+
+std::optional<std::string> THttpClient::ReadFramed(int timeoutMs, size_t afterBody) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto left = [&] {
         return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -24,7 +32,7 @@ std::optional<std::string> THttpClient::ReadResponse(int timeoutMs) {
         return std::nullopt;
     }
     const size_t length = std::strtoul(Pending.c_str() + field + lengthField.size(), nullptr, 10);
-    const size_t total = headerEnd + 4 + length + 2;
+    const size_t total = headerEnd + 4 + length + afterBody;
     while (Pending.size() < total) {
         if (left() <= 0 || !ReadMore(left())) {
             return std::nullopt;

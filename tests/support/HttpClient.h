@@ -18,6 +18,9 @@ public:
     // One response: header block, as many body bytes as Content-Length names, and the CR LF
     // that follows; the whole text, or none when it did not arrive within timeoutMs.
     std::optional<std::string> ReadResponse(int timeoutMs);
+    // One response of the bridge's page: header block and as many body bytes as Content-Length
+    // names, nothing after them.
+    std::optional<std::string> ReadPageResponse(int timeoutMs);
     // True when no byte arrives within waitMs.
     bool StaysSilent(int waitMs);
     // True when the server closes the connection within waitMs.
@@ -26,6 +29,7 @@ public:
 
 private:
     bool ReadMore(int timeoutMs);
+    std::optional<std::string> ReadFramed(int timeoutMs, size_t afterBody);
 
     // A descriptor, or a Winsock SOCKET.
     intptr_t Fd = -1;

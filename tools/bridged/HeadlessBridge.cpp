@@ -5,6 +5,7 @@
 #include "AccessSettings.h"
 #include "BridgePort.h"
 #include "ConsoleLine.h"
+#include "DemoPages.h"
 #include "PortMap.h"
 #include "SettingsPath.h"
 #include "StartLines.h"
@@ -27,11 +28,13 @@ THeadlessBridge::THeadlessBridge(const std::string& programPath)
       Server(Link, Host) {
     ApplyPortMap(Settings, Link);
     TAccessSettings access = ReadAccessSettings(Settings);
-    // Nobody is there to answer a question about a new page: only listed origins are served.
+    // Nobody is there to answer a question about a new page: only listed origins are served, and
+    // the log says how to list one.
     if (access.Origins == TOriginMode::Ask) {
         access.Origins = TOriginMode::List;
     }
     Problems = access.Problems;
+    Risks = AccessRisks(access);
     Server.SetAccess(std::move(access));
     Server.ReportFault = [](const std::string& text) { PrintBridgedError(text); };
 }
@@ -44,8 +47,12 @@ bool THeadlessBridge::Start() {
     }
     WriteStartLines(Host);
     Host.LogInfo(Server.ListeningLine());
+    Host.LogInfo(DemoPageLine(Server.ListeningPort()));
     for (const std::string& problem : Problems) {
         Host.LogError(problem);
+    }
+    for (const std::string& risk : Risks) {
+        Host.LogError(risk);
     }
     return true;
 }

@@ -29,6 +29,8 @@ private:
     TRavo32 Link;
     TBridgeServer Server;
     std::vector<std::string> Problems;
+    // The start lines of settings that let any web site reach the devices.
+    std::vector<std::string> Risks;
 };
 
 // "modbus-bridged: <text>" on standard error.
