@@ -22,7 +22,7 @@ jsoncpp_tar_sha256=b1bbc00d64d99522ba24265c144820c4c7e86439421715d103338117f063a
 jsoncpp_debian_file=pool/main/libj/libjsoncpp/libjsoncpp_${jsoncpp_version}.orig.tar.gz
 
 packages=(g++-mingw-w64-x86-64-posix wine64 wine nsis cmake ninja-build curl ca-certificates socat
-    googletest)
+    googletest xvfb bsdutils)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

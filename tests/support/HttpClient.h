@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-// A blocking TCP client on loopback for end-to-end tests. Every wait is bounded.
+// A blocking TCP client on loopback for end-to-end tests. Every wait is bounded. The socket calls
+// are each platform's (HttpClientSocket.cpp, Win32HttpClientSocket.cpp).
 class THttpClient {
 public:
     THttpClient() = default;
@@ -29,7 +31,8 @@ private:
     bool ReadMore(int timeoutMs);
     std::optional<std::string> ReadFramed(int timeoutMs, size_t afterBody);
 
-    int Fd = -1;
+    // A descriptor, or a Winsock SOCKET.
+    intptr_t Fd = -1;
     std::string Pending;
 };
 
