@@ -18,6 +18,7 @@
 #include "AccessSettings.h"
 #include "BridgeServer.h"
 #include "DailyLogFiles.h"
+#include "DemoPages.h"
 #include "ErrorReport.h"
 #include "IniFile.h"
 #include "LinkStatus.h"
@@ -120,6 +121,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     OriginQuestion->Answered = [this](const std::string& origin, bool allowed) {
         OriginAnswered(origin, allowed);
     };
+    // The operator may be looking at another window: the question asks for attention.
+    OriginQuestion->Shown = [this](const std::string&) { QApplication::alert(this); };
     RichEdit = new TLogView(LogModel, central);
     column->addWidget(OriginQuestion);
     column->addWidget(RichEdit, 1);
@@ -209,8 +212,20 @@ void TForm1::FormShow() {
 
     TAccessSettings access = ReadAccessSettings(*IniFile);
     const std::vector<std::string> problems = access.Problems;
+    const std::vector<std::string> risks = AccessRisks(access);
     const bool ask = access.Origins == TOriginMode::Ask;
     ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
+    if (const int setupError = ServerSocket->SetupError(); setupError != 0) {
+        // A request could be neither stopped nor answered: the program says so and does not
+        // start, as without its termination signals. Nothing was changed, so nothing is stored.
+        StartRefused_ = true;
+        Closed = true;
+        ReportUnattended(QStringLiteral("The server cannot be set up (%1); not started")
+                             .arg(QString::fromStdString(
+                                 ListenErrorText(TListenSocket{{}, setupError, "eventfd", {}}))));
+        ServerSocket.reset();
+        return;
+    }
     ServerSocket->SetAccess(std::move(access));
     // Shown from the event loop, not from inside the inbox's run: the box waits for the
     // operator, and the log lines queued behind the report must not wait with it.
@@ -219,7 +234,7 @@ void TForm1::FormShow() {
     };
     if (ask) {
         ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
-            OriginQuestion->Ask(origin);
+            return OriginQuestion->Ask(origin);
         };
     }
     std::string error;
@@ -227,6 +242,7 @@ void TForm1::FormShow() {
     WriteStartLines(*this);
     if (listening) {
         LogInfo(ServerSocket->ListeningLine());
+        LogInfo(DemoPageLine(ServerSocket->ListeningPort()));
     } else {
         LogError(NoServerLine(Port, error));
     }
@@ -235,6 +251,9 @@ void TForm1::FormShow() {
     }
     for (const std::string& problem : problems) {
         LogError(problem);
+    }
+    for (const std::string& risk : risks) {
+        LogError(risk);
     }
     if (!listening) {
         // The window goes on without a server: its log can be read and saved, and a termination

@@ -54,6 +54,8 @@ public:
     // Everything logged since start-up, with lines still on their way from other threads.
     const TLogModel& Log();
     uint16_t ListeningPort() const;
+    // True when the first show found that the server could not be set up: the program ends.
+    bool StartRefused() const { return StartRefused_; }
 
     // The save dialog: the chosen path, or none when the operator cancels. Tests replace it.
     std::function<std::optional<QString>(const QString& folder, const QString& lastPath)>
@@ -117,6 +119,7 @@ private:
     const uint16_t Port;
     const std::thread::id GuiThread;
     bool Started = false;
+    bool StartRefused_ = false;
     bool Closed = false;
     bool TerminationSignalled = false;
     QString LastSavePath;

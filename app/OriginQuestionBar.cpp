@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
@@ -21,22 +22,18 @@ TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     hide();
 }
 
-void TOriginQuestionBar::Ask(const std::string& origin) {
-    if (origin == Current_) {
-        return;
-    }
-    for (const std::string& waiting : Waiting) {
-        if (waiting == origin) {
-            return;
-        }
+bool TOriginQuestionBar::Ask(const std::string& origin) {
+    if (origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end()) {
+        return true;
     }
     if (Waiting.size() >= kMaxWaiting) {
-        return;
+        return false;
     }
     Waiting.push_back(origin);
     if (Current_.empty()) {
         ShowNext();
     }
+    return true;
 }
 
 void TOriginQuestionBar::Answer(bool allowed) {
@@ -58,4 +55,7 @@ void TOriginQuestionBar::ShowNext() {
     Question->setText(QString::fromUtf8("Разрешить странице ") + QString::fromStdString(Current_) +
                       QString::fromUtf8(" управлять устройствами через мост?"));
     show();
+    if (Shown) {
+        Shown(Current_);
+    }
 }

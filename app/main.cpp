@@ -1,12 +1,14 @@
 // modbus-bridge: the desktop program.
 
 #include <QAction>
+#include <QPushButton>
 #include <QTimer>
 #include <optional>
 
 #include "BridgeApplication.h"
 #include "ErrorReport.h"
 #include "MainWindow.h"
+#include "OriginQuestionBar.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
@@ -37,6 +39,23 @@ int main(int argc, char* argv[]) {
         };
         QTimer::singleShot(0, form.M1_Save, &QAction::trigger);
     }
+    // The browser tests answer the question about their page's origin, and that one only, with
+    // the bar's own button, once the question is in view.
+    const std::string testAllowedOrigin =
+        qEnvironmentVariable("MODBUS_BRIDGE_TEST_ALLOW_ORIGIN").toStdString();
+    if (!testAllowedOrigin.empty()) {
+        form.OriginQuestion->Shown = [&form, testAllowedOrigin, shown = form.OriginQuestion->Shown](
+                                         const std::string& origin) {
+            shown(origin);
+            if (origin == testAllowedOrigin) {
+                QTimer::singleShot(0, form.OriginQuestion->Allow, &QPushButton::click);
+            }
+        };
+    }
     form.show();
+    // The server could not be set up; the reason is on standard error.
+    if (form.StartRefused()) {
+        return 1;
+    }
     return QApplication::exec();
 }

@@ -2,7 +2,8 @@
 // bridge by HTTP on loopback, and by libmodbus's modbus_read_registers on the same kind of port
 // and device. Prints the medians and the bridge's overhead once the pause it makes after every
 // exchange is taken away; then how a request grows with the PDUs it holds and with the register
-// count.
+// count. With --windows-build DIR, the overhead of the Linux program beside that of the Windows
+// build's modbus-bridged.exe under wine, its COM port leading to a simulator of its own.
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <signal.h>
@@ -70,32 +71,58 @@ std::string ReadRequest(int pdus, int count) {
            pdu + "}}";
 }
 
-// modbus-bridged in a folder of its own, its log to a file so that nothing holds it back.
+// The COM port of the wine prefix that leads to the Windows program's simulator.
+constexpr int kWineComPort = 22;
+
+// modbus-bridged in a folder of its own, its log to a file so that nothing holds it back; or,
+// given a Windows build, its modbus-bridged.exe under wine, ended by Ctrl+C (SIGINT).
 class TBridgeProcess {
 public:
-    explicit TBridgeProcess(const std::string& devicePath) {
+    TBridgeProcess(const std::string& devicePath, const std::string& windowsBuild = {})
+        : Windows(!windowsBuild.empty()) {
         Folder = fs::temp_directory_path() / ("bench-e2e-" + std::to_string(getpid()));
         fs::create_directories(Folder);
-        fs::copy_file(MODBUS_BRIDGED_PATH, Folder / "modbus-bridged",
-                      fs::copy_options::overwrite_existing);
-        std::ofstream(Folder / "modbus-bridged.ini") << "[Ports]\nCOM1=" << devicePath << "\n";
+        const std::string name = Windows ? "modbus-bridged.exe" : "modbus-bridged";
+        fs::copy_file(Windows ? windowsBuild + "/modbus-bridged.exe" : MODBUS_BRIDGED_PATH,
+                      Folder / name, fs::copy_options::overwrite_existing);
+        std::string port = devicePath;
+        if (Windows) {
+            ComLink = fs::path(windowsBuild) / "wine" / "dosdevices" /
+                      ("com" + std::to_string(kWineComPort));
+            fs::remove(ComLink);
+            fs::create_symlink(devicePath, ComLink);
+            port = "\\\\.\\COM" + std::to_string(kWineComPort);
+        }
+        std::ofstream(Folder / "modbus-bridged.ini") << "[Ports]\nCOM1=" << port << "\n";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (Folder / "log.txt").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const std::string program = (Folder / "modbus-bridged").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        posix_spawn(&Pid, program.c_str(), &actions, nullptr, argv, environ);
+        std::vector<std::string> words{(Folder / name).string()};
+        if (Windows) {
+            words = {WINE_RUN_PATH, windowsBuild, words.front()};
+        }
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn(&Pid, argv.front(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~TBridgeProcess() {
-        kill(Pid, SIGTERM);
+        kill(Pid, Windows ? SIGINT : SIGTERM);
         waitpid(Pid, nullptr, 0);
+        if (Windows) {
+            fs::remove(ComLink);
+        }
         fs::remove_all(Folder);
     }
 
 private:
+    bool Windows;
     fs::path Folder;
+    fs::path ComLink;
     pid_t Pid = -1;
 };
 
@@ -113,12 +140,105 @@ void Row(const char* name, const TFigures& figures) {
     std::printf("%-52s %9.3f ms median %9.3f ms p90\n", name, figures.Median, figures.P90);
 }
 
+std::function<bool()> BridgeRead(THttpClient& client, int pdus, int count) {
+    return [&client, request = PostRequest(ReadRequest(pdus, count))] {
+        const auto response = client.Send(request) ? client.ReadResponse(5000) : std::nullopt;
+        return response && response->find("\"status\":\"ok\"") != std::string::npos;
+    };
+}
+
+// A read whose Host names another computer: refused on the server's thread.
+std::string RefusedRequest() {
+    std::string request = PostRequest(ReadRequest(1, 10));
+    const std::string host = "Host: localhost:";
+    request.replace(request.find(host), host.size(), "Host: elsewhere.example:");
+    return request;
+}
+
+struct TBridgeFigures {
+    // A read of 10 registers.
+    TFigures Read;
+    // A request refused by the access settings (125) before any worker: the HTTP server alone.
+    TFigures Server;
+};
+
+// Reads of 10 registers through a bridge on its own simulated device, and requests that the
+// server answers at once.
+std::optional<TBridgeFigures> MeasureBridge(const std::string& windowsBuild) {
+    TRunningSim device;
+    if (!device.Start({})) {
+        std::fprintf(stderr, "bench-e2e: modbus-sim did not start\n");
+        return std::nullopt;
+    }
+    const TBridgeProcess bridge(device.Port, windowsBuild);
+    THttpClient client;
+    if (!Connected(client)) {
+        std::fprintf(stderr, "bench-e2e: the bridge did not start on port %d\n", kPort);
+        return std::nullopt;
+    }
+    Measure(20, BridgeRead(client, 1, 10));
+    const TFigures read = Measure(kRounds, BridgeRead(client, 1, 10));
+    const auto refused = [&client, request = RefusedRequest()] {
+        const auto response = client.Send(request) ? client.ReadResponse(5000) : std::nullopt;
+        return response && response->find("\"error_code\":125") != std::string::npos;
+    };
+    Measure(20, refused);
+    return TBridgeFigures{read, Measure(kRounds, refused)};
+}
+
+// The overhead of the Linux program and of the Windows build under wine, one after the other on
+// the same port, against libmodbus on the same kind of device.
+int CompareWithWine(const std::string& windowsBuild) {
+    const double pauseMs = ExchangePause(kBaud);
+    const std::optional<TBridgeFigures> linux = MeasureBridge({});
+    const std::optional<TBridgeFigures> wine = MeasureBridge(windowsBuild);
+    TRunningSim libmodbusDevice;
+    if (!linux || !wine || !libmodbusDevice.Start({})) {
+        return 1;
+    }
+    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
+    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
+        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+        return 1;
+    }
+    uint16_t registers[10];
+    const auto libmodbusRead = [context, &registers] {
+        return modbus_read_registers(context, 0, 10, registers) == 10;
+    };
+    Measure(20, libmodbusRead);
+    const TFigures viaLibmodbus = Measure(kRounds, libmodbusRead);
+    modbus_close(context);
+    modbus_free(context);
+
+    std::printf(
+        "bench-e2e: %d rounds each, %d baud, pause after an exchange %.0f ms; wine is not "
+        "Windows, so the second figure is for information\n",
+        kRounds, kBaud, pauseMs);
+    Row("read 10 registers, modbus-bridged (Linux)", linux->Read);
+    Row("read 10 registers, modbus-bridged.exe (wine)", wine->Read);
+    Row("read 10 registers, libmodbus", viaLibmodbus);
+    Row("refused at once (125), modbus-bridged (Linux)", linux->Server);
+    Row("refused at once (125), modbus-bridged.exe (wine)", wine->Server);
+    std::printf("%-52s %9.3f ms Linux %9.3f ms wine\n",
+                "bridge overhead at the median, without the pause",
+                linux->Read.Median - pauseMs - viaLibmodbus.Median,
+                wine->Read.Median - pauseMs - viaLibmodbus.Median);
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
     if (const std::optional<std::string> holder = PortHolder(kPort)) {
         std::fprintf(stderr, "bench-e2e: port %d is taken: %s\n", kPort, holder->c_str());
         return 1;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--windows-build") {
+        return CompareWithWine(argv[2]);
+    }
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: bench-e2e [--windows-build <folder>]\n");
+        return 2;
     }
     TRunningSim bridgeDevice;
     TRunningSim libmodbusDevice;
@@ -135,10 +255,7 @@ int main() {
         return 1;
     }
     const auto bridgeRead = [&client](int pdus, int count) {
-        return [&client, request = PostRequest(ReadRequest(pdus, count))] {
-            const auto response = client.Send(request) ? client.ReadResponse(5000) : std::nullopt;
-            return response && response->find("\"status\":\"ok\"") != std::string::npos;
-        };
+        return BridgeRead(client, pdus, count);
     };
 
     modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);

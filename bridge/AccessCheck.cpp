@@ -40,16 +40,23 @@ bool NameAllowed(const std::string& name, bool bracketed, const TAccessSettings&
            Contains(local.Addresses, name);
 }
 
-TRefusal OriginRefusal(const std::string& origin, const TAccessSettings& settings) {
-    if (settings.Origins == TOriginMode::Any) {
+TRefusal OriginRefusal(const std::string& origin, const TAccessSettings& settings,
+                       const TLocalNames& local) {
+    if (OwnOrigin(origin, settings, local)) {
         return TRefusal::None;
     }
     const auto decision = settings.OriginDecisions.find(LowerAscii(origin));
-    if (decision == settings.OriginDecisions.end()) {
-        return settings.Origins == TOriginMode::Ask ? TRefusal::OriginUnanswered
-                                                    : TRefusal::OriginNotAllowed;
+    const bool listed = decision != settings.OriginDecisions.end();
+    // Any web site can send "null" from a sandboxed frame: only null=1 written by hand lets it in.
+    if (settings.Origins == TOriginMode::Any && LowerAscii(origin) != "null") {
+        return TRefusal::None;
     }
-    return decision->second ? TRefusal::None : TRefusal::OriginNotAllowed;
+    if (listed) {
+        return decision->second ? TRefusal::None : TRefusal::OriginNotAllowed;
+    }
+    return settings.Origins == TOriginMode::Ask && PlausibleOrigin(origin)
+               ? TRefusal::OriginUnanswered
+               : TRefusal::OriginUnlisted;
 }
 
 TRefusal KeyRefusal(std::string_view received, const std::string& key) {
@@ -118,8 +125,8 @@ bool HostAllowed(std::string_view host, const TAccessSettings& settings, const T
     return NameAllowed(LowerAscii(std::string(name)), bracketed, settings, local);
 }
 
-TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
-                           const TLocalNames& local) {
+TAccessVerdict CheckHost(std::string_view received, const TAccessSettings& settings,
+                         const TLocalNames& local) {
     TAccessVerdict verdict;
     const std::vector<std::string_view> hosts = HeaderValues(received, "Host");
     const std::vector<std::string_view> origins = HeaderValues(received, "Origin");
@@ -127,20 +134,29 @@ TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& set
     verdict.Host = verdict.HasHost ? std::string(hosts.front()) : std::string();
     verdict.HasOrigin = !origins.empty();
     verdict.Origin = verdict.HasOrigin ? std::string(origins.front()) : std::string();
-
     if (hosts.size() > 1) {
         verdict.Refusal = TRefusal::HostRepeated;
     } else if (verdict.HasHost && !HostAllowed(verdict.Host, settings, local)) {
         verdict.Refusal = TRefusal::HostNotAllowed;
-    } else if (const auto modes = HeaderValues(received, "Sec-Fetch-Mode");
-               std::any_of(modes.begin(), modes.end(), [](std::string_view mode) {
-                   return mode != "cors" && mode != "same-origin";
-               })) {
+    }
+    return verdict;
+}
+
+TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
+                           const TLocalNames& local) {
+    TAccessVerdict verdict = CheckHost(received, settings, local);
+    if (verdict.Refusal != TRefusal::None) {
+        return verdict;
+    }
+    const std::vector<std::string_view> modes = HeaderValues(received, "Sec-Fetch-Mode");
+    if (std::any_of(modes.begin(), modes.end(), [](std::string_view mode) {
+            return mode != "cors" && mode != "same-origin";
+        })) {
         verdict.Refusal = TRefusal::Navigation;
-    } else if (origins.size() > 1) {
+    } else if (HeaderValues(received, "Origin").size() > 1) {
         verdict.Refusal = TRefusal::OriginRepeated;
     } else if (verdict.HasOrigin) {
-        verdict.Refusal = OriginRefusal(verdict.Origin, settings);
+        verdict.Refusal = OriginRefusal(verdict.Origin, settings, local);
     }
     if (verdict.Refusal == TRefusal::None) {
         verdict.Refusal = KeyRefusal(received, settings.Key);
@@ -148,10 +164,19 @@ TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& set
     return verdict;
 }
 
-bool PlausibleOrigin(std::string_view origin) {
-    if (origin == "null") {
-        return true;
+bool OwnOrigin(std::string_view origin, const TAccessSettings& settings, const TLocalNames& local) {
+    constexpr std::string_view kScheme = "http://";
+    if (!origin.starts_with(kScheme)) {
+        return false;
     }
+    const std::string_view host = origin.substr(kScheme.size());
+    // The port belongs to the origin: without one it is port 80's, another server's.
+    const size_t nameEnd = host.starts_with('[') ? host.find(']') : 0;
+    return nameEnd != std::string_view::npos && host.find(':', nameEnd) != std::string_view::npos &&
+           HostAllowed(host, settings, local);
+}
+
+bool PlausibleOrigin(std::string_view origin) {
     std::string_view rest;
     if (origin.starts_with("http://")) {
         rest = origin.substr(7);
@@ -188,6 +213,7 @@ std::string RefusalReason(TRefusal refusal) {
         case TRefusal::OriginRepeated:
             return "два заголовка Origin";
         case TRefusal::OriginNotAllowed:
+        case TRefusal::OriginUnlisted:
             return "страница не разрешена";
         case TRefusal::OriginUnanswered:
             return "страница ждёт ответа оператора";
@@ -199,11 +225,11 @@ std::string RefusalReason(TRefusal refusal) {
     return {};
 }
 
-std::string AccessRefusedResponse() {
+std::string AccessRefusedResponse(uint8_t code) {
     Json::Value reply;
     reply["status"] = "error";
-    reply["error_code"] = int{ErrorCode::AccessRefused};
-    reply["error_text"] = ErrorText(static_cast<int8_t>(ErrorCode::AccessRefused));
+    reply["error_code"] = int{code};
+    reply["error_text"] = ErrorText(static_cast<int8_t>(code));
     return BuildHttpResponse(reply);
 }
 

@@ -22,7 +22,12 @@ enum class TRefusal {
     HostNotAllowed,
     Navigation,
     OriginRepeated,
+    // Listed as refused (=0), or refused by the operator.
     OriginNotAllowed,
+    // Not in the list, and not to be asked about: Origins=list, or "null" and origins that no
+    // browser sends with Origins=ask.
+    OriginUnlisted,
+    // Origins=ask: the operator has yet to answer.
     OriginUnanswered,
     KeyMissing,
     KeyWrong,
@@ -38,15 +43,26 @@ struct TAccessVerdict {
 };
 
 // The access checks of a request whose HTTP framing is sound, in this order: Host (against DNS
-// rebinding), fetch metadata (no navigations), Origin, key.
+// rebinding), fetch metadata (no navigations), Origin, key. The bridge's own origin passes the
+// Origin check whatever the Origins setting says.
 TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
                            const TLocalNames& local);
+
+// The Host check alone, which is all a GET of the bridge's page needs: opening a page is a
+// navigation, and the page's files are the same for everybody.
+TAccessVerdict CheckHost(std::string_view received, const TAccessSettings& settings,
+                         const TLocalNames& local);
 
 // True when the Host header's value names this machine on its port.
 bool HostAllowed(std::string_view host, const TAccessSettings& settings, const TLocalNames& local);
 
-// An origin as browsers send it ("null", or http or https, a host and perhaps a port, in lower
-// case): only such an origin is put to the operator and into the settings file.
+// True for the origin of the pages this bridge serves: "http://", a name that the Host check
+// takes, and the port the bridge listens on.
+bool OwnOrigin(std::string_view origin, const TAccessSettings& settings, const TLocalNames& local);
+
+// An origin as browsers send it (http or https, a host and perhaps a port, in lower case): only
+// such an origin is put to the operator and into the settings file. Not "null": every web site
+// can send it from a sandboxed frame, so no answer of the operator may stand for it.
 bool PlausibleOrigin(std::string_view origin);
 
 // Compares in a time that depends on the expected key's length only.
@@ -55,9 +71,10 @@ bool KeysMatch(std::string_view expected, std::string_view given);
 // The log's words for a refusal.
 std::string RefusalReason(TRefusal refusal);
 
-// The whole response to a request that the access checks refuse: the usual header block and the
-// three status members of 125, nothing of the request.
-std::string AccessRefusedResponse();
+// The whole response to a request that the access checks refuse (125) or hold back until the
+// operator answers (127): the usual header block and the three status members, nothing of the
+// request.
+std::string AccessRefusedResponse(uint8_t code);
 
 // Text from a request as the log shows it: cut short, control characters as "?".
 std::string ShownRequestText(std::string_view text);

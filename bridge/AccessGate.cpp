@@ -1,6 +1,7 @@
 #include "AccessGate.h"
 
 #include "AsciiCase.h"
+#include "DemoPages.h"
 #include "HttpFraming.h"
 #include "RequestErrors.h"
 
@@ -18,18 +19,26 @@ void TAccessGate::SetAddressSource(TAddressSource source) {
 }
 
 TGateDecision TAccessGate::Decide(const TGateRequest& request) {
+    TDemoPageAnswer page = AnswerDemoPage(request.Received);
+    if (page.Kind != TDemoPageKind::NotOurs) {
+        return DecidePage(request, std::move(page.Response));
+    }
     TGateDecision decision;
+    if (request.Busy) {
+        decision.Action = TGateAction::Busy;
+        return decision;
+    }
     // A request without sound framing gets its own error (103 to 106) from the worker.
     if (ParseHttpRequest(request.Received).Error != ErrorCode::None) {
         return decision;
     }
-    if (Access.Listen == TListenScope::Any && Addresses) {
-        Local.Addresses = Addresses();
-    }
+    RefreshAddresses();
     const TAccessVerdict verdict = CheckAccess(request.Received, Access, Local);
     decision.Verdict = verdict;
-    if (verdict.HasOrigin && !request.ErrorsOnly && SeenOrigins.size() < kRememberedOrigins &&
-        SeenOrigins.insert(verdict.Origin).second) {
+    const bool firstSeen = verdict.HasOrigin && !request.ErrorsOnly &&
+                           SeenOrigins.size() < kRememberedOrigins &&
+                           SeenOrigins.insert(verdict.Origin).second;
+    if (firstSeen) {
         decision.Lines.push_back(
             {TLogKind::Info, "Первый запрос со страницы " + ShownRequestText(verdict.Origin)});
     }
@@ -37,18 +46,58 @@ TGateDecision TAccessGate::Decide(const TGateRequest& request) {
         return decision;
     }
     decision.Action = TGateAction::Answer;
-    decision.Response = AccessRefusedResponse();
-    if (verdict.Refusal == TRefusal::OriginUnanswered && request.CanAsk &&
-        PlausibleOrigin(verdict.Origin) && AskedOrigins.size() < kRememberedOrigins &&
-        AskedOrigins.insert(LowerAscii(verdict.Origin)).second) {
+    const bool unanswered = verdict.Refusal == TRefusal::OriginUnanswered;
+    const uint8_t code = unanswered ? ErrorCode::AccessAwaitingOperator : ErrorCode::AccessRefused;
+    decision.Response = AccessRefusedResponse(code);
+    if (unanswered && request.CanAsk && !AskedOrigins.contains(LowerAscii(verdict.Origin))) {
         decision.Question = verdict.Origin;
     }
-    Refusals.Note(
-        request.NowMs,
-        {{TLogKind::Error, RefusalLine(ErrorCode::AccessRefused, RefusalReason(verdict.Refusal),
-                                       request.Peer, verdict)}},
-        decision.Lines);
+    NoteRefusal(request, code, verdict, decision);
+    // Nobody is asked about such a page: the log says once how to let it in. Not for "null",
+    // which no answer may let in, nor for what browsers never send.
+    if (firstSeen && verdict.Refusal == TRefusal::OriginUnlisted &&
+        PlausibleOrigin(verdict.Origin)) {
+        decision.Lines.push_back(
+            {TLogKind::Info, "Чтобы разрешить странице " + verdict.Origin +
+                                 " управлять устройствами, добавьте в раздел [Origins] файла "
+                                 "настроек строку " +
+                                 verdict.Origin + "=1 и перезапустите мост"});
+    }
     return decision;
+}
+
+TGateDecision TAccessGate::DecidePage(const TGateRequest& request, std::string pageResponse) {
+    RefreshAddresses();
+    TGateDecision decision;
+    decision.Action = TGateAction::Answer;
+    decision.Verdict = CheckHost(request.Received, Access, Local);
+    if (decision.Verdict.Refusal == TRefusal::None) {
+        decision.Response = std::move(pageResponse);
+    } else {
+        decision.Response = AccessRefusedResponse(ErrorCode::AccessRefused);
+        NoteRefusal(request, ErrorCode::AccessRefused, decision.Verdict, decision);
+    }
+    return decision;
+}
+
+void TAccessGate::NoteRefusal(const TGateRequest& request, uint8_t code,
+                              const TAccessVerdict& verdict, TGateDecision& decision) {
+    Refusals.Note(request.NowMs,
+                  {{TLogKind::Error,
+                    RefusalLine(code, RefusalReason(verdict.Refusal), request.Peer, verdict)}},
+                  decision.Lines);
+}
+
+void TAccessGate::RefreshAddresses() {
+    if (Access.Listen == TListenScope::Any && Addresses) {
+        Local.Addresses = Addresses();
+    }
+}
+
+void TAccessGate::OriginAsked(const std::string& origin) {
+    if (AskedOrigins.size() < kRememberedOrigins) {
+        AskedOrigins.insert(LowerAscii(origin));
+    }
 }
 
 void TAccessGate::DecideOrigin(const std::string& origin, bool allowed) {

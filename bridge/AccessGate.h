@@ -24,6 +24,8 @@ struct TGateRequest {
     bool ErrorsOnly = false;
     // Someone is there to answer a question about a page's origin (the window).
     bool CanAsk = false;
+    // Another request is being served at this moment.
+    bool Busy = false;
 };
 
 enum class TGateAction {
@@ -31,6 +33,9 @@ enum class TGateAction {
     Serve,
     // The gate's response goes back at once; nothing reaches the line.
     Answer,
+    // Another request is being served: the request stays with its connection, unanswered, and
+    // the server writes its busy lines.
+    Busy,
 };
 
 struct TGateDecision {
@@ -39,7 +44,7 @@ struct TGateDecision {
     TAccessVerdict Verdict;
     // Answer: the whole response.
     std::string Response;
-    // An origin to put to the operator now.
+    // An origin to put to the operator now; OriginAsked once the question is in view.
     std::optional<std::string> Question;
     // For the log, in this order.
     std::vector<TLogEntry> Lines;
@@ -47,7 +52,10 @@ struct TGateDecision {
 
 // Who may drive the devices: the access settings applied to each request, the origins seen,
 // asked about and answered by the operator, and the refusal lines (ten a second, then a count).
-// Bytes, peer and time in; a decision, lines and response bytes out. No sockets, no clock.
+// It routes each request whole: a GET of the bridge's page is answered after the Host check
+// alone, busy or not; anything else waits while another request is served, then passes every
+// access check before the worker takes it. Bytes, peer and time in; a decision, lines and
+// response bytes out. No sockets, no clock.
 class TAccessGate {
 public:
     // Origins remembered for their first-request line and for the operator's question; a flood
@@ -67,6 +75,9 @@ public:
 
     TGateDecision Decide(const TGateRequest& request);
 
+    // The question about the origin is in front of the operator, or waits its turn there: it is
+    // not put again. A question that found no room is put again with the origin's next request.
+    void OriginAsked(const std::string& origin);
     // The operator's answer: the origin's requests are served or refused from now on.
     void DecideOrigin(const std::string& origin, bool allowed);
 
@@ -80,6 +91,13 @@ public:
     std::vector<TLogEntry> Flush(uint64_t nowMs);
 
 private:
+    TGateDecision DecidePage(const TGateRequest& request, std::string pageResponse);
+    // Listen=any: the Host check takes the addresses the interfaces have at this moment.
+    void RefreshAddresses();
+    // Adds the refusal line of the request to the decision, within the limit of refusal lines.
+    void NoteRefusal(const TGateRequest& request, uint8_t code, const TAccessVerdict& verdict,
+                     TGateDecision& decision);
+
     TAccessSettings Access;
     TLocalNames Local;
     TAddressSource Addresses;

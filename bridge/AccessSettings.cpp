@@ -51,7 +51,7 @@ TAccessSettings ReadAccessSettings(const TIniFile& settings) {
     access.AllowedHosts = CommaList(settings.ReadString(kServer, "AllowedHosts", ""));
 
     const std::string origins =
-        Choice(settings, "Origins", "any", {"any", "list", "ask"}, "list", access.Problems);
+        Choice(settings, "Origins", "ask", {"any", "list", "ask"}, "list", access.Problems);
     access.Origins = origins == "any"    ? TOriginMode::Any
                      : origins == "list" ? TOriginMode::List
                                          : TOriginMode::Ask;
@@ -83,4 +83,21 @@ TAccessSettings ReadAccessSettings(const TIniFile& settings) {
         }
     }
     return access;
+}
+
+std::vector<std::string> AccessRisks(const TAccessSettings& settings) {
+    std::vector<std::string> risks;
+    if (settings.Origins == TOriginMode::Any) {
+        risks.push_back(
+            "Настройка Origins=any: любой сайт, открытый в браузере на этом компьютере, может "
+            "управлять устройствами через мост");
+    }
+    const auto null = settings.OriginDecisions.find("null");
+    if (null != settings.OriginDecisions.end() && null->second) {
+        risks.push_back(
+            "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере на этом "
+            "компьютере, может управлять устройствами через мост из изолированного фрейма "
+            "(sandbox), который посылает Origin: null");
+    }
+    return risks;
 }

@@ -18,12 +18,13 @@ struct TPortPolicy {
 };
 
 // Who may drive the devices: the [Server] section of the settings file and the origins of the
-// [Origins] section. The defaults serve pages on this computer only.
+// [Origins] section. The defaults serve pages on this computer only: programs that send no
+// Origin, the bridge's own page, and the pages listed with =1.
 struct TAccessSettings {
     TListenScope Listen = TListenScope::Loopback;
     // Lower case.
     std::vector<std::string> AllowedHosts;
-    TOriginMode Origins = TOriginMode::Any;
+    TOriginMode Origins = TOriginMode::List;
     // Origins as written in lower case: true allowed, false refused.
     std::map<std::string, bool> OriginDecisions;
     // Empty: no key asked for.
@@ -33,7 +34,13 @@ struct TAccessSettings {
     std::vector<std::string> Problems;
 };
 
+// Without an Origins setting the operator is asked (Origins=ask); a program that has nobody to
+// ask takes that as Origins=list.
 TAccessSettings ReadAccessSettings(const TIniFile& settings);
+
+// An error line for the start of the log for each setting that lets every web site that the
+// browser on this computer opens drive the devices: Origins=any, and null=1.
+std::vector<std::string> AccessRisks(const TAccessSettings& settings);
 
 // Where an answer of the operator about an origin is kept.
 inline constexpr char kOriginsSection[] = "Origins";

@@ -206,3 +206,15 @@ bool IsCanonicalIpv6(std::string_view text) {
     const auto words = ParseIpv6(text);
     return words && Ipv6Text(*words) == text;
 }
+
+std::string Ipv4AddressText(const std::array<uint8_t, 4>& bytes) {
+    return Ipv4Text(bytes);
+}
+
+std::string Ipv6AddressText(const std::array<uint8_t, 16>& bytes) {
+    TIpv6Words words{};
+    for (size_t i = 0; i < words.size(); ++i) {
+        words[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    }
+    return Ipv6Text(words);
+}

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QTcpSocket>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -21,8 +20,8 @@ TListenSocket Failure(int fd, const char* call, TListenSocket opened = {}) {
     if (fd >= 0) {
         close(fd);
     }
-    for (const int other : opened.Fds) {
-        close(other);
+    for (const intptr_t other : opened.Sockets) {
+        close(static_cast<int>(other));
     }
     return TListenSocket{{}, error, call, {}};
 }
@@ -101,7 +100,7 @@ TListenSocket ListenOnLoopback(uint16_t port) {
         const int fd6 =
             Listen(reinterpret_cast<const sockaddr*>(&loopback6), sizeof loopback6, true, call);
         if (fd6 >= 0) {
-            opened.Fds.push_back(fd6);
+            opened.Sockets.push_back(fd6);
             opened.Addresses.emplace_back("::1");
             return opened;
         }
@@ -118,22 +117,10 @@ TListenSocket ListenOnLoopback(uint16_t port) {
 
 }  // namespace
 
+const char kWakeUpCall[] = "eventfd";
+
 TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
     return scope == TListenScope::Any ? ListenOnEveryInterface(port) : ListenOnLoopback(port);
-}
-
-bool PeerHasClosed(const QTcpSocket& socket) {
-    // The descriptor belongs to the socket object; looking at it behind Qt's back is safe because
-    // MSG_PEEK leaves the bytes queued for Qt's own read, MSG_DONTWAIT changes no flag of the
-    // descriptor, and the caller is on the socket's thread, so Qt cannot close it meanwhile.
-    const auto fd = static_cast<int>(socket.socketDescriptor());
-    if (fd < 0) {
-        return true;
-    }
-    char byte = 0;
-    const ssize_t peeked = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    // A reset (the peer closed with data unread) ends the connection as an orderly close does.
-    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

@@ -6,13 +6,12 @@
 
 #include "AccessSettings.h"
 
-class QTcpSocket;
-
 // The listening TCP sockets, or the failing call and its error number: on the loopback
 // addresses 127.0.0.1 and ::1 (the latter where the machine has IPv6), or one socket on every
-// local interface (IPv6 and IPv4 where the machine has IPv6).
+// local interface (IPv6 and IPv4 where the machine has IPv6). One realisation per platform:
+// ListenSocket.cpp (POSIX sockets, descriptors), Win32ListenSocket.cpp (Winsock, SOCKET handles).
 struct TListenSocket {
-    std::vector<int> Fds;
+    std::vector<intptr_t> Sockets;
     int Error = 0;
     std::string Call;
     // The addresses listened on, as the log names them.
@@ -21,13 +20,13 @@ struct TListenSocket {
 
 TListenSocket OpenListenSocket(uint16_t port, TListenScope scope);
 
-// True when the peer of a connected socket has closed or reset it, though nobody has read the end
-// yet, or when the socket has no descriptor.
-bool PeerHasClosed(const QTcpSocket& socket);
-
 // "Windows socket error: <system message> (<number>), on API '<call>'", the text users of this
 // bridge know from its first platform.
 std::string ListenErrorText(const TListenSocket& failure);
+
+// The call that makes the wake-up of a waiting thread (the link's stop request, the inbox), as
+// ListenErrorText names it when the system has none to give.
+extern const char kWakeUpCall[];
 
 // This machine's host name; empty when it has none.
 std::string LocalHostName();

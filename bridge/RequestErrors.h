@@ -30,8 +30,10 @@ inline constexpr uint8_t UnknownParameterType = 121;
 // Refused by the bridge's access settings: Host, navigation, origin or key; and by its port policy.
 inline constexpr uint8_t AccessRefused = 125;
 inline constexpr uint8_t PortRefused = 126;
+// Not served yet: the operator is asked about the page's origin in the bridge's window.
+inline constexpr uint8_t AccessAwaitingOperator = 127;
 // An exception ended the request where none was expected: the request is answered all the same.
-// Every code up to 127 is taken (127 is kept for the page that waits for the operator); the byte
+// Every code up to 127 is taken; the byte
 // 255 reads -1 in a reply, the usual sign of an internal failure, and leaves 128 and up free.
 inline constexpr uint8_t InternalFault = 255;
 }  // namespace ErrorCode

@@ -4,11 +4,14 @@
 // access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
 // port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
 // the line's answer as chunks (see QueueChunks). A request goes through the server's access gate,
-// and to the request road only when the gate lets it.
+// and to the request road only when the gate lets it. A GET of the bridge's own page takes the
+// page road instead: the gate answers it after the Host check alone, busy or not, with fixed bytes;
+// anything else waits while a request is served.
 
 #include <json/reader.h>
 #include <json/value.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +25,8 @@
 #include "AccessGate.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
+#include "DemoPageFiles.h"
+#include "DemoPages.h"
 #include "FakeSerialIo.h"
 #include "FuzzInput.h"
 #include "HttpFraming.h"
@@ -190,6 +195,50 @@ void CheckVerdict(std::string_view received, const TAccessSettings& access,
     }
 }
 
+// The page's answer: only to a GET of /demo or below, a sound response with the page's header
+// block, a file's bytes or one fixed response, nothing of the request in it.
+void CheckDemoPage(std::string_view received) {
+    static const std::string notFound = AnswerDemoPage("GET /demo/- HTTP/1.1\r\n").Response;
+    static const std::string redirect = AnswerDemoPage("GET /demo HTTP/1.1\r\n").Response;
+    const TDemoPageAnswer answer = AnswerDemoPage(received);
+    const std::optional<std::string_view> target = GetRequestTarget(received);
+    const std::string_view path = target ? target->substr(0, target->find('?')) : "";
+    if (answer.Kind == TDemoPageKind::NotOurs) {
+        FUZZ_CHECK(answer.Response.empty());
+        FUZZ_CHECK(path != "/demo" && !path.starts_with("/demo/"));
+        return;
+    }
+    FUZZ_CHECK(received.starts_with("GET /demo"));
+    const std::string_view response = answer.Response;
+    const size_t headerEnd = response.find(kHeaderEnd);
+    FUZZ_CHECK(headerEnd != std::string_view::npos);
+    const std::string_view header = response.substr(0, headerEnd + 2);
+    const std::string_view body = response.substr(headerEnd + kHeaderEnd.size());
+    FUZZ_CHECK(ContentLength(header) == body.size());
+    FUZZ_CHECK(header.find("\r\nContent-Security-Policy: default-src 'none';") !=
+               std::string_view::npos);
+    FUZZ_CHECK(header.find("Access-Control-Allow-Origin") == std::string_view::npos);
+    switch (answer.Kind) {
+        case TDemoPageKind::File: {
+            FUZZ_CHECK(header.starts_with("HTTP/1.1 200 OK\r\n"));
+            bool known = false;
+            for (const TEmbeddedFile& file : DemoPageFiles()) {
+                known = known || body == file.Bytes;
+            }
+            FUZZ_CHECK(known);
+            break;
+        }
+        case TDemoPageKind::NotFound:
+            FUZZ_CHECK(response == notFound);
+            break;
+        case TDemoPageKind::Redirect:
+            FUZZ_CHECK(path == "/demo" && response == redirect);
+            break;
+        case TDemoPageKind::NotOurs:
+            break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -207,14 +256,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TCountingHost host(viewOptions);
 
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
+    CheckDemoPage(received);
     const TAccessSettings access = AccessFromOptions(viewOptions);
-    TAccessGate gate;
-    gate.SetSettings(access);
-    gate.SetLocalNames(kLocal.Port, kLocal.HostName);
-    gate.SetAddressSource([] { return kLocal.Addresses; });
-    const TGateDecision decision = gate.Decide(
-        {.Received = received, .Peer = "::1", .ErrorsOnly = host.ViewError(), .CanAsk = true});
+    const auto decide = [&](bool busy) {
+        TAccessGate gate;
+        gate.SetSettings(access);
+        gate.SetLocalNames(kLocal.Port, kLocal.HostName);
+        gate.SetAddressSource([] { return kLocal.Addresses; });
+        return gate.Decide({.Received = received,
+                            .Peer = "::1",
+                            .ErrorsOnly = host.ViewError(),
+                            .CanAsk = true,
+                            .Busy = busy});
+    };
+    const TGateDecision decision = decide(false);
     CheckLines(decision.Lines);
+    const TGateDecision whileBusy = decide(true);
+    if (const TDemoPageAnswer page = AnswerDemoPage(received);
+        page.Kind != TDemoPageKind::NotOurs) {
+        // The page road: the gate answers, busy or not, after the Host check alone.
+        FUZZ_CHECK(decision.Action == TGateAction::Answer && !decision.Question);
+        FUZZ_CHECK(whileBusy.Action == TGateAction::Answer &&
+                   whileBusy.Response == decision.Response);
+        // The server reads it while busy: every beginning of it may be the page's.
+        for (size_t length = 0; length <= std::min(received.size(), kDemoPageRequestStartBytes);
+             ++length) {
+            FUZZ_CHECK(MayBeDemoPageRequest(received.substr(0, length)));
+        }
+        const bool hostRefused = CheckHost(received, access, kLocal).Refusal != TRefusal::None;
+        FUZZ_CHECK(hostRefused == (decision.Response != page.Response));
+        if (hostRefused) {
+            FUZZ_CHECK(CheckResponse(decision.Response) == ErrorCode::AccessRefused);
+        }
+        FUZZ_CHECK(line->Written.empty());
+        return 0;
+    }
+    // Anything else waits while a request is served, untouched: no lines, no question.
+    FUZZ_CHECK(whileBusy.Action == TGateAction::Busy && whileBusy.Lines.empty() &&
+               !whileBusy.Question && whileBusy.Response.empty());
     if (ParseHttpRequest(received).Error == ErrorCode::None) {
         CheckVerdict(received, access, decision.Verdict);
     }

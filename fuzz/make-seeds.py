@@ -270,7 +270,27 @@ def request_seeds():
     seeds["empty"] = b""
     seeds["options-post"] = request_seed(b"OPTIONS / HTTP/1.1\r\n\r\n")
     access_seeds(seeds, raw)
+    demo_page_seeds(seeds, raw)
     return seeds
+
+
+def demo_page_seeds(seeds, raw):
+    """GET requests of the bridge's own page: its files, the redirect, paths it must not serve."""
+
+    def add(name, target, rest=b""):
+        get = b"GET " + target + b" HTTP/1.1\r\nHost: localhost:19284\r\nSec-Fetch-Mode: navigate\r\n\r\n"
+        seeds["demo-" + name] = request_seed(get + rest)
+
+    add("page", b"/demo/")
+    add("client-module", b"/demo/client/modbus-bridge.js?v=1")
+    add("redirect", b"/demo")
+    add("dot-segments", b"/demo/../README.md")
+    add("encoded-dot-segments", b"/demo/%2e%2e/%2e%2e/etc/passwd")
+    add("backslash", b"/demo\\..\\README.md")
+    add("absolute-form", b"http://localhost:19284/demo/")
+    add("outside", b"/favicon.ico")
+    add("post-in-a-get", b"/demo/?POST", raw)
+    seeds["demo-nul-in-target"] = request_seed(b"GET /demo/\0 HTTP/1.1\r\n\r\n")
 
 
 # Option bits of the request fuzzer's access settings.

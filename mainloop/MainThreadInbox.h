@@ -1,22 +1,24 @@
 #pragma once
 
-#include <QObject>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-class QSocketNotifier;
-
 // Tasks handed from any thread to the thread that owns the inbox, run there in the order they
-// were posted. The hand-over is a plain mutex and an eventfd, so that thread checkers see it.
-class TMainThreadInbox : public QObject {
+// were posted, from that thread's event loop. The hand-over is a plain mutex and the platform's
+// wake-up of the event loop (an eventfd that a Qt notifier watches, or a message to a
+// message-only window), so that thread checkers see it.
+class TMainThreadInbox {
 public:
-    explicit TMainThreadInbox(QObject* parent = nullptr);
-    ~TMainThreadInbox() override;
+    TMainThreadInbox();
+    ~TMainThreadInbox();
+    TMainThreadInbox(const TMainThreadInbox&) = delete;
+    TMainThreadInbox& operator=(const TMainThreadInbox&) = delete;
 
-    // False when the process had no descriptor left for the wake-up; nothing posted would run.
-    bool Ready() const { return WakeFd >= 0; }
-    // The error number of the failed wake-up descriptor, taken when it failed; 0 when Ready.
+    // False when the process had no wake-up left to give; nothing posted would run.
+    bool Ready() const;
+    // The system's error number of the failed wake-up, taken when it failed; 0 when Ready.
     int SetupError() const { return WakeError; }
 
     // Never blocks for longer than it takes to queue the task.
@@ -28,10 +30,14 @@ public:
     // tasks after the ones it holds, so the order of posting is kept.
     void RunPosted();
 
+    // The platform's part (InboxWakeUp.h): InboxWakeUp.cpp (Linux), Win32InboxWakeUp.cpp
+    // (Windows).
+    class TWakeUp;
+
 private:
-    int WakeFd = -1;
+    // Set while the wake-up is made, so it comes first.
     int WakeError = 0;
-    QSocketNotifier* Notifier = nullptr;
+    std::unique_ptr<TWakeUp> WakeUp;
     std::mutex Lock;
     std::vector<std::function<void()>> Tasks;
     // Owning thread only.

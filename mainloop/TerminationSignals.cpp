@@ -4,6 +4,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <QObject>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
@@ -20,30 +21,49 @@ sigset_t TerminationSignalSet() {
 
 }  // namespace
 
+// A signalfd that a Qt notifier watches.
+class TTerminationSignals::TReceiver {
+public:
+    TReceiver(const std::function<void()>& onStop, std::string& error) {
+        const sigset_t terminationSignals = TerminationSignalSet();
+        SignalFd = signalfd(-1, &terminationSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (SignalFd < 0) {
+            error = std::string("signalfd: ") + std::strerror(errno);
+            return;
+        }
+        Notifier = std::make_unique<QSocketNotifier>(SignalFd, QSocketNotifier::Read);
+        QObject::connect(
+            Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this, &onStop] {
+                signalfd_siginfo received{};
+                [[maybe_unused]] const ssize_t got = read(SignalFd, &received, sizeof received);
+                onStop();
+            });
+    }
+
+    ~TReceiver() {
+        Notifier.reset();
+        if (SignalFd >= 0) {
+            close(SignalFd);
+        }
+    }
+
+    bool Ready() const { return SignalFd >= 0; }
+
+private:
+    int SignalFd = -1;
+    std::unique_ptr<QSocketNotifier> Notifier;
+};
+
 bool TTerminationSignals::Block() {
     const sigset_t terminationSignals = TerminationSignalSet();
     return pthread_sigmask(SIG_BLOCK, &terminationSignals, nullptr) == 0;
 }
 
-TTerminationSignals::TTerminationSignals(std::function<void()> onStop, QObject* parent)
-    : QObject(parent), OnStop(std::move(onStop)) {
-    const sigset_t terminationSignals = TerminationSignalSet();
-    SignalFd = signalfd(-1, &terminationSignals, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (SignalFd < 0) {
-        Error = std::string("signalfd: ") + std::strerror(errno);
-        return;
-    }
-    Notifier = new QSocketNotifier(SignalFd, QSocketNotifier::Read, this);
-    connect(Notifier, &QSocketNotifier::activated, this, [this] {
-        signalfd_siginfo received{};
-        [[maybe_unused]] const ssize_t got = read(SignalFd, &received, sizeof received);
-        OnStop();
-    });
-}
+TTerminationSignals::TTerminationSignals(std::function<void()> onStop)
+    : OnStop(std::move(onStop)), Receiver(std::make_unique<TReceiver>(OnStop, Error)) {}
 
-TTerminationSignals::~TTerminationSignals() {
-    delete Notifier;
-    if (SignalFd >= 0) {
-        close(SignalFd);
-    }
+TTerminationSignals::~TTerminationSignals() = default;
+
+bool TTerminationSignals::Ready() const {
+    return Receiver->Ready();
 }

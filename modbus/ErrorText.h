@@ -4,7 +4,7 @@
 #include <string>
 
 // One byte names every failure of a request: 0 none, 1 to 8 Modbus exception codes exactly as the
-// device sent them, 100 to 126 and 255 the bridge's own failures. These are the link's; the
+// device sent them, 100 to 127 and 255 the bridge's own failures. These are the link's; the
 // request road adds those of HTTP, JSON, access and its internal fault (RequestErrors.h).
 namespace ErrorCode {
 inline constexpr uint8_t None = 0;

@@ -25,7 +25,7 @@ std::string Utf8FromWide(std::wstring_view text) {
     return utf8;
 }
 
-std::string Win32ErrorText(unsigned long code) {
+std::string Win32ErrorMessage(unsigned long code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -36,6 +36,11 @@ std::string Win32ErrorText(unsigned long code) {
                              text.back() == L'.')) {
         text.pop_back();
     }
+    return Utf8FromWide(text);
+}
+
+std::string Win32ErrorText(unsigned long code) {
+    const std::string text = Win32ErrorMessage(code);
     const std::string number = "error " + std::to_string(code);
-    return text.empty() ? number : Utf8FromWide(text) + " (" + number + ")";
+    return text.empty() ? number : text + " (" + number + ")";
 }

@@ -8,6 +8,10 @@
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
 
-// The system's text for an error code of GetLastError, in UTF-8, without the final line break;
-// the code's number when the system has no text for it.
+// The system's text for an error code of GetLastError or WSAGetLastError, in UTF-8, without the
+// final line break and full stop; empty when the system has no text for it.
+std::string Win32ErrorMessage(unsigned long code);
+
+// Win32ErrorMessage and the code's number ("<text> (error 5)"); the number alone when the system
+// has no text for it.
 std::string Win32ErrorText(unsigned long code);

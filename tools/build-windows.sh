@@ -22,8 +22,8 @@ jsoncpp_debian_sha256=f409856e5920c18d0c2fb85276e24ee607d2a09b5e7d5f0a371368903c
 jsoncpp_tar_sha256=b1bbc00d64d99522ba24265c144820c4c7e86439421715d103338117f063aac4
 jsoncpp_debian_file=pool/main/libj/libjsoncpp/libjsoncpp_${jsoncpp_version}.orig.tar.gz
 
-packages=(g++-mingw-w64-x86-64-posix wine64 wine nsis cmake ninja-build curl ca-certificates socat xvfb
-    googletest)
+packages=(g++-mingw-w64-x86-64-posix wine64 wine nsis cmake ninja-build curl ca-certificates socat
+    googletest xvfb bsdutils)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -25,7 +25,7 @@ fi
 
 cat <<TEXT
 modbus-bridge: simulated slave 1 on COM1 (${port_link}), the bridge on http://localhost:19284/
-Open the demo page in a browser on this computer:
-    file://$PWD/web/index.html
+Open the demo page that the bridge serves in a browser on this computer:
+    http://localhost:19284/demo/
 TEXT
 build/$program

@@ -87,7 +87,8 @@ QStringList StartLines(bool errorsOnly, bool set, bool hex, uint16_t port) {
            << QStringLiteral(
                   "Сервер слушает порт %1 только на 127.0.0.1 и ::1: запросы лишь с этого "
                   "компьютера")
-                  .arg(port);
+                  .arg(port)
+           << QStringLiteral("Страница моста: http://localhost:%1/demo/").arg(port);
 }
 
 // How many times a file of the folder was replaced (renamed onto) since the last look. The
@@ -165,14 +166,17 @@ struct TWindow {
     QString LastPathOffered;
 };
 
-// The error code of the bridge's reply to a request from a page of this origin, asked from
-// another thread while the window's event loop runs; -1 when no reply came.
+// The error code of the bridge's reply to a request from a page of this origin (none: a program
+// without Origin), asked from another thread while the window's event loop runs; -1 when no
+// reply came.
 int AskFromOrigin(TForm1& form, const std::string& origin) {
     const uint16_t port = form.ListeningPort();
     std::atomic<int> code{-2};
     std::thread page([&code, port, origin] {
         std::string request = PostRequest(R"({"company_id":1})", port);
-        request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+        if (!origin.empty()) {
+            request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+        }
         THttpClient client;
         std::optional<std::string> response;
         if (client.Connect(port) && client.Send(request)) {
@@ -356,21 +360,21 @@ private slots:
             lines.push_back(text.substr(start, end - start));
             start = end + 2;
         }
-        // Seven start lines, where the server listens, and the two lines above.
-        QCOMPARE(lines.size(), size_t{10});
+        // Seven start lines, where the server listens and its page, and the two lines above.
+        QCOMPARE(lines.size(), size_t{11});
         QCOMPARE(lines[0].size(), size_t{19});  // DD-MM-YYYY HH:MM:SS
         QCOMPARE(lines[2].substr(12),
                  std::string("\t\xCF\xEE\xEA\xE0\xE7\xFB\xE2\xE0\xF2\xFC \xD2\xEE\xEB\xFC\xEA\xEE "
                              "\xEE\xF8\xE8\xE1\xEA\xE8: \xCE\xF2\xEA\xEB\xFE\xF7\xE5\xED\xEE"));
-        QCOMPARE(lines[8].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
-        QCOMPARE(lines[9].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
-                                                  "1"));
-        QCOMPARE(lines[8][2], ':');
+        QCOMPARE(lines[9].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
+        QCOMPARE(lines[10].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
+                                                   "1"));
+        QCOMPARE(lines[9][2], ':');
 
         const QStringList after = LineTexts(window.Form->Log());
-        QCOMPARE(after.size(), qsizetype{12});
-        QCOMPARE(after[10], QStringLiteral("<date>"));
-        QCOMPARE(after[11], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
+        QCOMPARE(after.size(), qsizetype{13});
+        QCOMPARE(after[11], QStringLiteral("<date>"));
+        QCOMPARE(after[12], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
 
         window.NextSavePath = folder.filePath(QStringLiteral("again.txt"));
         window.Form->M1_Save->trigger();
@@ -616,23 +620,31 @@ private slots:
                  documents + QStringLiteral("/modbus-bridge"));
     }
 
-    void OriginsAskPutsEachNewPageToTheOperatorAndKeepsTheAnswer() {
+    // Without an Origins setting the window asks: a new page hears 127 and its question is shown
+    // at once; after the answer its next request is served or refused, and the answer is kept.
+    // The bridge's own page, programs without Origin and listed pages are served; null is never
+    // asked about.
+    void ByDefaultEachNewPageIsPutToTheOperatorAndTheAnswerKept() {
         QTemporaryDir folder;
-        TWindow window(folder, "[Server]\nOrigins=ask\n[Origins]\nhttps://known.example=1\n");
+        TWindow window(folder, "[Origins]\nhttps://known.example=1\n");
         window.Form->show();
         TOriginQuestionBar& bar = *window.Form->OriginQuestion;
-        QVERIFY(bar.isHidden());
-        // A listed page goes on to the parameter checks (109: device_id is missing).
-        QCOMPARE(AskFromOrigin(*window.Form, "https://known.example"), 109);
+        const std::string own = "http://localhost:" + std::to_string(window.Form->ListeningPort());
+        // Served pages go on to the parameter checks (109: device_id is missing).
+        for (const std::string& served :
+             {std::string(), own, std::string("https://known.example")}) {
+            QCOMPARE(AskFromOrigin(*window.Form, served), 109);
+        }
+        QCOMPARE(AskFromOrigin(*window.Form, "null"), 125);
         QVERIFY(bar.isHidden());
 
-        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
-        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 127);
         QVERIFY(bar.isVisible());
+        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 127);
         QCOMPARE(bar.Question->text(), QStringLiteral("Разрешить странице https://new.example "
                                                       "управлять устройствами через мост?"));
-        // Unanswered, the page stays refused and is not asked about twice.
-        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
+        // Unanswered, the page waits and is not asked about twice.
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 127);
         bar.Allow->click();
         QCOMPARE(TIniFile(window.Settings.toStdString())
                      .ReadString("Origins", "https://new.example", ""),
@@ -647,8 +659,52 @@ private slots:
                      .ReadString("Origins", "https://other.example", ""),
                  std::string("0"));
         QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QCOMPARE(AskFromOrigin(*window.Form, "null"), 125);
         QVERIFY(bar.isHidden());
+        QVERIFY(!TIniFile(window.Settings.toStdString()).HasValue("Origins", "null"));
         QVERIFY(window.Errors.isEmpty());
+    }
+
+    // null=1 written by hand lets every sandboxed frame in: served, and the start lines say so.
+    void NullWrittenByHandIsServedAndTheStartLinesWarn() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Origins]\nnull=1\n");
+        window.Form->show();
+        QCOMPARE(LineTexts(window.Form->Log()),
+                 StartLines(false, false, false, window.Form->ListeningPort()) << QStringLiteral(
+                     "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере "
+                     "на этом компьютере, может управлять устройствами через мост из "
+                     "изолированного фрейма (sandbox), который посылает Origin: null"));
+        QCOMPARE(AskFromOrigin(*window.Form, "null"), 109);
+        QVERIFY(window.Form->OriginQuestion->isHidden());
+    }
+
+    // A page that finds the bar full hears 127 like the others and is asked about with a later
+    // request, once there is room: no page is left unasked for good.
+    void APageThatFindsTheBarFullIsAskedAboutLater() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->show();
+        TOriginQuestionBar& bar = *window.Form->OriginQuestion;
+        const auto origin = [](size_t index) {
+            return "https://page" + std::to_string(index) + ".example";
+        };
+        // One in view, the others waiting.
+        constexpr size_t kRoom = TOriginQuestionBar::kMaxWaiting + 1;
+        for (size_t index = 0; index <= kRoom; ++index) {
+            QCOMPARE(AskFromOrigin(*window.Form, origin(index)), 127);
+        }
+        const std::string late = origin(kRoom);
+        bar.Deny->click();
+        QCOMPARE(AskFromOrigin(*window.Form, late), 127);
+        for (size_t answered = 1; answered < kRoom; ++answered) {
+            QCOMPARE(bar.Current(), origin(answered));
+            bar.Deny->click();
+        }
+        QCOMPARE(bar.Current(), late);
+        bar.Allow->click();
+        QVERIFY(bar.isHidden());
+        QCOMPARE(AskFromOrigin(*window.Form, late), 109);
     }
 
     void ClosingTheWindowWhileARequestWaitsForItsDeviceStopsTheRequestAtOnce() {
@@ -794,7 +850,7 @@ private slots:
         };
         QVERIFY(followsAfterANewLine("before the question"));
 
-        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 125);
+        QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 127);
         // The bar takes its room above the log.
         QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
         QVERIFY(followsAfterANewLine("while the question is shown"));
@@ -804,7 +860,7 @@ private slots:
 
         // Once the operator has scrolled up, the view stays where they put it, bar or not.
         scroll->setValue(10);
-        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 125);
+        QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 127);
         QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
         window.Form->LogInfo("while the operator reads");
         QCOMPARE(scroll->value(), 10);

@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -143,12 +145,13 @@ TEST_F(WindowProgramTest, WithThePortTakenItLogsWhyAndEndsOnSigterm) {
 
 // With the descriptor limit set lower and lower, the window fails at one step after another;
 // whichever it is, the program either ends on SIGTERM or ends by itself, never runs deaf to it.
-// Where the termination signals' descriptor is the step that fails, it says so and does not
-// start.
+// Where the termination signals' descriptor, or the server's wake-up descriptors, are the step
+// that fails, it says so and does not start.
 TEST_F(WindowProgramTest, AtEveryDescriptorLimitSigtermEndsItOrItDoesNotStart) {
     const TTakenBridgePort taken;
     ASSERT_TRUE(taken.Held);
     int refusals = 0;
+    int serverRefusals = 0;
     for (int limit = 5; limit <= 24; ++limit) {
         SCOPED_TRACE("descriptor limit " + std::to_string(limit));
         TSpawnedProgram window;
@@ -177,8 +180,15 @@ TEST_F(WindowProgramTest, AtEveryDescriptorLimitSigtermEndsItOrItDoesNotStart) {
             ++refusals;
             EXPECT_EQ(ended, 1) << errors;
         }
+        if (errors.find("The server cannot be set up (Windows socket error: " +
+                        std::string(std::strerror(EMFILE)) +
+                        " (24), on API 'eventfd'); not started") != std::string::npos) {
+            ++serverRefusals;
+            EXPECT_EQ(ended, 1) << errors;
+        }
     }
     EXPECT_GT(refusals, 0) << "no limit made the termination signals' descriptor fail";
+    EXPECT_GT(serverRefusals, 0) << "no limit made the server's wake-up descriptors fail";
 }
 
 }  // namespace

@@ -152,13 +152,31 @@ TEST(CheckAccessTest, EachCheckInItsOrder) {
         list(settings);
         settings.Origins = TOriginMode::Ask;
     };
+    const auto askWithNull = [&listWithNull](TAccessSettings& settings) {
+        listWithNull(settings);
+        settings.Origins = TOriginMode::Ask;
+    };
+    const auto any = [](TAccessSettings& settings) { settings.Origins = TOriginMode::Any; };
+    const auto anyWithNull = [&listWithNull](TAccessSettings& settings) {
+        listWithNull(settings);
+        settings.Origins = TOriginMode::Any;
+    };
+    const auto anyWithRefused = [&list](TAccessSettings& settings) {
+        list(settings);
+        settings.Origins = TOriginMode::Any;
+    };
+    // The operator refused the bridge's own page: it is served all the same.
+    const auto ownRefused = [&ask](TAccessSettings& settings) {
+        ask(settings);
+        settings.OriginDecisions["http://localhost:19284"] = false;
+    };
     const auto key = [](TAccessSettings& settings) { settings.Key = "s3cret key+1"; };
     const std::string json = "json_data=%7B%7D";
     const TRow rows[] = {
         {"old client without Host", "", json, nothing, TRefusal::None},
-        {"page on this computer",
-         "Host: localhost:19284\r\nOrigin: null\r\nSec-Fetch-Mode: cors\r\n", json, nothing,
-         TRefusal::None},
+        {"the bridge's own page",
+         "Host: localhost:19284\r\nOrigin: http://localhost:19284\r\nSec-Fetch-Mode: cors\r\n",
+         json, nothing, TRefusal::None},
         {"same-origin fetch", "Host: 127.0.0.1:19284\r\nSec-Fetch-Mode: same-origin\r\n", json,
          nothing, TRefusal::None},
         {"two Host headers", "Host: localhost\r\nHost: localhost\r\n", json, nothing,
@@ -174,20 +192,54 @@ TEST(CheckAccessTest, EachCheckInItsOrder) {
         {"empty mode", "Sec-Fetch-Mode:\r\n", json, nothing, TRefusal::Navigation},
         {"Host comes before navigation", "Host: evil.example\r\nSec-Fetch-Mode: navigate\r\n", json,
          nothing, TRefusal::HostNotAllowed},
-        {"any origin by default", "Origin: https://evil.example\r\n", json, nothing,
+        {"no origin by default", "Origin: https://evil.example\r\n", json, nothing,
+         TRefusal::OriginUnlisted},
+        {"any origin with Origins=any", "Origin: https://evil.example\r\n", json, any,
          TRefusal::None},
+        {"null with Origins=any", "Origin: null\r\n", json, any, TRefusal::OriginUnlisted},
+        {"null=1 with Origins=any", "Origin: null\r\n", json, anyWithNull, TRefusal::None},
+        {"an origin listed =0 with Origins=any", "Origin: https://old.example\r\n", json,
+         anyWithRefused, TRefusal::None},
+        {"own page by another loopback name", "Origin: http://127.0.0.1:19284\r\n", json, ask,
+         TRefusal::None},
+        {"own page over IPv6", "Origin: http://[::1]:19284\r\n", json, list, TRefusal::None},
+        {"own page by the host name", "Origin: http://plant-pc:19284\r\n", json, list,
+         TRefusal::None},
+        {"own page by a name of AllowedHosts", "Origin: http://scada.local:19284\r\n", json, list,
+         TRefusal::None},
+        {"own page refused by the operator", "Origin: http://localhost:19284\r\n", json, ownRefused,
+         TRefusal::None},
+        {"own page names over https", "Origin: https://localhost:19284\r\n", json, ask,
+         TRefusal::OriginUnanswered},
+        {"own page names without the port", "Origin: http://localhost\r\n", json, list,
+         TRefusal::OriginUnlisted},
+        {"own page names on another port", "Origin: http://localhost:8080\r\n", json, list,
+         TRefusal::OriginUnlisted},
+        {"own port with an empty name", "Origin: http://:19284\r\n", json, list,
+         TRefusal::OriginUnlisted},
+        {"own port after a look-alike", "Origin: http://localhost.evil.example:19284\r\n", json,
+         list, TRefusal::OriginUnlisted},
+        {"own port with a path", "Origin: http://localhost:19284/\r\n", json, list,
+         TRefusal::OriginUnlisted},
+        {"own port over IPv6 without brackets", "Origin: http://::1:19284\r\n", json, list,
+         TRefusal::OriginUnlisted},
         {"listed origin", "Origin: https://scada.example\r\n", json, list, TRefusal::None},
         {"listed origin in other case", "Origin: HTTPS://SCADA.example\r\n", json, list,
          TRefusal::None},
         {"origin listed as refused", "Origin: https://old.example\r\n", json, list,
          TRefusal::OriginNotAllowed},
         {"unlisted origin", "Origin: https://evil.example\r\n", json, list,
-         TRefusal::OriginNotAllowed},
+         TRefusal::OriginUnlisted},
         {"origin that differs by port", "Origin: https://scada.example:8443\r\n", json, list,
-         TRefusal::OriginNotAllowed},
+         TRefusal::OriginUnlisted},
         {"no Origin with a list", "", json, list, TRefusal::None},
-        {"file page without null=1", "Origin: null\r\n", json, list, TRefusal::OriginNotAllowed},
+        {"file page without null=1", "Origin: null\r\n", json, list, TRefusal::OriginUnlisted},
         {"file page with null=1", "Origin: null\r\n", json, listWithNull, TRefusal::None},
+        {"null is never asked about", "Origin: null\r\n", json, ask, TRefusal::OriginUnlisted},
+        {"null=1 written by hand with Origins=ask", "Origin: null\r\n", json, askWithNull,
+         TRefusal::None},
+        {"what no browser sends is never asked about", "Origin: HTTPS://New.example\r\n", json, ask,
+         TRefusal::OriginUnlisted},
         {"two Origin headers", "Origin: https://scada.example\r\nOrigin: https://scada.example\r\n",
          json, list, TRefusal::OriginRepeated},
         {"unanswered origin", "Origin: https://new.example\r\n", json, ask,
@@ -232,16 +284,45 @@ TEST(CheckAccessTest, RefusalLineNamesReasonPeerHostAndOriginWithoutControlChara
 }
 
 TEST(CheckAccessTest, TheRefusalIsTheUsualHeaderBlockWithThreeMembers) {
-    const std::string body =
-        R"({"error_code":125,"error_text":"Запрос отклонён настройками доступа моста",)"
-        R"("status":"error"})";
-    EXPECT_EQ(AccessRefusedResponse(),
-              "HTTP/1.1 200 OK\r\nServer: RAVO Duridur Vextrona-KT\r\n"
-              "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
-                  std::to_string(body.size()) +
-                  "\r\nAccess-Control-Request-Method: GET, POST\r\n"
-                  "Access-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n\r\n" +
-                  body + "\r\n");
+    const std::pair<uint8_t, std::string> refusals[] = {
+        {ErrorCode::AccessRefused, "Запрос отклонён настройками доступа моста"},
+        {ErrorCode::AccessAwaitingOperator, "Страница ждёт разрешения оператора в окне моста"},
+    };
+    for (const auto& [code, text] : refusals) {
+        const std::string body = R"({"error_code":)" + std::to_string(code) + R"(,"error_text":")" +
+                                 text + R"(","status":"error"})";
+        EXPECT_EQ(AccessRefusedResponse(code),
+                  "HTTP/1.1 200 OK\r\nServer: RAVO Duridur Vextrona-KT\r\n"
+                  "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
+                      std::to_string(body.size()) +
+                      "\r\nAccess-Control-Request-Method: GET, POST\r\n"
+                      "Access-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n\r\n" +
+                      body + "\r\n");
+    }
+}
+
+// Every setting that lets any web site in says so at start-up, in one error line.
+TEST(AccessRisksTest, AnyOriginAndNullOneEachGiveTheirLine) {
+    const std::string anySite =
+        "Настройка Origins=any: любой сайт, открытый в браузере на этом компьютере, может "
+        "управлять устройствами через мост";
+    const std::string sandboxed =
+        "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере на этом компьютере, "
+        "может управлять устройствами через мост из изолированного фрейма (sandbox), который "
+        "посылает Origin: null";
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"", {}},
+        {"[Server]\nOrigins=list\n[Origins]\nhttps://scada.example=1\nnull=0\n", {}},
+        {"[Origins]\nnull=1\n", {sandboxed}},
+        {"[Server]\nOrigins=list\n[Origins]\nNULL=1\n", {sandboxed}},
+        {"[Server]\nOrigins=any\n", {anySite}},
+        {"[Server]\nOrigins=any\n[Origins]\nnull=1\n", {anySite, sandboxed}},
+    };
+    for (const auto& [text, lines] : rows) {
+        TIniFile file;
+        file.LoadText(text);
+        EXPECT_EQ(AccessRisks(ReadAccessSettings(file)), lines) << text;
+    }
 }
 
 TEST(KeysMatchTest, EqualOnlyForTheSameBytes) {
@@ -254,12 +335,12 @@ TEST(KeysMatchTest, EqualOnlyForTheSameBytes) {
     EXPECT_FALSE(KeysMatch("", "a"));
 }
 
-TEST(PlausibleOriginTest, OnlyWhatBrowsersSend) {
+TEST(PlausibleOriginTest, OnlyWhatBrowsersSendAndNeverNull) {
     for (const char* origin :
-         {"null", "https://scada.example", "http://127.0.0.2:28001", "http://[::1]:8080"}) {
+         {"https://scada.example", "http://127.0.0.2:28001", "http://[::1]:8080"}) {
         EXPECT_TRUE(PlausibleOrigin(origin)) << origin;
     }
-    for (const char* origin : {"", "https://", "ftp://a", "https://A.example",
+    for (const char* origin : {"null", "", "https://", "ftp://a", "https://A.example",
                                "https://a.example/path", "https://a=b", "https://a b"}) {
         EXPECT_FALSE(PlausibleOrigin(origin)) << origin;
     }
@@ -344,7 +425,7 @@ TEST(ReadAccessSettingsTest, DefaultsServeThisComputerAndOddValuesTakeTheSafeSid
     TIniFile empty;
     const TAccessSettings defaults = ReadAccessSettings(empty);
     EXPECT_EQ(defaults.Listen, TListenScope::Loopback);
-    EXPECT_EQ(defaults.Origins, TOriginMode::Any);
+    EXPECT_EQ(defaults.Origins, TOriginMode::Ask);
     EXPECT_TRUE(defaults.Key.empty());
     EXPECT_FALSE(defaults.Ports.DenyUnmapped);
     EXPECT_TRUE(defaults.Ports.ReadOnly.none());
@@ -405,30 +486,46 @@ std::vector<std::string> GuideSettingsExamples() {
 
 TEST(ReadAccessSettingsTest, TheUserGuidesExamplesMeanWhatItSays) {
     const std::vector<std::string> examples = GuideSettingsExamples();
-    ASSERT_EQ(examples.size(), 3U);
+    ASSERT_EQ(examples.size(), 4U);
     std::vector<TAccessSettings> read;
     for (const std::string& example : examples) {
         TIniFile file;
         file.LoadText(example);
         read.push_back(ReadAccessSettings(file));
         EXPECT_TRUE(read.back().Problems.empty()) << example;
+        EXPECT_TRUE(AccessRisks(read.back()).empty()) << example;
     }
-    EXPECT_EQ(read[0].Listen, TListenScope::Any);
-    EXPECT_TRUE(HostAllowed("plant-pc.local:19284", read[0], kLocal));
-    EXPECT_FALSE(read[0].Key.empty());
-
-    EXPECT_EQ(read[1].Origins, TOriginMode::Ask);
-    for (const auto& [origin, refusal] : std::vector<std::pair<std::string, TRefusal>>{
-             {"https://scada.example", TRefusal::None},
-             {"null", TRefusal::None},
-             {"https://old.example", TRefusal::OriginNotAllowed},
-             {"https://new.example", TRefusal::OriginUnanswered}}) {
-        EXPECT_EQ(CheckAccess(Request("Origin: " + origin + "\r\n"), read[1], kLocal).Refusal,
-                  refusal)
-            << origin;
+    // The listed sites, in the window (which asks about the others) and in modbus-bridged.
+    EXPECT_EQ(read[0].Origins, TOriginMode::Ask);
+    TAccessSettings headless = read[0];
+    headless.Origins = TOriginMode::List;
+    struct TRow {
+        std::string Origin;
+        TRefusal Window;
+        TRefusal Bridged;
+    };
+    const TRow rows[] = {
+        {"https://scada.example", TRefusal::None, TRefusal::None},
+        {"https://old.example", TRefusal::OriginNotAllowed, TRefusal::OriginNotAllowed},
+        {"https://new.example", TRefusal::OriginUnanswered, TRefusal::OriginUnlisted},
+        {"null", TRefusal::OriginUnlisted, TRefusal::OriginUnlisted},
+        {"http://localhost:19284", TRefusal::None, TRefusal::None},
+    };
+    for (const TRow& row : rows) {
+        const std::string received = Request("Origin: " + row.Origin + "\r\n");
+        EXPECT_EQ(CheckAccess(received, read[0], kLocal).Refusal, row.Window) << row.Origin;
+        EXPECT_EQ(CheckAccess(received, headless, kLocal).Refusal, row.Bridged) << row.Origin;
     }
 
-    const TPortPolicy& ports = read[2].Ports;
+    EXPECT_EQ(read[1].Listen, TListenScope::Any);
+    EXPECT_TRUE(HostAllowed("plant-pc.local:19284", read[1], kLocal));
+    EXPECT_FALSE(read[1].Key.empty());
+
+    EXPECT_EQ(read[2].Origins, TOriginMode::List);
+    EXPECT_EQ(CheckAccess(Request("Origin: https://new.example\r\n"), read[2], kLocal).Refusal,
+              TRefusal::OriginUnlisted);
+
+    const TPortPolicy& ports = read[3].Ports;
     EXPECT_TRUE(ports.DenyUnmapped);
     EXPECT_TRUE(PortPolicyRefusal(1, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());
     EXPECT_FALSE(PortPolicyRefusal(2, ParseJson(R"({"a":[6,0,1,0,42]})"), ports).empty());

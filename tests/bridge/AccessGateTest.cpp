@@ -8,7 +8,9 @@
 
 #include "AccessCheck.h"
 #include "AccessGate.h"
+#include "DemoPages.h"
 #include "LimitedLines.h"
+#include "RequestErrors.h"
 
 namespace {
 
@@ -29,14 +31,24 @@ TLogEntry FirstRequest(const std::string& origin) {
     return {TLogKind::Info, "Первый запрос со страницы " + origin};
 }
 
-TLogEntry Refusal(const std::string& reason, const std::string& origin) {
-    return {TLogKind::Error, kRefused + reason + " (адрес " + kPeer +
+TLogEntry Refusal(const std::string& reason, const std::string& origin, int code) {
+    const std::string text = code == 127 ? "Error[127] - Страница ждёт разрешения оператора в окне "
+                                           "моста: "
+                                         : kRefused;
+    return {TLogKind::Error, text + reason + " (адрес " + kPeer +
                                  ", Host: localhost:19284, Origin: " + origin + ")"};
 }
 
-TAccessGate AskingGate() {
+TLogEntry HowToAllow(const std::string& origin) {
+    return {TLogKind::Info, "Чтобы разрешить странице " + origin +
+                                " управлять устройствами, добавьте в раздел [Origins] файла "
+                                "настроек строку " +
+                                origin + "=1 и перезапустите мост"};
+}
+
+TAccessGate GateWith(TOriginMode mode) {
     TAccessSettings access;
-    access.Origins = TOriginMode::Ask;
+    access.Origins = mode;
     access.OriginDecisions = {{"https://known.example", true}, {"https://old.example", false}};
     TAccessGate gate;
     gate.SetSettings(access);
@@ -44,31 +56,26 @@ TAccessGate AskingGate() {
     return gate;
 }
 
-TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
-    struct TStep {
-        // None: no Origin header, as curl sends.
-        const char* Origin;
-        bool CanAsk;
-        bool Served;
-        bool Asked;
-        bool FirstLine;
-        // The reason in the refusal line; none when served.
-        const char* Refusal;
-    };
-    const char* const unanswered = "страница ждёт ответа оператора";
-    const TStep steps[] = {
-        {nullptr, true, true, false, false, nullptr},
-        {"https://known.example", true, true, false, true, nullptr},
-        {"https://known.example", true, true, false, false, nullptr},
-        {"https://new.example", true, false, true, true, unanswered},
-        // Asked once only.
-        {"https://new.example", true, false, false, false, unanswered},
-        {"https://other.example", false, false, false, true, unanswered},
-        // Not what a browser sends: never put to the operator.
-        {"HTTPS://Caps.example", true, false, false, true, unanswered},
-        {"https://old.example", true, false, false, true, "страница не разрешена"},
-    };
-    TAccessGate gate = AskingGate();
+TAccessGate AskingGate() {
+    return GateWith(TOriginMode::Ask);
+}
+
+struct TStep {
+    // None: no Origin header, as curl sends.
+    const char* Origin;
+    bool CanAsk;
+    // 0: served; else the code of the answer.
+    int Code;
+    bool Asked;
+    bool FirstLine;
+    // The reason in the refusal line; none when served.
+    const char* Refusal;
+    bool Advice = false;
+    // The operator has the question in view after this step.
+    bool InView = false;
+};
+
+void RunSteps(TAccessGate& gate, const std::vector<TStep>& steps) {
     uint64_t now = 10000;
     for (const TStep& step : steps) {
         SCOPED_TRACE(step.Origin == nullptr ? "no origin" : step.Origin);
@@ -78,7 +85,10 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
             lines.push_back(FirstRequest(origin));
         }
         if (step.Refusal != nullptr) {
-            lines.push_back(Refusal(step.Refusal, origin));
+            lines.push_back(Refusal(step.Refusal, origin, step.Code));
+        }
+        if (step.Advice) {
+            lines.push_back(HowToAllow(origin));
         }
         // A second apart: the limit of refusal lines plays no part here.
         now += 1000;
@@ -87,11 +97,39 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
                          .Peer = kPeer,
                          .NowMs = now,
                          .CanAsk = step.CanAsk});
-        EXPECT_EQ(decision.Action, step.Served ? TGateAction::Serve : TGateAction::Answer);
-        EXPECT_EQ(decision.Response, step.Served ? "" : AccessRefusedResponse());
+        EXPECT_EQ(decision.Action, step.Code == 0 ? TGateAction::Serve : TGateAction::Answer);
+        EXPECT_EQ(decision.Response,
+                  step.Code == 0 ? "" : AccessRefusedResponse(static_cast<uint8_t>(step.Code)));
         EXPECT_EQ(decision.Question, step.Asked ? std::optional(origin) : std::nullopt);
         EXPECT_EQ(decision.Lines, lines);
+        if (step.InView) {
+            gate.OriginAsked(origin);
+        }
     }
+}
+
+TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
+    const char* const unanswered = "страница ждёт ответа оператора";
+    const char* const refused = "страница не разрешена";
+    TAccessGate gate = AskingGate();
+    RunSteps(gate, {
+                       {nullptr, true, 0, false, false, nullptr},
+                       {"https://known.example", true, 0, false, true, nullptr},
+                       {"https://known.example", true, 0, false, false, nullptr},
+                       // The bridge's own page is never asked about.
+                       {"http://localhost:19284", true, 0, false, true, nullptr},
+                       // No room for the question: asked again with the next request.
+                       {"https://new.example", true, 127, true, true, unanswered},
+                       {"https://new.example", true, 127, true, false, unanswered, false, true},
+                       // In view: not asked twice.
+                       {"https://new.example", true, 127, false, false, unanswered},
+                       {"https://other.example", false, 127, false, true, unanswered},
+                       // Not what a browser sends, and null: never put to the operator.
+                       {"HTTPS://Caps.example", true, 125, false, true, refused},
+                       {"null", true, 125, false, true, refused},
+                       {"null", true, 125, false, false, refused},
+                       {"https://old.example", true, 125, false, true, refused},
+                   });
 
     // The operator's answer counts from the next request; errors only leave out the first line.
     gate.DecideOrigin("https://new.example", true);
@@ -99,14 +137,102 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
               TGateAction::Serve);
     const TGateDecision quiet = gate.Decide({.Received = FromOrigin("https://quiet.example"),
                                              .Peer = kPeer,
-                                             .NowMs = now + 1000,
+                                             .NowMs = 100000,
                                              .ErrorsOnly = true});
-    EXPECT_EQ(quiet.Lines, std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example")});
+    EXPECT_EQ(quiet.Lines,
+              std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example", 127)});
     // A request without sound framing is the worker's: it answers 103 to 106.
     const TGateDecision unframed =
         gate.Decide({.Received = "GET / HTTP/1.1\r\n\r\n", .Peer = kPeer});
     EXPECT_EQ(unframed.Action, TGateAction::Serve);
     EXPECT_TRUE(unframed.Lines.empty());
+}
+
+// Without anybody to ask, an unlisted page is refused, and the log says once how to list it.
+TEST(AccessGateTest, UnlistedPagesAreRefusedAndTheLogSaysOnceHowToAllowThem) {
+    const char* const refused = "страница не разрешена";
+    TAccessGate gate = GateWith(TOriginMode::List);
+    RunSteps(gate, {
+                       {"https://new.example", false, 125, false, true, refused, true},
+                       {"https://new.example", false, 125, false, false, refused},
+                       {"https://known.example", false, 0, false, true, nullptr},
+                       {"http://[::1]:19284", false, 0, false, true, nullptr},
+                       {"https://old.example", false, 125, false, true, refused},
+                       {"null", false, 125, false, true, refused},
+                       {"HTTPS://Caps.example", false, 125, false, true, refused},
+                   });
+}
+
+// A GET of the bridge's page passes the Host check alone and is answered at once, also while
+// another request is served; anything else waits then, unread by the gate.
+TEST(AccessGateTest, ThePageIsAnsweredAfterTheHostCheckAloneBusyOrNot) {
+    const std::string page = AnswerDemoPage("GET /demo/ HTTP/1.1\r\n").Response;
+    const std::string refused = AccessRefusedResponse(ErrorCode::AccessRefused);
+    const std::string foreignHostLine =
+        kRefused + "Host не называет этот компьютер (адрес " + kPeer +
+        ", Host: rebound.evil.example:19284, Origin: https://evil.example)";
+    struct TRow {
+        const char* Name;
+        std::string Received;
+        TGateAction Idle;
+        TGateAction Busy;
+        std::string Response;
+        std::vector<TLogEntry> Lines;
+    };
+    const TRow rows[] = {
+        {"the page opened by a foreign site",
+         "GET /demo/ HTTP/1.1\r\nHost: localhost:19284\r\nOrigin: https://evil.example\r\n"
+         "Sec-Fetch-Mode: navigate\r\n\r\n",
+         TGateAction::Answer,
+         TGateAction::Answer,
+         page,
+         {}},
+        {"the page without Host",
+         "GET /demo/?x HTTP/1.0\r\n\r\n",
+         TGateAction::Answer,
+         TGateAction::Answer,
+         page,
+         {}},
+        {"a foreign Host",
+         "GET /demo/ HTTP/1.1\r\nHost: rebound.evil.example:19284\r\n"
+         "Origin: https://evil.example\r\n\r\n",
+         TGateAction::Answer,
+         TGateAction::Answer,
+         refused,
+         {{TLogKind::Error, foreignHostLine}}},
+        {"the root, answered 103 by the worker",
+         "GET / HTTP/1.1\r\n\r\n",
+         TGateAction::Serve,
+         TGateAction::Busy,
+         "",
+         {}},
+        {"a POST of an unanswered page",
+         FromOrigin("https://new.example"),
+         TGateAction::Answer,
+         TGateAction::Busy,
+         AccessRefusedResponse(ErrorCode::AccessAwaitingOperator),
+         {Refusal("страница ждёт ответа оператора", "https://new.example", 127)}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        for (const bool busy : {true, false}) {
+            TAccessGate gate = AskingGate();
+            const TGateDecision decision = gate.Decide({.Received = row.Received,
+                                                        .Peer = kPeer,
+                                                        .ErrorsOnly = true,
+                                                        .CanAsk = true,
+                                                        .Busy = busy});
+            EXPECT_EQ(decision.Action, busy ? row.Busy : row.Idle) << busy;
+            if (decision.Action == TGateAction::Busy) {
+                EXPECT_EQ(decision.Response, "");
+                EXPECT_TRUE(decision.Lines.empty());
+                EXPECT_FALSE(decision.Question.has_value());
+            } else if (decision.Action == TGateAction::Answer) {
+                EXPECT_TRUE(decision.Response == row.Response);
+                EXPECT_EQ(decision.Lines, row.Lines);
+            }
+        }
+    }
 }
 
 // Access and port refusals share one limit: ten lines a second, then one count line, which

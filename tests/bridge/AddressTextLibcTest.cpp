@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 
@@ -36,6 +38,12 @@ TEST(AddressTextLibcTest, AgreesWithInetPtonAndInetNtop) {
         char written[INET6_ADDRSTRLEN] = {};
         inet_ntop(ipv6 ? AF_INET6 : AF_INET, binary, written, sizeof written);
         std::string text = written;
+        // The spelling that Windows' peer addresses get.
+        std::array<uint8_t, 16> bytes{};
+        std::copy(binary, binary + 16, bytes.begin());
+        ASSERT_EQ(ipv6 ? Ipv6AddressText(bytes)
+                       : Ipv4AddressText({bytes[0], bytes[1], bytes[2], bytes[3]}),
+                  text);
         const size_t at = random() % (text.size() + 1);
         switch (random() % 4) {
             case 0:

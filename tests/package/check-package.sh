@@ -36,14 +36,17 @@ grep -q 'Simulates a Modbus RTU slave' <<<"$help" || fail "the installed modbus-
 [ -f "$root/usr/share/modbus-bridge/web/index.html" ] || fail "demo page missing"
 [ ! -e "$root/usr/share/modbus-bridge/web/tests" ] || fail "the page's tests were installed"
 web=$root/usr/share/modbus-bridge/web
-for file in modbus-bridge.js modbus-bridge.global.js modbus-bridge.d.ts package.json; do
+for file in modbus-bridge.js modbus-bridge.d.ts package.json; do
     [ -f "$web/client/$file" ] || fail "client library file client/$file missing"
 done
 [ ! -e "$web/client/tests" ] || fail "the client's tests were installed"
-[ ! -e "$web/client/build-global.mjs" ] || fail "the client's generator was installed"
-# Every script the demo page loads is installed beside it.
-for script in $(sed -n 's/.*<script src="\([^"]*\)".*/\1/p' "$web/index.html"); do
-    [ -f "$web/$script" ] || fail "the demo page loads $script, which is not installed"
+# Everything the demo page loads (what its markup links, what its script imports) is installed
+# beside it.
+loaded=$(sed -n 's/.*\(src\|href\)="\([^"]*\)".*/\2/p' "$web/index.html"
+         sed -n "s/.* from '\.\/\([^']*\)';.*/\1/p" "$web/demo.js")
+[ "$(wc -w <<<"$loaded")" -ge 4 ] || fail "found only these files the demo page loads: $loaded"
+for file in $loaded; do
+    [ -f "$web/$file" ] || fail "the demo page loads $file, which is not installed"
 done
 
 desktop=$root/usr/share/applications/modbus-bridge.desktop

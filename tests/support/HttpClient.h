@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-// A blocking TCP client on loopback for end-to-end tests. Every wait is bounded.
+// A blocking TCP client on loopback for end-to-end tests. Every wait is bounded. The socket calls
+// are each platform's (HttpClientSocket.cpp, Win32HttpClientSocket.cpp).
 class THttpClient {
 public:
     THttpClient() = default;
@@ -16,6 +18,9 @@ public:
     // One response: header block, as many body bytes as Content-Length names, and the CR LF
     // that follows; the whole text, or none when it did not arrive within timeoutMs.
     std::optional<std::string> ReadResponse(int timeoutMs);
+    // One response of the bridge's page: header block and as many body bytes as Content-Length
+    // names, nothing after them.
+    std::optional<std::string> ReadPageResponse(int timeoutMs);
     // True when no byte arrives within waitMs.
     bool StaysSilent(int waitMs);
     // True when the server closes the connection within waitMs.
@@ -24,8 +29,10 @@ public:
 
 private:
     bool ReadMore(int timeoutMs);
+    std::optional<std::string> ReadFramed(int timeoutMs, size_t afterBody);
 
-    int Fd = -1;
+    // A descriptor, or a Winsock SOCKET.
+    intptr_t Fd = -1;
     std::string Pending;
 };
 

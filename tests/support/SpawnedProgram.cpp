@@ -144,7 +144,7 @@ std::optional<int> TSpawnedProgram::WaitForExit(int timeoutMs) {
 std::optional<int> TSpawnedProgram::Stop() {
     std::optional<int> status;
     if (pid_ > 0) {
-        kill(pid_, SIGTERM);
+        kill(pid_, stopSignal_);
         if (exitFd_ >= 0) {
             status = Reap(kStopBoundMs);
         }

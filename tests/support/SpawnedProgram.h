@@ -2,13 +2,14 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
 
 // A program started for a test with its standard output and error on pipes. Every wait is
 // bounded, so a broken program fails the test instead of hanging it; one still running at the
-// end gets SIGTERM, and SIGKILL if that does not end it.
+// end gets its stop signal, and SIGKILL if that does not end it.
 class TSpawnedProgram {
 public:
     TSpawnedProgram() = default;
@@ -36,9 +37,10 @@ public:
     // time or ended by a signal. One that did not end is left running. Output stays readable.
     std::optional<int> WaitForExit(int timeoutMs);
 
-    // Sends SIGTERM and reaps the program; its exit status, or none when it had to be killed or
-    // had been reaped already.
+    // Sends the stop signal (SIGTERM unless set) and reaps the program; its exit status, or none
+    // when it had to be killed or had been reaped already.
     std::optional<int> Stop();
+    void SetStopSignal(int signal) { stopSignal_ = signal; }
 
     pid_t Pid() const { return pid_; }
 
@@ -56,6 +58,7 @@ private:
 
     pid_t pid_ = -1;
     int exitFd_ = -1;
+    int stopSignal_ = SIGTERM;
     TStream out_;
     TStream err_;
 };

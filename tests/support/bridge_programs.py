@@ -6,6 +6,7 @@ bridge runs as a copy in that folder with its settings file beside it, as a user
 
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import time
@@ -30,10 +31,35 @@ def start_sim(sim, options, folder, name="sim"):
     raise RuntimeError(f"modbus-sim {' '.join(options)} did not start")
 
 
-def start_bridged(bridged, folder, settings):
+def start_bridged(bridged, folder, settings, windows_build=None):
     """modbus-bridged from folder with SETTINGS as its settings file, its output in
-    folder/bridge.log: (process, the log opened for reading) once it accepts connections."""
+    folder/bridge.log: (process, the log opened for reading) once it accepts connections. With
+    windows_build, BRIDGED is that build's modbus-bridged.exe, run under wine."""
+    if windows_build:
+        return start_bridge(bridged, "modbus-bridged.exe", folder, settings,
+                            windows_build=windows_build)
     return start_bridge(bridged, "modbus-bridged", folder, settings)
+
+
+# The COM port of a Windows build's wine prefix that leads to a simulator for the scripts (the
+# end-to-end test has COM20). Mapping it needs the wine_com_ports lock under CTest.
+WINE_COM_PORT = 21
+
+
+def wine_com_port(windows_build, device):
+    """Maps the wine prefix's COM port to the device; what a [Ports] line names for it."""
+    link = os.path.join(windows_build, "wine", "dosdevices", f"com{WINE_COM_PORT}")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(device, link)
+    return f"\\\\.\\COM{WINE_COM_PORT}"
+
+
+def stop_bridge(process, timeout=10):
+    """Ends a bridge started here as its user would: SIGTERM, or Ctrl+C for a Windows program
+    (wine turns SIGINT into it; SIGTERM would end the process at once)."""
+    process.send_signal(getattr(process, "stop_signal", signal.SIGTERM))
+    return process.wait(timeout=timeout)
 
 
 def start_window(window, folder, settings):
@@ -43,13 +69,20 @@ def start_window(window, folder, settings):
                         {**os.environ, "QT_QPA_PLATFORM": "offscreen"})
 
 
-def start_bridge(path, name, folder, settings, environment=None):
+def start_bridge(path, name, folder, settings, environment=None, windows_build=None):
     program = os.path.join(folder, name)
     shutil.copy(path, program)
-    with open(os.path.join(folder, name + ".ini"), "w") as ini:
+    with open(os.path.join(folder, os.path.splitext(name)[0] + ".ini"), "w") as ini:
         ini.write(settings)
     log = open(os.path.join(folder, "bridge.log"), "w+")
-    process = subprocess.Popen([program], stdout=log, stderr=subprocess.STDOUT, env=environment)
+    command = [program]
+    if windows_build:
+        wine_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                                "wine-run.sh")
+        command = [wine_run, windows_build, program]
+    process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=environment)
+    if windows_build:
+        process.stop_signal = signal.SIGINT
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline and process.poll() is None:
         try:

@@ -1,66 +1,27 @@
-// modbus-bridged: the bridge without a window, for headless machines and services.
+// modbus-bridged: the bridge without a window, for headless machines and services (Linux: Qt's
+// event loop, SIGINT and SIGTERM).
 
 #include <QCoreApplication>
-#include <cstdio>
 
-#include "AccessSettings.h"
-#include "BridgeServer.h"
-#include "ConsoleHost.h"
-#include "IniFile.h"
-#include "PortMap.h"
-#include "Ravo32.h"
-#include "SettingsPath.h"
-#include "StartLines.h"
+#include "HeadlessBridge.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
-
-namespace {
-
-constexpr char kOptions[] = "Options";
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
     TTerminationSignals::Block();
 
     QCoreApplication application(argc, argv);
-    const TIniFile settings(
-        SettingsFilePath(QCoreApplication::applicationFilePath().toStdString()));
-    TConsoleHost host(stdout, {settings.ReadBool(kOptions, "ViewError", false),
-                               settings.ReadBool(kOptions, "ViewSet", false),
-                               settings.ReadBool(kOptions, "ViewHex", false)});
-    TRavo32 link;
-    ApplyPortMap(settings, link);
-
-    TAccessSettings access = ReadAccessSettings(settings);
-    // Nobody is there to answer a question about a new page: only listed origins are served.
-    if (access.Origins == TOriginMode::Ask) {
-        access.Origins = TOriginMode::List;
-    }
-    const std::vector<std::string> problems = access.Problems;
-    TBridgeServer server(link, host);
-    server.SetAccess(std::move(access));
-    server.ReportFault = [](const std::string& text) {
-        std::fprintf(stderr, "modbus-bridged: %s\n", text.c_str());
-    };
-    std::string error;
-    if (!server.Open(kBridgePort, error)) {
-        std::fprintf(stderr, "modbus-bridged: %s\n", error.c_str());
+    THeadlessBridge bridge(QCoreApplication::applicationFilePath().toStdString());
+    if (!bridge.Start()) {
         return 1;
     }
-    WriteStartLines(host);
-    host.LogInfo(server.ListeningLine());
-    for (const std::string& problem : problems) {
-        host.LogError(problem);
-    }
-
-    const TTerminationSignals terminationSignals([&server] {
-        server.Shutdown();
+    const TTerminationSignals terminationSignals([&bridge] {
+        bridge.Shutdown();
         QCoreApplication::quit();
     });
     if (!terminationSignals.Ready()) {
-        std::perror("modbus-bridged: signalfd");
+        PrintBridgedError(terminationSignals.SetupError());
         return 1;
     }
     return QCoreApplication::exec();

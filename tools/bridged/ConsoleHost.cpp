@@ -1,5 +1,6 @@
 #include "ConsoleHost.h"
 
+#include "ConsoleLine.h"
 #include "LinkStatus.h"
 
 void TConsoleHost::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType,
@@ -13,8 +14,5 @@ void TConsoleHost::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t devic
 
 void TConsoleHost::Write(TLogKind kind, std::string_view text) {
     const std::lock_guard guard(Lock);
-    std::string line = FormatLogLine(kind, LocalTimeNow(), text);
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), Stream);
-    std::fflush(Stream);
+    WriteConsoleLine(Stream, FormatLogLine(kind, LocalTimeNow(), text));
 }

@@ -8,8 +8,8 @@
 #include "LogLine.h"
 
 // The host of the headless bridge: every log line goes to a stream as the plain-text log holds
-// it, one line at a time, whichever thread writes it; the view options come from the settings
-// and do not change while it runs.
+// it, one line at a time, whichever thread writes it (WriteConsoleLine); the view options come
+// from the settings and do not change while it runs.
 class TConsoleHost : public TBridgeHost {
 public:
     struct TViewOptions {

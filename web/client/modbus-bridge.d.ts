@@ -1,6 +1,4 @@
 // Types of modbus-bridge.js, the client of modbus-bridge for web pages.
-// Loaded as a classic script (modbus-bridge.global.js), the same API is the global ModbusBridgeClient.
-export as namespace ModbusBridgeClient;
 
 /** http://localhost:19284/, where the bridge listens. */
 export const DEFAULT_URL: string;
@@ -152,6 +150,15 @@ export class ModbusBridge {
     onResult: (outcome: PollOutcome<ResultsOf<P>>) => void): Polling;
 }
 
+/**
+ * What a BridgeError is about. access: the bridge does not serve this page (125), or waits for the
+ * operator to allow it in the bridge's window (127): advise the user to allow the page;
+ * request: the request is malformed (103 to 121); port: the COM port cannot be opened or used, or
+ * the bridge's settings forbid the port or the function (122, 124, 126); device: an exception from
+ * the device (also one whose code is 125 to 127), a broken answer or none (100 to 102, 123).
+ */
+export type BridgeErrorKind = 'access' | 'request' | 'port' | 'device';
+
 /** The bridge answered with status "error". */
 export class BridgeError extends Error {
   readonly name: 'BridgeError';
@@ -159,6 +166,7 @@ export class BridgeError extends Error {
   readonly code: number;
   /** error_text, as the bridge wrote it. */
   readonly text: string;
+  readonly kind: BridgeErrorKind;
   readonly reply: BridgeReply;
   /** Results of the PDUs the reply proves done, in the caller's order. */
   readonly results: unknown[];

@@ -26,7 +26,26 @@ const DEVICE_SECTION_REGISTERS = 16;
 const INT32_MAX = 0x7FFFFFFF;
 // Error codes that end a request before its first PDU is sent.
 const REQUEST_LEVEL_CODES = new Set([103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114,
-  115, 116, 117, 118, 119, 120, 121, 122, 125, 126]);
+  115, 116, 117, 118, 119, 120, 121, 122, 125, 126, 127]);
+// Refused by the access settings (125), or waiting for the operator's answer in the window (127).
+const ACCESS_CODES = new Set([125, 127]);
+// A device's exception code that is also one of the bridge's own codes reads with this text.
+const UNKNOWN_CODE_TEXT = 'Unknown ERROR';
+
+/**
+ * What a failure is about: 'access' (the bridge does not serve this page yet: allow it in the
+ * bridge's window or settings), 'request' (103 to 121: the request is malformed), 'port' (the
+ * COM port cannot be opened or used, or the bridge's settings forbid it), 'device' (an exception
+ * from the device, a broken answer or none).
+ */
+function errorKind(reply) {
+  const code = reply.error_code;
+  // A refusal echoes nothing of the request, which tells it from a device's exception 125 or 127.
+  if (ACCESS_CODES.has(code) && !('rand_string' in reply)) return 'access';
+  if (code >= 103 && code <= 121) return 'request';
+  if (code === 122 || code === 124 || (code === 126 && reply.error_text !== UNKNOWN_CODE_TEXT)) return 'port';
+  return 'device';
+}
 
 /** The bridge answered with status "error": `code` and `text` are its error_code and error_text. */
 export class BridgeError extends Error {
@@ -35,6 +54,7 @@ export class BridgeError extends Error {
     this.name = 'BridgeError';
     this.code = reply.error_code;
     this.text = reply.error_text;
+    this.kind = errorKind(reply);
     this.reply = reply;
     // The results of the PDUs that the reply proves done, in the caller's order.
     this.results = results;
@@ -364,7 +384,10 @@ export function decodeReply(pdus, request, reply, url = DEFAULT_URL) {
   if (!Number.isInteger(reply.error_code) || typeof reply.error_text !== 'string') {
     throw badReply(url, 'reports an error without code and text');
   }
-  if (REQUEST_LEVEL_CODES.has(reply.error_code)) throw new BridgeError(reply, [], null);
+  // A device's exception code 125 to 127 comes in the middle of a request like any other.
+  if (REQUEST_LEVEL_CODES.has(reply.error_code) && errorKind(reply) !== 'device') {
+    throw new BridgeError(reply, [], null);
+  }
   let provenDone = -1;
   pdus.forEach((p, i) => { if (hasAnswerOf(p, reply)) provenDone = i; });
   const results = pdus.slice(0, provenDone + 1).map((p) => p.decode(p.keys, reply, url));

@@ -1,28 +1,42 @@
-// Hostile and friendly pages in a real Chromium against modbus-bridged and a simulated slave
-// that logs every request it takes (--verbose): with the defaults a public site's form posts and
-// no-cors fetches reach nothing, a page opened as a file still reads; with Origins=list only the
-// listed origin is served.
+// Hostile and friendly pages in a real Chromium against the bridge programs and a simulated slave
+// that logs every request it takes (--verbose). With the defaults of both programs: a public
+// site's form posts and no-cors fetches reach nothing; a page opened as a file and a sandboxed
+// frame of a foreign page (both Origin: null) get nothing through; a page of another origin is
+// refused by modbus-bridged, which says how to list it, and asked about by the window, which
+// serves it after "Разрешить". With Origins=list the listed origin is served.
 //
-// Environment: MODBUS_SIM and MODBUS_BRIDGED (paths of the programs, set by CTest),
-// CHROMIUM (browser, default /usr/bin/chromium).
+// Environment: MODBUS_SIM, MODBUS_BRIDGED and MODBUS_BRIDGE (paths of the programs, set by
+// CTest), CHROMIUM (browser, default /usr/bin/chromium).
 
+import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { BRIDGE_PORT } from './bridge-port.mjs';
-import { launchChromium, startBridge, startSim, stop } from './programs.mjs';
+import { addClientModule, launchChromium, startBridge, startSim, startWindow, stop } from './programs.mjs';
 import { check, fail, runSteps, step } from './steps.mjs';
 
 const PAGE_HOST = '127.0.0.2';
 const PUBLIC_PORT = 28001;
 const OTHER_PORT = 28002;
+const OTHER_ORIGIN = `http://${PAGE_HOST}:${OTHER_PORT}`;
 const SIM = process.env.MODBUS_SIM;
 const BRIDGED = process.env.MODBUS_BRIDGED;
+const WINDOW = process.env.MODBUS_BRIDGE;
 const REFUSED = '{"error_code":125,"error_text":"Запрос отклонён настройками доступа моста","status":"error"}';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const demoPage = pathToFileURL(path.resolve(here, '..', 'index.html')).href;
+const filePage = pathToFileURL(path.resolve(here, 'blank.html')).href;
+// The demo page as another site would serve a copy of it: it then talks to the bridge on
+// localhost:19284 as a page of that site.
+const web = path.resolve(here, '..');
+const demoCopy = {
+  '/demo/': ['index.html', 'text/html; charset=utf-8'],
+  '/demo/demo.js': ['demo.js', 'text/javascript; charset=utf-8'],
+  '/demo/demo.css': ['demo.css', 'text/css; charset=utf-8'],
+  '/demo/client/modbus-bridge.js': ['client/modbus-bridge.js', 'text/javascript; charset=utf-8'],
+};
 
 const servers = [];
 let sim = null;
@@ -32,16 +46,6 @@ function timeout(ms, value) {
   return new Promise((resolve) => setTimeout(() => resolve(value), ms).unref());
 }
 
-// Polls a condition that another process makes true; the condition ends the wait.
-async function waitFor(condition, ms, what) {
-  const deadline = Date.now() + ms;
-  while (Date.now() < deadline) {
-    if (condition()) return;
-    await timeout(50, null);
-  }
-  fail(`${what} within ${ms} ms`);
-}
-
 // ------------------------------------------------------------------ processes
 
 // Every request the device took: the simulator writes an "rx" line for each (--verbose).
@@ -49,12 +53,15 @@ function deviceTook() {
   return sim.lines.filter((line) => line.startsWith('rx '));
 }
 
-// A small web server on the second loopback address: each port serves its own pages.
+// A small web server on the second loopback address: each port serves its own pages, given as
+// HTML or as a file of web/ and its type.
 function servePages(port, pages) {
   const server = http.createServer((request, response) => {
     const page = pages[request.url.split('?')[0]];
-    response.writeHead(page ? 200 : 404, { 'Content-Type': 'text/html; charset=utf-8' });
-    response.end(page || 'not found');
+    const [body, type] = Array.isArray(page)
+      ? [fs.readFileSync(path.join(web, page[0])), page[1]] : [page, 'text/html; charset=utf-8'];
+    response.writeHead(page ? 200 : 404, { 'Content-Type': type });
+    response.end(body || 'not found');
   });
   servers.push(server);
   return new Promise((resolve, reject) => {
@@ -106,6 +113,17 @@ fetch('http://127.0.0.1:${BRIDGE_PORT}/', { method: 'POST', mode: 'no-cors',
 
 const blank = '<!doctype html><title>blank</title>';
 
+// A foreign page whose sandboxed frame (an opaque origin: Origin: null) writes register 1 and
+// hands what it got back to the page.
+const sandboxedFrame = `<!doctype html><title>waiting</title><body>
+<script>window.addEventListener('message', (e) => { window.frameGot = e.data; document.title = 'got'; });</script>
+<iframe sandbox="allow-scripts" srcdoc="${escapeAttribute(`<script>
+fetch('http://localhost:${BRIDGE_PORT}/', { method: 'POST',
+  body: 'json_data=' + encodeURIComponent(${JSON.stringify(WRITE_42)}) })
+  .then((r) => r.text()).then((t) => parent.postMessage(t, '*'),
+    (e) => parent.postMessage('fetch failed: ' + e.message, '*'));
+</script>`)}"></iframe></body>`;
+
 // Resolves when a request of the page to the bridge has finished or failed, naming which.
 function bridgeRequestEnded(page) {
   const toBridge = (request) => request.url().startsWith(`http://127.0.0.1:${BRIDGE_PORT}/`);
@@ -130,16 +148,106 @@ function fetchFromPage(page, json) {
   }, [BRIDGE_PORT, json]);
 }
 
+// Runs the demo page's chosen command once; what the page then shows.
+async function runOnce(page) {
+  const seq = Number(await page.getAttribute('#status', 'data-seq'));
+  await page.click('#run-once');
+  await page.waitForFunction(
+    (before) => Number(document.getElementById('status').dataset.seq) > before, seq, { timeout: 15000 });
+  return page.evaluate(() => ({
+    banner: document.getElementById('banner').className,
+    title: document.getElementById('banner-title').textContent.trim(),
+    detail: document.getElementById('banner-text').textContent.trim(),
+    code: document.getElementById('error-code').textContent.trim(),
+  }));
+}
+
+// A read of holding register 0x23 with the client library, as the page's code sees its outcome.
+function readWithClient(page) {
+  return page.evaluate(() => new ModbusBridgeClient.ModbusBridge({ comPort: 1, slave: 1 })
+    .readHoldingRegisters(0x23, 1)
+    .then((value) => ({ value }), (e) => ({ name: e.name, code: e.code, kind: e.kind, text: e.text })));
+}
+
+// Polls a condition that another process makes true; the condition ends the wait.
+async function waitFor(condition, ms, what) {
+  const deadline = Date.now() + ms;
+  while (Date.now() < deadline) {
+    if (condition()) return;
+    await timeout(50, null);
+  }
+  fail(`${what} within ${ms} ms`);
+}
+
 // ------------------------------------------------------------------ the test
 
+// With a program's defaults, pages whose origin is null get nothing through, and a page of
+// another origin is refused or waits for the operator.
+async function nullAndOtherOrigin(browser, program) {
+  const page = await (await browser.newContext()).newPage();
+  try {
+    await step(`${program}: a page opened as a file (Origin: null) is refused`, async () => {
+      await page.goto(filePage);
+      const body = await fetchFromPage(page, requestJson({ r: [3, 0, 0x21, 0, 1] }, 'file'));
+      check(body === REFUSED, `reply ${body}`);
+    });
+
+    await step(`${program}: a foreign page's sandboxed srcdoc frame gets nothing through`, async () => {
+      const before = bridge.log.length;
+      await page.goto(`${OTHER_ORIGIN}/sandboxed`);
+      await page.waitForFunction(() => window.frameGot !== undefined, null, { timeout: 15000 });
+      const got = await page.evaluate(() => window.frameGot);
+      check(got === REFUSED, `the frame got ${got}`);
+      await waitFor(() => bridge.log.slice(before).includes('Origin: null)'), 10000,
+        'the frame\'s request was refused in the log');
+    });
+
+    if (program === 'modbus-bridged') {
+      await step(`${program}: a page of another origin is refused, and the log says how to list it`, async () => {
+        await page.goto(`${OTHER_ORIGIN}/blank`);
+        await addClientModule(page);
+        const outcome = await readWithClient(page);
+        check(outcome.code === 125 && outcome.kind === 'access', `outcome ${JSON.stringify(outcome)}`);
+        check(bridge.log.includes(`строку ${OTHER_ORIGIN}=1 и перезапустите мост`), `advice:\n${bridge.log}`);
+        check(deviceTook().length === 0, `the device took ${JSON.stringify(deviceTook())}`);
+      });
+      return;
+    }
+    await step(`${program}: a page of another origin waits for the operator, then is served`, async () => {
+      // A copy of the demo page on that site: the refusal is advice, not a failure of the device.
+      await page.goto(`${OTHER_ORIGIN}/demo/`);
+      await page.fill('#start-addr', '0x23');
+      await page.fill('#reg-count', '1');
+      const waiting = await runOnce(page);
+      check(waiting.banner === 'banner advice' && waiting.title === 'Разрешите эту страницу в окне моста' &&
+        waiting.code === '127' && waiting.detail.startsWith('Страница ждёт разрешения оператора в окне моста.'),
+      `the page shows ${JSON.stringify(waiting)}`);
+      check(deviceTook().length === 0, `the device took ${JSON.stringify(deviceTook())}`);
+      // The test hook answers with the bar's own button; the window logs the answer.
+      await waitFor(() => bridge.log.includes(`Страница ${OTHER_ORIGIN} разрешена оператором`), 10000,
+        'the operator\'s answer in the log');
+      const served = await runOnce(page);
+      check(served.code === '0' && served.banner.includes('ok'), `the page shows ${JSON.stringify(served)}`);
+      check(deviceTook().length === 1 && deviceTook()[0].startsWith('rx 010300230001'),
+        `the device took ${JSON.stringify(deviceTook())}`);
+      await page.goto(`${OTHER_ORIGIN}/blank`);
+      await addClientModule(page);
+      check(JSON.stringify(await readWithClient(page)) === JSON.stringify({ value: [0x23] }),
+        'the client library is served too');
+    });
+  } finally {
+    await page.context().close();
+  }
+}
+
 async function main() {
-  check(SIM && BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
+  check(SIM && BRIDGED && WINDOW, 'MODBUS_SIM, MODBUS_BRIDGED and MODBUS_BRIDGE must name the programs');
 
   sim = await startSim(SIM, ['--verbose']);
   bridge = await startBridge(BRIDGED, [sim.pty]);
   await servePages(PUBLIC_PORT, { '/text-plain': textPlainForm, '/framed': framedForm,
     '/no-cors': noCorsFetch, '/blank': blank });
-  await servePages(OTHER_PORT, { '/blank': blank });
+  await servePages(OTHER_PORT, { '/blank': blank, '/sandboxed': sandboxedFrame, ...demoCopy });
 
   // The attacker's site counts as public, as a site on the Internet would.
   const publicBrowser = await launchChromium([`--ip-address-space-overrides=${PAGE_HOST}:${PUBLIC_PORT}=public`]);
@@ -169,41 +277,27 @@ async function main() {
 
   const browser = await launchChromium();
   try {
-    const context = await browser.newContext();
-    const page = await context.newPage();
-
-    await step('the demo page opened as a file still reads registers', async () => {
-      await page.goto(demoPage);
-      const reply = JSON.parse(await fetchFromPage(page, requestJson({ r: [3, 0, 0x21, 0, 1] }, 'file')));
-      check(reply.status === 'ok' && reply.data['33'] === 0x21, `reply ${JSON.stringify(reply)}`);
-    });
-
+    await nullAndOtherOrigin(browser, 'modbus-bridged');
     await step('nothing of the hostile pages reached the device', async () => {
-      await waitFor(() => deviceTook().length >= 1, 10000, 'the device took the file page\'s read');
-      check(deviceTook().length === 1 && deviceTook()[0].startsWith('rx 010300210001'),
-        `the device took ${JSON.stringify(deviceTook())}`);
+      check(deviceTook().length === 0, `the device took ${JSON.stringify(deviceTook())}`);
       const refusals = bridge.log.split('\n').filter((line) => line.includes('Error[125]'));
-      check(refusals.length >= 1, `refusal lines:\n${bridge.log}`);
+      check(refusals.length >= 3, `refusal lines:\n${bridge.log}`);
     });
+
+    await bridge.stopAndClean();
+    bridge = await startWindow(WINDOW, [sim.pty], { env: { MODBUS_BRIDGE_TEST_ALLOW_ORIGIN: OTHER_ORIGIN } });
+    await nullAndOtherOrigin(browser, 'window');
 
     await bridge.stopAndClean();
     bridge = await startBridge(BRIDGED, [sim.pty], {
       settings: `[Server]\nOrigins=list\n[Origins]\nhttp://${PAGE_HOST}:${PUBLIC_PORT}=1\n`,
     });
-
+    const page = await (await browser.newContext()).newPage();
     await step('with Origins=list the listed origin is served', async () => {
       await page.goto(`http://${PAGE_HOST}:${PUBLIC_PORT}/blank`);
       const reply = JSON.parse(await fetchFromPage(page, requestJson({ r: [3, 0, 0x22, 0, 1] }, 'listed')));
       check(reply.status === 'ok' && reply.data['34'] === 0x22, `reply ${JSON.stringify(reply)}`);
-    });
-
-    await step('with Origins=list another origin is refused with 125', async () => {
-      await page.goto(`http://${PAGE_HOST}:${OTHER_PORT}/blank`);
-      const body = await fetchFromPage(page, requestJson({ r: [3, 0, 0x23, 0, 1] }, 'other'));
-      check(body === REFUSED, `reply ${body}`);
-      check(bridge.log.includes(`Первый запрос со страницы http://${PAGE_HOST}:${OTHER_PORT}`),
-        `origin line:\n${bridge.log}`);
-      check(deviceTook().length === 2 && deviceTook()[1].startsWith('rx 010300220001'),
+      check(deviceTook().length === 3 && deviceTook()[2].startsWith('rx 010300220001'),
         `the device took ${JSON.stringify(deviceTook())}`);
     });
   } finally {

@@ -1,6 +1,9 @@
 // The client library in a real Chromium against modbus-bridged and simulated slaves: every call,
 // a batch in the caller's order, two widgets polling at once, the bridge's failures as values,
-// a stopped bridge, and the example page of the user guide. client-key.test.mjs tries the key.
+// a stopped bridge, and the example page of the user guide. The calls run in the page the bridge
+// serves (its own origin, served by default); the widgets and the guide's page in pages of a
+// web server of this test, whose origin the bridge's settings list, as a page author's would be.
+// client-key.test.mjs tries the key.
 //
 // Environment: MODBUS_SIM and MODBUS_BRIDGED (set by CTest), CHROMIUM (default /usr/bin/chromium).
 // It uses port 19284: run it alone on that port (CTest's resource lock, or a network namespace).
@@ -13,8 +16,8 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
-import { checkPortFree } from './bridge-port.mjs';
+import { addClientModule, launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
+import { BRIDGE_PORT, checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const webDir = path.resolve(here, '..');
@@ -53,26 +56,29 @@ async function startWebServer(exampleDir) {
 }
 
 let browser;
+// The bridge's own page, and a page of the listed web server.
 let page;
+let listedPage;
 let bridge;
 let webServer;
 let pageErrors = [];
 const sims = [];
 const exampleDir = fs.mkdtempSync(path.join(os.tmpdir(), 'client-example-'));
 
-// Runs body(module, arg) in the page; a thrown error comes back as its fields.
-async function inPage(body, arg) {
-  return page.evaluate(async ([source, argument]) => {
-    const module = await import('/client/modbus-bridge.js');
-    // eslint-disable-next-line no-eval
-    const run = eval(source);
+// Runs body(module, arg) in a page (the bridge's own unless named); a thrown error comes back as
+// its fields. The page's policy forbids eval, so body goes in as the source of the expression
+// that is evaluated, as the browser's tools evaluate one.
+async function inPage(body, arg, where = page) {
+  const modulePath = where === page ? '/demo/client/modbus-bridge.js' : '/client/modbus-bridge.js';
+  return where.evaluate(`(async () => {
+    const module = await import(${JSON.stringify(modulePath)});
     try {
-      return { ok: true, value: await run(module, argument) };
+      return { ok: true, value: await (${body.toString()})(module, ${JSON.stringify(arg)}) };
     } catch (e) {
       return { ok: false, error: { name: e.name, message: e.message, code: e.code, text: e.text,
         reason: e.reason, pduIndex: e.pduIndex, results: e.results, url: e.url } };
     }
-  }, [body.toString(), arg]);
+  })()`);
 }
 
 // The simulator's event record r, as its help describes it.
@@ -82,14 +88,19 @@ before(async () => {
   // COM1 answers as device type 0x0110; COM2 never answers.
   sims.push(await startSim(process.env.MODBUS_SIM, ['--device-type', `0x${DEVICE_TYPE.toString(16)}`]));
   sims.push(await startSim(process.env.MODBUS_SIM, ['--silent']));
-  bridge = await startBridge(process.env.MODBUS_BRIDGED, sims.map((s) => s.pty));
   fs.writeFileSync(path.join(exampleDir, 'index.html'), guideExample('html'));
   fs.copyFileSync(path.join(webDir, 'client', 'modbus-bridge.js'), path.join(exampleDir, 'modbus-bridge.js'));
   webServer = await startWebServer(exampleDir);
+  bridge = await startBridge(process.env.MODBUS_BRIDGED, sims.map((s) => s.pty), {
+    settings: `[Origins]\nhttp://127.0.0.1:${webServer.address().port}=1\n`,
+  });
   browser = await launchChromium();
   page = await browser.newPage();
   page.on('pageerror', (e) => pageErrors.push(String(e)));
-  await page.goto(`http://127.0.0.1:${webServer.address().port}/blank.html`);
+  await page.goto(`http://localhost:${BRIDGE_PORT}/demo/`);
+  listedPage = await browser.newPage();
+  listedPage.on('pageerror', (e) => pageErrors.push(String(e)));
+  await listedPage.goto(`http://127.0.0.1:${webServer.address().port}/blank.html`);
 });
 
 after(async () => {
@@ -172,7 +183,7 @@ describe('sharing the bridge', () => {
         widget({ comPort: 1 }, [m.pdu.readInputRegisters(0, 3)]),
         widget({ comPort: 1, url: 'http://127.0.0.1:19284' }, [m.pdu.readHoldingRegisters(0, 2), m.pdu.readInputRegisters(0x10, 1)]),
       ]);
-    });
+    }, undefined, listedPage);
     assert.deepEqual(outcome, { ok: true, value: [new Array(12).fill('ok'), new Array(12).fill('ok')] });
     const log = bridge.log.slice(logBefore);
     assert.ok(!log.includes(BUSY_LINE), `the bridge refused a request:\n${log}`);
@@ -214,7 +225,7 @@ describe('the browser\'s local network permission', () => {
     const blank = await browser.newPage();
     try {
       await blank.goto('about:blank');
-      await blank.addScriptTag({ path: path.join(webDir, 'client', 'modbus-bridge.global.js') });
+      await addClientModule(blank);
       const error = await blank.evaluate(() => new ModbusBridgeClient.ModbusBridge({ comPort: 1, slave: 1 })
         .readHoldingRegisters(0, 1).then(() => null, (e) => ({ name: e.name, reason: e.reason, message: e.message })));
       assert.deepEqual([error.name, error.reason], ['BridgeUnreachableError', 'permission']);
@@ -230,7 +241,7 @@ describe('a port held by another program', () => {
   // The page's own web server stands in: it answers, but with no cross-origin header for the page.
   test('is reported as not the bridge', async () => {
     const outcome = await inPage(async (m, url) => new m.ModbusBridge({ url, comPort: 1, slave: 1 }).readHoldingRegisters(0, 1),
-      `http://localhost:${webServer.address().port}/`);
+      `http://localhost:${webServer.address().port}/`, listedPage);
     assert.equal(outcome.ok, false);
     assert.deepEqual([outcome.error.name, outcome.error.reason], ['BridgeUnreachableError', 'not-bridge']);
     assert.match(outcome.error.message, /something answers at .*, but not as the bridge: another program may hold the port/);

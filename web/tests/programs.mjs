@@ -1,13 +1,16 @@
-// modbus-sim and modbus-bridged as programs for the browser tests: each simulator on a
-// pseudo-terminal of its own, the bridge a copy in a temporary folder with its settings file
-// beside it, on the fixed port 19284. Events are awaited, never slept for.
+// modbus-sim and the bridge programs for the browser tests: each simulator on a pseudo-terminal
+// of its own, modbus-bridged or the window (offscreen) a copy in a temporary folder with its
+// settings file beside it, on the fixed port 19284; Chromium, and the client library put into
+// its pages. Events are awaited, never slept for, but for a program that tells nothing of
+// itself: its port and its daily log file are looked at until they answer.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { checkPortFree } from './bridge-port.mjs';
+import { BRIDGE_PORT, canConnect, checkPortFree } from './bridge-port.mjs';
 
 const START_LINE = '\tСтарт\n';
 
@@ -100,6 +103,55 @@ export async function startBridge(bridgedPath, ptys, { key, settings = '' } = {}
   return child;
 }
 
+// Resolves once condition() holds, looking every 50 ms; rejects after ms.
+async function until(condition, ms, what) {
+  const end = Date.now() + ms;
+  while (!(await condition())) {
+    if (Date.now() > end) throw new Error(`${what} within ${ms} ms`);
+    await new Promise((resolve) => setTimeout(resolve, 50).unref());
+  }
+}
+
+/**
+ * The window program modbus-bridge, offscreen, with COM1, COM2, ... mapped to the terminals and
+ * settings as further sections of its settings file; env adds to its environment (its test
+ * hook MODBUS_BRIDGE_TEST_ALLOW_ORIGIN answers the question about that origin with the bar's
+ * button). The window prints nothing: bridge.log reads its daily log file.
+ */
+export async function startWindow(windowPath, ptys, { settings = '', env = {} } = {}) {
+  await checkPortFree();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'client-window-'));
+  const program = path.join(dir, 'modbus-bridge');
+  fs.copyFileSync(windowPath, program);
+  fs.chmodSync(program, 0o755);
+  const logs = path.join(dir, 'logs');
+  const ports = ptys.map((pty, i) => `COM${i + 1}=${pty}`).join('\n');
+  fs.writeFileSync(path.join(dir, 'modbus-bridge.ini'),
+    `[Options]\nLogFolder=${logs}\n${settings}[Ports]\n${ports}\n`);
+  const child = started(program, [], { cwd: dir, env: { ...process.env, QT_QPA_PLATFORM: 'offscreen', ...env } });
+  let errors = '';
+  child.stderr.on('data', (d) => { errors += d; });
+  child.stdout.resume();
+  Object.defineProperty(child, 'log', {
+    get() {
+      const files = fs.existsSync(logs) ? fs.readdirSync(logs).sort() : [];
+      const text = files.map((name) => new TextDecoder('windows-1251').decode(fs.readFileSync(path.join(logs, name))));
+      return text.join('').replace(/\r\n/g, '\n') + errors;
+    },
+  });
+  let ended = null;
+  child.exited.then((e) => { ended = e; });
+  await until(async () => {
+    if (ended) throw new Error(`modbus-bridge ended (${JSON.stringify(ended)}):\n${child.log}`);
+    return child.log.includes(START_LINE) && canConnect(BRIDGE_PORT);
+  }, 15000, 'modbus-bridge wrote no start lines or does not listen');
+  child.stopAndClean = async () => {
+    await stop(child);
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
+  return child;
+}
+
 /** Event record r of modbus-sim's file 6, byte for byte, as the simulator makes it. */
 export function simulatedRecord(r) {
   const stamp = 1000 * r;
@@ -123,4 +175,17 @@ export async function launchChromium(extraArgs = []) {
     throw new Error(`playwright-core is not installed; run tools/setup-web.sh (${e.message})`);
   }
   return chromium.launch({ executablePath, args: [...CHROMIUM_ARGS, ...extraArgs] });
+}
+
+const clientPath = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', 'client', 'modbus-bridge.js');
+
+/**
+ * Puts the client library into a page of any origin (a file, about:blank) as the global
+ * ModbusBridgeClient: the module's source in an inline module script, which fetches nothing.
+ */
+export async function addClientModule(page) {
+  const names = Object.keys(await import(pathToFileURL(clientPath).href));
+  const source = fs.readFileSync(clientPath, 'utf8');
+  await page.addScriptTag({ type: 'module', content: `${source}\nglobalThis.ModbusBridgeClient = { ${names.join(', ')} };\n` });
+  await page.waitForFunction(() => globalThis.ModbusBridgeClient !== undefined);
 }

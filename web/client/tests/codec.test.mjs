@@ -183,16 +183,17 @@ describe('captured replies', () => {
 
   // Neither reply echoes rand_string, and neither failure concerns a PDU.
   const unechoed = [
-    ['framing error without json_data', 106, 'Не найдены JSON данные'],
-    ['refused: no access key', 125, 'Запрос отклонён настройками доступа моста'],
+    ['framing error without json_data', 106, 'Не найдены JSON данные', 'request'],
+    ['refused: no access key', 125, 'Запрос отклонён настройками доступа моста', 'access'],
   ];
-  for (const [name, code, text] of unechoed) {
+  for (const [name, code, text, kind] of unechoed) {
     test(`${name} is still the bridge's answer`, () => {
       const { reply } = replyOf(name);
       const request = replyOf('holding registers 0..9').request;
       assert.equal('rand_string' in reply, false);
       assert.throws(() => decodeReply([pdu.readHoldingRegisters(0, 10)], request, reply),
-        (e) => e instanceof BridgeError && e.code === code && e.text === text && e.pduIndex === null);
+        (e) => e instanceof BridgeError && e.code === code && e.text === text && e.pduIndex === null &&
+          e.kind === kind);
     });
   }
 
@@ -210,6 +211,45 @@ describe('captured replies', () => {
       change(reply);
       assert.throws(() => decodeReply([pdu.readHoldingRegisters(0, 10)], request, reply),
         (e) => e instanceof BridgeUnreachableError && e.reason === reason);
+    });
+  }
+});
+
+describe('what a failure is about', () => {
+  const UNKNOWN = 'Unknown ERROR';
+  // code, text, whether the reply echoes the request, kind, the PDU that failed: the read that
+  // failed (0) or none, for failures that end the request before it is sent
+  const table = [
+    [2, 'Указанный в запросе адрес данных не существует', true, 'device', 0],
+    [9, UNKNOWN, true, 'device', 0],
+    [-56, UNKNOWN, true, 'device', 0],
+    [100, 'Ошибка длины принятого пакета', true, 'device', 0],
+    [102, 'Ошибка CRC пакета', true, 'device', 0],
+    [123, 'Истекло время ожидания ответа', true, 'device', 0],
+    [103, 'Не найдена первая POST строка HTTP заголовка', false, 'request', null],
+    [107, 'Ошибка парсинга JSON данных', false, 'request', null],
+    [112, 'Отсутствие параметра COM_PORT', true, 'request', null],
+    [121, 'Неизвестный тип параметра', true, 'request', null],
+    [122, 'Ошибка открытия COM порта', true, 'port', null],
+    [124, 'Ошибка операции с COM портом', true, 'port', 0],
+    [126, 'Порт или функция запрещены настройками моста', true, 'port', null],
+    [125, 'Запрос отклонён настройками доступа моста', false, 'access', null],
+    [127, 'Страница ждёт разрешения оператора в окне моста', false, 'access', null],
+    // A device's exception codes that are also the bridge's own: the request comes back with them.
+    [125, UNKNOWN, true, 'device', 0],
+    [126, UNKNOWN, true, 'device', 0],
+    [127, UNKNOWN, true, 'device', 0],
+  ];
+  for (const [code, text, echoed, kind, pduIndex] of table) {
+    test(`${code} ${echoed ? 'with' : 'without'} the request: ${kind}`, () => {
+      const { request } = replyOf('holding registers 0..9');
+      const status = { error_code: code, error_text: text, status: 'error' };
+      const reply = echoed ? { ...request, ...status } : status;
+      assert.throws(() => decodeReply([pdu.readHoldingRegisters(0, 10)], request, reply), (e) => {
+        assert.ok(e instanceof BridgeError);
+        assert.deepEqual([e.code, e.kind, e.pduIndex], [code, kind, pduIndex]);
+        return true;
+      });
     });
   }
 });

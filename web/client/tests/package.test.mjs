@@ -1,31 +1,17 @@
-// The client as it is shipped: the classic-script copy made from the module, declarations that
-// name everything the module has, and a package that npm packs and installs.
+// The client as it is shipped: declarations that name everything the module has, and a package
+// that npm packs and installs.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
-import vm from 'node:vm';
+import { fileURLToPath } from 'node:url';
 
-import { globalPath, globalScript, modulePath } from '../build-global.mjs';
 import * as client from '../modbus-bridge.js';
 
-const clientDir = path.dirname(modulePath);
+const clientDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const declarations = fs.readFileSync(path.join(clientDir, 'modbus-bridge.d.ts'), 'utf8');
-
-test('the classic script is made from the module as it is now', () => {
-  assert.equal(fs.readFileSync(globalPath, 'utf8'), globalScript(fs.readFileSync(modulePath, 'utf8')),
-    'modbus-bridge.global.js is out of date: run node web/client/build-global.mjs');
-});
-
-test('the classic script defines the global with every export of the module', () => {
-  const context = vm.createContext({ URL, setTimeout, clearTimeout, performance });
-  vm.runInContext(fs.readFileSync(globalPath, 'utf8'), context);
-  assert.deepEqual(Object.keys(context.ModbusBridgeClient).sort(), Object.keys(client).sort());
-  const bytes = context.ModbusBridgeClient.pdu.writeMultipleRegisters(1, [2]).bytes;
-  assert.deepEqual([...bytes], [16, 0, 1, 0, 1, 2, 0, 2]);
-});
 
 test('the declarations name every export, method and PDU builder', () => {
   const block = (start) => {
@@ -55,7 +41,7 @@ test('npm pack makes a package that npm installs and Node imports', () => {
     assert.equal(packed.filename, /npm install \.\/(modbus-bridge-client-[^`]+\.tgz)/.exec(guide)?.[1],
       'the package the user guide tells to install');
     assert.deepEqual(packed.files.map((f) => f.path).sort(),
-      ['modbus-bridge.d.ts', 'modbus-bridge.global.js', 'modbus-bridge.js', 'package.json']);
+      ['modbus-bridge.d.ts', 'modbus-bridge.js', 'package.json']);
     const page = path.join(work, 'page');
     fs.mkdirSync(page);
     fs.writeFileSync(path.join(page, 'package.json'), '{"name":"page","version":"1.0.0","type":"module"}\n');

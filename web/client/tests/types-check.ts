@@ -1,7 +1,8 @@
 // How a TypeScript page uses the client; `tsc --noEmit -p web/client/tests` checks that the
 // declarations accept it, give these result types and refuse the misuses marked below.
 import {
-  BridgeError, BridgeUnreachableError, ModbusBridge, pdu, type DeviceSection, type PollOutcome, type RawResult,
+  BridgeError, BridgeUnreachableError, ModbusBridge, pdu, type BridgeErrorKind, type DeviceSection, type PollOutcome,
+  type RawResult,
 } from '../modbus-bridge.js';
 
 const bridge = new ModbusBridge({
@@ -26,7 +27,9 @@ async function page(): Promise<void> {
   try {
     await bridge.readInputRegisters(0, 3);
   } catch (e) {
-    if (e instanceof BridgeError) console.log(e.code, e.text, e.pduIndex);
+    const kind: BridgeErrorKind | undefined = e instanceof BridgeError ? e.kind : undefined;
+    if (kind === 'access') console.log('allow this page in the bridge window');
+    else if (e instanceof BridgeError) console.log(e.code, e.text, e.pduIndex);
     else if (e instanceof BridgeUnreachableError && e.reason === 'timeout') console.log(e.limitMs);
   }
 
@@ -44,6 +47,12 @@ async function page(): Promise<void> {
   await bridge.batch([[3, 0, 0, 0, 1]]);
   // @ts-expect-error: a time-out is a number of milliseconds
   new ModbusBridge({ comPort: 1, slave: 1, timeoutMs: '500' });
+  try {
+    await bridge.readInputRegisters(0, 1);
+  } catch (e) {
+    // @ts-expect-error: no error is of a kind 'refused'
+    if (e instanceof BridgeError && e.kind === 'refused') console.log(e);
+  }
   console.log(wrong);
 }
 

@@ -1,0 +1,307 @@
+#include "ServerCore.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <string_view>
+#include <system_error>
+
+#include "DemoPages.h"
+#include "MonotonicClock.h"
+#include "Ravo32.h"
+#include "RequestWorker.h"
+
+namespace {
+
+constexpr char kBusyText[] = "Предыдущая команда не обработана ...";
+constexpr char kBusyAdvice[] =
+    "Нужно в браузере на странице Демо в параметрах связи увеличить время частоты опроса!";
+constexpr char kThreadFault[] = "FAULT! Создание потока ...";
+// What the general error report says of an exception that is not a standard one.
+constexpr char kUnknownFault[] = "Unknown error";
+// The most taken from the platform in one read.
+constexpr size_t kReadChunkBytes = 64 * 1024;
+
+std::string UnloggedBusyLine(uint64_t count) {
+    return "Ещё запросов во время обработки предыдущей команды без строки в журнале: " +
+           std::to_string(count);
+}
+
+}  // namespace
+
+TServerCore::TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
+                         const TServerHooks& hooks, TThreadStarter startThread)
+    : Link(link),
+      Host(host),
+      Platform(platform),
+      Hooks(hooks),
+      StartWorkerThread(std::move(startThread)),
+      BusyLines(UnloggedBusyLine),
+      ReadBuffer(kReadChunkBytes, '\0') {}
+
+TServerCore::~TServerCore() {
+    StopWorker();
+}
+
+void TServerCore::SetAccess(TAccessSettings access) {
+    Gate.SetSettings(std::move(access));
+}
+
+void TServerCore::SetLocalNames(uint16_t port, std::string hostName,
+                                TAccessGate::TAddressSource addresses) {
+    Gate.SetLocalNames(port, std::move(hostName));
+    Gate.SetAddressSource(std::move(addresses));
+}
+
+TConnectionId TServerCore::Accepted(std::string peer) {
+    if (Connections.size() >= kMaxConnections) {
+        DropOldestIdleConnection();
+    }
+    const TConnectionId id = ++LastConnection;
+    Connections[id].Peer = std::move(peer);
+    return id;
+}
+
+void TServerCore::TimerFired(uint64_t timer) {
+    if (timer == kLineFlushTimer) {
+        LineFlushAtMs.reset();
+        FlushLines();
+    } else {
+        ServerSocketClientRead(timer, true);
+    }
+}
+
+void TServerCore::Shutdown() {
+    StopWorker();
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownPauseMs));
+}
+
+void TServerCore::DropOldestIdleConnection() {
+    const auto oldest =
+        std::find_if(Connections.begin(), Connections.end(),
+                     [this](const auto& entry) { return entry.first != ClientConnection; });
+    if (oldest == Connections.end()) {
+        return;
+    }
+    const TConnectionId id = oldest->first;
+    Connections.erase(oldest);
+    Platform.StopTimer(id);
+    Platform.Abort(id);
+}
+
+void TServerCore::ServerSocketClientRead(TConnectionId id, bool waitOver) {
+    // A client that gave up on its request and asks again at once: its closing may wait behind
+    // this data in the event queue, but it must stop its request first, as it would have.
+    if (Busy() && ClientConnection != 0 && Platform.PeerHasClosed(ClientConnection)) {
+        StopWorker();
+    }
+    const auto found = Connections.find(id);
+    if (found == Connections.end()) {
+        return;
+    }
+    TConnection& connection = found->second;
+    // Only a request for the bridge's page goes on while another is served: it never touches the
+    // line. Any other data stays unread: the page asks faster than the line answers.
+    if (Busy() && (id == ClientConnection || !MayBeDemoPageRequest(HeldBytes(id, connection)))) {
+        NoteBusy();
+        return;
+    }
+    while (!connection.Request.Full()) {
+        const size_t got = Platform.Read(id, ReadBuffer.data(),
+                                         std::min(ReadBuffer.size(), connection.Request.Room()));
+        if (got == 0) {
+            break;
+        }
+        if (connection.Request.Empty()) {
+            connection.FirstByteMs = MonotonicMs();
+        }
+        connection.Request.Append(std::string_view(ReadBuffer.data(), got));
+    }
+    if (connection.Request.Empty()) {
+        return;
+    }
+    if (!connection.Request.Complete() && !connection.Request.Full() && !waitOver) {
+        const uint64_t waited = MonotonicMs() - connection.FirstByteMs;
+        if (waited < kCompletionWaitMs) {
+            Platform.StartTimer(id, static_cast<int>(kCompletionWaitMs - waited));
+            return;
+        }
+    }
+    Platform.StopTimer(id);
+    const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
+                                                .Peer = connection.Peer,
+                                                .NowMs = MonotonicMs(),
+                                                .ErrorsOnly = Host.ViewError(),
+                                                .CanAsk = static_cast<bool>(Hooks.AskAboutOrigin),
+                                                .Busy = Busy()});
+    if (decision.Question && Hooks.AskAboutOrigin(*decision.Question)) {
+        Gate.OriginAsked(*decision.Question);
+    }
+    WriteLines(decision.Lines);
+    if (decision.Action == TGateAction::Busy) {
+        // Held with its connection like unread data: the next data on it brings it along.
+        NoteBusy();
+        return;
+    }
+    if (decision.Action == TGateAction::Answer) {
+        connection.Request.Clear();
+        Platform.Write(id, decision.Response);
+        return;
+    }
+    StartWorker(id, connection, decision.Verdict);
+}
+
+std::string TServerCore::HeldBytes(TConnectionId id, const TConnection& connection) {
+    const std::string_view assembled = connection.Request.Bytes();
+    if (assembled.size() >= kDemoPageRequestStartBytes) {
+        return std::string(assembled.substr(0, kDemoPageRequestStartBytes));
+    }
+    std::string held(assembled);
+    held.resize(kDemoPageRequestStartBytes);
+    const size_t waiting = Platform.Peek(id, held.data() + assembled.size(),
+                                         kDemoPageRequestStartBytes - assembled.size());
+    held.resize(assembled.size() + waiting);
+    return held;
+}
+
+void TServerCore::NoteBusy() {
+    // A client that keeps sending must not fill the log, so the lines have the refusals' limit.
+    std::vector<TLogEntry> lines;
+    BusyLines.Note(MonotonicMs(), {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}},
+                   lines);
+    WriteLines(lines);
+}
+
+void TServerCore::WriteLines(const std::vector<TLogEntry>& lines) {
+    WriteLogEntries(Host, lines);
+    // One timer writes the count lines of both limits, at the earlier of their times.
+    std::optional<uint64_t> due = Gate.FlushDue();
+    if (const std::optional<uint64_t> busyDue = BusyLines.FlushDue();
+        busyDue && (!due || *busyDue < *due)) {
+        due = busyDue;
+    }
+    if (!due || (LineFlushAtMs && *LineFlushAtMs <= *due)) {
+        return;
+    }
+    const uint64_t now = MonotonicMs();
+    LineFlushAtMs = due;
+    Platform.StartTimer(kLineFlushTimer, static_cast<int>(*due > now ? *due - now : 0));
+}
+
+void TServerCore::FlushLines() {
+    const uint64_t now = MonotonicMs();
+    std::vector<TLogEntry> lines = Gate.Flush(now);
+    BusyLines.Flush(now, lines);
+    // Also arms the timer again when it fired before either limit's time.
+    WriteLines(lines);
+}
+
+void TServerCore::ServerSocketClientDisconnect(TConnectionId id) {
+    Connections.erase(id);
+    Platform.StopTimer(id);
+    // Only the connection that waits for the answer may cancel it: browsers close idle and
+    // speculative connections on their own.
+    if (Busy() && id == ClientConnection) {
+        StopWorker();
+    }
+}
+
+void TServerCore::StartWorker(TConnectionId id, TConnection& connection,
+                              const TAccessVerdict& verdict) {
+    Link.ResetStop();
+    ClientConnection = id;
+    const uint64_t generation = ++Generation;
+    TProcedureOptions options;
+    options.Ports = Gate.Settings().Ports;
+    options.PortRefused = [this, peer = connection.Peer, verdict](const std::string& reason) {
+        Platform.Post([this, peer, verdict, reason] {
+            WriteLines(Gate.PortRefused(reason, peer, verdict, MonotonicMs()));
+        });
+    };
+    try {
+        WorkerThread = StartWorkerThread(
+            [this, generation, received = std::string(connection.Request.Bytes()),
+             options = std::move(options)] { ServeOnWorker(generation, received, options); });
+    } catch (const std::system_error&) {
+        // The request stays with its connection, unread and unanswered, as if it had never
+        // been taken: the next data on that connection brings it along.
+        ClientConnection = 0;
+        Host.LogError(kThreadFault);
+        return;
+    }
+    connection.Request.Clear();
+}
+
+void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received,
+                                const TProcedureOptions& options) noexcept {
+    // An exception that left the thread would end the process. One that escaped the request's
+    // own fault reply (the host itself failed) becomes the general error report on the server's
+    // thread, and the request is still answered with the internal fault.
+    std::optional<std::string> response;
+    std::optional<std::string> fault;
+    try {
+        response = ServeRequest(received, Link, Host, options);
+    } catch (const std::exception& error) {
+        fault = *error.what() != '\0' ? error.what() : kUnknownFault;
+    } catch (...) {
+        fault = kUnknownFault;
+    }
+    if (fault) {
+        try {
+            response = InternalFaultResponse();
+        } catch (...) {
+            // No memory even for the reply: the page's own time-out ends its wait.
+        }
+    }
+    try {
+        Platform.Post(
+            [this, generation, response = std::move(response), fault = std::move(fault)]() mutable {
+                FinishRequest(generation, std::move(response), fault);
+            });
+    } catch (...) {
+        // Not even the hand-over could be queued (no memory left): the server stays busy until
+        // its shutdown joins this thread, rather than the process ending here.
+    }
+}
+
+void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> response,
+                                const std::optional<std::string>& fault) {
+    if (fault) {
+        if (Hooks.ReportFault) {
+            Hooks.ReportFault(*fault);
+        } else {
+            Host.LogError(*fault);
+        }
+    }
+    if (generation != Generation || !WorkerThread.joinable()) {
+        return;
+    }
+    // The busy mark is cleared and the reply handed over in one step, so a client that sends
+    // its next request the moment it reads the reply is served.
+    WorkerThread.join();
+    // A worker cut short by an exception may have left the port open.
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
+    const TConnectionId id = ClientConnection;
+    ClientConnection = 0;
+    if (response && Connections.contains(id)) {
+        Platform.Write(id, *response);
+    }
+}
+
+void TServerCore::StopWorker() {
+    if (!WorkerThread.joinable()) {
+        return;
+    }
+    Link.RequestStop();
+    WorkerThread.join();
+    ++Generation;
+    ClientConnection = 0;
+    if (Link.IsOpen()) {
+        Link.Disconnect();
+    }
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AccessGate.h"
+#include "AccessSettings.h"
+#include "BridgeHost.h"
+#include "LimitedLines.h"
+#include "RequestAssembler.h"
+#include "RequestProcedure.h"
+#include "ServerPlatform.h"
+
+class TRavo32;
+
+// What the program that runs a server gives it besides its host.
+struct TServerHooks {
+    // Called on the server's thread for a request of an origin that the operator has not
+    // answered about (Origins=ask), until it returns true: the question is in front of the
+    // operator or waits its turn there. None where nobody can be asked.
+    std::function<bool(const std::string& origin)> AskAboutOrigin;
+    // The general error report, on the server's thread, for an exception that escaped the
+    // request's own fault reply (nothing on the request road should throw); the request is
+    // answered with the internal fault all the same. Without one the text goes to the log.
+    std::function<void(const std::string& text)> ReportFault;
+};
+
+// The HTTP server without its sockets: the connections and the assembly of each request, the
+// access gate, the busy rule and its lines, the worker thread and the hand-over of its response,
+// the stop of a request whose client left, and shutdown. While a request is served, only a GET of
+// the bridge's page is read (and the gate answers it); anything else stays unread. It runs on the
+// server's thread and talks to the sockets, timers and event loop only through TServerPlatform,
+// whose events it receives; no toolkit, no socket calls.
+class TServerCore {
+public:
+    // Request bytes held per connection; a larger request is served as far as this goes.
+    static constexpr size_t kMaxRequestBytes = 1 << 20;
+    // How long a request that TCP delivers in pieces may take to arrive whole.
+    static constexpr int kCompletionWaitMs = 1000;
+    static constexpr int kShutdownPauseMs = 500;
+    // A page needs a handful of connections; beyond this many the oldest idle one is closed, so
+    // that idle or abandoned clients cannot use up the descriptors or the memory.
+    static constexpr size_t kMaxConnections = 256;
+    // The timer of the count lines. A connection's wait for the rest of its request is the
+    // timer numbered as the connection.
+    static constexpr uint64_t kLineFlushTimer = 0;
+
+    // Starts a thread running the task; throws std::system_error when the system cannot create
+    // one, as std::thread does. Tests put in one that fails.
+    using TThreadStarter = std::function<std::thread(std::function<void()>)>;
+    static std::thread StartThread(std::function<void()> task) {
+        return std::thread(std::move(task));
+    }
+
+    TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
+                const TServerHooks& hooks, TThreadStarter startThread = StartThread);
+    // Stops a running request.
+    ~TServerCore();
+    TServerCore(const TServerCore&) = delete;
+    TServerCore& operator=(const TServerCore&) = delete;
+
+    // Who may drive the devices; the defaults serve this computer only.
+    void SetAccess(TAccessSettings access);
+    const TAccessSettings& Access() const { return Gate.Settings(); }
+    // The port and host name the server listens under, and where the interface addresses come
+    // from (asked for each request with Listen=any), once it listens.
+    void SetLocalNames(uint16_t port, std::string hostName, TAccessGate::TAddressSource addresses);
+    // The operator's answer: the origin's requests are served or refused from now on.
+    void DecideOrigin(const std::string& origin, bool allowed) {
+        Gate.DecideOrigin(origin, allowed);
+    }
+    bool Busy() const { return WorkerThread.joinable(); }
+    size_t ConnectionCount() const { return Connections.size(); }
+
+    // The platform's events, on the server's thread. A new connection gets its id here.
+    TConnectionId Accepted(std::string peer);
+    void DataArrived(TConnectionId connection) { ServerSocketClientRead(connection, false); }
+    void Closed(TConnectionId connection) { ServerSocketClientDisconnect(connection); }
+    void TimerFired(uint64_t timer);
+    // No descriptor was left for a new connection: the oldest idle one makes room.
+    void AcceptFailed() { DropOldestIdleConnection(); }
+
+    // Stops a running request, closes the port and pauses; the listening sockets close after.
+    void Shutdown();
+
+private:
+    struct TConnection {
+        // The peer's address, as the log names it.
+        std::string Peer;
+        TRequestAssembler Request{kMaxRequestBytes};
+        uint64_t FirstByteMs = 0;
+    };
+
+    void DropOldestIdleConnection();
+    // Runs when data arrives, and when the wait for the rest of a request is over.
+    void ServerSocketClientRead(TConnectionId id, bool waitOver);
+    void ServerSocketClientDisconnect(TConnectionId id);
+    // The first bytes the connection holds, assembled or still unread.
+    std::string HeldBytes(TConnectionId id, const TConnection& connection);
+    // The two busy lines, within their limit.
+    void NoteBusy();
+    // The lines of the gate and of the busy rule; the count lines of their limits come later.
+    void WriteLines(const std::vector<TLogEntry>& lines);
+    void FlushLines();
+    void StartWorker(TConnectionId id, TConnection& connection, const TAccessVerdict& verdict);
+    // The worker thread's whole work; nothing escapes it.
+    void ServeOnWorker(uint64_t generation, const std::string& received,
+                       const TProcedureOptions& options) noexcept;
+    void FinishRequest(uint64_t generation, std::optional<std::string> response,
+                       const std::optional<std::string>& fault);
+    void StopWorker();
+
+    TRavo32& Link;
+    TBridgeHost& Host;
+    TServerPlatform& Platform;
+    const TServerHooks& Hooks;
+    TThreadStarter StartWorkerThread;
+    TAccessGate Gate;
+    // The two busy lines, for each arrival of data while a request is served.
+    TLimitedLines BusyLines;
+    // When the count lines' timer is due, while it runs.
+    std::optional<uint64_t> LineFlushAtMs;
+    // By id, so the oldest comes first.
+    std::map<TConnectionId, TConnection> Connections;
+    TConnectionId LastConnection = 0;
+    // What the platform's Read fills, kept between reads.
+    std::string ReadBuffer;
+    // The busy mark: joinable from the start of a worker until the server's thread joins it.
+    std::thread WorkerThread;
+    // The connection whose request the worker serves; 0 while none.
+    TConnectionId ClientConnection = 0;
+    // Tells a finished worker's hand-over from that of a worker stopped before it arrived.
+    uint64_t Generation = 0;
+};
