@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and their tests with mingw-w64 into build-windows/ (the .exe files
-# directly in that folder, statically linked) and sets up the wine environment that runs them.
+# directly in that folder, statically linked), the installer modbus-bridge-setup.exe and the
+# portable zip beside them, and sets up the wine environment that runs them.
 # Installs the Debian packages it needs; builds jsoncpp and GoogleTest once into
 # build-windows/deps/prefix and reuses them while they are there.
 #

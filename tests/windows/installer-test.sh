@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The Windows installer under wine: a silent install puts every staged file into Program Files
+# with its uninstaller, the entry in the installed programs and, with the window program, the
+# Start-menu shortcut; a silent uninstall removes all of that and leaves the user's settings and
+# logs in the application data alone.
+#
+#   tests/windows/installer-test.sh BUILD_FOLDER
+set -euo pipefail
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tools/wine-env.sh" "$build"
+wine_env_start
+
+fail() {
+    echo "installer-test: $*" >&2
+    exit 1
+}
+# A Windows path of the prefix as a Linux path.
+unix_path() {
+    winepath -u "$1" 2>/dev/null
+}
+windows_variable() {
+    wine_run 30 cmd /c "echo %$1%" </dev/null 2>/dev/null | tr -d '\r'
+}
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\modbus-bridge'
+registered() {
+    wine_run 30 reg query "$uninstall_key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+setup=$build/modbus-bridge-setup.exe
+stage=$build/package/modbus-bridge
+[ -f "$setup" ] && [ -d "$stage" ] || fail "no installer in $build (build the target windows-packages)"
+folder_windows="$(windows_variable ProgramFiles)\\modbus-bridge"
+folder=$(unix_path "$folder_windows")
+shortcut=$(unix_path "$(windows_variable ProgramData)\\Microsoft\\Windows\\Start Menu\\Programs")/"Modbus мост.lnk"
+user_data=$(unix_path "$(windows_variable APPDATA)\\modbus-bridge")
+[ ! -e "$folder" ] || fail "$folder is there before the install: an earlier run left it"
+
+work=$(mktemp -d)
+cleanup() {
+    rm -rf "$work" "$folder" "$user_data" "$shortcut"
+    wine_run 30 reg delete "$uninstall_key" /f </dev/null >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+wine_run 120 "$setup" /S </dev/null || fail "the silent install ended with $?"
+# Exactly the staged files, byte for byte, and the uninstaller.
+(cd "$stage" && find . -type f | sort) >"$work/staged"
+(cd "$folder" && find . -type f ! -name uninstall.exe | sort) >"$work/installed"
+diff "$work/staged" "$work/installed" || fail "the installed files differ from the staged ones"
+while read -r file; do
+    cmp -s "$stage/$file" "$folder/$file" || fail "$file differs from the staged one"
+done <"$work/staged"
+[ -f "$folder/uninstall.exe" ] || fail "no uninstaller"
+[ "$(registered InstallLocation)" = "$folder_windows" ] ||
+    fail "the installed programs list says the folder is '$(registered InstallLocation)'"
+[ "$(registered QuietUninstallString)" = "\"$folder_windows\\uninstall.exe\" /S" ] ||
+    fail "the quiet uninstall command is '$(registered QuietUninstallString)'"
+if [ -f "$stage/modbus-bridge.exe" ]; then
+    [ -f "$shortcut" ] || fail "no Start-menu shortcut to the window"
+else
+    [ ! -e "$shortcut" ] || fail "a Start-menu shortcut without the window program"
+fi
+
+# What the installed copy keeps per user.
+mkdir -p "$user_data"
+printf '[Options]\r\nViewHex=1\r\n' >"$user_data/modbus-bridge.ini"
+printf 'a line\r\n' >"$user_data/modbus-bridge-2026-12-06.txt"
+# Something of the operator's own in the program folder stays too.
+printf 'notes\r\n' >"$folder/notes.txt"
+
+# A silent uninstaller copies itself away and returns at once; run in place (_?=) it ends when
+# it is done. The command line is taken whole, unquoted, from a batch file.
+printf '@"%s\\uninstall.exe" /S _?=%s\r\n' "$folder_windows" "$folder_windows" >"$work/uninstall.bat"
+wine_run 120 cmd /c "$(winepath -w "$work/uninstall.bat" 2>/dev/null)" </dev/null ||
+    fail "the silent uninstall ended with $?"
+# Run in place, the uninstaller cannot remove itself: everything else that it installed is gone.
+(cd "$folder" && find . -type f | sort) >"$work/left"
+printf './notes.txt\n./uninstall.exe\n' | diff - "$work/left" || fail "the uninstall left files"
+[ ! -e "$shortcut" ] || fail "the Start-menu shortcut is still there"
+[ -z "$(registered InstallLocation)" ] || fail "still in the installed programs list"
+[ "$(cat "$user_data/modbus-bridge.ini")" = "$(printf '[Options]\r\nViewHex=1\r')" ] ||
+    fail "the user's settings changed"
+[ -f "$user_data/modbus-bridge-2026-12-06.txt" ] || fail "the user's log is gone"
+echo "installer-test: installed $(wc -l <"$work/staged") files and removed them again"
