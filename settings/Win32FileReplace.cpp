@@ -152,7 +152,8 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
 
 bool ReadFileContent(const std::string& path, std::string& content) {
     const TFileTurn turn;
-    // Sharing everything keeps this reader out of the way of any other program's writes too.
+    // Sharing delete too lets an editor that saves by renaming the old file away go on while
+    // this copy reads.
     const HANDLE file =
         CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
