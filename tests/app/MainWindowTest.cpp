@@ -34,6 +34,7 @@
 #include "LogView.h"
 #include "MainWindow.h"
 #include "OriginQuestionBar.h"
+#include "OriginQuestions.h"
 #include "SettingsPath.h"
 
 namespace {
@@ -170,7 +171,7 @@ struct TWindow {
 // without Origin), asked from another thread while the window's event loop runs; -1 when no
 // reply came.
 int AskFromOrigin(TForm1& form, const std::string& origin) {
-    const uint16_t port = form.ListeningPort();
+    const uint16_t port = form.Behaviour().ListeningPort();
     std::atomic<int> code{-2};
     std::thread page([&code, port, origin] {
         std::string request = PostRequest(R"({"company_id":1})", port);
@@ -212,8 +213,8 @@ private slots:
         QVERIFY(!window.Form->M2_Set->isChecked());
         QVERIFY(!window.Form->M2_Hex->isChecked());
         QVERIFY(window.Form->M2_Set->isEnabled());
-        QCOMPARE(LineTexts(window.Form->Log()),
-                 StartLines(false, false, false, window.Form->ListeningPort()));
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()),
+                 StartLines(false, false, false, window.Form->Behaviour().ListeningPort()));
         for (QLabel* panel : window.Form->StatusPanels) {
             QVERIFY(panel->text().isEmpty());
         }
@@ -241,9 +242,9 @@ private slots:
         QVERIFY(!window.Form->M2_Hex->isChecked());
         QVERIFY(!window.Form->M2_Set->isEnabled());
         QVERIFY(!window.Form->M2_Hex->isEnabled());
-        QVERIFY(window.Form->ViewError());
-        QCOMPARE(LineTexts(window.Form->Log()),
-                 StartLines(true, true, false, window.Form->ListeningPort()));
+        QVERIFY(window.Form->Behaviour().ViewError());
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()),
+                 StartLines(true, true, false, window.Form->Behaviour().ListeningPort()));
         // 0x64 is 100; 1e2 is no integer and reads as the default 100.
         QCOMPARE(window.Form->frameGeometry().topLeft(), QPoint(100, 100));
         QCOMPARE(window.Form->size(), QSize(700, 500));
@@ -262,22 +263,22 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Log()).size();
+        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
         window.Form->M2_Set->trigger();
         window.Form->M2_Hex->trigger();
         window.Form->M2_Error->trigger();
         window.Form->M2_Set->trigger();  // disabled now: nothing happens
         window.Form->M2_Error->trigger();
         window.Form->M2_Hex->trigger();
-        QCOMPARE(LineTexts(window.Form->Log()).mid(before),
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).mid(before),
                  (QStringList{QStringLiteral("Показывать Параметры связи: Включено"),
                               QStringLiteral("Показывать НЕХ данные: Включено"),
                               QStringLiteral("Показывать Только ошибки: Включено"),
                               QStringLiteral("Показывать Только ошибки: Отключено"),
                               QStringLiteral("Показывать НЕХ данные: Отключено")}));
-        QVERIFY(window.Form->ViewSet());
-        QVERIFY(!window.Form->ViewHex());
-        QVERIFY(!window.Form->ViewError());
+        QVERIFY(window.Form->Behaviour().ViewSet());
+        QVERIFY(!window.Form->Behaviour().ViewHex());
+        QVERIFY(!window.Form->Behaviour().ViewError());
     }
 
     void PlacementIsNotStoredWhileMaximisedAndSizeHasAMinimum() {
@@ -317,7 +318,7 @@ private slots:
                 QVERIFY(boxes.isEmpty());
                 QCOMPARE(printed.size(), qsizetype{1});
                 QVERIFY(printed.front().startsWith(message));
-                QVERIFY(LineTexts(form.Log()).back().startsWith(message));
+                QVERIFY(LineTexts(form.Behaviour().Log()).back().startsWith(message));
             } else {
                 QCOMPARE(boxes, QStringList{message});
                 QVERIFY(printed.isEmpty());
@@ -345,8 +346,8 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        window.Form->LogSend("READ_HOLDING_REGISTER");
-        window.Form->LogError("Ошибка №1");
+        window.Form->Behaviour().LogSend("READ_HOLDING_REGISTER");
+        window.Form->Behaviour().LogError("Ошибка №1");
         const QString path = folder.filePath(QStringLiteral("log.txt"));
         window.NextSavePath = path;
         window.Form->M1_Save->trigger();
@@ -371,7 +372,7 @@ private slots:
                                                    "1"));
         QCOMPARE(lines[9][2], ':');
 
-        const QStringList after = LineTexts(window.Form->Log());
+        const QStringList after = LineTexts(window.Form->Behaviour().Log());
         QCOMPARE(after.size(), qsizetype{13});
         QCOMPARE(after[11], QStringLiteral("<date>"));
         QCOMPARE(after[12], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
@@ -385,8 +386,8 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        window.Form->LogNotice("notice");
-        window.Form->LogReceive("READ_INPUT_REGISTER");
+        window.Form->Behaviour().LogNotice("notice");
+        window.Form->Behaviour().LogReceive("READ_INPUT_REGISTER");
 
         const QString rtf = folder.filePath(QStringLiteral("logrtf"));
         window.NextSavePath = rtf;
@@ -406,15 +407,15 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Log()).size();
+        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
         window.NextSavePath.reset();
         window.Form->M1_Save->trigger();
-        QCOMPARE(LineTexts(window.Form->Log()).size(), before);
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).size(), before);
 
         const QString unwritable = folder.filePath(QStringLiteral("no/such/folder/log.txt"));
         window.NextSavePath = unwritable;
         window.Form->M1_Save->trigger();
-        QCOMPARE(LineTexts(window.Form->Log()).size(), before);
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).size(), before);
         QCOMPARE(window.Errors, QStringList{QStringLiteral("Cannot create file ") + unwritable});
     }
 
@@ -422,19 +423,20 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Log()).size();
+        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
         constexpr int kLines = 2000;
         std::thread worker([&window] {
             for (int index = 0; index < kLines; ++index) {
-                window.Form->LogReceive("line " + std::to_string(index) + std::string(50, 'x'));
+                window.Form->Behaviour().LogReceive("line " + std::to_string(index) +
+                                                    std::string(50, 'x'));
             }
         });
         for (int index = 0; index < 200; ++index) {
-            window.Form->LogInfo("gui " + std::to_string(index));
+            window.Form->Behaviour().LogInfo("gui " + std::to_string(index));
             QCoreApplication::processEvents();
         }
         worker.join();
-        const QStringList texts = LineTexts(window.Form->Log()).mid(before);
+        const QStringList texts = LineTexts(window.Form->Behaviour().Log()).mid(before);
         QCOMPARE(texts.size(), qsizetype{kLines + 200});
         int next = 0;
         for (const QString& text : texts) {
@@ -451,7 +453,8 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder);
         window.Form->show();
-        std::thread worker([&window] { window.Form->ShowLinkStatus(3, 17, 0x0003, 115200); });
+        std::thread worker(
+            [&window] { window.Form->Behaviour().ShowLinkStatus(3, 17, 0x0003, 115200); });
         worker.join();
         QTRY_COMPARE(window.Form->StatusPanels[0]->text(), QStringLiteral("COM3"));
         QCOMPARE(window.Form->StatusPanels[1]->text(), QStringLiteral("ADDR 17"));
@@ -507,15 +510,15 @@ private slots:
         std::atomic<bool> done{false};
         std::thread worker([&] {
             for (int index = 0; index < 400; ++index) {
-                window.Form->LogReceive(longText);
+                window.Form->Behaviour().LogReceive(longText);
             }
             done = true;
         });
         while (!done) {
-            window.Form->LogInfo("gui");
+            window.Form->Behaviour().LogInfo("gui");
         }
         worker.join();
-        const TLogModel& log = window.Form->Log();
+        const TLogModel& log = window.Form->Behaviour().Log();
         std::string previous;
         for (size_t index = 0; index < log.Size(); ++index) {
             const TLogModel::TLine line = log.Line(index);
@@ -538,15 +541,15 @@ private slots:
         TWindow window(folder);
         window.Form->show();
         for (int index = 0; index < 20000; ++index) {
-            window.Form->LogSend("frame " + std::to_string(index));
+            window.Form->Behaviour().LogSend("frame " + std::to_string(index));
         }
-        const size_t lines = window.Form->Log().Size();
+        const size_t lines = window.Form->Behaviour().Log().Size();
         QScrollBar* scroll = window.Form->RichEdit->verticalScrollBar();
         // The whole log can be scrolled through, and the view stays on the newest line.
         QVERIFY(scroll->maximum() > 19000);
         QCOMPARE(scroll->value(), scroll->maximum());
         scroll->setValue(0);
-        window.Form->LogInfo("one more");
+        window.Form->Behaviour().LogInfo("one more");
         QCOMPARE(scroll->value(), 0);
 
         window.Form->RichEdit->SelectAll();
@@ -572,7 +575,6 @@ private slots:
         };
         append(30000);
         QCOMPARE(log.Dropped(), uint64_t{0});
-        QVERIFY(view.DroppedNotice().isEmpty());
         QScrollBar* scroll = view.verticalScrollBar();
         scroll->setValue(25000);
         const int row = QFontMetrics(view.font()).lineSpacing();
@@ -589,7 +591,6 @@ private slots:
         // The same lines stay selected and in sight.
         QCOMPARE(view.SelectedText(), selected);
         QCOMPARE(static_cast<uint64_t>(scroll->value()) + log.Dropped(), uint64_t{25000});
-        QVERIFY(view.DroppedNotice().contains(QString::number(log.Dropped())));
 
         // Once the selected lines are gone, nothing is selected; the view follows again.
         scroll->setValue(scroll->maximum());
@@ -598,8 +599,6 @@ private slots:
         }
         QVERIFY(view.SelectedText().isEmpty());
         QCOMPARE(scroll->value(), scroll->maximum());
-        view.SetDroppedLinesFolder(QStringLiteral("/var/log/bridge"));
-        QVERIFY(view.DroppedNotice().endsWith(QStringLiteral("/var/log/bridge")));
     }
 
     void SettingsFileBesideTheProgramOrPerUserWhenInstalled() {
@@ -629,7 +628,8 @@ private slots:
         TWindow window(folder, "[Origins]\nhttps://known.example=1\n");
         window.Form->show();
         TOriginQuestionBar& bar = *window.Form->OriginQuestion;
-        const std::string own = "http://localhost:" + std::to_string(window.Form->ListeningPort());
+        const std::string own =
+            "http://localhost:" + std::to_string(window.Form->Behaviour().ListeningPort());
         // Served pages go on to the parameter checks (109: device_id is missing).
         for (const std::string& served :
              {std::string(), own, std::string("https://known.example")}) {
@@ -670,11 +670,12 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder, "[Origins]\nnull=1\n");
         window.Form->show();
-        QCOMPARE(LineTexts(window.Form->Log()),
-                 StartLines(false, false, false, window.Form->ListeningPort()) << QStringLiteral(
-                     "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере "
-                     "на этом компьютере, может управлять устройствами через мост из "
-                     "изолированного фрейма (sandbox), который посылает Origin: null"));
+        QCOMPARE(LineTexts(window.Form->Behaviour().Log()),
+                 StartLines(false, false, false, window.Form->Behaviour().ListeningPort())
+                     << QStringLiteral(
+                            "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере "
+                            "на этом компьютере, может управлять устройствами через мост из "
+                            "изолированного фрейма (sandbox), который посылает Origin: null"));
         QCOMPARE(AskFromOrigin(*window.Form, "null"), 109);
         QVERIFY(window.Form->OriginQuestion->isHidden());
     }
@@ -690,7 +691,7 @@ private slots:
             return "https://page" + std::to_string(index) + ".example";
         };
         // One in view, the others waiting.
-        constexpr size_t kRoom = TOriginQuestionBar::kMaxWaiting + 1;
+        constexpr size_t kRoom = TOriginQuestions::kMaxWaiting + 1;
         for (size_t index = 0; index <= kRoom; ++index) {
             QCOMPARE(AskFromOrigin(*window.Form, origin(index)), 127);
         }
@@ -718,7 +719,7 @@ private slots:
         QTemporaryDir folder;
         TWindow window(folder, "[Options]\nViewSet=1\nViewHex=1\n[Ports]\nCOM1=" + terminal + "\n");
         window.Form->show();
-        const uint16_t port = window.Form->ListeningPort();
+        const uint16_t port = window.Form->Behaviour().ListeningPort();
         std::atomic<bool> closed{false};
         std::thread page([&closed, port] {
             THttpClient client;
@@ -769,14 +770,14 @@ private slots:
             QStringLiteral("Windows socket error: Address already in use (98), on API 'bind'");
         QCOMPARE(beside, QStringList{reason});
         QVERIFY(waiting.isEmpty());
-        QCOMPARE(LineTexts(form.Log()),
+        QCOMPARE(LineTexts(form.Behaviour().Log()),
                  StartLinesBeforeTheServer(false, false, false)
                      << QStringLiteral("Сервер не запущен, запросы страниц не принимаются: порт "
                                        "%1 занят другой программой (%2); какой, покажет ss -ltnp")
                             .arg(taken.Port)
                             .arg(reason));
         QVERIFY(form.isVisible());
-        QCOMPARE(form.ListeningPort(), uint16_t{0});
+        QCOMPARE(form.Behaviour().ListeningPort(), uint16_t{0});
         // The log can still be saved.
         const QString saved = folder.filePath(QStringLiteral("log.txt"));
         form.AskSaveFileName = [&saved](const QString&, const QString&) {
@@ -808,8 +809,8 @@ private slots:
         QVERIFY(box->text().contains(QStringLiteral("Address already in use")));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         // Lines still come, and the window closes at once.
-        form->LogInfo("still running");
-        QCOMPARE(LineTexts(form->Log()).back(), QStringLiteral("still running"));
+        form->Behaviour().LogInfo("still running");
+        QCOMPARE(LineTexts(form->Behaviour().Log()).back(), QStringLiteral("still running"));
         form->close();
         form.reset();
         QVERIFY(!box);
@@ -839,13 +840,13 @@ private slots:
         TWindow window(folder, "[Server]\nOrigins=ask\n");
         window.Form->show();
         for (int index = 0; index < 200; ++index) {
-            window.Form->LogSend("frame " + std::to_string(index));
+            window.Form->Behaviour().LogSend("frame " + std::to_string(index));
         }
         TLogView& view = *window.Form->RichEdit;
         QScrollBar* scroll = view.verticalScrollBar();
         TOriginQuestionBar& bar = *window.Form->OriginQuestion;
         const auto followsAfterANewLine = [&](const std::string& text) {
-            window.Form->LogInfo(text);
+            window.Form->Behaviour().LogInfo(text);
             return scroll->value() == scroll->maximum() && scroll->maximum() > 0;
         };
         QVERIFY(followsAfterANewLine("before the question"));
@@ -862,7 +863,7 @@ private slots:
         scroll->setValue(10);
         QCOMPARE(AskFromOrigin(*window.Form, "https://other.example"), 127);
         QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
-        window.Form->LogInfo("while the operator reads");
+        window.Form->Behaviour().LogInfo("while the operator reads");
         QCOMPARE(scroll->value(), 10);
         // Ctrl+End takes the view back to the newest line, and it follows again.
         QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
