@@ -41,13 +41,6 @@ namespace {
 
 const std::string kSeparator(48, '-');
 
-std::string ReadFile(const QString& path) {
-    std::ifstream file(path.toStdString(), std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
 void WriteFile(const QString& path, const std::string& text) {
     std::ofstream(path.toStdString(), std::ios::binary) << text;
 }
@@ -230,55 +223,37 @@ private slots:
         QCOMPARE(stored.ReadString("Options", "ViewHex", ""), std::string("0"));
     }
 
-    void StoredOptionsAreRestoredAndKeptWithThePortsSection() {
+    // Qt ticks a checkable item before its handler runs: the marks are the behaviour's all the
+    // same, and a disabled item does nothing.
+    void TheViewMenuShowsTheBehavioursMarks() {
         QTemporaryDir folder;
-        const std::string settings =
-            "; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[Options]\nViewError=1\nViewSet=1\n"
-            "ViewHex=0\nWindowsTop=0x64\nWindowsLeft=1e2\nWindowsWidth=700\nWindowsHeight=500\n";
-        TWindow window(folder, settings);
+        TWindow window(folder, "[Options]\nViewError=1\nViewSet=1\n");
         window.Form->show();
-        QVERIFY(window.Form->M2_Error->isChecked());
-        QVERIFY(window.Form->M2_Set->isChecked());
-        QVERIFY(!window.Form->M2_Hex->isChecked());
-        QVERIFY(!window.Form->M2_Set->isEnabled());
-        QVERIFY(!window.Form->M2_Hex->isEnabled());
-        QVERIFY(window.Form->Behaviour().ViewError());
-        QCOMPARE(LineTexts(window.Form->Behaviour().Log()),
-                 StartLines(true, true, false, window.Form->Behaviour().ListeningPort()));
-        // 0x64 is 100; 1e2 is no integer and reads as the default 100.
-        QCOMPARE(window.Form->frameGeometry().topLeft(), QPoint(100, 100));
-        QCOMPARE(window.Form->size(), QSize(700, 500));
-
-        window.Form->close();
-        const std::string stored = ReadFile(window.Settings);
-        QVERIFY(stored.starts_with("; written by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n"));
-        TIniFile file(window.Settings.toStdString());
-        QCOMPARE(file.ReadString("Options", "ViewError", ""), std::string("1"));
-        QCOMPARE(file.ReadString("Options", "ViewSet", ""), std::string("1"));
-        QCOMPARE(file.ReadString("Options", "ViewHex", ""), std::string("0"));
-        QCOMPARE(file.ReadString("Options", "WindowsLeft", ""), std::string("100"));
-    }
-
-    void TogglesWriteTheirLinesAndErrorsOnlyLocksTheOthers() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
-        window.Form->M2_Set->trigger();
-        window.Form->M2_Hex->trigger();
-        window.Form->M2_Error->trigger();
-        window.Form->M2_Set->trigger();  // disabled now: nothing happens
-        window.Form->M2_Error->trigger();
-        window.Form->M2_Hex->trigger();
-        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).mid(before),
-                 (QStringList{QStringLiteral("Показывать Параметры связи: Включено"),
-                              QStringLiteral("Показывать НЕХ данные: Включено"),
-                              QStringLiteral("Показывать Только ошибки: Включено"),
-                              QStringLiteral("Показывать Только ошибки: Отключено"),
-                              QStringLiteral("Показывать НЕХ данные: Отключено")}));
-        QVERIFY(window.Form->Behaviour().ViewSet());
-        QVERIFY(!window.Form->Behaviour().ViewHex());
-        QVERIFY(!window.Form->Behaviour().ViewError());
+        const auto marks = [&window] {
+            QString text;
+            for (const QAction* item :
+                 {window.Form->M2_Error, window.Form->M2_Set, window.Form->M2_Hex}) {
+                text += QLatin1Char(item->isChecked() ? 'x' : '-');
+                text += QLatin1Char(item->isEnabled() ? 'e' : 'd');
+            }
+            return text;
+        };
+        QCOMPARE(marks(), QStringLiteral("xexd-d"));
+        const struct {
+            QAction* Item;
+            const char* After;
+        } clicks[] = {
+            {window.Form->M2_Hex, "xexd-d"},
+            {window.Form->M2_Error, "-exe-e"},
+            {window.Form->M2_Hex, "-exexe"},
+            {window.Form->M2_Set, "-e-exe"},
+        };
+        for (const auto& click : clicks) {
+            click.Item->trigger();
+            QCOMPARE(marks(), QString::fromLatin1(click.After));
+        }
+        QVERIFY(window.Form->Behaviour().ViewHex());
+        QVERIFY(!window.Form->Behaviour().ViewSet());
     }
 
     void PlacementIsNotStoredWhileMaximisedAndSizeHasAMinimum() {
@@ -296,36 +271,6 @@ private slots:
         QCOMPARE(stored.ReadString("Options", "ViewError", ""), std::string("0"));
     }
 
-    void SettingsThatCannotBeWrittenAreReportedWithoutABoxAtAStopSignal() {
-        QTemporaryDir folder;
-        // Not even root can make a folder below a plain file.
-        WriteFile(folder.filePath(QStringLiteral("plain")), "x");
-        const QString settings = folder.filePath(QStringLiteral("plain/modbus-bridge.ini"));
-        for (const bool stopSignal : {false, true}) {
-            TForm1 form(settings.toStdString(), 0);
-            QStringList boxes;
-            QStringList printed;
-            form.ReportError = [&boxes](const QString& text) { boxes << text; };
-            form.ReportUnattended = [&printed](const QString& text) { printed << text; };
-            form.show();
-            if (stopSignal) {
-                form.CloseOnTerminationSignal();
-            } else {
-                form.M1_Exit->trigger();
-            }
-            const QString message = QStringLiteral("Unable to write to ") + settings;
-            if (stopSignal) {
-                QVERIFY(boxes.isEmpty());
-                QCOMPARE(printed.size(), qsizetype{1});
-                QVERIFY(printed.front().startsWith(message));
-                QVERIFY(LineTexts(form.Behaviour().Log()).back().startsWith(message));
-            } else {
-                QCOMPARE(boxes, QStringList{message});
-                QVERIFY(printed.isEmpty());
-            }
-        }
-    }
-
     void AFreshConfigurationFolderIsCreatedAtTheFirstClose() {
         QTemporaryDir folder;
         const QString settings =
@@ -340,113 +285,6 @@ private slots:
         TIniFile stored(settings.toStdString());
         QVERIFY(stored.ReadBool("Options", "ViewSet", false));
         QVERIFY(stored.HasValue("Options", "WindowsWidth"));
-    }
-
-    void SavesPlainTextInWindows1251WithCrLf() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        window.Form->Behaviour().LogSend("READ_HOLDING_REGISTER");
-        window.Form->Behaviour().LogError("Ошибка №1");
-        const QString path = folder.filePath(QStringLiteral("log.txt"));
-        window.NextSavePath = path;
-        window.Form->M1_Save->trigger();
-
-        const std::string text = ReadFile(path);
-        QVERIFY(!text.starts_with("\xEF\xBB\xBF"));
-        std::vector<std::string> lines;
-        for (size_t start = 0; start < text.size();) {
-            const size_t end = text.find("\r\n", start);
-            QVERIFY(end != std::string::npos);
-            lines.push_back(text.substr(start, end - start));
-            start = end + 2;
-        }
-        // Seven start lines, where the server listens and its page, and the two lines above.
-        QCOMPARE(lines.size(), size_t{11});
-        QCOMPARE(lines[0].size(), size_t{19});  // DD-MM-YYYY HH:MM:SS
-        QCOMPARE(lines[2].substr(12),
-                 std::string("\t\xCF\xEE\xEA\xE0\xE7\xFB\xE2\xE0\xF2\xFC \xD2\xEE\xEB\xFC\xEA\xEE "
-                             "\xEE\xF8\xE8\xE1\xEA\xE8: \xCE\xF2\xEA\xEB\xFE\xF7\xE5\xED\xEE"));
-        QCOMPARE(lines[9].substr(12), std::string("\t>> READ_HOLDING_REGISTER"));
-        QCOMPARE(lines[10].substr(12), std::string("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
-                                                   "1"));
-        QCOMPARE(lines[9][2], ':');
-
-        const QStringList after = LineTexts(window.Form->Behaviour().Log());
-        QCOMPARE(after.size(), qsizetype{13});
-        QCOMPARE(after[11], QStringLiteral("<date>"));
-        QCOMPARE(after[12], QStringLiteral("Файл сохренён: \"") + path + QStringLiteral("\""));
-
-        window.NextSavePath = folder.filePath(QStringLiteral("again.txt"));
-        window.Form->M1_Save->trigger();
-        QCOMPARE(window.LastPathOffered, path);
-    }
-
-    void SavesRtfOnlyForALowerCaseRtfEnding() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        window.Form->Behaviour().LogNotice("notice");
-        window.Form->Behaviour().LogReceive("READ_INPUT_REGISTER");
-
-        const QString rtf = folder.filePath(QStringLiteral("logrtf"));
-        window.NextSavePath = rtf;
-        window.Form->M1_Save->trigger();
-        const std::string document = ReadFile(rtf);
-        QVERIFY(document.starts_with("{\\rtf1"));
-        QVERIFY(document.find("\\red166\\green202\\blue240;") != std::string::npos);
-        QVERIFY(document.find("notice") != std::string::npos);
-
-        const QString upper = folder.filePath(QStringLiteral("log.RTF"));
-        window.NextSavePath = upper;
-        window.Form->M1_Save->trigger();
-        QVERIFY(!ReadFile(upper).starts_with("{\\rtf"));
-    }
-
-    void CancelledOrFailedSaveWritesNoLine() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
-        window.NextSavePath.reset();
-        window.Form->M1_Save->trigger();
-        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).size(), before);
-
-        const QString unwritable = folder.filePath(QStringLiteral("no/such/folder/log.txt"));
-        window.NextSavePath = unwritable;
-        window.Form->M1_Save->trigger();
-        QCOMPARE(LineTexts(window.Form->Behaviour().Log()).size(), before);
-        QCOMPARE(window.Errors, QStringList{QStringLiteral("Cannot create file ") + unwritable});
-    }
-
-    void LinesFromAnotherThreadArriveWholeAndInOrder() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        const qsizetype before = LineTexts(window.Form->Behaviour().Log()).size();
-        constexpr int kLines = 2000;
-        std::thread worker([&window] {
-            for (int index = 0; index < kLines; ++index) {
-                window.Form->Behaviour().LogReceive("line " + std::to_string(index) +
-                                                    std::string(50, 'x'));
-            }
-        });
-        for (int index = 0; index < 200; ++index) {
-            window.Form->Behaviour().LogInfo("gui " + std::to_string(index));
-            QCoreApplication::processEvents();
-        }
-        worker.join();
-        const QStringList texts = LineTexts(window.Form->Behaviour().Log()).mid(before);
-        QCOMPARE(texts.size(), qsizetype{kLines + 200});
-        int next = 0;
-        for (const QString& text : texts) {
-            if (text.startsWith(QStringLiteral("<< "))) {
-                QCOMPARE(text,
-                         QStringLiteral("<< line %1").arg(next) + QString(50, QLatin1Char('x')));
-                ++next;
-            }
-        }
-        QCOMPARE(next, kLines);
     }
 
     void StatusPanelsShowTheDeviceAnswer() {
@@ -498,42 +336,6 @@ private slots:
         QCOMPARE(captions, QStringList({QStringLiteral("Текстовый файл RTF"),
                                         QStringLiteral("Текстовый файл TXT")}));
         QCOMPARE(chosen, QStringLiteral("Текстовый файл RTF"));
-    }
-
-    void TimeStampsNeverStepBackWhileTwoThreadsWrite() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        // Long lines take long to format between the clock and the queue, which is where an
-        // older stamp could fall behind a newer one.
-        const std::string longText(64 * 1024, 'w');
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
-            for (int index = 0; index < 400; ++index) {
-                window.Form->Behaviour().LogReceive(longText);
-            }
-            done = true;
-        });
-        while (!done) {
-            window.Form->Behaviour().LogInfo("gui");
-        }
-        worker.join();
-        const TLogModel& log = window.Form->Behaviour().Log();
-        std::string previous;
-        for (size_t index = 0; index < log.Size(); ++index) {
-            const TLogModel::TLine line = log.Line(index);
-            if (line.Kind == TLogKind::Date) {
-                continue;
-            }
-            const std::string stamp(line.Text.substr(0, 12));
-            const bool midnight = previous.starts_with("23:59:59") && stamp.starts_with("00:00");
-            QVERIFY2(previous <= stamp || midnight,
-                     qPrintable(QStringLiteral("line %1: %2 after %3")
-                                    .arg(index)
-                                    .arg(QString::fromStdString(stamp),
-                                         QString::fromStdString(previous))));
-            previous = stamp;
-        }
     }
 
     void LogViewShowsEveryLineAndCopiesTheSelection() {
@@ -680,34 +482,6 @@ private slots:
         QVERIFY(window.Form->OriginQuestion->isHidden());
     }
 
-    // A page that finds the bar full hears 127 like the others and is asked about with a later
-    // request, once there is room: no page is left unasked for good.
-    void APageThatFindsTheBarFullIsAskedAboutLater() {
-        QTemporaryDir folder;
-        TWindow window(folder);
-        window.Form->show();
-        TOriginQuestionBar& bar = *window.Form->OriginQuestion;
-        const auto origin = [](size_t index) {
-            return "https://page" + std::to_string(index) + ".example";
-        };
-        // One in view, the others waiting.
-        constexpr size_t kRoom = TOriginQuestions::kMaxWaiting + 1;
-        for (size_t index = 0; index <= kRoom; ++index) {
-            QCOMPARE(AskFromOrigin(*window.Form, origin(index)), 127);
-        }
-        const std::string late = origin(kRoom);
-        bar.Deny->click();
-        QCOMPARE(AskFromOrigin(*window.Form, late), 127);
-        for (size_t answered = 1; answered < kRoom; ++answered) {
-            QCOMPARE(bar.Current(), origin(answered));
-            bar.Deny->click();
-        }
-        QCOMPARE(bar.Current(), late);
-        bar.Allow->click();
-        QVERIFY(bar.isHidden());
-        QCOMPARE(AskFromOrigin(*window.Form, late), 109);
-    }
-
     void ClosingTheWindowWhileARequestWaitsForItsDeviceStopsTheRequestAtOnce() {
         // A device that never answers: the worker writes its request and waits the whole
         // timeout, logging, while the window closes.
@@ -753,38 +527,6 @@ private slots:
         QVERIFY(portFree);
         // The stop wakes the worker's wait at once; only the shutdown pause remains.
         QVERIFY2(closingMs < 10000, qPrintable(QString::number(closingMs)));
-    }
-
-    void TakenPortGivesTheStartLinesAnErrorLineAndAReportThatDoesNotWait() {
-        const TTakenPort taken;
-        QVERIFY(taken.Port != 0);
-        QTemporaryDir folder;
-        const QString settings = folder.filePath(QStringLiteral("modbus-bridge.ini"));
-        TForm1 form(settings.toStdString(), taken.Port);
-        QStringList waiting;
-        QStringList beside;
-        form.ReportError = [&waiting](const QString& text) { waiting << text; };
-        form.ReportErrorModeless = [&beside](const QString& text) { beside << text; };
-        form.show();
-        const QString reason =
-            QStringLiteral("Windows socket error: Address already in use (98), on API 'bind'");
-        QCOMPARE(beside, QStringList{reason});
-        QVERIFY(waiting.isEmpty());
-        QCOMPARE(LineTexts(form.Behaviour().Log()),
-                 StartLinesBeforeTheServer(false, false, false)
-                     << QStringLiteral("Сервер не запущен, запросы страниц не принимаются: порт "
-                                       "%1 занят другой программой (%2); какой, покажет ss -ltnp")
-                            .arg(taken.Port)
-                            .arg(reason));
-        QVERIFY(form.isVisible());
-        QCOMPARE(form.Behaviour().ListeningPort(), uint16_t{0});
-        // The log can still be saved.
-        const QString saved = folder.filePath(QStringLiteral("log.txt"));
-        form.AskSaveFileName = [&saved](const QString&, const QString&) {
-            return std::optional<QString>(saved);
-        };
-        form.M1_Save->trigger();
-        QVERIFY(ReadFile(saved).find("ss -ltnp") != std::string::npos);
     }
 
     void TheTakenPortsBoxLeavesTheWindowFreeAndGoesWithIt() {
