@@ -438,12 +438,3 @@ LRESULT TWin32MainWindow::OnMessage(HWND window, UINT message, WPARAM wParam, LP
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
-
-int RunMessageLoop() {
-    MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return static_cast<int>(message.wParam);
-}
