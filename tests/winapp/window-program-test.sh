@@ -3,7 +3,7 @@
 # (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
 # "HEX данные" from its menu, saves its log as RTF and as text (the same bytes as this build's
 # writers give for the same lines: log-file-twin), ends within a second of WM_CLOSE with its
-# settings written, and starts again with the option on.
+# settings written, and starts again with the option on; a logout ends it as WM_CLOSE does.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -64,14 +64,15 @@ start_bridge() {
     driver wait 30000 || fail "the window was not shown"
 }
 
+# close: WM_CLOSE; endsession: the messages of a logout.
 stop_bridge() {
     local took
-    took=$(driver close 5000 | tr -d '\r') || fail "the program did not end after WM_CLOSE"
+    took=$(driver "$1" 5000 | tr -d '\r') || fail "the program did not end ($1)"
     wait "$bridge" || fail "the program ended with $?"
     bridge=""
-    echo "ended ${took} ms after WM_CLOSE"
+    echo "ended ${took} ms after $1"
     # The shutdown pauses 500 ms after closing the port; a second is its bound.
-    [ "$took" -lt 1000 ] || fail "the program took ${took} ms to end after WM_CLOSE"
+    [ "$took" -lt 1000 ] || fail "the program took ${took} ms to end ($1)"
 }
 
 option() {
@@ -99,7 +100,7 @@ curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"
 driver command $save_command
 driver command $save_command
 saved="$work/Мост/save"
-stop_bridge
+stop_bridge close
 [ "$(option ViewHex)" = 1 ] || fail "ViewHex was not stored: $(cat "$settings")"
 [ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored: $(cat "$settings")"
 
@@ -108,10 +109,13 @@ stop_bridge
 grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
     fail "no request line with its frame in the saved text"
 
-# Started again: the option is on from the start, as its start line says.
+# Started again: the option is on from the start, as its start line says. A logout ends it,
+# with its settings written.
+sed -i '/^WindowsWidth=/d' "$settings"
 start_bridge "restart.txt"
 driver command $save_command
-stop_bridge
+stop_bridge endsession
+[ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored at the logout"
 hex_on=$(printf 'Показывать НЕХ данные: Включено' | iconv -f UTF-8 -t CP1251)
 grep -q "$hex_on" "$saved/restart.txt" || fail "after the restart the hex option is not on"
 echo "window-program-test: passed"
