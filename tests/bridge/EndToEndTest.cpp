@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 
 constexpr int kPort = 19284;
 constexpr int kReplyBoundMs = 5000;
+constexpr int kFirstWindowBoundMs = 30000;
 const std::string kSeparator(48, '-');
 
 std::string RequestJson(const std::string& pdu, int timeoutMs = 500,
@@ -282,7 +283,9 @@ protected:
         }
         std::vector<std::string> lines;
         if (!PrintsLog()) {
-            EXPECT_TRUE(WaitUntilListening(kReplyBoundMs));
+            // Wine starts its desktop for a display with the first window shown there, which
+            // takes seconds on a loaded machine.
+            EXPECT_TRUE(WaitUntilListening(Windows() ? kFirstWindowBoundMs : kReplyBoundMs));
             return lines;
         }
         while (auto line = ReadLine(kReplyBoundMs)) {

@@ -9,7 +9,9 @@ shift
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/tools/wine-env.sh" "$build"
 source "$root/tools/wine-display.sh"
+source "$root/tests/winapp/wine-desktop.sh"
 wine_env_start
 trap wine_display_stop EXIT
 wine_display_start
+wine_desktop_wait_free
 "$@"

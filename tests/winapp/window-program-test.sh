@@ -26,6 +26,7 @@ fi
 
 source "$root/tools/wine-env.sh" "$build"
 source "$root/tools/wine-display.sh"
+source "$root/tests/winapp/wine-desktop.sh"
 wine_env_start
 work=$(mktemp -d)
 sim=""
@@ -39,6 +40,7 @@ cleanup() {
 }
 trap cleanup EXIT
 wine_display_start
+wine_desktop_wait_free
 
 driver() {
     wine_run 60 "$build/tests/window-driver.exe" "$@" </dev/null
