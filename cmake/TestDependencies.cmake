@@ -15,7 +15,7 @@ find_program(CURL_PROGRAM curl)
 find_program(SS_PROGRAM ss)
 find_program(SOCAT_PROGRAM socat)
 find_program(SCRIPT_PROGRAM script)
-find_program(XVFB_RUN_PROGRAM xvfb-run)
+find_program(XVFB_PROGRAM Xvfb)
 find_program(MBPOLL_PROGRAM mbpoll)
 find_program(NODE_PROGRAM node)
 find_program(NPM_PROGRAM npm)
@@ -33,10 +33,9 @@ set(NEEDS_PYTHON Python3_Interpreter_FOUND "Python 3 (python3)")
 set(NEEDS_CURL CURL_PROGRAM "curl")
 set(NEEDS_SS SS_PROGRAM "ss (iproute2)")
 set(NEEDS_SOCAT SOCAT_PROGRAM "socat")
-# A console and a display for a Windows program under wine.
-set(NEEDS_CONSOLE_AND_DISPLAY
-    SCRIPT_PROGRAM "script (bsdutils)"
-    XVFB_RUN_PROGRAM "xvfb-run (xvfb)")
+# The display of the wine environment, which windows need; and a console for a Windows program.
+set(NEEDS_XVFB XVFB_PROGRAM "Xvfb (xvfb)")
+set(NEEDS_CONSOLE_AND_DISPLAY SCRIPT_PROGRAM "script (bsdutils)" ${NEEDS_XVFB})
 set(NEEDS_MBPOLL MBPOLL_PROGRAM "mbpoll")
 set(NEEDS_NODE
     NODE_PROGRAM "Node (nodejs)"

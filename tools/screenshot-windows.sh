@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes a picture of the Win32 main window as wine draws it, on an X display of its own: the
-# window with lines of every kind (window-preview), placed at the top left of the display.
+# Takes a picture of the Win32 main window as wine draws it, on the display of the wine
+# environment (tools/wine-env.sh): the window with lines of every kind (window-preview), placed
+# at the top left of the display.
 #
 #   tools/screenshot-windows.sh OUTPUT.png [--ask ORIGIN]
 #
@@ -15,17 +16,14 @@ height=540
 cmake --build build --target screen-grab >/dev/null
 cmake --build build-windows --target window-preview >/dev/null
 source tools/wine-env.sh build-windows
-source tools/wine-display.sh
 wine_env_start
 work=$(mktemp -d)
 cleanup() {
     exec 3>&- 2>/dev/null || true
     if [ -n "${preview:-}" ]; then wait "$preview" 2>/dev/null || true; fi
-    wine_display_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-wine_display_start
 
 # The preview says "shown" once it is drawn, and ends when its input does.
 mkfifo "$work/input" "$work/output"

@@ -2,12 +2,17 @@
 # the scripts that drive the Windows programs. Source it with the build folder:
 #
 #   source tools/wine-env.sh build-windows
-#   wine_env_start                    # once; cheap when it already runs
+#   wine_env_start                    # once; cheap when it already runs; exports DISPLAY
 #   wine_run 60 build-windows/x.exe   # every run bounded by a time-out (seconds)
 #   wine_com_port 5 /dev/pts/7        # COM5 is that device from now on
 #   wine_env_stop                     # ends the wineserver and every program of the prefix
 #
 # The prefix lives in <build folder>/wine, so deleting the build folder deletes it too.
+#
+# Every wine run of the prefix shares one X display (Xvfb), which lives as long as the
+# wineserver: wine's desktop process follows the display of whichever program started it first,
+# so a test that only needs a message window, run beside one that makes real windows, must not
+# start it on another display or on none (the windows' creation then fails with error 1400).
 
 wine_env_build_dir=$(cd "${1:?wine-env.sh needs the build folder}" && pwd)
 export WINEPREFIX="$wine_env_build_dir/wine"
@@ -16,14 +21,40 @@ export WINEDEBUG=-all
 # No .NET or browser engine: their installers would ask for downloads.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Makes the prefix if it is missing, then keeps one wineserver running for it. A fresh server is
-# warmed up with a first program whose output goes nowhere: that run starts wine's helper
+# Starts the prefix's display unless it runs, makes the prefix if it is missing, then keeps one
+# wineserver running for it. A fresh server is warmed up with a first program (the registry
+# setting below) whose output goes nowhere: that run starts wine's helper
 # processes, which otherwise inherit the pipes of whatever runs first (ctest) and hold them open.
 # The lock keeps parallel test runs from starting two; what wine leaves running must not inherit
 # the lock's descriptor, or it would hold the lock for as long as it runs.
 wine_env_start() {
     (
         flock 9
+        local display_file="$wine_env_build_dir/wine-display"
+        local number="" xvfb_pid=""
+        if [ -e "$display_file" ]; then read -r number xvfb_pid <"$display_file" || true; fi
+        if [ -z "$xvfb_pid" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+            # Programs still running are bound to a display that is gone: they end with it.
+            timeout 60 wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+            local fifo
+            fifo=$(mktemp -u)
+            mkfifo "$fifo"
+            # Xvfb picks a free display and writes its number once it takes connections; in a
+            # session of its own, holding none of the caller's descriptors, it outlives the caller.
+            setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+                </dev/null >/dev/null 2>&1 3>"$fifo" 9>&- &
+            xvfb_pid=$!
+            number=""
+            read -r -t 30 number <"$fifo" || true
+            rm -f "$fifo"
+            if [ -z "$number" ]; then
+                kill "$xvfb_pid" 2>/dev/null || true
+                echo "wine-env: Xvfb did not start" >&2
+                return 1
+            fi
+            echo "$number $xvfb_pid" >"$display_file"
+        fi
+        export DISPLAY=:$number
         if [ ! -e "$WINEPREFIX/.prefix-ready" ]; then
             timeout 300 wineboot -i </dev/null >/dev/null 2>&1 9>&-
             timeout 60 wineserver -w </dev/null >/dev/null 2>&1 9>&-
@@ -32,11 +63,19 @@ wine_env_start() {
         local status=0
         wineserver -p </dev/null >/dev/null 2>&1 9>&- || status=$?
         case $status in
-            0) timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- ;;
+            0)
+                # Wine leaves its windows to a window manager unless told otherwise, and with
+                # none on the display it waits two seconds for one whenever a window is hidden.
+                timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+                    </dev/null >/dev/null 2>&1 9>&-
+                ;;
             2) ;; # already running
             *) echo "wine-env: wineserver did not start ($status)" >&2; return 1 ;;
         esac
-    ) 9>"$wine_env_build_dir/wine.lock"
+    ) 9>"$wine_env_build_dir/wine.lock" || return 1
+    local number
+    read -r number _ <"$wine_env_build_dir/wine-display"
+    export DISPLAY=:$number
 }
 
 # wine_run SECONDS PROGRAM [ARGUMENTS]: one bounded wine run.
@@ -54,4 +93,10 @@ wine_com_port() {
 # The server prints its whole object table when it is killed: that goes nowhere.
 wine_env_stop() {
     wineserver -k </dev/null >/dev/null 2>&1 || true
+    local display_file="$wine_env_build_dir/wine-display" xvfb_pid=""
+    if [ -e "$display_file" ]; then
+        read -r _ xvfb_pid <"$display_file" || true
+        if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+        rm -f "$display_file"
+    fi
 }
