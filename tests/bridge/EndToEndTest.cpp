@@ -1,9 +1,9 @@
 // Both bridge programs end to end: real HTTP on loopback and the simulated slave on a
 // pseudo-terminal. modbus-bridged's log is read from its standard output; the window runs
 // offscreen, and its log is the subject of the window tests. The same cases run against the
-// Windows builds under wine, modbus-bridged (WindowsHeadless) and the window (WindowsWindow, on a
-// display of its own: tests/winapp/e2e-window-test.sh), whose COM port leads to the simulator's
-// terminal, but for what wine does not model.
+// Windows builds under wine, modbus-bridged (WindowsHeadless) and the window (WindowsWindow, on
+// the wine environment's display), whose COM port leads to the simulator's terminal, but for what
+// wine does not model.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

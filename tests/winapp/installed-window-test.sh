@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The installed window under wine, on a display of its own: installed silently into Program
-# Files, it reads its settings from the user's application data (a [Ports] line there leads COM1
+# The installed window under wine, on the wine environment's display: installed silently into
+# Program Files, it reads its settings from the user's application data (a [Ports] line there leads COM1
 # to modbus-sim on COM24), serves the README's example request, and writes its placement there
 # when WM_CLOSE ends it, nothing beside the program; the silent uninstall keeps those settings.
 #
@@ -23,8 +23,6 @@ setup=$build/modbus-bridge-setup.exe
 [ -f "$setup" ] || fail "no installer in $build (build the target windows-packages)"
 
 source "$root/tools/wine-env.sh" "$build"
-source "$root/tools/wine-display.sh"
-source "$root/tests/winapp/wine-desktop.sh"
 wine_env_start
 windows_variable() {
     wine_run 30 cmd /c "echo %$1%" </dev/null 2>/dev/null | tr -d '\r'
@@ -45,11 +43,8 @@ cleanup() {
     wine_run 30 reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\modbus-bridge' \
         /f </dev/null >/dev/null 2>&1 || true
     rm -rf "$folder" "$user_data" "$work"
-    wine_display_stop
 }
 trap cleanup EXIT
-wine_display_start
-wine_desktop_wait_free
 
 wine_run 120 "$setup" /S </dev/null || fail "the silent install ended with $?"
 [ -f "$folder/modbus-bridge.exe" ] || fail "no modbus-bridge.exe in $folder"

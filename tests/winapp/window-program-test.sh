@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# modbus-bridge.exe under wine on a display of its own, driven through its window's messages
-# (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
+# modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
+# messages (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
 # "HEX данные" from its menu, saves its log as RTF and as text (the same bytes as this build's
 # writers give for the same lines: log-file-twin), ends within a second of WM_CLOSE with its
 # settings written, and starts again with the option on; a logout ends it as WM_CLOSE does.
@@ -25,8 +25,6 @@ if holder=$(ss -ltnpH "sport = :19284" 2>/dev/null) && [ -n "$holder" ]; then
 fi
 
 source "$root/tools/wine-env.sh" "$build"
-source "$root/tools/wine-display.sh"
-source "$root/tests/winapp/wine-desktop.sh"
 wine_env_start
 work=$(mktemp -d)
 sim=""
@@ -35,12 +33,9 @@ cleanup() {
     if [ -n "$bridge" ]; then kill "$bridge" 2>/dev/null || true; fi
     if [ -n "$sim" ]; then kill "$sim" 2>/dev/null || true; fi
     rm -f "$WINEPREFIX/dosdevices/com$com"
-    wine_display_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-wine_display_start
-wine_desktop_wait_free
 
 driver() {
     wine_run 60 "$build/tests/window-driver.exe" "$@" </dev/null
