@@ -87,38 +87,25 @@ void TLogView::Adjust(TChange change) {
     Adjusting = nested;
 }
 
-void TLogView::SetDroppedLinesFolder(const QString& folder) {
-    DroppedFolder = folder;
-    ShowDroppedNotice();
+void TLogView::SetNotice(const QString& text) {
+    Notice->setText(text);
+    Notice->setVisible(!text.isEmpty());
+    PlaceNotice();
 }
 
-QString TLogView::DroppedNotice() const {
-    if (DroppedSeen == 0) {
-        return {};
-    }
-    const QString count = QString::number(DroppedSeen);
-    if (DroppedFolder.isEmpty()) {
-        return QString::fromUtf8(
-                   "Старые строки удалены из памяти: %1. Ежедневные файлы журнала "
-                   "не ведутся (LogFolder в [Options])")
-            .arg(count);
-    }
-    return QString::fromUtf8(
-               "Старые строки удалены из памяти: %1. Все строки — в ежедневных "
-               "файлах журнала в %2")
-        .arg(count, DroppedFolder);
+QString TLogView::NoticeText() const {
+    return Notice->text();
 }
 
-void TLogView::ShowDroppedNotice() {
-    if (DroppedSeen == 0) {
+void TLogView::PlaceNotice() {
+    if (Notice->text().isEmpty()) {
+        setViewportMargins(0, 0, 0, 0);
         return;
     }
-    Notice->setText(DroppedNotice());
     const int height = RowHeight();
     setViewportMargins(0, height, 0, 0);
     const int frame = frameWidth();
     Notice->setGeometry(frame, frame, viewport()->width(), height);
-    Notice->show();
 }
 
 void TLogView::ForgetDroppedLines() {
@@ -141,7 +128,6 @@ void TLogView::ForgetDroppedLines() {
     Adjust([&] {
         vertical->setValue(static_cast<int>(shift(static_cast<size_t>(vertical->value()))));
     });
-    ShowDroppedNotice();
 }
 
 int TLogView::RowHeight() const {
@@ -185,7 +171,7 @@ void TLogView::UpdateScrollRanges() {
 void TLogView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollRanges();
-    ShowDroppedNotice();
+    PlaceNotice();
 }
 
 void TLogView::paintEvent(QPaintEvent*) {

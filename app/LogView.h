@@ -15,18 +15,17 @@ class QLabel;
 // kind. Only the rows in sight are ever laid out, so an append costs the same at a million lines
 // as at the first, and the view holds no copy of the text. Whole lines are selected with the
 // mouse (Shift extends, Ctrl+A takes all) and copied with Ctrl+C. When the model drops its
-// oldest lines, the selection and the lines in sight move with the lines that stay, and one
-// information line at the top says how many went and where they are kept.
+// oldest lines, the selection and the lines in sight move with the lines that stay. One
+// information line at the top (SetNotice) says how many went and where they are kept.
 class TLogView : public QAbstractScrollArea {
 public:
     explicit TLogView(const TLogModel& log, QWidget* parent = nullptr);
 
     // Call after lines were appended to the model.
     void LinesAppended();
-    // Where the dropped lines can still be read (the folder of the daily files), or empty.
-    void SetDroppedLinesFolder(const QString& folder);
-    // The information line about dropped lines; empty while none were dropped.
-    QString DroppedNotice() const;
+    // The information line above the lines; empty hides it.
+    void SetNotice(const QString& text);
+    QString NoticeText() const;
     // The selected lines as text, one per line.
     QString SelectedText() const;
     void SelectAll();
@@ -45,7 +44,7 @@ private:
     void UpdateScrollRanges();
     void CopySelection() const;
     void ForgetDroppedLines();
-    void ShowDroppedNotice();
+    void PlaceNotice();
     // Runs a change of the scroll range or position that the view makes itself, which says
     // nothing about where the operator wants to be.
     template <typename TChange>
@@ -60,7 +59,6 @@ private:
     size_t SelectionEnd = 0;
     bool HasSelection = false;
     uint64_t DroppedSeen = 0;
-    QString DroppedFolder;
     QLabel* Notice = nullptr;
     // The view shows the newest line as lines come until the operator scrolls away from the
     // bottom, and again once they scroll back; bars shown above the log, resizes and dropped

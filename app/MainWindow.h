@@ -3,33 +3,25 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include "BridgeHost.h"
 #include "BridgePort.h"
-#include "LogLine.h"
-#include "LogModel.h"
-#include "MainThreadInbox.h"
+#include "WindowBehaviour.h"
+#include "WindowView.h"
 
 class QAction;
 class QLabel;
 class QMenu;
-class TBridgeServer;
-class TDailyLogFiles;
-class TIniFile;
 class TLogView;
 class TOriginQuestionBar;
-class TRavo32;
 
-// The main window: the event log, the menus, the four status panels; it owns the link, the
-// settings file and the server, and is the host of the request road.
-class TForm1 : public QMainWindow, public TBridgeHost {
+// The main window on Linux, drawn with Qt: the event log, the menus, the four status panels and
+// the question bar. It draws what its behaviour (TWindowBehaviour, which it owns) tells it and
+// passes the operator's actions in.
+class TForm1 : public QMainWindow, public TWindowView {
 public:
     static constexpr int kPanelWidths[4] = {50, 60, 70, 50};
 
@@ -38,24 +30,8 @@ public:
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The log writers; any thread. Lines from other threads reach the log whole and in order.
-    void LogDate() override;
-    void LogInfo(std::string text) override;
-    void LogError(std::string text) override;
-    void LogNotice(std::string text) override;
-    void LogSend(std::string text) override;
-    void LogReceive(std::string text) override;
-    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) override;
-
-    bool ViewError() const override { return ViewErrorOn; }
-    bool ViewSet() const override { return ViewSetOn; }
-    bool ViewHex() const override { return ViewHexOn; }
-
-    // Everything logged since start-up, with lines still on their way from other threads.
-    const TLogModel& Log();
-    uint16_t ListeningPort() const;
-    // True when the first show found that the server could not be set up: the program ends.
-    bool StartRefused() const { return StartRefused_; }
+    // What the window does: the log writers, the view options, the server.
+    TWindowBehaviour& Behaviour() { return *Behaviour_; }
 
     // The save dialog: the chosen path, or none when the operator cancels. Tests replace it.
     std::function<std::optional<QString>(const QString& folder, const QString& lastPath)>
@@ -68,13 +44,24 @@ public:
     // The report of a failure while nobody may be there to click a box (standard error).
     // Tests replace it.
     std::function<void(const QString& text)> ReportUnattended;
-    // The folder the save dialog starts in.
-    QString SaveFolder;
 
     // A termination signal (a logout, a service stop): closes as "Выход" does, but nothing waits
     // for the operator, so the program ends even when the settings cannot be written or a dialog is
     // open.
     void CloseOnTerminationSignal();
+
+    void ShowLogLines(const TLogModel& log) override;
+    void ShowLogNotice(const std::string& text) override;
+    void ShowStatusPanels(const std::array<std::string, 4>& texts) override;
+    void ShowViewChecks(const TViewChecks& checks) override;
+    void ShowOriginQuestion(const std::string& origin) override;
+    void ShowErrorReport(const std::string& text, TReportKind kind) override;
+    std::optional<std::string> AskSavePath(const std::string& folder,
+                                           const std::string& lastPath) override;
+    void PlaceWindow(const TWindowPlacement& placement) override;
+    std::optional<TWindowPlacement> NormalPlacement() const override;
+    void ShowAboutBox(const std::string& caption, const std::string& text) override;
+    void CloseWindow() override;
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
@@ -95,46 +82,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void FormShow();
-    void FormClose();
-    void FormResize();
-    void M1_SaveClick();
-    void M1_ExitClick();
-    void M2_ErrorClick();
-    void M2_SetClick();
-    void M2_HexClick();
-    void M_HelpClick();
-    void OriginAnswered(const std::string& origin, bool allowed);
-
-    void Write(TLogKind kind, std::string text);
-    void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
-    // Applies the log's memory limit and opens the daily files; the information line about
-    // them, or empty when no daily files are kept.
-    std::string OpenLogLimits();
-    bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
-    bool SaveLog(const QString& path);
-    bool StoreSettings();
-
-    const std::string SettingsPath;
-    const uint16_t Port;
-    const std::thread::id GuiThread;
-    bool Started = false;
-    bool StartRefused_ = false;
-    bool Closed = false;
-    bool TerminationSignalled = false;
-    QString LastSavePath;
-    // What the worker thread writes into, declared before the server so that they outlive it:
-    // members go in the reverse order, and the server joins its worker when it goes.
-    TMainThreadInbox Inbox;
-    std::mutex StampLock;
-    TLogModel LogModel;
-    std::unique_ptr<TDailyLogFiles> DailyFiles;
-    bool DailyFilesFailing = false;
-    std::atomic<bool> ViewErrorOn{false};
-    std::atomic<bool> ViewSetOn{false};
-    std::atomic<bool> ViewHexOn{false};
-    std::unique_ptr<TRavo32> Link;
-    std::unique_ptr<TIniFile> IniFile;
-    // Last, so that it goes first.
-    std::unique_ptr<TBridgeServer> ServerSocket;
+    std::unique_ptr<TWindowBehaviour> Behaviour_;
+    // The behaviour has run its shutdown and let the window go.
+    bool CloseAllowed = false;
+    bool InCloseEvent = false;
+    bool Destroying = false;
 };

@@ -3,7 +3,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <algorithm>
+
+#include "WindowTexts.h"
+
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
@@ -12,8 +21,8 @@ TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     Question = new QLabel(this);
     Question->setWordWrap(true);
     Question->setTextFormat(Qt::PlainText);
-    Allow = new QPushButton(QString::fromUtf8("Разрешить"), this);
-    Deny = new QPushButton(QString::fromUtf8("Запретить"), this);
+    Allow = new QPushButton(FromUtf8(WindowText::kOriginAllow), this);
+    Deny = new QPushButton(FromUtf8(WindowText::kOriginDeny), this);
     layout->addWidget(Question, 1);
     layout->addWidget(Allow);
     layout->addWidget(Deny);
@@ -22,40 +31,23 @@ TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     hide();
 }
 
-bool TOriginQuestionBar::Ask(const std::string& origin) {
-    if (origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end()) {
-        return true;
+void TOriginQuestionBar::Ask(const std::string& origin) {
+    Current_ = origin;
+    if (origin.empty()) {
+        hide();
+        return;
     }
-    if (Waiting.size() >= kMaxWaiting) {
-        return false;
+    Question->setText(QString::fromStdString(OriginQuestionText(origin)));
+    show();
+    if (Shown) {
+        Shown(Current_);
     }
-    Waiting.push_back(origin);
-    if (Current_.empty()) {
-        ShowNext();
-    }
-    return true;
 }
 
 void TOriginQuestionBar::Answer(bool allowed) {
     const std::string origin = Current_;
-    Current_.clear();
+    Ask({});
     if (!origin.empty() && Answered) {
         Answered(origin, allowed);
-    }
-    ShowNext();
-}
-
-void TOriginQuestionBar::ShowNext() {
-    if (Waiting.empty()) {
-        hide();
-        return;
-    }
-    Current_ = Waiting.front();
-    Waiting.pop_front();
-    Question->setText(QString::fromUtf8("Разрешить странице ") + QString::fromStdString(Current_) +
-                      QString::fromUtf8(" управлять устройствами через мост?"));
-    show();
-    if (Shown) {
-        Shown(Current_);
     }
 }

@@ -54,7 +54,7 @@ int main(int argc, char* argv[]) {
     }
     form.show();
     // The server could not be set up; the reason is on standard error.
-    if (form.StartRefused()) {
+    if (form.Behaviour().StartRefused()) {
         return 1;
     }
     return QApplication::exec();

@@ -392,9 +392,18 @@ LRESULT TWin32MainWindow::OnMessage(HWND window, UINT message, WPARAM wParam, LP
                 return 0;
             }
             break;
+        case WM_SYSCOMMAND:
+            // The close box, Alt+F4 and the taskbar's "Close window": the operator closes.
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                Guarded([this] { Events.CloseRequested(TCloseCause::Operator); });
+                return 0;
+            }
+            break;
         case WM_CLOSE:
-            // The behaviour's shutdown decides; the window goes when it calls CloseWindow.
-            Guarded([this] { Events.CloseRequested(TCloseCause::Operator); });
+            // Not from the operator (their closes come as SC_CLOSE): another program tells the
+            // program to stop, as taskkill does, and nobody may be there to answer a box. The
+            // behaviour's shutdown decides; the window goes when it calls CloseWindow.
+            Guarded([this] { Events.CloseRequested(TCloseCause::SessionEnd); });
             return 0;
         case WM_QUERYENDSESSION:
             // Nothing is asked and nothing waits: the session may end. The shutdown steps run
@@ -437,13 +446,4 @@ LRESULT TWin32MainWindow::OnMessage(HWND window, UINT message, WPARAM wParam, LP
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-int RunMessageLoop() {
-    MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return static_cast<int>(message.wParam);
 }

@@ -98,6 +98,3 @@ private:
     uint64_t ModelLines = 0;
     bool Started = false;
 };
-
-// Runs the thread's message loop until the window's WM_DESTROY ends it; the exit code it posted.
-int RunMessageLoop();

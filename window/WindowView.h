@@ -102,10 +102,11 @@ public:
 
 // Why the window is asked to close.
 enum class TCloseCause {
-    // The close box, Alt+F4, or another program asking the window to close.
+    // The operator: the close box, Alt+F4, "Выход".
     Operator,
-    // The session ends (a logout, a shutdown) or the program is told to stop: the process ends
-    // soon after, and nothing may wait for the operator.
+    // The session ends (a logout, a shutdown) or another program tells the program to stop (a
+    // termination signal; on Windows a WM_CLOSE that no command of the operator sent, as
+    // taskkill does): the process ends soon after, and nothing may wait for the operator.
     SessionEnd,
 };
 

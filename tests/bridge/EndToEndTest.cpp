@@ -1,8 +1,9 @@
 // Both bridge programs end to end: real HTTP on loopback and the simulated slave on a
 // pseudo-terminal. modbus-bridged's log is read from its standard output; the window runs
 // offscreen, and its log is the subject of the window tests. The same cases run against the
-// Windows build of modbus-bridged under wine (WindowsHeadless), whose COM port leads to the
-// simulator's terminal, but for what wine does not model.
+// Windows builds under wine, modbus-bridged (WindowsHeadless) and the window (WindowsWindow, on
+// the wine environment's display), whose COM port leads to the simulator's terminal, but for what
+// wine does not model.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -40,6 +41,7 @@ namespace fs = std::filesystem;
 
 constexpr int kPort = 19284;
 constexpr int kReplyBoundMs = 5000;
+constexpr int kFirstWindowBoundMs = 30000;
 const std::string kSeparator(48, '-');
 
 std::string RequestJson(const std::string& pdu, int timeoutMs = 500,
@@ -77,10 +79,10 @@ struct TProgram {
     bool PrintsLog;
     // The Windows build, started under wine through wine-run.sh.
     bool Windows = false;
+    // The COM port of the wine prefix that leads to the simulator's terminal for a Windows
+    // build; each program has its own, so that their tests may run side by side.
+    int WineComPort = 0;
 };
-
-// The COM port of the wine prefix that leads to the simulator's terminal for the Windows build.
-constexpr int kWineComPort = 20;
 
 // By name: the default printer dumps the bytes, heap addresses and all, into the test names.
 void PrintTo(const TProgram& program, std::ostream* out) {
@@ -197,7 +199,7 @@ protected:
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     void TearDown() override {
-        Bridge.Stop();
+        StopBridge();
         if (Windows()) {
             fs::remove(WineComPortLink());
         }
@@ -210,9 +212,9 @@ protected:
     fs::path SettingsFile() const {
         return Folder / fs::path(GetParam().File).replace_extension(".ini");
     }
-    static fs::path WineComPortLink() {
+    fs::path WineComPortLink() const {
         return fs::path(WINDOWS_BUILD_PATH) / "wine" / "dosdevices" /
-               ("com" + std::to_string(kWineComPort));
+               ("com" + std::to_string(GetParam().WineComPort));
     }
 
     // The program with the settings file in place; under wine, SIGINT ends it as Ctrl+C does.
@@ -224,6 +226,23 @@ protected:
         return Bridge.Start(WINE_RUN_PATH, {WINDOWS_BUILD_PATH, ProgramFile().string()});
     }
 
+    // Ends the program as its users do: SIGINT (Ctrl+C) for modbus-bridged and the Linux window;
+    // WM_CLOSE for the Windows window, which has no console. The program's exit code.
+    std::optional<int> StopBridge() {
+        if (Bridge.Pid() <= 0 || !Windows() || PrintsLog()) {
+            return Bridge.Stop();
+        }
+        TSpawnedProgram driver;
+        if (driver.Start(WINE_RUN_PATH, {WINDOWS_BUILD_PATH, WINDOW_DRIVER_PATH, "close",
+                                         std::to_string(kReplyBoundMs)})) {
+            driver.WaitForExit(2 * kReplyBoundMs);
+        }
+        if (std::optional<int> code = Bridge.WaitForExit(kReplyBoundMs)) {
+            return code;
+        }
+        return Bridge.Stop();
+    }
+
     // What a [Ports] line names for the device: its path, or under wine a COM port of the
     // prefix that leads to it.
     std::string PortSetting(const std::string& device) {
@@ -232,7 +251,7 @@ protected:
         }
         fs::remove(WineComPortLink());
         fs::create_symlink(device, WineComPortLink());
-        return "\\\\.\\COM" + std::to_string(kWineComPort);
+        return "\\\\.\\COM" + std::to_string(GetParam().WineComPort);
     }
 
     // The bridge's next line without its line end, which is CR LF from the Windows build.
@@ -264,7 +283,9 @@ protected:
         }
         std::vector<std::string> lines;
         if (!PrintsLog()) {
-            EXPECT_TRUE(WaitUntilListening(kReplyBoundMs));
+            // Wine starts its desktop for a display with the first window shown there, which
+            // takes seconds on a loaded machine.
+            EXPECT_TRUE(WaitUntilListening(Windows() ? kFirstWindowBoundMs : kReplyBoundMs));
             return lines;
         }
         while (auto line = ReadLine(kReplyBoundMs)) {
@@ -542,7 +563,7 @@ TEST_P(EndToEndTest, TerminationStopsARunningRequestAndFreesThePort) {
     ASSERT_TRUE(served.Connect(kPort));
     ASSERT_TRUE(served.Send(PostRequest(RequestJson(R"({"a":[3,0,0,0,1]})", 60000))));
     ASSERT_TRUE(DeviceTookARequest());
-    EXPECT_EQ(Bridge.Stop(), 0);
+    EXPECT_EQ(StopBridge(), 0);
     if (!PrintsLog()) {
         // The window closed as "Выход" closes it: its placement was stored.
         EXPECT_TRUE(TIniFile(SettingsFile().string()).HasValue("Options", "WindowsTop"));
@@ -980,7 +1001,7 @@ TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
             ASSERT_TRUE(client.Send(FromOrigin(allowed, RequestJson(R"({"a":[3,0,3,0,1]})"))));
             EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["3"], 3);
         }
-        Bridge.Stop();
+        StopBridge();
         Sim.Process.Stop();
     }
 }
@@ -990,10 +1011,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TProgram{"modbus-bridged", "modbus-bridged", MODBUS_BRIDGED_PATH, true},
                       TProgram{"modbus-bridge", "modbus-bridge", MODBUS_BRIDGE_PATH, false},
                       TProgram{"modbus-bridged-windows", "modbus-bridged.exe",
-                               MODBUS_BRIDGED_EXE_PATH, true, true}),
+                               MODBUS_BRIDGED_EXE_PATH, true, true, 20},
+                      TProgram{"modbus-bridge-windows", "modbus-bridge.exe", MODBUS_BRIDGE_EXE_PATH,
+                               false, true, 23}),
     [](const ::testing::TestParamInfo<TProgram>& program) {
         if (program.param.Windows) {
-            return std::string("WindowsHeadless");
+            return std::string(program.param.PrintsLog ? "WindowsHeadless" : "WindowsWindow");
         }
         return program.param.PrintsLog ? std::string("Headless") : std::string("Window");
     });

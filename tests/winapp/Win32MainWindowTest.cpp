@@ -332,7 +332,10 @@ TEST_F(Win32MainWindowTest, EveryCloseGoesToTheOneCloseEntryWhichAloneEndsTheWin
         LRESULT Result;
         Strings Calls;
     } closes[] = {
-        {WM_CLOSE, 0, 0, {"CloseRequested(Operator)"}},
+        // The close box, Alt+F4: the operator.
+        {WM_SYSCOMMAND, SC_CLOSE, 0, {"CloseRequested(Operator)"}},
+        // Another program (taskkill): nobody may be there to answer a box.
+        {WM_CLOSE, 0, 0, {"CloseRequested(SessionEnd)"}},
         // Asked whether the session may end: yes, and nothing closes yet.
         {WM_QUERYENDSESSION, 0, TRUE, {}},
         {WM_ENDSESSION, TRUE, 0, {"CloseRequested(SessionEnd)"}},
@@ -621,7 +624,7 @@ TEST_F(Win32MainWindowTest, TheReportBesideTheWindowLetsItGoOnAndClose) {
     // The window still takes the operator's commands and its close while the box is open.
     SendMessageW(Form->Handle(), WM_COMMAND, TWin32MainWindow::kViewHexCommand, 0);
     Events.Then = [this](const std::string&) { Form->CloseWindow(); };
-    SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
+    SendMessageW(Form->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(Events.Take(), (Strings{"M2_HexClick", "CloseRequested(Operator)"}));
     EXPECT_EQ(Form->Handle(), nullptr);
     PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -17,6 +17,7 @@
 #include "LogModel.h"
 #include "LogSave.h"
 #include "Win32MainWindow.h"
+#include "Win32MessageLoop.h"
 #include "WindowTexts.h"
 
 namespace {

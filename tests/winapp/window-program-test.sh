@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
+# messages (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
+# "HEX данные" from its menu, saves its log as RTF and as text (the same bytes as this build's
+# writers give for the same lines: log-file-twin), ends within a second of WM_CLOSE with its
+# settings written, and starts again with the option on; a logout ends it as WM_CLOSE does.
+#
+#   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
+set -euo pipefail
+build=$(cd "$1" && pwd)
+sim_program=$2
+twin=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+com=24
+hex_command=203
+save_command=101
+
+fail() {
+    echo "window-program-test: $*" >&2
+    exit 1
+}
+
+if holder=$(ss -ltnpH "sport = :19284" 2>/dev/null) && [ -n "$holder" ]; then
+    fail "port 19284 is taken: $holder"
+fi
+
+source "$root/tools/wine-env.sh" "$build"
+wine_env_start
+work=$(mktemp -d)
+sim=""
+bridge=""
+cleanup() {
+    if [ -n "$bridge" ]; then kill "$bridge" 2>/dev/null || true; fi
+    if [ -n "$sim" ]; then kill "$sim" 2>/dev/null || true; fi
+    rm -f "$WINEPREFIX/dosdevices/com$com"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+driver() {
+    wine_run 60 "$build/tests/window-driver.exe" "$@" </dev/null
+}
+
+# The portable copy: the settings file beside the program, the saves below it.
+mkdir -p "$work/Мост"
+program="$work/Мост/modbus-bridge.exe"
+cp "$build/modbus-bridge.exe" "$program"
+settings="$work/Мост/modbus-bridge.ini"
+
+mkfifo "$work/sim-out"
+"$sim_program" >"$work/sim-out" &
+sim=$!
+exec 4<"$work/sim-out"
+read -r -t 30 pty <&4 || fail "modbus-sim did not start"
+wine_com_port $com "$pty"
+printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$settings"
+
+start_bridge() {
+    MODBUS_BRIDGE_TEST_SAVE_AS=$1 wine_run 120 "$program" </dev/null >"$work/bridge.out" 2>&1 &
+    bridge=$!
+    driver wait 30000 || fail "the window was not shown"
+}
+
+# close: WM_CLOSE; endsession: the messages of a logout.
+stop_bridge() {
+    local took
+    took=$(driver "$1" 5000 | tr -d '\r') || fail "the program did not end ($1)"
+    wait "$bridge" || fail "the program ended with $?"
+    bridge=""
+    echo "ended ${took} ms after $1"
+    # The shutdown pauses 500 ms after closing the port; a second is its bound.
+    [ "$took" -lt 1000 ] || fail "the program took ${took} ms to end ($1)"
+}
+
+option() {
+    sed -n "s/^$1=\\([^\r]*\\)\r\\?$/\\1/p" "$settings"
+}
+
+start_bridge "log.rtf|log.txt"
+# The README's example request; its reply as the README prints it.
+reply=$(curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
+'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
+'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"demo",'\
+'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/)
+expected=$(sed -n '/^answers with the request, the two holding registers/,/^```$/{/^{/p}' \
+    "$root/README.md")
+[ -n "$expected" ] || fail "the README's example reply was not found"
+[ "$reply" = "$expected" ] || fail "reply $reply, the README shows $expected"
+
+driver command $hex_command
+# A second request, now with its frames in hexadecimal.
+curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
+'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
+'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"hex",'\
+'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
+# The window takes its messages in order: both saves are done before WM_CLOSE is handled.
+driver command $save_command
+driver command $save_command
+saved="$work/Мост/save"
+stop_bridge close
+[ "$(option ViewHex)" = 1 ] || fail "ViewHex was not stored: $(cat "$settings")"
+[ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored: $(cat "$settings")"
+
+"$twin" "$saved/log.txt" "$saved/log.rtf" || fail "the saved files are not this build's bytes"
+# The second request's frames, in hexadecimal, in Windows-1251 text.
+grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
+    fail "no request line with its frame in the saved text"
+
+# Started again: the option is on from the start, as its start line says. A logout ends it,
+# with its settings written.
+sed -i '/^WindowsWidth=/d' "$settings"
+start_bridge "restart.txt"
+driver command $save_command
+stop_bridge endsession
+[ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored at the logout"
+hex_on=$(printf 'Показывать НЕХ данные: Включено' | iconv -f UTF-8 -t CP1251)
+grep -q "$hex_on" "$saved/restart.txt" || fail "after the restart the hex option is not on"
+echo "window-program-test: passed"

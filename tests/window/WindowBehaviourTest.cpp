@@ -1,0 +1,538 @@
+// What the main window does, against a view that records what it is told: start-up, settings,
+// menus, saving, the origin questions and the shutdown. The same cases run on Linux (Qt's event
+// loop) and under wine (the thread's message loop), since every toolkit's window draws this.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HttpClient.h"
+#include "IniFile.h"
+#include "LogFile.h"
+#include "OriginQuestions.h"
+#include "TempFolder.h"
+#include "TestEventLoop.h"
+#include "Utf8Path.h"
+#include "WindowBehaviour.h"
+
+namespace {
+
+const std::string kSeparator(48, '-');
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(Utf8Path(path), std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(Utf8Path(path), std::ios::binary) << text;
+}
+
+// A window that draws nothing and keeps what it was told.
+class TRecordingView : public TWindowView {
+public:
+    struct TReport {
+        std::string Text;
+        TReportKind Kind;
+        bool operator==(const TReport&) const = default;
+    };
+
+    void ShowLogLines(const TLogModel& log) override { LinesShown = log.Size(); }
+    void ShowLogNotice(const std::string& text) override { Notice = text; }
+    void ShowStatusPanels(const std::array<std::string, 4>& texts) override { Panels = texts; }
+    void ShowViewChecks(const TViewChecks& checks) override { Checks = checks; }
+    void ShowOriginQuestion(const std::string& origin) override { Question = origin; }
+    void ShowErrorReport(const std::string& text, TReportKind kind) override {
+        Reports.push_back({text, kind});
+    }
+    std::optional<std::string> AskSavePath(const std::string& folder,
+                                           const std::string& lastPath) override {
+        SaveFolderOffered = folder;
+        LastPathOffered = lastPath;
+        if (DuringSaveDialog) {
+            DuringSaveDialog();
+        }
+        return NextSavePath;
+    }
+    void PlaceWindow(const TWindowPlacement& placement) override { Placement = placement; }
+    std::optional<TWindowPlacement> NormalPlacement() const override {
+        if (Maximized) {
+            return std::nullopt;
+        }
+        return Placement;
+    }
+    void ShowAboutBox(const std::string& caption, const std::string& text) override {
+        About = caption + "|" + text;
+    }
+    void CloseWindow() override { ++Closes; }
+
+    size_t LinesShown = 0;
+    std::string Notice;
+    std::array<std::string, 4> Panels{"x", "x", "x", "x"};
+    TViewChecks Checks;
+    std::string Question;
+    std::vector<TReport> Reports;
+    std::optional<std::string> NextSavePath;
+    std::function<void()> DuringSaveDialog;
+    std::string SaveFolderOffered;
+    std::string LastPathOffered;
+    TWindowPlacement Placement;
+    bool Maximized = false;
+    std::string About;
+    int Closes = 0;
+};
+
+// The texts of the log's lines after their time stamps; date lines as "<date>".
+std::vector<std::string> LineTexts(const TLogModel& log) {
+    std::vector<std::string> texts;
+    for (size_t index = 0; index < log.Size(); ++index) {
+        const TLogModel::TLine line = log.Line(index);
+        const std::string text(line.Text);
+        texts.push_back(line.Kind == TLogKind::Date ? "<date>" : text.substr(text.find('\t') + 1));
+    }
+    return texts;
+}
+
+std::vector<std::string> From(const std::vector<std::string>& lines, size_t first) {
+    return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())),
+            lines.end()};
+}
+
+std::vector<std::string> StartLinesBeforeTheServer(bool errorsOnly, bool set, bool hex) {
+    const auto onOff = [](bool on) { return on ? "Включено" : "Отключено"; };
+    std::vector<std::string> lines = {
+        "<date>", "RAVO Duridur - Modbus демонстрационный мост",
+        std::string("Показывать Только ошибки: ") + onOff(errorsOnly)};
+    if (!errorsOnly) {
+        lines.push_back(std::string("Показывать Параметры связи: ") + onOff(set));
+        lines.push_back(std::string("Показывать НЕХ данные: ") + onOff(hex));
+    }
+    lines.push_back("Старт");
+    lines.push_back(kSeparator);
+    return lines;
+}
+
+// The behaviour with its settings file in a folder of its own.
+struct TWindow {
+    explicit TWindow(const std::string& settings = {}, uint16_t port = 0)
+        : Folder("window-behaviour"), SettingsPath(Folder.Path() + "/modbus-bridge.ini") {
+        if (!settings.empty()) {
+            WriteFile(SettingsPath, settings);
+        }
+        Behaviour =
+            std::make_unique<TWindowBehaviour>(View, SettingsPath, Folder.Path() + "/save", port);
+    }
+
+    std::string Stored(const std::string& key) const {
+        return TIniFile(SettingsPath).ReadString("Options", key, "<none>");
+    }
+
+    TTempFolder Folder;
+    std::string SettingsPath;
+    TRecordingView View;
+    std::unique_ptr<TWindowBehaviour> Behaviour;
+};
+
+// The error code of the reply to a request from a page of this origin (none: a program without
+// Origin), asked from another thread while this thread's event loop runs; -1 when no reply came.
+int AskFromOrigin(TWindowBehaviour& behaviour, const std::string& origin) {
+    const uint16_t port = behaviour.ListeningPort();
+    std::atomic<int> code{-2};
+    std::thread page([&code, port, origin] {
+        std::string request = PostRequest(R"({"company_id":1})", port);
+        if (!origin.empty()) {
+            request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+        }
+        THttpClient client;
+        std::optional<std::string> response;
+        if (client.Connect(port) && client.Send(request)) {
+            response = client.ReadResponse(5000);
+        }
+        const std::string body = response ? ResponseBody(*response) : "";
+        const size_t at = body.find("\"error_code\":");
+        code = at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 13);
+    });
+    const bool replied = RunUntil([&code] { return code != -2; });
+    page.join();
+    return replied ? code.load() : -1;
+}
+
+// Stored options and placement: what start-up shows and what the close stores, unchanged.
+TEST(WindowBehaviourTest, StartUpShowsTheStoredOptionsAndTheCloseKeepsThem) {
+    const struct {
+        const char* Settings;
+        TWindowPlacement Placed;
+        bool Error, Set, Hex;
+        // What the close stores as WindowsTop and WindowsLeft.
+        const char* Top;
+        const char* Left;
+    } cases[] = {
+        // Nothing stored: the defaults.
+        {"", {100, 100, 600, 400}, false, false, false, "100", "100"},
+        // 0x64 is 100; 1e2 is no integer and reads as the default.
+        {"; by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n\n[Options]\nViewError=1\nViewSet=1\nViewHex=0\n"
+         "WindowsTop=0x64\nWindowsLeft=1e2\nWindowsWidth=700\nWindowsHeight=500\n",
+         {100, 100, 700, 500},
+         true,
+         true,
+         false,
+         "100",
+         "100"},
+        {"[Options]\nViewHex=7\nWindowsLeft=-20\nWindowsTop=30\n",
+         {-20, 30, 600, 400},
+         false,
+         false,
+         true,
+         "30",
+         "-20"},
+    };
+    for (const auto& start : cases) {
+        SCOPED_TRACE(start.Settings);
+        TWindow window(start.Settings);
+        window.Behaviour->FormShow();
+        EXPECT_EQ(window.View.Placement, start.Placed);
+        const TViewChecks checks{
+            {start.Error, true}, {start.Set, !start.Error}, {start.Hex, !start.Error}};
+        EXPECT_EQ(window.View.Checks, checks);
+        EXPECT_EQ(window.Behaviour->ViewError(), start.Error);
+        EXPECT_EQ(window.Behaviour->ViewHex(), start.Hex);
+        std::vector<std::string> lines = LineTexts(window.Behaviour->Log());
+        lines.resize(std::min(lines.size(), size_t{start.Error ? 5u : 7u}));
+        EXPECT_EQ(lines, StartLinesBeforeTheServer(start.Error, start.Set, start.Hex));
+        EXPECT_EQ(window.View.LinesShown, window.Behaviour->Log().Size());
+        EXPECT_EQ(window.View.Panels, (std::array<std::string, 4>{}));
+        EXPECT_TRUE(window.View.Reports.empty());
+
+        window.Behaviour->M1_ExitClick();
+        EXPECT_EQ(window.View.Closes, 1);
+        EXPECT_EQ(window.Stored("WindowsTop"), start.Top);
+        EXPECT_EQ(window.Stored("WindowsLeft"), start.Left);
+        EXPECT_EQ(window.Stored("ViewError"), start.Error ? "1" : "0");
+        EXPECT_EQ(window.Stored("ViewSet"), start.Set ? "1" : "0");
+        EXPECT_EQ(window.Stored("ViewHex"), start.Hex ? "1" : "0");
+        // What was not the window's own stays as it was.
+        if (std::string(start.Settings).starts_with("; by hand")) {
+            EXPECT_TRUE(ReadFile(window.SettingsPath)
+                            .starts_with("; by hand\n[Ports]\nCOM3=/dev/ttyUSB0\n"));
+        }
+    }
+}
+
+TEST(WindowBehaviourTest, PlacementIsNotStoredWhileMaximised) {
+    TWindow window("[Options]\nWindowsTop=0x64\nWindowsWidth=300\n");
+    window.Behaviour->FormShow();
+    window.View.Maximized = true;
+    window.Behaviour->CloseRequested(TCloseCause::Operator);
+    EXPECT_EQ(window.Stored("WindowsTop"), "0x64");
+    EXPECT_EQ(window.Stored("WindowsWidth"), "300");
+    EXPECT_EQ(window.Stored("WindowsLeft"), "<none>");
+    EXPECT_EQ(window.Stored("ViewError"), "0");
+}
+
+TEST(WindowBehaviourTest, TogglesWriteTheirLinesAndErrorsOnlyLocksTheOthers) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    const size_t before = LineTexts(window.Behaviour->Log()).size();
+    using TClick = void (TWindowBehaviour::*)();
+    const struct {
+        TClick Click;
+        TViewChecks After;
+    } clicks[] = {
+        {&TWindowBehaviour::M2_SetClick, {{false, true}, {true, true}, {false, true}}},
+        {&TWindowBehaviour::M2_HexClick, {{false, true}, {true, true}, {true, true}}},
+        {&TWindowBehaviour::M2_ErrorClick, {{true, true}, {true, false}, {true, false}}},
+        // Locked: nothing changes, and a view that ticked the item itself is put right.
+        {&TWindowBehaviour::M2_SetClick, {{true, true}, {true, false}, {true, false}}},
+        {&TWindowBehaviour::M2_ErrorClick, {{false, true}, {true, true}, {true, true}}},
+        {&TWindowBehaviour::M2_HexClick, {{false, true}, {true, true}, {false, true}}},
+    };
+    for (const auto& click : clicks) {
+        window.View.Checks = {};
+        (window.Behaviour.get()->*click.Click)();
+        EXPECT_EQ(window.View.Checks, click.After);
+    }
+    EXPECT_EQ(From(LineTexts(window.Behaviour->Log()), before),
+              (std::vector<std::string>{
+                  "Показывать Параметры связи: Включено", "Показывать НЕХ данные: Включено",
+                  "Показывать Только ошибки: Включено", "Показывать Только ошибки: Отключено",
+                  "Показывать НЕХ данные: Отключено"}));
+    EXPECT_TRUE(window.Behaviour->ViewSet());
+    EXPECT_FALSE(window.Behaviour->ViewHex());
+    window.Behaviour->CloseRequested(TCloseCause::Operator);
+    EXPECT_EQ(window.Stored("ViewSet"), "1");
+    EXPECT_EQ(window.Stored("ViewHex"), "0");
+}
+
+// Settings that cannot be written: a box for the operator, but at the end of the session
+// nothing may wait: standard error and the log instead. The window goes either way.
+TEST(WindowBehaviourTest, SettingsThatCannotBeWrittenNeverWaitAtTheEndOfTheSession) {
+    for (const TCloseCause cause : {TCloseCause::Operator, TCloseCause::SessionEnd}) {
+        const TTempFolder folder("window-behaviour");
+        // Nothing can make a folder below a plain file.
+        WriteFile(folder.Path() + "/plain", "x");
+        const std::string settings = folder.Path() + "/plain/modbus-bridge.ini";
+        TRecordingView view;
+        TWindowBehaviour behaviour(view, settings, folder.Path() + "/save", 0);
+        behaviour.FormShow();
+        behaviour.CloseRequested(cause);
+        const std::string message = "Unable to write to " + settings;
+        ASSERT_EQ(view.Reports.size(), 1u);
+        EXPECT_TRUE(view.Reports[0].Text.starts_with(message));
+        EXPECT_EQ(view.Closes, 1);
+        if (cause == TCloseCause::SessionEnd) {
+            EXPECT_EQ(view.Reports[0].Kind, TReportKind::Unattended);
+            EXPECT_TRUE(LineTexts(behaviour.Log()).back().starts_with(message));
+        } else {
+            EXPECT_EQ(view.Reports[0], (TRecordingView::TReport{message, TReportKind::Waiting}));
+        }
+        // A second request runs nothing again and lets the window go again.
+        behaviour.CloseRequested(TCloseCause::Operator);
+        EXPECT_EQ(view.Reports.size(), 1u);
+        EXPECT_EQ(view.Closes, 2);
+    }
+}
+
+TEST(WindowBehaviourTest, SavesChooseTheFormatByNameAndLogTheSave) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    window.Behaviour->LogSend("READ_HOLDING_REGISTER");
+    window.Behaviour->LogError("Ошибка №1");
+    const struct {
+        const char* Name;
+        bool Rtf;
+    } saves[] = {{"log.txt", false}, {"logrtf", true}, {"log.RTF", false}};
+    std::string lastPath;
+    for (const auto& save : saves) {
+        SCOPED_TRACE(save.Name);
+        const std::string path = window.Folder.Path() + "/" + save.Name;
+        std::ostringstream expected;
+        const TLogModel& log = window.Behaviour->Log();
+        if (save.Rtf) {
+            WriteLogRtf(log, expected);
+        } else {
+            WriteLogText(log, expected);
+        }
+        const size_t before = log.Size();
+        window.View.NextSavePath = path;
+        window.Behaviour->M1_SaveClick();
+        EXPECT_EQ(ReadFile(path), expected.str());
+        EXPECT_EQ(window.View.LastPathOffered, lastPath);
+        EXPECT_EQ(window.View.SaveFolderOffered, window.Folder.Path() + "/save");
+        EXPECT_TRUE(std::filesystem::is_directory(Utf8Path(window.View.SaveFolderOffered)));
+        EXPECT_EQ(From(LineTexts(window.Behaviour->Log()), before),
+                  (std::vector<std::string>{"<date>", "Файл сохренён: \"" + path + "\""}));
+        lastPath = path;
+    }
+    EXPECT_TRUE(ReadFile(window.Folder.Path() + "/logrtf").starts_with("{\\rtf1"));
+    // The plain text is Windows-1251 with CR LF: "Ошибка №1".
+    EXPECT_NE(ReadFile(window.Folder.Path() + "/log.txt")
+                  .find("\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
+                        "1\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(window.View.Reports.empty());
+}
+
+TEST(WindowBehaviourTest, ACancelledFailedOrInterruptedSaveWritesNoLine) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    const size_t before = window.Behaviour->Log().Size();
+    const std::string unwritable = window.Folder.Path() + "/no/such/folder/log.txt";
+    const std::string interrupted = window.Folder.Path() + "/interrupted.txt";
+    window.View.NextSavePath.reset();
+    window.Behaviour->M1_SaveClick();
+    window.View.NextSavePath = unwritable;
+    window.Behaviour->M1_SaveClick();
+    EXPECT_EQ(window.Behaviour->Log().Size(), before);
+    EXPECT_EQ(window.View.Reports,
+              (std::vector<TRecordingView::TReport>{
+                  {"Cannot create file " + unwritable, TReportKind::Waiting}}));
+    // The session ends while the dialog is open: the answer that comes after is not acted on.
+    window.View.NextSavePath = interrupted;
+    window.View.DuringSaveDialog = [&] {
+        window.Behaviour->CloseRequested(TCloseCause::SessionEnd);
+    };
+    window.Behaviour->M1_SaveClick();
+    EXPECT_FALSE(std::filesystem::exists(Utf8Path(interrupted)));
+    EXPECT_EQ(window.View.Closes, 1);
+    EXPECT_EQ(window.Stored("ViewHex"), "0");
+}
+
+TEST(WindowBehaviourTest, AboutBoxAndStatusPanels) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    window.Behaviour->M_HelpClick();
+    EXPECT_EQ(window.View.About,
+              "О программе|RAVO Duridur - Modbus демонстрационный мост\nV1.1 Февраль 2018\n\n\n"
+              "https://modbus-bridge.example");
+    // From the worker's thread: drawn by the GUI thread, after the lines written before.
+    std::thread worker([&window] {
+        window.Behaviour->LogReceive("READ_SECTION_DEVICE");
+        window.Behaviour->ShowLinkStatus(3, 17, 3, 115200);
+    });
+    worker.join();
+    EXPECT_TRUE(RunUntil([&] { return window.View.Panels[0] == "COM3"; }));
+    EXPECT_EQ(window.View.Panels[1], "ADDR 17");
+    EXPECT_EQ(window.View.Panels[2], "115200 бод");
+    EXPECT_FALSE(window.View.Panels[3].empty());
+    EXPECT_EQ(window.View.LinesShown, window.Behaviour->Log().Size());
+}
+
+TEST(WindowBehaviourTest, LinesFromAnotherThreadArriveWholeInOrderWithStampsThatNeverStepBack) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    const size_t before = window.Behaviour->Log().Size();
+    constexpr int kLines = 400;
+    // Long lines take long to format between the clock and the queue, which is where an older
+    // stamp could fall behind a newer one.
+    const std::string longText(16 * 1024, 'w');
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int index = 0; index < kLines; ++index) {
+            window.Behaviour->LogReceive("line " + std::to_string(index) + longText);
+        }
+        done = true;
+    });
+    int guiLines = 0;
+    while (!done) {
+        window.Behaviour->LogInfo("gui");
+        ++guiLines;
+    }
+    worker.join();
+    const TLogModel& log = window.Behaviour->Log();
+    ASSERT_EQ(log.Size() - before, static_cast<size_t>(kLines + guiLines));
+    int next = 0;
+    std::string previous;
+    for (size_t index = before; index < log.Size(); ++index) {
+        const std::string text(log.Line(index).Text);
+        const std::string stamp = text.substr(0, 12);
+        const bool midnight = previous.starts_with("23:59:59") && stamp.starts_with("00:00");
+        EXPECT_TRUE(previous <= stamp || midnight)
+            << index << ": " << stamp << " after " << previous;
+        previous = stamp;
+        if (text.find("\t<< ") != std::string::npos) {
+            EXPECT_EQ(text.substr(13), "<< line " + std::to_string(next) + longText);
+            ++next;
+        }
+    }
+    EXPECT_EQ(next, kLines);
+    EXPECT_EQ(window.View.LinesShown, log.Size());
+}
+
+// The log's memory limit: the view is told how many old lines went and where they are kept.
+TEST(WindowBehaviourTest, DroppedLinesAreToldAboveTheLog) {
+    for (const std::string folder : {"", "daily"}) {
+        TWindow window("[Options]\nLogLimitMB=1\n");
+        if (!folder.empty()) {
+            WriteFile(window.SettingsPath, "[Options]\nLogLimitMB=1\nLogFolder=" +
+                                               window.Folder.Path() + "/" + folder + "\n");
+        }
+        window.Behaviour->FormShow();
+        EXPECT_EQ(window.View.Notice, "");
+        const std::string text(1000, 'x');
+        for (int line = 0; line < 20000 && window.Behaviour->Log().Dropped() == 0; ++line) {
+            window.Behaviour->LogSend(text);
+        }
+        ASSERT_GT(window.Behaviour->Log().Dropped(), 0u);
+        const std::string count = std::to_string(window.Behaviour->Log().Dropped());
+        EXPECT_TRUE(window.View.Notice.starts_with("Старые строки удалены из памяти: " + count))
+            << window.View.Notice;
+        if (folder.empty()) {
+            EXPECT_NE(window.View.Notice.find("LogFolder"), std::string::npos);
+        } else {
+            EXPECT_TRUE(window.View.Notice.ends_with(window.Folder.Path() + "/" + folder));
+        }
+    }
+}
+
+// Without an Origins setting the window asks: a new page hears 127 and its question is shown
+// at once; after the answer its next request is served or refused, and the answer is kept. The
+// bridge's own page, programs without Origin and listed pages are served; null is never asked
+// about, and a page that finds the queue full is asked about later.
+TEST(WindowBehaviourTest, EachNewPageIsPutToTheOperatorOneAtATimeAndTheAnswerKept) {
+    TWindow window("[Origins]\nhttps://known.example=1\n");
+    window.Behaviour->FormShow();
+    const std::string own = "http://localhost:" + std::to_string(window.Behaviour->ListeningPort());
+    // Served pages go on to the parameter checks (109: device_id is missing).
+    for (const std::string& served : {std::string(), own, std::string("https://known.example")}) {
+        EXPECT_EQ(AskFromOrigin(*window.Behaviour, served), 109) << served;
+    }
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, "null"), 125);
+    EXPECT_EQ(window.View.Question, "");
+
+    const auto page = [](size_t index) {
+        return "https://page" + std::to_string(index) + ".example";
+    };
+    // One in view, the others waiting; one more finds no room.
+    constexpr size_t kRoom = TOriginQuestions::kMaxWaiting + 1;
+    for (size_t index = 0; index <= kRoom; ++index) {
+        EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(index)), 127);
+    }
+    // Unanswered, a page waits and is not asked about twice.
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(0)), 127);
+    EXPECT_EQ(window.View.Question, page(0));
+    // An answer about another origin than the one in view changes nothing.
+    window.Behaviour->OriginAnswered(page(1), true);
+    EXPECT_EQ(window.View.Question, page(0));
+
+    window.Behaviour->OriginAnswered(page(0), true);
+    EXPECT_EQ(TIniFile(window.SettingsPath).ReadString("Origins", page(0), ""), "1");
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(0)), 109);
+    EXPECT_EQ(window.View.Question, page(1));
+    // Now there is room for the late one.
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(kRoom)), 127);
+    for (size_t index = 1; index < kRoom; ++index) {
+        ASSERT_EQ(window.View.Question, page(index));
+        window.Behaviour->OriginAnswered(page(index), false);
+    }
+    EXPECT_EQ(TIniFile(window.SettingsPath).ReadString("Origins", page(1), ""), "0");
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(1)), 125);
+    ASSERT_EQ(window.View.Question, page(kRoom));
+    window.Behaviour->OriginAnswered(page(kRoom), true);
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(kRoom)), 109);
+    EXPECT_FALSE(TIniFile(window.SettingsPath).HasValue("Origins", "null"));
+    const std::vector<std::string> lines = LineTexts(window.Behaviour->Log());
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "Страница " + page(0) + " разрешена оператором"),
+        lines.end());
+    EXPECT_TRUE(window.View.Reports.empty());
+}
+
+// A port that another program holds: the start lines end with the reason, the report does not
+// wait, and the log can still be saved.
+TEST(WindowBehaviourTest, ATakenPortGivesAnErrorLineAndAReportThatDoesNotWait) {
+    TWindow first;
+    first.Behaviour->FormShow();
+    const uint16_t taken = first.Behaviour->ListeningPort();
+    ASSERT_NE(taken, 0);
+    TWindow second({}, taken);
+    second.Behaviour->FormShow();
+    ASSERT_EQ(second.View.Reports.size(), 1u);
+    EXPECT_EQ(second.View.Reports[0].Kind, TReportKind::Beside);
+    EXPECT_NE(second.View.Reports[0].Text.find("on API 'bind'"), std::string::npos);
+    const std::vector<std::string> lines = LineTexts(second.Behaviour->Log());
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_TRUE(
+        lines.back().starts_with("Сервер не запущен, запросы страниц не принимаются: порт " +
+                                 std::to_string(taken) + " занят другой программой ("))
+        << lines.back();
+    EXPECT_EQ(second.Behaviour->ListeningPort(), 0);
+    second.View.NextSavePath = second.Folder.Path() + "/log.txt";
+    second.Behaviour->M1_SaveClick();
+    EXPECT_NE(ReadFile(*second.View.NextSavePath).find("on API 'bind'"), std::string::npos);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const TTestEventLoop eventLoop(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

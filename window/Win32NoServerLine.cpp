@@ -1,0 +1,13 @@
+#include <winsock2.h>
+
+#include "ListenSocket.h"
+#include "NoServerLine.h"
+
+std::string NoServerLine(uint16_t port, const std::string& reason) {
+    const std::string line = "Сервер не запущен, запросы страниц не принимаются: ";
+    if (reason != ListenErrorText(TListenSocket{{}, WSAEADDRINUSE, "bind", {}})) {
+        return line + reason;
+    }
+    return line + "порт " + std::to_string(port) + " занят другой программой (" + reason +
+           "); какой, покажет netstat -ano -p tcp";
+}

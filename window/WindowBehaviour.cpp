@@ -1,0 +1,355 @@
+#include "WindowBehaviour.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "AccessSettings.h"
+#include "BridgeServer.h"
+#include "DailyLogFiles.h"
+#include "DemoPages.h"
+#include "IniFile.h"
+#include "LinkStatus.h"
+#include "ListenSocket.h"
+#include "LocalTime.h"
+#include "LogSave.h"
+#include "NoServerLine.h"
+#include "PortMap.h"
+#include "Ravo32.h"
+#include "StartLines.h"
+#include "Utf8Path.h"
+#include "WindowTexts.h"
+
+namespace {
+
+constexpr char kOptions[] = "Options";
+constexpr int kDefaultTop = 100;
+constexpr int kDefaultLeft = 100;
+constexpr int kDefaultWidth = 600;
+constexpr int kDefaultHeight = 400;
+constexpr int kDefaultLogLimitMB = 256;
+constexpr int kDefaultLogDays = 30;
+
+std::string UnableToWrite(const TIniFile& settings) {
+    return "Unable to write to " + settings.Path();
+}
+
+}  // namespace
+
+TWindowBehaviour::TWindowBehaviour(TWindowView& view, std::string settingsPath,
+                                   std::string saveFolder, uint16_t port)
+    : View(view),
+      SettingsPath(std::move(settingsPath)),
+      SaveFolder(std::move(saveFolder)),
+      Port(port),
+      GuiThread(std::this_thread::get_id()) {}
+
+TWindowBehaviour::~TWindowBehaviour() {
+    ViewGone = true;
+    if (ServerSocket) {
+        ServerSocket->Shutdown();
+    }
+}
+
+void TWindowBehaviour::FormShow() {
+    if (Started) {
+        return;
+    }
+    Started = true;
+    // The log is empty until this first show: nothing to clear.
+    Link = std::make_unique<TRavo32>();
+    IniFile = std::make_unique<TIniFile>(SettingsPath);
+    ApplyPortMap(*IniFile, *Link);
+
+    View.PlaceWindow({IniFile->ReadInteger(kOptions, "WindowsLeft", kDefaultLeft),
+                      IniFile->ReadInteger(kOptions, "WindowsTop", kDefaultTop),
+                      IniFile->ReadInteger(kOptions, "WindowsWidth", kDefaultWidth),
+                      IniFile->ReadInteger(kOptions, "WindowsHeight", kDefaultHeight)});
+    ViewErrorOn = IniFile->ReadBool(kOptions, "ViewError", false);
+    ViewSetOn = IniFile->ReadBool(kOptions, "ViewSet", false);
+    ViewHexOn = IniFile->ReadBool(kOptions, "ViewHex", false);
+    ShowChecks();
+    const std::string dailyFilesLine = OpenLogLimits();
+
+    TAccessSettings access = ReadAccessSettings(*IniFile);
+    const std::vector<std::string> problems = access.Problems;
+    const std::vector<std::string> risks = AccessRisks(access);
+    const bool ask = access.Origins == TOriginMode::Ask;
+    ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
+    if (const int setupError = ServerSocket->SetupError(); setupError != 0) {
+        // A request could be neither stopped nor answered: the program says so and does not
+        // start, as without its termination signals. Nothing was changed, so nothing is stored.
+        StartRefused_ = true;
+        Closed_ = true;
+        View.ShowErrorReport("The server cannot be set up (" +
+                                 ListenErrorText(TListenSocket{{}, setupError, kWakeUpCall, {}}) +
+                                 "); not started",
+                             TReportKind::Unattended);
+        ServerSocket.reset();
+        return;
+    }
+    ServerSocket->SetAccess(std::move(access));
+    // Beside the window: the request was answered, and the server goes on while the box is open.
+    ServerSocket->ReportFault = [this](const std::string& text) {
+        View.ShowErrorReport(text, TReportKind::Beside);
+    };
+    if (ask) {
+        ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
+            return AskAboutOrigin(origin);
+        };
+    }
+    std::string error;
+    const bool listening = ServerSocket->Open(Port, error);
+    WriteStartLines(*this);
+    if (listening) {
+        LogInfo(ServerSocket->ListeningLine());
+        LogInfo(DemoPageLine(ServerSocket->ListeningPort()));
+    } else {
+        LogError(NoServerLine(Port, error));
+    }
+    if (!dailyFilesLine.empty()) {
+        LogInfo(dailyFilesLine);
+    }
+    for (const std::string& problem : problems) {
+        LogError(problem);
+    }
+    for (const std::string& risk : risks) {
+        LogError(risk);
+    }
+    if (!listening) {
+        // The window goes on without a server: its log can be read and saved, and a termination
+        // signal or the close button ends it at once, whether or not the box is still open.
+        View.ShowErrorReport(error, TReportKind::Beside);
+    }
+}
+
+std::string TWindowBehaviour::OpenLogLimits() {
+    const int32_t limitMB =
+        std::max(1, IniFile->ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
+    LogModel.SetLimitBytes(static_cast<size_t>(limitMB) << 20);
+    DailyFilesFolder = IniFile->ReadString(kOptions, "LogFolder", "");
+    if (DailyFilesFolder.empty()) {
+        return {};
+    }
+    const int32_t days = std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays));
+    DailyFiles = std::make_unique<TDailyLogFiles>(DailyFilesFolder, days);
+    return "Все строки журнала пишутся в ежедневные файлы в " + DailyFilesFolder + ", хранятся " +
+           std::to_string(days) + " дн.; в окне — последние, до " + std::to_string(limitMB) + " МБ";
+}
+
+bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
+    const bool wasShown = !Questions.Current().empty();
+    if (!Questions.Ask(origin)) {
+        return false;
+    }
+    if (!wasShown) {
+        View.ShowOriginQuestion(Questions.Current());
+    }
+    return true;
+}
+
+void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
+    if (!ServerSocket || !IniFile || origin.empty() || origin != Questions.Current()) {
+        return;
+    }
+    ServerSocket->DecideOrigin(origin, allowed);
+    LogInfo("Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
+    // Kept at once, so that the answer outlives a crash or a power cut.
+    if (!IniFile->WriteString(kOriginsSection, origin, allowed ? "1" : "0")) {
+        View.ShowErrorReport(UnableToWrite(*IniFile), TReportKind::Waiting);
+    }
+    // The report may have waited while the window closed.
+    if (!Closed_) {
+        const std::string& next = Questions.Answered();
+        if (!next.empty()) {
+            View.ShowOriginQuestion(next);
+        }
+    }
+}
+
+void TWindowBehaviour::CloseRequested(TCloseCause cause) {
+    if (!Closed_) {
+        Shutdown(cause);
+    }
+    View.CloseWindow();
+}
+
+void TWindowBehaviour::M1_ExitClick() {
+    CloseRequested(TCloseCause::Operator);
+}
+
+void TWindowBehaviour::Shutdown(TCloseCause cause) {
+    Closed_ = true;
+    if (ServerSocket) {
+        ServerSocket->Shutdown();
+    } else if (Link && Link->IsOpen()) {
+        Link->Disconnect();
+    }
+    if (IniFile && !StoreSettings()) {
+        const std::string text = UnableToWrite(*IniFile);
+        if (cause == TCloseCause::SessionEnd) {
+            // Nobody may be there to close a box: the log and standard error keep the reason.
+            const std::string reason = text + " (" + IniFile->LastWriteError() + ")";
+            LogError(reason);
+            View.ShowErrorReport(reason, TReportKind::Unattended);
+        } else {
+            View.ShowErrorReport(text, TReportKind::Waiting);
+        }
+    }
+    ServerSocket.reset();
+    IniFile.reset();
+    Link.reset();
+}
+
+bool TWindowBehaviour::StoreSettings() {
+    if (const std::optional<TWindowPlacement> placement = View.NormalPlacement()) {
+        IniFile->SetInteger(kOptions, "WindowsTop", placement->Top);
+        IniFile->SetInteger(kOptions, "WindowsLeft", placement->Left);
+        IniFile->SetInteger(kOptions, "WindowsWidth", placement->Width);
+        IniFile->SetInteger(kOptions, "WindowsHeight", placement->Height);
+    }
+    IniFile->SetBool(kOptions, "ViewError", ViewErrorOn);
+    IniFile->SetBool(kOptions, "ViewSet", ViewSetOn);
+    IniFile->SetBool(kOptions, "ViewHex", ViewHexOn);
+    // One write for all of them: each write replaces the file and waits for the disk.
+    return IniFile->Save();
+}
+
+void TWindowBehaviour::M1_SaveClick() {
+    if (Closed_) {
+        return;
+    }
+    // A folder that cannot be made leaves the dialog wherever the platform puts it.
+    std::error_code ignored;
+    std::filesystem::create_directories(Utf8Path(SaveFolder), ignored);
+    const std::optional<std::string> path = View.AskSavePath(SaveFolder, LastSavePath);
+    // The window may have closed while the dialog was open (the session ended).
+    if (!path || Closed_) {
+        return;
+    }
+    LastSavePath = *path;
+    if (!SaveLogFile(Log(), *path)) {
+        View.ShowErrorReport("Cannot create file " + *path, TReportKind::Waiting);
+        return;
+    }
+    LogDate();
+    LogInfo("Файл сохренён: \"" + *path + "\"");
+}
+
+void TWindowBehaviour::M2_ErrorClick() {
+    if (Closed_) {
+        return;
+    }
+    ViewErrorOn = !ViewErrorOn;
+    LogInfo(ViewOptionLine(LogText::kViewErrorLine, ViewErrorOn));
+    ShowChecks();
+}
+
+void TWindowBehaviour::M2_SetClick() {
+    if (!Closed_ && !ViewErrorOn) {
+        ViewSetOn = !ViewSetOn;
+        LogInfo(ViewOptionLine(LogText::kViewSetLine, ViewSetOn));
+    }
+    // A view that ticks the item itself is put right.
+    ShowChecks();
+}
+
+void TWindowBehaviour::M2_HexClick() {
+    if (!Closed_ && !ViewErrorOn) {
+        ViewHexOn = !ViewHexOn;
+        LogInfo(ViewOptionLine(LogText::kViewHexLine, ViewHexOn));
+    }
+    ShowChecks();
+}
+
+void TWindowBehaviour::ShowChecks() {
+    const bool others = !ViewErrorOn;
+    View.ShowViewChecks({{ViewErrorOn, true}, {ViewSetOn, others}, {ViewHexOn, others}});
+}
+
+void TWindowBehaviour::M_HelpClick() {
+    View.ShowAboutBox(std::string(WindowText::kAboutCaption), std::string(WindowText::kAboutText));
+}
+
+void TWindowBehaviour::LogDate() {
+    Write(TLogKind::Date, {});
+}
+
+void TWindowBehaviour::LogInfo(std::string text) {
+    Write(TLogKind::Info, std::move(text));
+}
+
+void TWindowBehaviour::LogError(std::string text) {
+    Write(TLogKind::Error, std::move(text));
+}
+
+void TWindowBehaviour::LogNotice(std::string text) {
+    Write(TLogKind::Notice, std::move(text));
+}
+
+void TWindowBehaviour::LogSend(std::string text) {
+    Write(TLogKind::Send, std::move(text));
+}
+
+void TWindowBehaviour::LogReceive(std::string text) {
+    Write(TLogKind::Receive, std::move(text));
+}
+
+void TWindowBehaviour::Write(TLogKind kind, std::string text) {
+    {
+        // The clock is read on the writer's thread and the line queued in the same step, so the
+        // queue is in the order of the stamps and they never step back in the log.
+        const std::lock_guard stamping(StampLock);
+        const TLocalTime now = LocalTimeNow();
+        std::string line = FormatLogLine(kind, now, text);
+        Inbox.Post([this, kind, line = std::move(line), now] { AppendLine(kind, line, now); });
+    }
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
+    }
+}
+
+void TWindowBehaviour::AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time) {
+    LogModel.Append(kind, line);
+    if (ViewGone) {
+        return;
+    }
+    View.ShowLogLines(LogModel);
+    if (LogModel.Dropped() != DroppedShown) {
+        DroppedShown = LogModel.Dropped();
+        View.ShowLogNotice(DroppedLinesNotice(DroppedShown, DailyFilesFolder));
+    }
+    if (!DailyFiles) {
+        return;
+    }
+    if (DailyFiles->Append(time, line)) {
+        DailyFilesFailing = false;
+    } else if (!DailyFilesFailing) {
+        // Told once, not once a line; this line itself cannot reach the file either.
+        DailyFilesFailing = true;
+        LogError("Cannot create file " + DailyFiles->LastError());
+    }
+}
+
+void TWindowBehaviour::ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType,
+                                      int32_t baud) {
+    const auto texts = LinkStatusTexts(comPort, slave, deviceType, baud);
+    // In turn with the lines: the panels change after the lines written before them.
+    Inbox.Post([this, texts] {
+        if (!ViewGone) {
+            View.ShowStatusPanels(texts);
+        }
+    });
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
+    }
+}
+
+const TLogModel& TWindowBehaviour::Log() {
+    Inbox.RunPosted();
+    return LogModel;
+}
+
+uint16_t TWindowBehaviour::ListeningPort() const {
+    return ServerSocket ? ServerSocket->ListeningPort() : 0;
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "BridgeHost.h"
+#include "BridgePort.h"
+#include "LogModel.h"
+#include "MainThreadInbox.h"
+#include "OriginQuestions.h"
+#include "WindowView.h"
+
+class TBridgeServer;
+class TDailyLogFiles;
+class TIniFile;
+class TRavo32;
+struct TLocalTime;
+
+// What the main window does, whatever toolkit draws it: the start-up and the shutdown, the
+// menus, the three view options, the status panels, the settings it reads and writes, saving the
+// log and the question about a new page. It owns the link, the settings file, the server and the
+// log, is the host of the request road, and tells its view what to draw. Made on the GUI thread,
+// whose event loop serves the server; the log writers and the status panels may be called from
+// any thread.
+class TWindowBehaviour : public TWindowEvents, public TBridgeHost {
+public:
+    // settingsPath and saveFolder in UTF-8; tests pass port 0 for a free port.
+    TWindowBehaviour(TWindowView& view, std::string settingsPath, std::string saveFolder,
+                     uint16_t port = kBridgePort);
+    // A behaviour that was not closed stops its request and its server here, writing nothing
+    // and showing nothing: its view may be gone.
+    ~TWindowBehaviour() override;
+    TWindowBehaviour(const TWindowBehaviour&) = delete;
+    TWindowBehaviour& operator=(const TWindowBehaviour&) = delete;
+
+    void FormShow() override;
+    void CloseRequested(TCloseCause cause) override;
+    void M1_SaveClick() override;
+    void M1_ExitClick() override;
+    void M2_ErrorClick() override;
+    void M2_SetClick() override;
+    void M2_HexClick() override;
+    void M_HelpClick() override;
+    void OriginAnswered(const std::string& origin, bool allowed) override;
+
+    void LogDate() override;
+    void LogInfo(std::string text) override;
+    void LogError(std::string text) override;
+    void LogNotice(std::string text) override;
+    void LogSend(std::string text) override;
+    void LogReceive(std::string text) override;
+    void ShowLinkStatus(uint8_t comPort, uint8_t slave, uint16_t deviceType, int32_t baud) override;
+
+    bool ViewError() const override { return ViewErrorOn; }
+    bool ViewSet() const override { return ViewSetOn; }
+    bool ViewHex() const override { return ViewHexOn; }
+
+    // Everything logged since start-up, with lines still on their way from other threads; on
+    // the GUI thread.
+    const TLogModel& Log();
+    // The log as it is, for a view that draws it.
+    const TLogModel& Model() const { return LogModel; }
+    uint16_t ListeningPort() const;
+    // True when start-up found that the server could not be set up: the program ends.
+    bool StartRefused() const { return StartRefused_; }
+    // The shutdown has run.
+    bool Closed() const { return Closed_; }
+    // The origin whose question is in view; empty when none is.
+    const std::string& OriginAsked() const { return Questions.Current(); }
+
+private:
+    void Write(TLogKind kind, std::string text);
+    void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
+    // Applies the log's memory limit and opens the daily files; the information line about
+    // them, or empty when no daily files are kept.
+    std::string OpenLogLimits();
+    bool AskAboutOrigin(const std::string& origin);
+    void ShowChecks();
+    // The shutdown steps; the report of settings that cannot be written as the cause allows.
+    void Shutdown(TCloseCause cause);
+    bool StoreSettings();
+    bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
+
+    TWindowView& View;
+    const std::string SettingsPath;
+    const std::string SaveFolder;
+    const uint16_t Port;
+    const std::thread::id GuiThread;
+    bool Started = false;
+    bool StartRefused_ = false;
+    bool Closed_ = false;
+    // Set while the behaviour goes: its view may be gone before it.
+    bool ViewGone = false;
+    std::string LastSavePath;
+    TOriginQuestions Questions;
+    // What the worker thread writes into, declared before the server so that they outlive it:
+    // members go in the reverse order, and the server joins its worker when it goes.
+    TMainThreadInbox Inbox;
+    std::mutex StampLock;
+    TLogModel LogModel;
+    uint64_t DroppedShown = 0;
+    std::string DailyFilesFolder;
+    std::unique_ptr<TDailyLogFiles> DailyFiles;
+    bool DailyFilesFailing = false;
+    std::atomic<bool> ViewErrorOn{false};
+    std::atomic<bool> ViewSetOn{false};
+    std::atomic<bool> ViewHexOn{false};
+    std::unique_ptr<TRavo32> Link;
+    std::unique_ptr<TIniFile> IniFile;
+    // Last, so that it goes first.
+    std::unique_ptr<TBridgeServer> ServerSocket;
+};
