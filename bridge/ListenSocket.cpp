@@ -10,117 +10,87 @@
 #include <climits>
 #include <cstring>
 
+#include "ListenPlan.h"
+
 namespace {
 
-// A port chosen by the system for 127.0.0.1 may be taken on ::1; a few tries find a free pair.
-constexpr int kFreePortTries = 8;
+TListenFailure FailureOf(int error) {
+    switch (error) {
+        case EAFNOSUPPORT:
+            return TListenFailure::NoSuchFamily;
+        case EADDRNOTAVAIL:
+            return TListenFailure::NoSuchAddress;
+        case EADDRINUSE:
+            return TListenFailure::AddressInUse;
+        default:
+            return TListenFailure::Other;
+    }
+}
 
-TListenSocket Failure(int fd, const char* call, TListenSocket opened = {}) {
-    const int error = errno;
-    if (fd >= 0) {
+class TPosixListenCalls final : public TListenCalls {
+public:
+    TListener Listen(TListenAddress address, uint16_t port) override {
+        const bool ipv6 =
+            address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
+        sockaddr_in ipv4Address{};
+        ipv4Address.sin_family = AF_INET;
+        ipv4Address.sin_addr.s_addr =
+            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
+        ipv4Address.sin_port = htons(port);
+        sockaddr_in6 ipv6Address{};
+        ipv6Address.sin6_family = AF_INET6;
+        ipv6Address.sin6_addr =
+            address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
+        ipv6Address.sin6_port = htons(port);
+        const sockaddr* chosen = ipv6 ? reinterpret_cast<const sockaddr*>(&ipv6Address)
+                                      : reinterpret_cast<const sockaddr*>(&ipv4Address);
+        const socklen_t size = ipv6 ? sizeof ipv6Address : sizeof ipv4Address;
+
+        const int fd = socket(chosen->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return Failed(errno, "socket");
+        }
+        const int on = 1;
+        const int v6only = address == TListenAddress::Ipv6Loopback ? 1 : 0;
+        const char* failedCall = nullptr;
+        // A restart must not wait for the connections of the last run to leave TIME_WAIT.
+        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            (ipv6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) != 0)) {
+            failedCall = "setsockopt";
+        } else if (bind(fd, chosen, size) != 0) {
+            failedCall = "bind";
+        } else if (listen(fd, SOMAXCONN) != 0) {
+            failedCall = "listen";
+        } else {
+            return TListener{fd, TListenFailure::None, 0, nullptr};
+        }
+        const int error = errno;
         close(fd);
+        return Failed(error, failedCall);
     }
-    for (const intptr_t other : opened.Sockets) {
-        close(static_cast<int>(other));
-    }
-    return TListenSocket{{}, error, call, {}};
-}
 
-// One listening socket; fd -1 and errno set with the failing call when it fails.
-int Listen(const sockaddr* address, socklen_t size, bool v6only, const char*& failedCall) {
-    const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        failedCall = "socket";
-        return -1;
+    uint16_t BoundPort(intptr_t socket) override {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin_port);
     }
-    const int on = 1;
-    const int v6 = v6only ? 1 : 0;
-    // A restart must not wait for the connections of the last run to leave TIME_WAIT.
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        (address->sa_family == AF_INET6 &&
-         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6, sizeof v6) != 0)) {
-        failedCall = "setsockopt";
-    } else if (bind(fd, address, size) != 0) {
-        failedCall = "bind";
-    } else if (listen(fd, SOMAXCONN) != 0) {
-        failedCall = "listen";
-    } else {
-        return fd;
-    }
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-}
 
-TListenSocket ListenOnEveryInterface(uint16_t port) {
-    const char* call = nullptr;
-    sockaddr_in6 any6{};
-    any6.sin6_family = AF_INET6;
-    any6.sin6_addr = in6addr_any;
-    any6.sin6_port = htons(port);
-    int fd = Listen(reinterpret_cast<const sockaddr*>(&any6), sizeof any6, false, call);
-    if (fd < 0 && errno == EAFNOSUPPORT) {
-        sockaddr_in any4{};
-        any4.sin_family = AF_INET;
-        any4.sin_addr.s_addr = htonl(INADDR_ANY);
-        any4.sin_port = htons(port);
-        fd = Listen(reinterpret_cast<const sockaddr*>(&any4), sizeof any4, false, call);
-    }
-    if (fd < 0) {
-        return Failure(-1, call);
-    }
-    return TListenSocket{{fd}, 0, {}, {"*"}};
-}
+    void Close(intptr_t socket) override { close(static_cast<int>(socket)); }
 
-uint16_t BoundPort(int fd) {
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
-
-TListenSocket ListenOnLoopback(uint16_t port) {
-    const char* call = nullptr;
-    for (int attempt = 0;; ++attempt) {
-        sockaddr_in loopback4{};
-        loopback4.sin_family = AF_INET;
-        loopback4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        loopback4.sin_port = htons(port);
-        const int fd4 =
-            Listen(reinterpret_cast<const sockaddr*>(&loopback4), sizeof loopback4, false, call);
-        if (fd4 < 0) {
-            return Failure(-1, call);
-        }
-        TListenSocket opened{{fd4}, 0, {}, {"127.0.0.1"}};
-        sockaddr_in6 loopback6{};
-        loopback6.sin6_family = AF_INET6;
-        loopback6.sin6_addr = in6addr_loopback;
-        loopback6.sin6_port = htons(BoundPort(fd4));
-        const int fd6 =
-            Listen(reinterpret_cast<const sockaddr*>(&loopback6), sizeof loopback6, true, call);
-        if (fd6 >= 0) {
-            opened.Sockets.push_back(fd6);
-            opened.Addresses.emplace_back("::1");
-            return opened;
-        }
-        // A machine without IPv6 serves on 127.0.0.1 alone.
-        if (errno == EAFNOSUPPORT || errno == EADDRNOTAVAIL) {
-            return opened;
-        }
-        if (port != 0 || errno != EADDRINUSE || attempt + 1 >= kFreePortTries) {
-            return Failure(-1, call, opened);
-        }
-        close(fd4);
+private:
+    static TListener Failed(int error, const char* call) {
+        return TListener{-1, FailureOf(error), error, call};
     }
-}
+};
 
 }  // namespace
 
 const char kWakeUpCall[] = "eventfd";
 
 TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
-    return scope == TListenScope::Any ? ListenOnEveryInterface(port) : ListenOnLoopback(port);
+    TPosixListenCalls calls;
+    return OpenListenSockets(calls, port, scope);
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

@@ -14,116 +14,85 @@
 #include <vector>
 
 #include "AddressText.h"
+#include "ListenPlan.h"
 #include "ListenSocket.h"
 #include "Win32Text.h"
 
 namespace {
 
-// A port chosen by the system for 127.0.0.1 may be taken on ::1; a few tries find a free pair.
-constexpr int kFreePortTries = 8;
-
-void CloseAll(const TListenSocket& opened) {
-    for (const intptr_t socket : opened.Sockets) {
-        closesocket(static_cast<SOCKET>(socket));
+TListenFailure FailureOf(int error) {
+    switch (error) {
+        case WSAEAFNOSUPPORT:
+            return TListenFailure::NoSuchFamily;
+        case WSAEADDRNOTAVAIL:
+            return TListenFailure::NoSuchAddress;
+        case WSAEADDRINUSE:
+            return TListenFailure::AddressInUse;
+        default:
+            return TListenFailure::Other;
     }
 }
 
-// One listening socket; INVALID_SOCKET with the error and the failing call when it fails.
-SOCKET Listen(const sockaddr* address, int size, bool v6only, int& error, const char*& failedCall) {
-    // Not inherited: a program the bridge started must not keep the port open.
-    const SOCKET listener = WSASocketW(address->sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                       WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-    if (listener == INVALID_SOCKET) {
-        error = WSAGetLastError();
-        failedCall = "socket";
-        return INVALID_SOCKET;
-    }
-    // No other program may bind the port beside the bridge, whatever options it asks for.
-    const DWORD on = 1;
-    const DWORD v6 = v6only ? 1 : 0;
-    if (setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-                   sizeof on) != 0 ||
-        (address->sa_family == AF_INET6 &&
-         setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6),
-                    sizeof v6) != 0)) {
-        failedCall = "setsockopt";
-    } else if (bind(listener, address, size) != 0) {
-        failedCall = "bind";
-    } else if (listen(listener, SOMAXCONN) != 0) {
-        failedCall = "listen";
-    } else {
-        return listener;
-    }
-    error = WSAGetLastError();
-    closesocket(listener);
-    return INVALID_SOCKET;
-}
+class TWinsockListenCalls final : public TListenCalls {
+public:
+    TListener Listen(TListenAddress address, uint16_t port) override {
+        const bool ipv6 =
+            address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
+        sockaddr_in ipv4Address{};
+        ipv4Address.sin_family = AF_INET;
+        ipv4Address.sin_addr.s_addr =
+            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
+        ipv4Address.sin_port = htons(port);
+        sockaddr_in6 ipv6Address{};
+        ipv6Address.sin6_family = AF_INET6;
+        ipv6Address.sin6_addr =
+            address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
+        ipv6Address.sin6_port = htons(port);
+        const sockaddr* chosen = ipv6 ? reinterpret_cast<const sockaddr*>(&ipv6Address)
+                                      : reinterpret_cast<const sockaddr*>(&ipv4Address);
+        const int size = ipv6 ? sizeof ipv6Address : sizeof ipv4Address;
 
-TListenSocket ListenOnEveryInterface(uint16_t port) {
-    const char* call = nullptr;
-    int error = 0;
-    sockaddr_in6 any6{};
-    any6.sin6_family = AF_INET6;
-    any6.sin6_addr = in6addr_any;
-    any6.sin6_port = htons(port);
-    SOCKET listener =
-        Listen(reinterpret_cast<const sockaddr*>(&any6), sizeof any6, false, error, call);
-    if (listener == INVALID_SOCKET && error == WSAEAFNOSUPPORT) {
-        sockaddr_in any4{};
-        any4.sin_family = AF_INET;
-        any4.sin_addr.s_addr = htonl(INADDR_ANY);
-        any4.sin_port = htons(port);
-        listener =
-            Listen(reinterpret_cast<const sockaddr*>(&any4), sizeof any4, false, error, call);
-    }
-    if (listener == INVALID_SOCKET) {
-        return TListenSocket{{}, error, call, {}};
-    }
-    return TListenSocket{{static_cast<intptr_t>(listener)}, 0, {}, {"*"}};
-}
-
-uint16_t BoundPort(SOCKET listener) {
-    sockaddr_in address{};
-    int size = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
-
-TListenSocket ListenOnLoopback(uint16_t port) {
-    const char* call = nullptr;
-    int error = 0;
-    for (int attempt = 0;; ++attempt) {
-        sockaddr_in loopback4{};
-        loopback4.sin_family = AF_INET;
-        loopback4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        loopback4.sin_port = htons(port);
-        const SOCKET listener4 = Listen(reinterpret_cast<const sockaddr*>(&loopback4),
-                                        sizeof loopback4, false, error, call);
-        if (listener4 == INVALID_SOCKET) {
-            return TListenSocket{{}, error, call, {}};
+        // Not inherited: a program the bridge started must not keep the port open.
+        const SOCKET listener = WSASocketW(chosen->sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+        if (listener == INVALID_SOCKET) {
+            return Failed(WSAGetLastError(), "socket");
         }
-        TListenSocket opened{{static_cast<intptr_t>(listener4)}, 0, {}, {"127.0.0.1"}};
-        sockaddr_in6 loopback6{};
-        loopback6.sin6_family = AF_INET6;
-        loopback6.sin6_addr = in6addr_loopback;
-        loopback6.sin6_port = htons(BoundPort(listener4));
-        const SOCKET listener6 = Listen(reinterpret_cast<const sockaddr*>(&loopback6),
-                                        sizeof loopback6, true, error, call);
-        if (listener6 != INVALID_SOCKET) {
-            opened.Sockets.push_back(static_cast<intptr_t>(listener6));
-            opened.Addresses.emplace_back("::1");
-            return opened;
+        // No other program may bind the port beside the bridge, whatever options it asks for.
+        const DWORD on = 1;
+        const DWORD v6only = address == TListenAddress::Ipv6Loopback ? 1 : 0;
+        const char* failedCall = nullptr;
+        if (setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                       reinterpret_cast<const char*>(&on), sizeof on) != 0 ||
+            (ipv6 && setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY,
+                                reinterpret_cast<const char*>(&v6only), sizeof v6only) != 0)) {
+            failedCall = "setsockopt";
+        } else if (bind(listener, chosen, size) != 0) {
+            failedCall = "bind";
+        } else if (listen(listener, SOMAXCONN) != 0) {
+            failedCall = "listen";
+        } else {
+            return TListener{static_cast<intptr_t>(listener), TListenFailure::None, 0, nullptr};
         }
-        // A machine without IPv6 serves on 127.0.0.1 alone.
-        if (error == WSAEAFNOSUPPORT || error == WSAEADDRNOTAVAIL) {
-            return opened;
-        }
-        CloseAll(opened);
-        if (port != 0 || error != WSAEADDRINUSE || attempt + 1 >= kFreePortTries) {
-            return TListenSocket{{}, error, call, {}};
-        }
+        const int error = WSAGetLastError();
+        closesocket(listener);
+        return Failed(error, failedCall);
     }
-}
+
+    uint16_t BoundPort(intptr_t socket) override {
+        sockaddr_in address{};
+        int size = sizeof address;
+        getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin_port);
+    }
+
+    void Close(intptr_t socket) override { closesocket(static_cast<SOCKET>(socket)); }
+
+private:
+    static TListener Failed(int error, const char* call) {
+        return TListener{-1, FailureOf(error), error, call};
+    }
+};
 
 std::string AddressText(const sockaddr* address) {
     if (address->sa_family == AF_INET) {
@@ -175,7 +144,8 @@ std::string SocketErrorMessage(int error) {
 const char kWakeUpCall[] = "CreateEventW";
 
 TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
-    return scope == TListenScope::Any ? ListenOnEveryInterface(port) : ListenOnLoopback(port);
+    TWinsockListenCalls calls;
+    return OpenListenSockets(calls, port, scope);
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

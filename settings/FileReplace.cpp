@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -95,5 +98,21 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
         ::fsync(folderFd);
         ::close(folderFd);
     }
+    return true;
+}
+
+bool ReadFileContent(const std::string& path, std::string& content) {
+    // A rename over the file leaves an open reader with the file it opened, so POSIX needs no
+    // turns.
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        return false;
+    }
+    content = std::move(text).str();
     return true;
 }

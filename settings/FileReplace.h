@@ -11,3 +11,9 @@
 // target is replaced. The path is UTF-8. Returns false with the failing step and its reason in
 // error.
 bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error);
+
+// Reads a whole file that ReplaceFileContent writes: the old or the new content, never a part of
+// one. Windows cannot replace a file while anyone has it open, so there every copy of the program
+// reads and replaces such files in turn, and a copy that keeps reading never starves one that
+// writes. The path is UTF-8. False when the file cannot be opened or read.
+bool ReadFileContent(const std::string& path, std::string& content);

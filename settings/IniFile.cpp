@@ -1,14 +1,11 @@
 #include "IniFile.h"
 
 #include <charconv>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "AsciiCase.h"
 #include "Blanks.h"
 #include "FileReplace.h"
-#include "Utf8Path.h"
 
 namespace {
 
@@ -48,12 +45,9 @@ TIniFile::TIniFile(std::string path) : FilePath(std::move(path)) {
 }
 
 void TIniFile::Load() {
-    std::ifstream file(Utf8Path(FilePath), std::ios::binary);
-    std::ostringstream content;
-    if (file) {
-        content << file.rdbuf();
-    }
-    LoadText(content.str());
+    std::string content;
+    ReadFileContent(FilePath, content);
+    LoadText(content);
 }
 
 void TIniFile::LoadText(std::string_view text) {

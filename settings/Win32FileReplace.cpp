@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "FileReplace.h"
 #include "Utf8Path.h"
@@ -52,18 +53,48 @@ std::wstring FinalPath(const std::wstring& path) {
     return final;
 }
 
-// A file another program has open (an editor, a virus scanner, a reader of the settings) cannot
-// be replaced on Windows until it lets go, which takes moments: the move is tried again for a
-// second before the failure counts.
+// Whole-file reads and replacements of every copy of the program take turns under this lock:
+// Windows refuses to replace a file that anyone has open, and a copy that kept reading would
+// otherwise keep a writing one from ever finding the file closed. A lock that a hung copy never
+// gives back is waited for only so long; then the file is used without it, as by any program
+// that does not take part.
+class TFileTurn {
+public:
+    TFileTurn() : Lock(CreateMutexW(nullptr, FALSE, L"Local\\modbus-bridge-file-turns")) {
+        if (Lock != nullptr) {
+            const DWORD waited = WaitForSingleObject(Lock, 5000);
+            // An abandoned lock was held by a copy that ended; what it guarded is whole.
+            Held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        }
+    }
+    ~TFileTurn() {
+        if (Held) {
+            ReleaseMutex(Lock);
+        }
+        if (Lock != nullptr) {
+            CloseHandle(Lock);
+        }
+    }
+    TFileTurn(const TFileTurn&) = delete;
+    TFileTurn& operator=(const TFileTurn&) = delete;
+
+private:
+    HANDLE Lock;
+    bool Held = false;
+};
+
+// Another program that has the file open (an editor, a virus scanner) lets go within moments:
+// the move is tried again for a second in all before the failure counts.
 bool Transient(DWORD code) {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
            code == ERROR_ACCESS_DENIED;
 }
 
 // The new file takes the old one's name in one step, so a reader opens the old or the new file,
-// never a part of one (or, at the very moment of the move, none: Windows refuses an open then).
-// Like any new file, it takes its access rights from its folder. ERROR_SUCCESS or the reason.
+// never a part of one. Like any new file, it takes its access rights from its folder.
+// ERROR_SUCCESS or the reason.
 DWORD MoveIntoPlace(const std::wstring& temporary, const std::wstring& target) {
+    const TFileTurn turn;
     const ULONGLONG giveUp = GetTickCount64() + 1000;
     for (;;) {
         if (MoveFileExW(temporary.c_str(), target.c_str(),
@@ -117,4 +148,33 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
         return false;
     }
     return true;
+}
+
+bool ReadFileContent(const std::string& path, std::string& content) {
+    const TFileTurn turn;
+    // Sharing delete too lets an editor that saves by renaming the old file away go on while
+    // this copy reads.
+    const HANDLE file =
+        CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    DWORD read = 0;
+    bool whole = false;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+        if (read == 0) {
+            whole = true;
+            break;
+        }
+        text.append(buffer, read);
+    }
+    CloseHandle(file);
+    if (whole) {
+        content = std::move(text);
+    }
+    return whole;
 }

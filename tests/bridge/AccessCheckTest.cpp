@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -139,37 +140,28 @@ TEST(CheckAccessTest, EachCheckInItsOrder) {
         TRefusal Expected;
     };
     const auto nothing = [](TAccessSettings&) {};
-    const auto list = [](TAccessSettings& settings) {
-        settings.Origins = TOriginMode::List;
-        settings.OriginDecisions = {{"https://scada.example", true},
-                                    {"https://old.example", false}};
+    // An origin mode over decisions the operator took.
+    const auto origins = [](TOriginMode mode, std::map<std::string, bool> decisions) {
+        return [mode, decisions](TAccessSettings& settings) {
+            settings.Origins = mode;
+            settings.OriginDecisions = decisions;
+        };
     };
-    const auto listWithNull = [&list](TAccessSettings& settings) {
-        list(settings);
-        settings.OriginDecisions["null"] = true;
-    };
-    const auto ask = [&list](TAccessSettings& settings) {
-        list(settings);
-        settings.Origins = TOriginMode::Ask;
-    };
-    const auto askWithNull = [&listWithNull](TAccessSettings& settings) {
-        listWithNull(settings);
-        settings.Origins = TOriginMode::Ask;
-    };
-    const auto any = [](TAccessSettings& settings) { settings.Origins = TOriginMode::Any; };
-    const auto anyWithNull = [&listWithNull](TAccessSettings& settings) {
-        listWithNull(settings);
-        settings.Origins = TOriginMode::Any;
-    };
-    const auto anyWithRefused = [&list](TAccessSettings& settings) {
-        list(settings);
-        settings.Origins = TOriginMode::Any;
-    };
+    const std::map<std::string, bool> listed = {{"https://scada.example", true},
+                                                {"https://old.example", false}};
+    std::map<std::string, bool> listedWithNull = listed;
+    listedWithNull["null"] = true;
     // The operator refused the bridge's own page: it is served all the same.
-    const auto ownRefused = [&ask](TAccessSettings& settings) {
-        ask(settings);
-        settings.OriginDecisions["http://localhost:19284"] = false;
-    };
+    std::map<std::string, bool> ownPageRefused = listed;
+    ownPageRefused["http://localhost:19284"] = false;
+    const auto list = origins(TOriginMode::List, listed);
+    const auto listWithNull = origins(TOriginMode::List, listedWithNull);
+    const auto ask = origins(TOriginMode::Ask, listed);
+    const auto askWithNull = origins(TOriginMode::Ask, listedWithNull);
+    const auto any = origins(TOriginMode::Any, {});
+    const auto anyWithNull = origins(TOriginMode::Any, listedWithNull);
+    const auto anyWithRefused = origins(TOriginMode::Any, listed);
+    const auto ownRefused = origins(TOriginMode::Ask, ownPageRefused);
     const auto key = [](TAccessSettings& settings) { settings.Key = "s3cret key+1"; };
     const std::string json = "json_data=%7B%7D";
     const TRow rows[] = {

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "DailyLogFiles.h"
+#include "FileContents.h"
 #include "IniFile.h"
 #include "SettingsPath.h"
 #include "TempFolder.h"
@@ -14,13 +13,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Contents(const std::string& utf8Path) {
-    std::ifstream file(Utf8Path(utf8Path), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 bool SamePath(const std::string& left, const std::string& right) {
     return Utf8Path(left).lexically_normal() == Utf8Path(right).lexically_normal();
@@ -43,7 +35,8 @@ TEST(Utf8PathsTest, SettingsAndLogsLiveInFoldersWithCyrillicNames) {
     TIniFile settings(settingsPath);
     ASSERT_TRUE(settings.WriteString("Ports", "COM3", "/dev/ttyUSB0")) << settings.LastWriteError();
     ASSERT_TRUE(settings.WriteInteger("Options", "WindowsTop", 120)) << settings.LastWriteError();
-    EXPECT_EQ(Contents(settingsPath), "[Ports]\nCOM3=/dev/ttyUSB0\n[Options]\nWindowsTop=120\n");
+    EXPECT_EQ(FileContents(settingsPath),
+              "[Ports]\nCOM3=/dev/ttyUSB0\n[Options]\nWindowsTop=120\n");
     const TIniFile reread(settingsPath);
     EXPECT_EQ(reread.ReadInteger("Options", "WindowsTop", 0), 120);
 
@@ -52,7 +45,7 @@ TEST(Utf8PathsTest, SettingsAndLogsLiveInFoldersWithCyrillicNames) {
     TDailyLogFiles files(logs, 30);
     ASSERT_TRUE(files.Append({2026, 12, 7, 9, 0, 0, 1}, "09:00:00.001\tСтарт"))
         << files.LastError();
-    EXPECT_EQ(Contents(logs + "/modbus-bridge-2026-12-07.txt"),
+    EXPECT_EQ(FileContents(logs + "/modbus-bridge-2026-12-07.txt"),
               "09:00:00.001\t\xD1\xF2\xE0\xF0\xF2\r\n");
 }
 

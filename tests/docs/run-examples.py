@@ -23,7 +23,6 @@ examples, which name Linux devices and folders, are left out.
 import argparse
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
@@ -31,6 +30,7 @@ import tempfile
 # The port check that every test of the bridge's port shares.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bridge_http import exchange  # noqa: E402
 from bridge_port import PORT, port_taken  # noqa: E402
 from bridge_programs import start_bridged, start_sim, stop_bridge, wine_com_port  # noqa: E402
 from settings_examples import run_settings_example  # noqa: E402
@@ -107,18 +107,7 @@ def send_raw(text):
     body = request[len(head) + 4:]
     if length is None or int(length.group(1)) != len(body):
         return f"the example's Content-Length does not match its body of {len(body)} bytes"
-    with socket.create_connection(("localhost", PORT), timeout=10) as client:
-        client.sendall(request)
-        answer = b""
-        while True:
-            chunk = client.recv(65536)
-            if not chunk:
-                break
-            answer += chunk
-            head, separator, rest = answer.partition(b"\r\n\r\n")
-            declared = re.search(rb"(?im)^content-length:\s*(\d+)", head)
-            if separator and declared and len(rest) >= int(declared.group(1)) + 2:
-                break
+    answer = exchange(request)
     return answer.decode("utf-8", "replace").replace("\r\n", "\n")
 
 

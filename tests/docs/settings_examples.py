@@ -13,10 +13,10 @@ import json
 import os
 import re
 import subprocess
-import socket
 import time
 import urllib.parse
 
+from bridge_http import exchange
 from bridge_port import PORT
 from bridge_programs import start_bridged, start_window
 
@@ -89,18 +89,7 @@ class Run:
             (f"Origin: {origin}\r\n" if origin else "") + \
             "Content-Type: application/x-www-form-urlencoded\r\n" + \
             f"Content-Length: {len(body)}\r\n\r\n"
-        with socket.create_connection(("127.0.0.1", PORT), timeout=10) as client:
-            client.sendall((head + body).encode())
-            answer = b""
-            while True:
-                chunk = client.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-                head_bytes, separator, rest = answer.partition(b"\r\n\r\n")
-                declared = re.search(rb"(?im)^content-length:\s*(\d+)", head_bytes)
-                if separator and declared and len(rest) >= int(declared.group(1)):
-                    break
+        answer = exchange((head + body).encode(), "127.0.0.1")
         return json.loads(answer.partition(b"\r\n\r\n")[2])
 
 

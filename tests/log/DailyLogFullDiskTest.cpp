@@ -6,21 +6,13 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <system_error>
 
 #include "DailyLogFiles.h"
+#include "FileContents.h"
 
 namespace {
-
-std::string Contents(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The disk fills up while a line is written: a file-size limit on this process stands in for it
 // (SIGXFSZ ignored, so the write fails with EFBIG as a full disk fails with ENOSPC).
@@ -52,12 +44,12 @@ TEST(DailyLogFilesTest, AFullDiskCostsTheLinesOfItsTimeOnlyAndNoHalfLine) {
     EXPECT_EQ(files.LastError(),
               "write " + path + ": " + std::error_code(EFBIG, std::generic_category()).message());
     EXPECT_FALSE(files.Append(noon, "third, lost"));
-    EXPECT_EQ(Contents(path), "first\r\n");
+    EXPECT_EQ(FileContents(path), "first\r\n");
 
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &original), 0);
     EXPECT_TRUE(files.Append(noon, "fourth"));
     EXPECT_TRUE(files.Append(noon, "fifth"));
-    EXPECT_EQ(Contents(path), "first\r\nfourth\r\nfifth\r\n");
+    EXPECT_EQ(FileContents(path), "first\r\nfourth\r\nfifth\r\n");
     std::filesystem::remove_all(folder);
 }
 

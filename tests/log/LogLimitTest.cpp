@@ -4,12 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "DailyLogFiles.h"
+#include "FileContents.h"
 #include "LogModel.h"
 #include "TempFolder.h"
 
@@ -104,13 +104,6 @@ TEST(DailyLogFilesTest, ExpiredFilesAreOnlyDailyFilesOlderThanTheDaysKept) {
                                   "modbus-bridge-2025-12-31.txt"}));
 }
 
-std::string Contents(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 TEST(DailyLogFilesTest, ANewFileAtMidnightInWindows1251WithCrLfAndOldFilesRemoved) {
     const TTempFolder temporary("daily-log-test");
     const std::string root = temporary.Path();
@@ -126,9 +119,9 @@ TEST(DailyLogFilesTest, ANewFileAtMidnightInWindows1251WithCrLfAndOldFilesRemove
     ASSERT_TRUE(files.Append({2026, 12, 7, 0, 0, 0, 1}, "00:00:00.001\t<< READ"));
 
     // "Старт" in Windows-1251.
-    EXPECT_EQ(Contents(folder + "/modbus-bridge-2026-12-06.txt"),
+    EXPECT_EQ(FileContents(folder + "/modbus-bridge-2026-12-06.txt"),
               "23:59:59.998\t\xD1\xF2\xE0\xF0\xF2\r\n23:59:59.999\t>> READ\r\n");
-    EXPECT_EQ(Contents(folder + "/modbus-bridge-2026-12-07.txt"), "00:00:00.001\t<< READ\r\n");
+    EXPECT_EQ(FileContents(folder + "/modbus-bridge-2026-12-07.txt"), "00:00:00.001\t<< READ\r\n");
     EXPECT_FALSE(std::filesystem::exists(folder + "/modbus-bridge-2026-12-01.txt"));
     EXPECT_FALSE(std::filesystem::exists(folder + "/modbus-bridge-2026-12-04.txt"));
     EXPECT_TRUE(std::filesystem::exists(folder + "/other.txt"));
@@ -139,7 +132,7 @@ TEST(DailyLogFilesTest, ANewFileAtMidnightInWindows1251WithCrLfAndOldFilesRemove
     EXPECT_NE(blocked.LastError().find("other.txt"), std::string::npos);
     std::filesystem::remove(folder + "/other.txt");
     EXPECT_TRUE(blocked.Append({2026, 12, 7, 1, 0, 0, 1}, "y"));
-    EXPECT_EQ(Contents(folder + "/other.txt/below/modbus-bridge-2026-12-07.txt"), "y\r\n");
+    EXPECT_EQ(FileContents(folder + "/other.txt/below/modbus-bridge-2026-12-07.txt"), "y\r\n");
 }
 
 }  // namespace
