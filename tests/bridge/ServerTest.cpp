@@ -250,28 +250,26 @@ TEST_F(ServerTest, IdleConnectionsBeyondTheLimitGiveWayToANewRequest) {
 
 TEST_F(ServerTest, AbandonedRequestsInARowLeaveTheNextOneServed) {
     ASSERT_TRUE(Start({"--silent"}));
-    std::atomic<int> answered{0};
-    std::atomic<bool> done{false};
-    constexpr int kRounds = 30;
-    std::thread clients([&] {
-        for (int round = 0; round < kRounds; ++round) {
-            for (int abandoned = 0; abandoned < 2; ++abandoned) {
-                THttpClient leaving;
-                if (leaving.Connect(Port)) {
-                    leaving.Send(ReadRequest(2000));
-                }
-            }
-            THttpClient next;
-            if (next.Connect(Port) && next.Send("GET / HTTP/1.1\r\n\r\n") &&
-                next.ReadResponse(3000)) {
-                ++answered;
-            }
+    // Each round: a request to a silent device, one more while it is served, both clients gone
+    // before the server has noticed, and at once the next request, which only a free server
+    // answers. Each connection is taken before the next comes (under wine, a burst of connections
+    // from the server's own process loses the news of some of them).
+    for (int round = 0; round < 30; ++round) {
+        {
+            THttpClient served;
+            ASSERT_TRUE(served.Connect(Port) && served.Send(ReadRequest(2000)));
+            ASSERT_TRUE(RunUntil([&] { return Server.Busy(); })) << "round " << round;
+            THttpClient waiting;
+            ASSERT_TRUE(waiting.Connect(Port) && waiting.Send(ReadRequest(2000)));
+            ASSERT_TRUE(RunUntil([&] { return Server.ConnectionCount() == 2; }))
+                << "round " << round;
         }
-        done = true;
-    });
-    RunUntil([&] { return done.load(); }, 120000);
-    clients.join();
-    EXPECT_EQ(answered, kRounds);
+        THttpClient next;
+        ASSERT_TRUE(next.Connect(Port));
+        const auto response = Ask(next, "GET / HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(response) << "round " << round;
+        EXPECT_NE(response->find("\"error_code\":103"), std::string::npos) << *response;
+    }
 }
 
 // A GET of the bridge's page never touches the line: it is answered while a request is served,
