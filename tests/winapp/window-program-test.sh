@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
 # messages (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
-# "HEX данные" from its menu, saves its log as RTF and as text (the same bytes as this build's
+# each of the three view options from its menu, saves its log as RTF and as text (the same bytes as this build's
 # writers give for the same lines: log-file-twin), ends within a second of WM_CLOSE with its
-# settings written, and starts again with the option on; a logout ends it as WM_CLOSE does.
+# settings written, and starts again with the options on; a logout ends it as WM_CLOSE does.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -12,6 +12,8 @@ sim_program=$2
 twin=$3
 root=$(cd "$(dirname "$0")/../.." && pwd)
 com=24
+error_command=201
+set_command=202
 hex_command=203
 save_command=101
 
@@ -88,17 +90,21 @@ expected=$(sed -n '/^answers with the request, the two holding registers/,/^```$
 [ "$reply" = "$expected" ] || fail "reply $reply, the README shows $expected"
 
 driver command $hex_command
-# A second request, now with its frames in hexadecimal.
+driver command $set_command
+# A second request, now with its frames in hexadecimal and its link parameters.
 curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
 '"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
 '"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"hex",'\
 '"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
+driver command $error_command
 # The window takes its messages in order: both saves are done before WM_CLOSE is handled.
 driver command $save_command
 driver command $save_command
 saved="$work/Мост/save"
 stop_bridge close
-[ "$(option ViewHex)" = 1 ] || fail "ViewHex was not stored: $(cat "$settings")"
+for name in ViewError ViewSet ViewHex; do
+    [ "$(option $name)" = 1 ] || fail "$name was not stored: $(cat "$settings")"
+done
 [ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored: $(cat "$settings")"
 
 "$twin" "$saved/log.txt" "$saved/log.rtf" || fail "the saved files are not this build's bytes"
@@ -106,13 +112,26 @@ stop_bridge close
 grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
     fail "no request line with its frame in the saved text"
 
-# Started again: the option is on from the start, as its start line says. A logout ends it,
-# with its settings written.
+# Started again: the options are on from the start. "Только ошибки" says so in the start lines
+# (the other two lines are left out then); taken off from the menu, a request shows the other
+# two at work. A logout ends it, with its settings written.
 sed -i '/^WindowsWidth=/d' "$settings"
 start_bridge "restart.txt"
+driver command $error_command
+curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
+'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
+'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"restart",'\
+'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
 driver command $save_command
 stop_bridge endsession
 [ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored at the logout"
-hex_on=$(printf 'Показывать НЕХ данные: Включено' | iconv -f UTF-8 -t CP1251)
-grep -q "$hex_on" "$saved/restart.txt" || fail "after the restart the hex option is not on"
+[ "$(option ViewError)" = 0 ] || fail "ViewError taken off was not stored: $(cat "$settings")"
+in_saved() {
+    grep -q "$(printf '%s' "$1" | iconv -f UTF-8 -t CP1251)" "$saved/restart.txt"
+}
+in_saved 'Показывать Только ошибки: Включено' || fail "after the restart errors only is not on"
+in_saved 'Адрес: 1, Скорость: 19200 бод, Порт: COM1' ||
+    fail "after the restart the link parameters are not shown"
+in_saved '>> READ_HOLDING_REGISTER 010300000002C40B' ||
+    fail "after the restart the frames are not shown in hexadecimal"
 echo "window-program-test: passed"
