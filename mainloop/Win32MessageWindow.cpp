@@ -1,5 +1,7 @@
 #include "Win32MessageWindow.h"
 
+#include "Win32WindowOwner.h"
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"ModbusBridgeMessageWindow";
@@ -35,12 +37,7 @@ TMessageWindow::~TMessageWindow() {
 
 LRESULT CALLBACK TMessageWindow::Procedure(HWND window, UINT message, WPARAM wParam,
                                            LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
-    }
-    auto* owner = reinterpret_cast<TMessageWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* owner = WindowOwner<TMessageWindow>(window, message, lParam);
     LRESULT result = 0;
     if (owner != nullptr && owner->Handler && owner->Handler(message, wParam, lParam, result)) {
         return result;

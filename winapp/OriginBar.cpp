@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Win32Text.h"
+#include "Win32WindowOwner.h"
 #include "WindowTexts.h"
 
 namespace {
@@ -163,12 +164,7 @@ void TOriginBar::LayOut() {
 
 LRESULT CALLBACK TOriginBar::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
-    }
-    auto* bar = reinterpret_cast<TOriginBar*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* bar = WindowOwner<TOriginBar>(window, message, lParam);
     if (bar == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
     }

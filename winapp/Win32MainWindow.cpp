@@ -11,6 +11,7 @@
 #include "RichEditLog.h"
 #include "Win32Dialogs.h"
 #include "Win32Text.h"
+#include "Win32WindowOwner.h"
 #include "WindowTexts.h"
 
 namespace {
@@ -371,12 +372,7 @@ void TWin32MainWindow::OnCommand(int command) {
 
 LRESULT CALLBACK TWin32MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                    LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<TWin32MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* form = WindowOwner<TWin32MainWindow>(window, message, lParam);
     if (form == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
     }

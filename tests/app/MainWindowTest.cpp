@@ -166,20 +166,7 @@ struct TWindow {
 int AskFromOrigin(TForm1& form, const std::string& origin) {
     const uint16_t port = form.Behaviour().ListeningPort();
     std::atomic<int> code{-2};
-    std::thread page([&code, port, origin] {
-        std::string request = PostRequest(R"({"company_id":1})", port);
-        if (!origin.empty()) {
-            request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
-        }
-        THttpClient client;
-        std::optional<std::string> response;
-        if (client.Connect(port) && client.Send(request)) {
-            response = client.ReadResponse(5000);
-        }
-        const std::string body = response ? ResponseBody(*response) : "";
-        const size_t at = body.find("\"error_code\":");
-        code = at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 13);
-    });
+    std::thread page([&code, port, origin] { code = ErrorCodeForOrigin(port, origin); });
     const bool replied = QTest::qWaitFor([&code] { return code != -2; }, 10000);
     page.join();
     if (!replied) {

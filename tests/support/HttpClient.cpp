@@ -61,3 +61,19 @@ std::string PostRequest(const std::string& json, int port) {
            "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
+
+int ErrorCodeForOrigin(uint16_t port, const std::string& origin) {
+    std::string request = PostRequest(R"({"company_id":1})", port);
+    if (!origin.empty()) {
+        request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+    }
+    THttpClient client;
+    std::optional<std::string> response;
+    if (client.Connect(port) && client.Send(request)) {
+        response = client.ReadResponse(5000);
+    }
+    const std::string body = response ? ResponseBody(*response) : "";
+    const std::string key = "\"error_code\":";
+    const size_t at = body.find(key);
+    return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + key.size());
+}

@@ -42,3 +42,8 @@ std::string ResponseBody(const std::string& response);
 // A POST request a page would send with the percent-encoded JSON as json_data, to the bridge
 // on this port of localhost.
 std::string PostRequest(const std::string& json, int port = 19284);
+
+// The error code of the bridge's reply to a request from a page of this origin (none: a program
+// without Origin); -1 when no reply came. It blocks: call it from a thread other than the one
+// whose event loop serves the bridge.
+int ErrorCodeForOrigin(uint16_t port, const std::string& origin);
