@@ -16,11 +16,19 @@ namespace {
 // (on Windows in the system's language; wine has none, and the bridge its own).
 #ifdef _WIN32
 const std::string kAddressInUseNumber = "10048";
+// Wine loses the news of connections that several threads of the server's own process open at
+// once, and the server then waits for them in vain; a browser is another process.
+constexpr bool kRacingClientsInProcess = false;
 #else
 const std::string kAddressInUseNumber = "98";
+constexpr bool kRacingClientsInProcess = true;
 #endif
 
 TEST_F(ServerTest, RacingRequestsDisconnectsAndStopsLeaveNothingLockedAndNoStrayReply) {
+    if (!kRacingClientsInProcess) {
+        GTEST_SKIP() << "racing clients in the server's own process lose their connections "
+                        "under wine";
+    }
     ASSERT_TRUE(Start({"--delay", "3"}));
     constexpr int kClients = 3;
     constexpr int kRounds = 40;
