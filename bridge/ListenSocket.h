@@ -9,8 +9,8 @@
 // The listening TCP sockets, or the failing call and its error number: on the loopback
 // addresses 127.0.0.1 and ::1 (the latter where the machine has IPv6), or one socket on every
 // local interface (IPv6 and IPv4 where the machine has IPv6). Which sockets, and what a failure
-// leads to, is ListenPlan's; the calls are one realisation per platform: ListenSocket.cpp (POSIX
-// sockets, descriptors), Win32ListenSocket.cpp (Winsock, SOCKET handles).
+// leads to, is ListenPlan's; the calls are one realisation per platform: PosixListenSocket.cpp
+// (POSIX sockets, descriptors), Win32ListenSocket.cpp (Winsock, SOCKET handles).
 struct TListenSocket {
     std::vector<intptr_t> Sockets;
     int Error = 0;

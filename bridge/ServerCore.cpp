@@ -67,7 +67,7 @@ void TServerCore::TimerFired(uint64_t timer) {
         LineFlushAtMs.reset();
         FlushLines();
     } else {
-        ServerSocketClientRead(timer, true);
+        TakeClientBytes(timer, true);
     }
 }
 
@@ -92,7 +92,7 @@ void TServerCore::DropOldestIdleConnection() {
     Platform.Abort(id);
 }
 
-void TServerCore::ServerSocketClientRead(TConnectionId id, bool waitOver) {
+void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
     // A client that gave up on its request and asks again at once: its closing may wait behind
     // this data in the event queue, but it must stop its request first, as it would have.
     if (Busy() && ClientConnection != 0 && Platform.PeerHasClosed(ClientConnection)) {
@@ -199,7 +199,7 @@ void TServerCore::FlushLines() {
     WriteLines(lines);
 }
 
-void TServerCore::ServerSocketClientDisconnect(TConnectionId id) {
+void TServerCore::ForgetConnection(TConnectionId id) {
     Connections.erase(id);
     Platform.StopTimer(id);
     // Only the connection that waits for the answer may cancel it: browsers close idle and

@@ -79,8 +79,8 @@ public:
 
     // The platform's events, on the server's thread. A new connection gets its id here.
     TConnectionId Accepted(std::string peer);
-    void DataArrived(TConnectionId connection) { ServerSocketClientRead(connection, false); }
-    void Closed(TConnectionId connection) { ServerSocketClientDisconnect(connection); }
+    void DataArrived(TConnectionId connection) { TakeClientBytes(connection, false); }
+    void Closed(TConnectionId connection) { ForgetConnection(connection); }
     void TimerFired(uint64_t timer);
     // No descriptor was left for a new connection: the oldest idle one makes room.
     void AcceptFailed() { DropOldestIdleConnection(); }
@@ -98,8 +98,8 @@ private:
 
     void DropOldestIdleConnection();
     // Runs when data arrives, and when the wait for the rest of a request is over.
-    void ServerSocketClientRead(TConnectionId id, bool waitOver);
-    void ServerSocketClientDisconnect(TConnectionId id);
+    void TakeClientBytes(TConnectionId id, bool waitOver);
+    void ForgetConnection(TConnectionId id);
     // The first bytes the connection holds, assembled or still unread.
     std::string HeldBytes(TConnectionId id, const TConnection& connection);
     // The two busy lines, within their limit.

@@ -30,7 +30,7 @@ public:
     // tasks after the ones it holds, so the order of posting is kept.
     void RunPosted();
 
-    // The platform's part (InboxWakeUp.h): InboxWakeUp.cpp (Linux), Win32InboxWakeUp.cpp
+    // The platform's part (InboxWakeUp.h): PosixInboxWakeUp.cpp (Linux), Win32InboxWakeUp.cpp
     // (Windows).
     class TWakeUp;
 

@@ -28,7 +28,7 @@ public:
     // Why the requests cannot be received when not ready: the failing call and its reason.
     const std::string& SetupError() const { return Error; }
 
-    // The platform's part: TerminationSignals.cpp (Linux), Win32TerminationSignals.cpp.
+    // The platform's part: PosixTerminationSignals.cpp (Linux), Win32TerminationSignals.cpp.
     class TReceiver;
 
 private:

@@ -36,7 +36,7 @@ bool TComp32::Open(uint8_t port, int32_t baud) {
         return false;
     }
     Baud = baud;
-    if (!Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+    if (!Purge(PurgeTxAbort | PurgeRxAbort | PurgeTxClear | PurgeRxClear)) {
         Close();
         OpenFailure = {TOpenCause::Other, "purge"};
         return false;
@@ -54,17 +54,17 @@ bool TComp32::IsOpen() const {
 
 bool TComp32::Purge(unsigned flags) {
     // Without overlapped operations to abort, an abort drops the queue as a clear does.
-    const bool input = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
-    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    const bool input = (flags & (PurgeRxAbort | PurgeRxClear)) != 0;
+    const bool output = (flags & (PurgeTxAbort | PurgeTxClear)) != 0;
     return IsOpen() && Io->Discard(input, output);
 }
 
 bool TComp32::PurgeRx() {
-    return Purge(PURGE_RXCLEAR);
+    return Purge(PurgeRxClear);
 }
 
 bool TComp32::PurgeTx() {
-    return Purge(PURGE_TXCLEAR);
+    return Purge(PurgeTxClear);
 }
 
 bool TComp32::SetDtr(uint8_t level) {

@@ -10,11 +10,11 @@
 
 // The queues Purge drops. An abort of pending transfers and a clear of a queue both come down to
 // dropping that queue: the port has no pending transfers of its own.
-enum : unsigned {
-    PURGE_TXABORT = 1,
-    PURGE_RXABORT = 2,
-    PURGE_TXCLEAR = 4,
-    PURGE_RXCLEAR = 8,
+enum TPurgeFlags : unsigned {
+    PurgeTxAbort = 1,
+    PurgeRxAbort = 2,
+    PurgeTxClear = 4,
+    PurgeRxClear = 8,
 };
 
 // The serial port of the link: one port at a time, opened by number for exclusive use. Operations

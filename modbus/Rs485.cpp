@@ -21,7 +21,7 @@ bool TRs485::TxMode() {
     const bool lines = SetDirection(Invert);
     // Whatever either queue still holds belongs to an earlier exchange; nothing of the answer to
     // the request about to be written can exist yet.
-    return Purge(PURGE_TXCLEAR | PURGE_RXCLEAR) && lines;
+    return Purge(PurgeTxClear | PurgeRxClear) && lines;
 }
 
 bool TRs485::RxMode() {

@@ -5,7 +5,7 @@
 
 // A stop request that every wait of the link wakes on. Request may come from any thread; Reset
 // belongs to the owner while no wait is running. The wake-up object is the platform's: an eventfd
-// on Linux (StopSignal.cpp), a manual-reset event on Windows (Win32StopSignal.cpp).
+// on Linux (PosixStopSignal.cpp), a manual-reset event on Windows (Win32StopSignal.cpp).
 class TStopSignal {
 public:
     TStopSignal();

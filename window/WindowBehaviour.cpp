@@ -46,8 +46,8 @@ TWindowBehaviour::TWindowBehaviour(TWindowView& view, std::string settingsPath,
 
 TWindowBehaviour::~TWindowBehaviour() {
     ViewGone = true;
-    if (ServerSocket) {
-        ServerSocket->Shutdown();
+    if (Server) {
+        Server->Shutdown();
     }
 }
 
@@ -75,8 +75,8 @@ void TWindowBehaviour::FormShow() {
     const std::vector<std::string> problems = access.Problems;
     const std::vector<std::string> risks = AccessRisks(access);
     const bool ask = access.Origins == TOriginMode::Ask;
-    ServerSocket = std::make_unique<TBridgeServer>(*Link, *this);
-    if (const int setupError = ServerSocket->SetupError(); setupError != 0) {
+    Server = std::make_unique<TBridgeServer>(*Link, *this);
+    if (const int setupError = Server->SetupError(); setupError != 0) {
         // A request could be neither stopped nor answered: the program says so and does not
         // start, as without its termination signals. Nothing was changed, so nothing is stored.
         StartRefused_ = true;
@@ -85,25 +85,25 @@ void TWindowBehaviour::FormShow() {
                                  ListenErrorText(TListenSocket{{}, setupError, kWakeUpCall, {}}) +
                                  "); not started",
                              TReportKind::Unattended);
-        ServerSocket.reset();
+        Server.reset();
         return;
     }
-    ServerSocket->SetAccess(std::move(access));
+    Server->SetAccess(std::move(access));
     // Beside the window: the request was answered, and the server goes on while the box is open.
-    ServerSocket->ReportFault = [this](const std::string& text) {
+    Server->ReportFault = [this](const std::string& text) {
         View.ShowErrorReport(text, TReportKind::Beside);
     };
     if (ask) {
-        ServerSocket->AskAboutOrigin = [this](const std::string& origin) {
+        Server->AskAboutOrigin = [this](const std::string& origin) {
             return AskAboutOrigin(origin);
         };
     }
     std::string error;
-    const bool listening = ServerSocket->Open(Port, error);
+    const bool listening = Server->Open(Port, error);
     WriteStartLines(*this);
     if (listening) {
-        LogInfo(ServerSocket->ListeningLine());
-        LogInfo(DemoPageLine(ServerSocket->ListeningPort()));
+        LogInfo(Server->ListeningLine());
+        LogInfo(DemoPageLine(Server->ListeningPort()));
     } else {
         LogError(NoServerLine(Port, error));
     }
@@ -149,10 +149,10 @@ bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
 }
 
 void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
-    if (!ServerSocket || !IniFile || origin.empty() || origin != Questions.Current()) {
+    if (!Server || !IniFile || origin.empty() || origin != Questions.Current()) {
         return;
     }
-    ServerSocket->DecideOrigin(origin, allowed);
+    Server->DecideOrigin(origin, allowed);
     LogInfo("Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
     // Kept at once, so that the answer outlives a crash or a power cut.
     if (!IniFile->WriteString(kOriginsSection, origin, allowed ? "1" : "0")) {
@@ -180,8 +180,8 @@ void TWindowBehaviour::M1_ExitClick() {
 
 void TWindowBehaviour::Shutdown(TCloseCause cause) {
     Closed_ = true;
-    if (ServerSocket) {
-        ServerSocket->Shutdown();
+    if (Server) {
+        Server->Shutdown();
     } else if (Link && Link->IsOpen()) {
         Link->Disconnect();
     }
@@ -196,7 +196,7 @@ void TWindowBehaviour::Shutdown(TCloseCause cause) {
             View.ShowErrorReport(text, TReportKind::Waiting);
         }
     }
-    ServerSocket.reset();
+    Server.reset();
     IniFile.reset();
     Link.reset();
 }
@@ -351,5 +351,5 @@ const TLogModel& TWindowBehaviour::Log() {
 }
 
 uint16_t TWindowBehaviour::ListeningPort() const {
-    return ServerSocket ? ServerSocket->ListeningPort() : 0;
+    return Server ? Server->ListeningPort() : 0;
 }

@@ -112,5 +112,5 @@ private:
     std::unique_ptr<TRavo32> Link;
     std::unique_ptr<TIniFile> IniFile;
     // Last, so that it goes first.
-    std::unique_ptr<TBridgeServer> ServerSocket;
+    std::unique_ptr<TBridgeServer> Server;
 };

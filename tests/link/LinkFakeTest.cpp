@@ -121,9 +121,9 @@ TEST(Comp32Test, PurgeFlagsChooseTheQueues) {
     TFakeLink fake;
     ASSERT_TRUE(fake.Link.Open(1, 9600));
     fake.Io->Events.clear();
-    fake.Link.Purge(PURGE_TXABORT);
-    fake.Link.Purge(PURGE_RXCLEAR);
-    fake.Link.Purge(PURGE_TXABORT | PURGE_RXABORT);
+    fake.Link.Purge(PurgeTxAbort);
+    fake.Link.Purge(PurgeRxClear);
+    fake.Link.Purge(PurgeTxAbort | PurgeRxAbort);
     fake.Link.PurgeTx();
     EXPECT_EQ(fake.Io->Events, (TEvents{"purge tx", "purge rx", "purge rx tx", "purge tx"}));
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 // A blocking TCP client on loopback for end-to-end tests. Every wait is bounded. The socket calls
-// are each platform's (HttpClientSocket.cpp, Win32HttpClientSocket.cpp).
+// are each platform's (PosixHttpClientSocket.cpp, Win32HttpClientSocket.cpp).
 class THttpClient {
 public:
     THttpClient() = default;

@@ -4,7 +4,7 @@
 #include <memory>
 
 // The event loop of a test program's main thread, where a server made on that thread gets its
-// events: Qt's on Linux (TestEventLoop.cpp), the thread's message loop on Windows
+// events: Qt's on Linux (QtTestEventLoop.cpp), the thread's message loop on Windows
 // (Win32TestEventLoop.cpp). Made once, in main.
 class TTestEventLoop {
 public:

@@ -1,5 +1,3 @@
-#include "FileReplace.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <sstream>
 #include <system_error>
 #include <utility>
+
+#include "FileReplace.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "LocalTime.h"
-
 #include <chrono>
 #include <ctime>
+
+#include "LocalTime.h"
 
 TLocalTime LocalTimeNow() {
     const auto now = std::chrono::system_clock::now();

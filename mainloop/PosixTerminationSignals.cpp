@@ -1,5 +1,3 @@
-#include "TerminationSignals.h"
-
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -8,6 +6,8 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
+
+#include "TerminationSignals.h"
 
 namespace {
 

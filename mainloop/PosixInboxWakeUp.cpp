@@ -1,6 +1,4 @@
 // The inbox's wake-up on Linux: an eventfd that a Qt notifier watches.
-#include "InboxWakeUp.h"
-
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -8,6 +6,8 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdint>
+
+#include "InboxWakeUp.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "SettingsPath.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include "SettingsPath.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "StopSignal.h"
-
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -7,6 +5,7 @@
 #include <cerrno>
 
 #include "MonotonicClock.h"
+#include "StopSignal.h"
 
 TStopSignal::TStopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (fd_ < 0) {

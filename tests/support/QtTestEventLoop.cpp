@@ -1,9 +1,9 @@
-#include "TestEventLoop.h"
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
+
+#include "TestEventLoop.h"
 
 struct TTestEventLoop::TParts {
     TParts(int& argc, char** argv) : Application(argc, argv) {}

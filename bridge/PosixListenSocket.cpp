@@ -1,5 +1,3 @@
-#include "ListenSocket.h"
-
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -11,6 +9,7 @@
 #include <cstring>
 
 #include "ListenPlan.h"
+#include "ListenSocket.h"
 
 namespace {
 
