@@ -13,11 +13,10 @@
 class TRavo32;
 class TServerSockets;
 
-// The HTTP front end of a program: the server core on its platform's sockets (Qt's event loop
-// on Linux, Winsock on Windows). While a request is served, only a GET of the bridge's page is
-// read (and the gate answers it); anything else stays unread. Everything but the worker runs on the
-// thread that makes it, whose event loop must run. AskAboutOrigin and ReportFault (TServerHooks)
-// are set before Open.
+// The HTTP front end of a program: the server core (what a request goes through is told there)
+// on its platform's sockets, Qt's event loop on Linux and Winsock on Windows, with the listening
+// sockets that Open makes. Everything but the worker runs on the thread that makes it, whose event
+// loop must run. AskAboutOrigin and ReportFault (TServerHooks) are set before Open.
 class TBridgeServer : public TServerHooks {
 public:
     using TThreadStarter = TServerCore::TThreadStarter;
