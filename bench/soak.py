@@ -157,7 +157,8 @@ class Soak:
         roll = self.random.random()
         rand = self.next_id()
         if roll < 0.35:
-            self.expect_reply(client, b"GET / HTTP/1.1\r\nHost: x\r\n\r\n", None, 103, "bad HTTP")
+            self.expect_reply(client, f"GET / HTTP/1.1\r\nHost: localhost:{PORT}\r\n\r\n".encode(),
+                              None, 103, "bad HTTP")
         elif roll < 0.70:
             body = b"json_data=%7B%22company_id%22%3A1%2C"
             data = (b"POST / HTTP/1.1\r\nContent-Length: " + str(len(body)).encode() +

@@ -6,7 +6,6 @@
 #include "AddressText.h"
 #include "AsciiCase.h"
 #include "Cp1251.h"
-#include "HttpFraming.h"
 #include "HttpHeaders.h"
 #include "RequestErrors.h"
 #include "UriCodec.h"
@@ -223,14 +222,6 @@ std::string RefusalReason(TRefusal refusal) {
             return "неверный ключ доступа";
     }
     return {};
-}
-
-std::string AccessRefusedResponse(uint8_t code) {
-    Json::Value reply;
-    reply["status"] = "error";
-    reply["error_code"] = int{code};
-    reply["error_text"] = ErrorText(static_cast<int8_t>(code));
-    return BuildHttpResponse(reply);
 }
 
 std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,

@@ -71,11 +71,6 @@ bool KeysMatch(std::string_view expected, std::string_view given);
 // The log's words for a refusal.
 std::string RefusalReason(TRefusal refusal);
 
-// The whole response to a request that the access checks refuse (125) or hold back until the
-// operator answers (127): the usual header block and the three status members, nothing of the
-// request.
-std::string AccessRefusedResponse(uint8_t code);
-
 // Text from a request as the log shows it: cut short, control characters as "?".
 std::string ShownRequestText(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include "DemoPages.h"
 #include "HttpFraming.h"
 #include "RequestErrors.h"
+#include "RequestProcedure.h"
 
 void TAccessGate::SetSettings(TAccessSettings settings) {
     Access = std::move(settings);
@@ -28,10 +29,8 @@ TGateDecision TAccessGate::Decide(const TGateRequest& request) {
         decision.Action = TGateAction::Busy;
         return decision;
     }
-    // A request without sound framing gets its own error (103 to 106) from the worker.
-    if (ParseHttpRequest(request.Received).Error != ErrorCode::None) {
-        return decision;
-    }
+    // Access is decided on the bytes as they came, whatever their framing: a page must not get
+    // past the checks by leaving out its form field.
     RefreshAddresses();
     const TAccessVerdict verdict = CheckAccess(request.Received, Access, Local);
     decision.Verdict = verdict;
@@ -43,12 +42,13 @@ TGateDecision TAccessGate::Decide(const TGateRequest& request) {
             {TLogKind::Info, "Первый запрос со страницы " + ShownRequestText(verdict.Origin)});
     }
     if (verdict.Refusal == TRefusal::None) {
+        AnswerFramingError(request, decision);
         return decision;
     }
     decision.Action = TGateAction::Answer;
     const bool unanswered = verdict.Refusal == TRefusal::OriginUnanswered;
     const uint8_t code = unanswered ? ErrorCode::AccessAwaitingOperator : ErrorCode::AccessRefused;
-    decision.Response = AccessRefusedResponse(code);
+    decision.Response = ErrorStatusResponse(code);
     if (unanswered && request.CanAsk && !AskedOrigins.contains(LowerAscii(verdict.Origin))) {
         decision.Question = verdict.Origin;
     }
@@ -74,10 +74,22 @@ TGateDecision TAccessGate::DecidePage(const TGateRequest& request, std::string p
     if (decision.Verdict.Refusal == TRefusal::None) {
         decision.Response = std::move(pageResponse);
     } else {
-        decision.Response = AccessRefusedResponse(ErrorCode::AccessRefused);
+        decision.Response = ErrorStatusResponse(ErrorCode::AccessRefused);
         NoteRefusal(request, ErrorCode::AccessRefused, decision.Verdict, decision);
     }
     return decision;
+}
+
+void TAccessGate::AnswerFramingError(const TGateRequest& request, TGateDecision& decision) {
+    const uint8_t code = ParseHttpRequest(request.Received).Error;
+    if (code == ErrorCode::None) {
+        return;
+    }
+    decision.Action = TGateAction::Answer;
+    decision.Response = ErrorStatusResponse(code);
+    Refusals.Note(request.NowMs,
+                  {{TLogKind::Error, ErrorLine(code, ErrorText(static_cast<int8_t>(code)))}},
+                  decision.Lines);
 }
 
 void TAccessGate::NoteRefusal(const TGateRequest& request, uint8_t code,

@@ -29,7 +29,7 @@ struct TGateRequest {
 };
 
 enum class TGateAction {
-    // The worker takes the request: HTTP framing, procedure, port.
+    // The worker takes the request: procedure, port.
     Serve,
     // The gate's response goes back at once; nothing reaches the line.
     Answer,
@@ -54,8 +54,10 @@ struct TGateDecision {
 // asked about and answered by the operator, and the refusal lines (ten a second, then a count).
 // It routes each request whole: a GET of the bridge's page is answered after the Host check
 // alone, busy or not; anything else waits while another request is served, then passes every
-// access check before the worker takes it. Bytes, peer and time in; a decision, lines and
-// response bytes out. No sockets, no clock.
+// access check, whatever its framing, and only a request whose HTTP framing is sound reaches the
+// worker: the gate answers the others' 103 to 106 itself, their lines within the refusals' limit,
+// as any client can send them at will. Bytes, peer and time in; a decision, lines and response
+// bytes out. No sockets, no clock.
 class TAccessGate {
 public:
     // Origins remembered for their first-request line and for the operator's question; a flood
@@ -94,6 +96,9 @@ private:
     TGateDecision DecidePage(const TGateRequest& request, std::string pageResponse);
     // Listen=any: the Host check takes the addresses the interfaces have at this moment.
     void RefreshAddresses();
+    // A request that passed the access checks without sound framing: its error (103 to 106) as
+    // the worker would give it, its line within the limit of refusal lines.
+    void AnswerFramingError(const TGateRequest& request, TGateDecision& decision);
     // Adds the refusal line of the request to the decision, within the limit of refusal lines.
     void NoteRefusal(const TGateRequest& request, uint8_t code, const TAccessVerdict& verdict,
                      TGateDecision& decision);
@@ -103,5 +108,6 @@ private:
     TAddressSource Addresses;
     std::set<std::string> SeenOrigins;
     std::set<std::string> AskedOrigins;
+    // The lines of refusals and of framing errors.
     TLimitedLines Refusals{UnloggedRefusalsLine};
 };

@@ -118,6 +118,14 @@ std::string SerializeReply(const Json::Value& reply) {
     return std::string(TrimControl(text.str()));
 }
 
+std::string ErrorStatusResponse(uint8_t code) {
+    Json::Value reply;
+    reply["status"] = "error";
+    reply["error_code"] = int{code};
+    reply["error_text"] = ErrorText(static_cast<int8_t>(code));
+    return BuildHttpResponse(reply);
+}
+
 std::string BuildHttpResponse(const Json::Value& reply) {
     const std::string body = SerializeReply(reply);
     std::string response;

@@ -26,3 +26,8 @@ std::string SerializeReply(const Json::Value& reply);
 
 // The fixed header block, the body of SerializeReply and a CR LF that Content-Length leaves out.
 std::string BuildHttpResponse(const Json::Value& reply);
+
+// The whole response to a request that ends before its JSON is read (the HTTP framing, 103 to
+// 106; the access checks, 125 and 127): the usual header block and the three status members,
+// nothing of the request.
+std::string ErrorStatusResponse(uint8_t code);

@@ -198,13 +198,17 @@ uint8_t CheckPduMembers(const Json::Value& pdu) {
     return ErrorCode::None;
 }
 
+std::string ErrorLine(uint8_t code, const std::string& text) {
+    return FormatLine("Error[%d] - %s", int{static_cast<int8_t>(code)}, text.c_str());
+}
+
 void SetErrorReply(Json::Value& reply, uint8_t code, TBridgeHost& host) {
     SetErrorReply(reply, code, ErrorText(static_cast<int8_t>(code)), host);
 }
 
 void SetErrorReply(Json::Value& reply, uint8_t code, const std::string& text, TBridgeHost& host) {
     const auto signedCode = static_cast<int8_t>(code);
-    host.LogError(FormatLine("Error[%d] - %s", int{signedCode}, text.c_str()));
+    host.LogError(ErrorLine(code, text));
     reply["status"] = "error";
     reply["error_code"] = int{signedCode};
     reply["error_text"] = text;

@@ -24,10 +24,13 @@ uint8_t CheckPduMembers(const Json::Value& pdu);
 // port policy reads the function code with it, so it judges the byte that is sent.
 uint8_t FrameByte(const Json::Value& integer);
 
-// Logs "Error[code] - text" whatever the view options and stores the three status members; the
-// code is read as a signed byte. The text is ErrorText's unless given.
+// Logs ErrorLine whatever the view options and stores the three status members; the code is read
+// as a signed byte. The text is ErrorText's unless given.
 void SetErrorReply(Json::Value& reply, uint8_t code, TBridgeHost& host);
 void SetErrorReply(Json::Value& reply, uint8_t code, const std::string& text, TBridgeHost& host);
+
+// "Error[<code>] - <text>", the code read as a signed byte.
+std::string ErrorLine(uint8_t code, const std::string& text);
 
 // The time-out the link waits for: 1 to 249 ms become 250, more than 60000 or a negative value
 // 60000, so that no request can hold the port for days; 0 stays 0 (no answer awaited).

@@ -12,7 +12,8 @@ class TRavo32;
 // One request from the bytes a connection delivered to the response bytes: the HTTP framing, the
 // request procedure, closing the port, and the response. None when the link's stop request cut
 // the request short: a stopped request is never answered. An exception inside the procedure is
-// answered with the internal fault (255, -1 in the reply) and a line that names it.
+// answered with the internal fault (255, -1 in the reply) and a line that names it. It takes any
+// bytes; the server's gate answers a request without sound framing itself, alike.
 std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link, TBridgeHost& host,
                                         const TProcedureOptions& options = {});
 

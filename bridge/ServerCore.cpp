@@ -1,13 +1,11 @@
 #include "ServerCore.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <string_view>
 #include <system_error>
 
 #include "DemoPages.h"
-#include "MonotonicClock.h"
 #include "Ravo32.h"
 #include "RequestWorker.h"
 
@@ -76,7 +74,7 @@ void TServerCore::Shutdown() {
     if (Link.IsOpen()) {
         Link.Disconnect();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownPauseMs));
+    Platform.Pause(kShutdownPauseMs);
 }
 
 void TServerCore::DropOldestIdleConnection() {
@@ -116,7 +114,7 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
             break;
         }
         if (connection.Request.Empty()) {
-            connection.FirstByteMs = MonotonicMs();
+            connection.FirstByteMs = Platform.NowMs();
         }
         connection.Request.Append(std::string_view(ReadBuffer.data(), got));
     }
@@ -124,7 +122,7 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         return;
     }
     if (!connection.Request.Complete() && !connection.Request.Full() && !waitOver) {
-        const uint64_t waited = MonotonicMs() - connection.FirstByteMs;
+        const uint64_t waited = Platform.NowMs() - connection.FirstByteMs;
         if (waited < kCompletionWaitMs) {
             Platform.StartTimer(id, static_cast<int>(kCompletionWaitMs - waited));
             return;
@@ -133,7 +131,7 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
     Platform.StopTimer(id);
     const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
                                                 .Peer = connection.Peer,
-                                                .NowMs = MonotonicMs(),
+                                                .NowMs = Platform.NowMs(),
                                                 .ErrorsOnly = Host.ViewError(),
                                                 .CanAsk = static_cast<bool>(Hooks.AskAboutOrigin),
                                                 .Busy = Busy()});
@@ -170,8 +168,8 @@ std::string TServerCore::HeldBytes(TConnectionId id, const TConnection& connecti
 void TServerCore::NoteBusy() {
     // A client that keeps sending must not fill the log, so the lines have the refusals' limit.
     std::vector<TLogEntry> lines;
-    BusyLines.Note(MonotonicMs(), {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}},
-                   lines);
+    BusyLines.Note(Platform.NowMs(),
+                   {{TLogKind::Error, kBusyText}, {TLogKind::Notice, kBusyAdvice}}, lines);
     WriteLines(lines);
 }
 
@@ -186,13 +184,13 @@ void TServerCore::WriteLines(const std::vector<TLogEntry>& lines) {
     if (!due || (LineFlushAtMs && *LineFlushAtMs <= *due)) {
         return;
     }
-    const uint64_t now = MonotonicMs();
+    const uint64_t now = Platform.NowMs();
     LineFlushAtMs = due;
     Platform.StartTimer(kLineFlushTimer, static_cast<int>(*due > now ? *due - now : 0));
 }
 
 void TServerCore::FlushLines() {
-    const uint64_t now = MonotonicMs();
+    const uint64_t now = Platform.NowMs();
     std::vector<TLogEntry> lines = Gate.Flush(now);
     BusyLines.Flush(now, lines);
     // Also arms the timer again when it fired before either limit's time.
@@ -218,7 +216,7 @@ void TServerCore::StartWorker(TConnectionId id, TConnection& connection,
     options.Ports = Gate.Settings().Ports;
     options.PortRefused = [this, peer = connection.Peer, verdict](const std::string& reason) {
         Platform.Post([this, peer, verdict, reason] {
-            WriteLines(Gate.PortRefused(reason, peer, verdict, MonotonicMs()));
+            WriteLines(Gate.PortRefused(reason, peer, verdict, Platform.NowMs()));
         });
     };
     try {

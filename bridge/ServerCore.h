@@ -34,8 +34,8 @@ struct TServerHooks {
 // access gate, the busy rule and its lines, the worker thread and the hand-over of its response,
 // the stop of a request whose client left, and shutdown. While a request is served, only a GET of
 // the bridge's page is read (and the gate answers it); anything else stays unread. It runs on the
-// server's thread and talks to the sockets, timers and event loop only through TServerPlatform,
-// whose events it receives; no toolkit, no socket calls.
+// server's thread and talks to the sockets, timers, clock and event loop only through
+// TServerPlatform, whose events it receives; no toolkit, no socket calls, no clock of its own.
 class TServerCore {
 public:
     // Request bytes held per connection; a larger request is served as far as this goes.

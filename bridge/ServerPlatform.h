@@ -1,17 +1,21 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <thread>
+
+#include "MonotonicClock.h"
 
 // A client connection as the server core names it; ids are never reused, so a smaller id is an
 // older connection. 0 names none.
 using TConnectionId = uint64_t;
 
 // What the server core needs of its platform's sockets, timers and event loop: Qt's on Linux,
-// Winsock on a message-only window on Windows. Every call comes on the server's thread, except
-// Post, which any thread may call.
+// Winsock on a message-only window on Windows; a script of a test drives its own. Every call comes
+// on the server's thread, except Post, which any thread may call.
 class TServerPlatform {
 public:
     virtual ~TServerPlatform() = default;
@@ -36,4 +40,10 @@ public:
     // Runs the task on the server's thread, after those posted before; never waits for that
     // thread.
     virtual void Post(std::function<void()> task) = 0;
+    // The time the timers run on, in milliseconds of a monotonic clock, and a pause of the
+    // server's thread: the system's, unless a script drives the time.
+    virtual uint64_t NowMs() { return MonotonicMs(); }
+    virtual void Pause(int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
 };

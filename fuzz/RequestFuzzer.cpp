@@ -4,7 +4,8 @@
 // access settings: bit 3 Listen=any, bits 4-5 Origins any, list, ask, bit 6 a key, bit 7 the
 // port policy), two bytes (big-endian) with the length of the HTTP part, the HTTP bytes, then
 // the line's answer as chunks (see QueueChunks). A request goes through the server's access gate,
-// and to the request road only when the gate lets it. A GET of the bridge's own page takes the
+// and to the request road only when the gate lets it and its framing is sound; the gate answers a
+// framing error itself with the request road's bytes. A GET of the bridge's own page takes the
 // page road instead: the gate answers it after the Host check alone, busy or not, with fixed bytes;
 // anything else waits while a request is served.
 
@@ -190,8 +191,9 @@ void CheckVerdict(std::string_view received, const TAccessSettings& access,
         FUZZ_CHECK(HostAllowed(verdict.Host, wider, kLocal));
     }
     if (!access.Key.empty() && verdict.Refusal == TRefusal::None) {
-        const std::string_view body = received.substr(received.find("\r\n\r\n") + 4);
-        FUZZ_CHECK(body.find("key=") != std::string_view::npos);
+        const size_t headerEnd = received.find("\r\n\r\n");
+        FUZZ_CHECK(headerEnd != std::string_view::npos);
+        FUZZ_CHECK(received.find("key=", headerEnd) != std::string_view::npos);
     }
 }
 
@@ -294,17 +296,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Anything else waits while a request is served, untouched: no lines, no question.
     FUZZ_CHECK(whileBusy.Action == TGateAction::Busy && whileBusy.Lines.empty() &&
                !whileBusy.Question && whileBusy.Response.empty());
-    if (ParseHttpRequest(received).Error == ErrorCode::None) {
-        CheckVerdict(received, access, decision.Verdict);
-    }
+    // Access is decided first, whatever the framing; only sound framing reaches the worker.
+    CheckVerdict(received, access, decision.Verdict);
+    const uint8_t framing = ParseHttpRequest(received).Error;
+    FUZZ_CHECK(decision.Action == TGateAction::Answer || framing == ErrorCode::None);
+    TProcedureOptions options{.PauseAfterExchange = false};
+    options.Ports = access.Ports;
     std::optional<std::string> response;
     if (decision.Action == TGateAction::Answer) {
         response = decision.Response;
+        // The gate's answer to a framing error is the request road's, byte for byte.
+        if (decision.Verdict.Refusal == TRefusal::None) {
+            FUZZ_CHECK(framing != ErrorCode::None);
+            FUZZ_CHECK(response == ServeRequest(received, link, host, options));
+        }
         FUZZ_CHECK(line->Written.empty());
-    }
-    if (!response) {
-        TProcedureOptions options{.PauseAfterExchange = false};
-        options.Ports = access.Ports;
+    } else {
         response = ServeRequest(received, link, host, options);
     }
 

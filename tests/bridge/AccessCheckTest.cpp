@@ -13,6 +13,7 @@
 
 #include "AccessCheck.h"
 #include "AccessSettings.h"
+#include "HttpFraming.h"
 #include "HttpHeaders.h"
 #include "IniFile.h"
 #include "PortPolicy.h"
@@ -275,15 +276,17 @@ TEST(CheckAccessTest, RefusalLineNamesReasonPeerHostAndOriginWithoutControlChara
     EXPECT_EQ(shown, std::string(98, 'a') + "я...");
 }
 
+// The gate's own answers, to refusals and to requests without sound framing.
 TEST(CheckAccessTest, TheRefusalIsTheUsualHeaderBlockWithThreeMembers) {
     const std::pair<uint8_t, std::string> refusals[] = {
+        {ErrorCode::NoJsonData, "Не найдены JSON данные"},
         {ErrorCode::AccessRefused, "Запрос отклонён настройками доступа моста"},
         {ErrorCode::AccessAwaitingOperator, "Страница ждёт разрешения оператора в окне моста"},
     };
     for (const auto& [code, text] : refusals) {
         const std::string body = R"({"error_code":)" + std::to_string(code) + R"(,"error_text":")" +
                                  text + R"(","status":"error"})";
-        EXPECT_EQ(AccessRefusedResponse(code),
+        EXPECT_EQ(ErrorStatusResponse(code),
                   "HTTP/1.1 200 OK\r\nServer: RAVO Duridur Vextrona-KT\r\n"
                   "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
                       std::to_string(body.size()) +

@@ -2,6 +2,9 @@
 // and their limit, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,8 +12,13 @@
 #include "AccessCheck.h"
 #include "AccessGate.h"
 #include "DemoPages.h"
+#include "FakeSerialIo.h"
+#include "HttpFraming.h"
 #include "LimitedLines.h"
+#include "Ravo32.h"
+#include "RecordingHost.h"
 #include "RequestErrors.h"
+#include "RequestWorker.h"
 
 namespace {
 
@@ -99,7 +107,7 @@ void RunSteps(TAccessGate& gate, const std::vector<TStep>& steps) {
                          .CanAsk = step.CanAsk});
         EXPECT_EQ(decision.Action, step.Code == 0 ? TGateAction::Serve : TGateAction::Answer);
         EXPECT_EQ(decision.Response,
-                  step.Code == 0 ? "" : AccessRefusedResponse(static_cast<uint8_t>(step.Code)));
+                  step.Code == 0 ? "" : ErrorStatusResponse(static_cast<uint8_t>(step.Code)));
         EXPECT_EQ(decision.Question, step.Asked ? std::optional(origin) : std::nullopt);
         EXPECT_EQ(decision.Lines, lines);
         if (step.InView) {
@@ -141,11 +149,76 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
                                              .ErrorsOnly = true});
     EXPECT_EQ(quiet.Lines,
               std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example", 127)});
-    // A request without sound framing is the worker's: it answers 103 to 106.
-    const TGateDecision unframed =
-        gate.Decide({.Received = "GET / HTTP/1.1\r\n\r\n", .Peer = kPeer});
-    EXPECT_EQ(unframed.Action, TGateAction::Serve);
-    EXPECT_TRUE(unframed.Lines.empty());
+}
+
+// A page must not get past the access checks by leaving out its form field, its body or the end
+// of its header block: access is decided on the bytes first. A request that passes without sound
+// framing is answered by the gate, byte for byte and line for line as the worker answers it.
+TEST(AccessGateTest, AccessComesFirstAndFramingErrorsAreAnsweredAsTheWorkerWould) {
+    const std::string host = "Host: localhost:19284\r\n";
+    const std::string get = "GET / HTTP/1.1\r\n" + host;
+    const std::string versionless = "POST /\r\n" + host;
+    const std::string unended = "POST / HTTP/1.1\r\n" + host;
+    const auto withBody = [&](const std::string& headers, const std::string& body) {
+        return "POST / HTTP/1.1\r\n" + host + headers +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    struct TRow {
+        const char* Name;
+        std::string Received;
+        TOriginMode Origins;
+        std::string Key;
+        int Code;
+        bool Asked = false;
+    };
+    const TRow rows[] = {
+        {"a GET", get + "\r\n", TOriginMode::List, "", 103},
+        {"no HTTP version", versionless + "\r\n", TOriginMode::List, "", 104},
+        {"the header block not ended", unended, TOriginMode::List, "", 105},
+        {"a listed page without json_data", withBody("Origin: https://known.example\r\n", "abc=1"),
+         TOriginMode::List, "", 106},
+        {"the bridge's own page without a body", withBody("Origin: http://localhost:19284\r\n", ""),
+         TOriginMode::List, "", 106},
+        {"the right key without json_data", withBody("", "key=k&abc=1"), TOriginMode::List, "k",
+         106},
+        {"an unlisted page's GET", get + "Origin: https://evil.example\r\n\r\n", TOriginMode::List,
+         "", 125},
+        {"an unanswered page without json_data",
+         withBody("Origin: https://evil.example\r\n", "abc=1"), TOriginMode::Ask, "", 127, true},
+        {"a navigation's GET", get + "Sec-Fetch-Mode: navigate\r\n\r\n", TOriginMode::List, "",
+         125},
+        {"a foreign Host, the header block not ended",
+         "POST / HTTP/1.1\r\nHost: evil.example:19284\r\n", TOriginMode::List, "", 125},
+        {"no key for want of a body", get + "\r\n", TOriginMode::List, "k", 125},
+        {"a wrong key without json_data", withBody("", "key=x&abc=1"), TOriginMode::List, "k", 125},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TAccessGate gate = GateWith(row.Origins);
+        TAccessSettings access = gate.Settings();
+        access.Key = row.Key;
+        gate.SetSettings(access);
+        const TGateDecision decision =
+            gate.Decide({.Received = row.Received, .Peer = kPeer, .CanAsk = true});
+        EXPECT_EQ(decision.Action, TGateAction::Answer);
+        EXPECT_EQ(decision.Response, ErrorStatusResponse(static_cast<uint8_t>(row.Code)));
+        EXPECT_EQ(decision.Question.has_value(), row.Asked);
+        std::vector<TLogEntry> errorLines;
+        std::copy_if(decision.Lines.begin(), decision.Lines.end(), std::back_inserter(errorLines),
+                     [](const TLogEntry& line) { return line.Kind == TLogKind::Error; });
+        ASSERT_EQ(errorLines.size(), 1U);
+        EXPECT_TRUE(errorLines[0].Text.starts_with("Error[" + std::to_string(row.Code) + "] - "))
+            << errorLines[0].Text;
+        if (row.Code < ErrorCode::AccessRefused) {
+            TFakeSerialIo* const line = new TFakeSerialIo;
+            TRavo32 link{std::unique_ptr<TSerialIo>(line)};
+            TRecordingHost worker;
+            EXPECT_EQ(decision.Response, ServeRequest(row.Received, link, worker));
+            EXPECT_EQ(worker.Lines(),
+                      (std::vector<TRecordingHost::TLine>{{TLogKind::Error, errorLines[0].Text}}));
+            EXPECT_TRUE(line->Events.empty());
+        }
+    }
 }
 
 // Without anybody to ask, an unlisted page is refused, and the log says once how to list it.
@@ -167,7 +240,7 @@ TEST(AccessGateTest, UnlistedPagesAreRefusedAndTheLogSaysOnceHowToAllowThem) {
 // another request is served; anything else waits then, unread by the gate.
 TEST(AccessGateTest, ThePageIsAnsweredAfterTheHostCheckAloneBusyOrNot) {
     const std::string page = AnswerDemoPage("GET /demo/ HTTP/1.1\r\n").Response;
-    const std::string refused = AccessRefusedResponse(ErrorCode::AccessRefused);
+    const std::string refused = ErrorStatusResponse(ErrorCode::AccessRefused);
     const std::string foreignHostLine =
         kRefused + "Host не называет этот компьютер (адрес " + kPeer +
         ", Host: rebound.evil.example:19284, Origin: https://evil.example)";
@@ -200,17 +273,17 @@ TEST(AccessGateTest, ThePageIsAnsweredAfterTheHostCheckAloneBusyOrNot) {
          TGateAction::Answer,
          refused,
          {{TLogKind::Error, foreignHostLine}}},
-        {"the root, answered 103 by the worker",
+        {"the root",
          "GET / HTTP/1.1\r\n\r\n",
-         TGateAction::Serve,
+         TGateAction::Answer,
          TGateAction::Busy,
-         "",
-         {}},
+         ErrorStatusResponse(ErrorCode::NoPostLine),
+         {{TLogKind::Error, "Error[103] - Не найдена первая POST строка HTTP заголовка"}}},
         {"a POST of an unanswered page",
          FromOrigin("https://new.example"),
          TGateAction::Answer,
          TGateAction::Busy,
-         AccessRefusedResponse(ErrorCode::AccessAwaitingOperator),
+         ErrorStatusResponse(ErrorCode::AccessAwaitingOperator),
          {Refusal("страница ждёт ответа оператора", "https://new.example", 127)}},
     };
     for (const TRow& row : rows) {

@@ -8,9 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -23,30 +21,6 @@
 
 inline constexpr uint8_t kComPort = 1;
 const std::string kBusyLine = "Предыдущая команда не обработана ...";
-const std::string kThreadFault = "FAULT! Создание потока ...";
-
-// A response as the server frames it: status line, Content-Length that fits, a JSON object.
-inline bool WellFormed(const std::string& response) {
-    const std::string body = ResponseBody(response);
-    return response.starts_with("HTTP/1.1 200 OK\r\n") && response.ends_with("\r\n") &&
-           response.find("Content-Length: " + std::to_string(body.size()) + "\r\n") !=
-               std::string::npos &&
-           body.starts_with("{") && body.ends_with("}");
-}
-
-// A host whose next error line, once armed, throws instead of being written: an exception on the
-// worker's road where nothing expects one.
-class TThrowingHost : public TRecordingHost {
-public:
-    void LogError(std::string text) override {
-        if (ThrowOnError.exchange(false)) {
-            throw std::runtime_error("host fault");
-        }
-        TRecordingHost::LogError(std::move(text));
-    }
-
-    std::atomic<bool> ThrowOnError{false};
-};
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -94,28 +68,6 @@ protected:
         return response;
     }
 
-    // Sends the pieces one after another, each after the server stayed silent for a moment, and
-    // waits for the response while the server runs; none when it stays silent within boundMs.
-    std::optional<std::string> Exchange(THttpClient& client, const std::vector<std::string>& pieces,
-                                        int boundMs, bool page = false) {
-        std::optional<std::string> response;
-        std::atomic<bool> done{false};
-        std::thread asker([&] {
-            bool early = false;
-            for (size_t index = 0; index < pieces.size() && !early; ++index) {
-                early = index > 0 && !client.StaysSilent(200);
-                client.Send(pieces[index]);
-            }
-            response = early  ? std::optional<std::string>("answered before the request ended")
-                       : page ? client.ReadPageResponse(boundMs)
-                              : client.ReadResponse(boundMs);
-            done = true;
-        });
-        RunUntil([&] { return done.load(); });
-        asker.join();
-        return response;
-    }
-
     bool SentLineLogged() const {
         for (const auto& line : Host.Lines()) {
             if (line.Kind == TLogKind::Send) {
@@ -127,15 +79,7 @@ protected:
 
     TTestDevice Device;
     TRavo32 Link;
-    TThrowingHost Host;
-    // While set, the system has no thread to give the server.
-    std::atomic<bool> FailThreads{false};
-    TBridgeServer Server{Link, Host, [this](std::function<void()> task) {
-                             if (FailThreads) {
-                                 throw std::system_error(std::make_error_code(
-                                     std::errc::resource_unavailable_try_again));
-                             }
-                             return std::thread(std::move(task));
-                         }};
+    TRecordingHost Host;
+    TBridgeServer Server{Link, Host};
     int Port = 0;
 };

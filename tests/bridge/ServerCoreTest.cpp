@@ -1,0 +1,489 @@
+// The server core through a scripted platform: every event, the clock and the worker's hand-over
+// come when the script says, so races and time-outs play out the same on Linux and under wine.
+// What only real sockets show stays in ServerTest.cpp.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "DemoPages.h"
+#include "FakeSerialIo.h"
+#include "HttpClient.h"
+#include "HttpFraming.h"
+#include "Ravo32.h"
+#include "RecordingHost.h"
+#include "RefusalLimiter.h"
+#include "RequestErrors.h"
+#include "RequestWorker.h"
+#include "ScriptedServerPlatform.h"
+#include "ServerCore.h"
+
+namespace {
+
+constexpr uint16_t kPort = 40123;
+const std::string kHost = "Host: localhost:" + std::to_string(kPort) + "\r\n";
+const std::string kBusyLine = "Предыдущая команда не обработана ...";
+const std::string kThreadFault = "FAULT! Создание потока ...";
+const std::string kCountLine =
+    UnloggedRefusalsLine(0).substr(0, UnloggedRefusalsLine(0).size() - 1);
+
+// A read whose reply names it by its rand_string; with no time-out nothing is awaited from the
+// line, and the reply is the request's members with status ok.
+std::string ReadRequest(const std::string& rand, const std::string& headers = "") {
+    std::string request = PostRequest(
+        R"({"company_id":1,"device_id":2,"slave_addr":1,"baud_rate":115200,"com_port":1,)"
+        R"("poll_ms":100,"timeout_ms":0,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,)"
+        R"("ctrl_invert":false,"rand_string":")" +
+            rand + R"(","pdu":{"a":[3,0,1,0,1]}})",
+        kPort);
+    return request.insert(request.find("\r\n") + 2, headers);
+}
+
+// A host whose lines the limits concern carry the time of the script's clock, and whose error
+// lines, once armed, throw instead of being written: an exception where nothing expects one.
+class TClockedHost final : public TRecordingHost {
+public:
+    explicit TClockedHost(TServerPlatform& clock) : Clock(clock) {}
+
+    void LogError(std::string text) override {
+        if (ThrowingErrors > 0) {
+            --ThrowingErrors;
+            throw std::runtime_error("host fault");
+        }
+        Times.push_back(Clock.NowMs());
+        TRecordingHost::LogError(std::move(text));
+    }
+    void LogInfo(std::string text) override {
+        Times.push_back(Clock.NowMs());
+        TRecordingHost::LogInfo(std::move(text));
+    }
+    void LogNotice(std::string text) override {
+        Times.push_back(Clock.NowMs());
+        TRecordingHost::LogNotice(std::move(text));
+    }
+
+    int ThrowingErrors = 0;
+    std::vector<uint64_t> Times;
+
+private:
+    TServerPlatform& Clock;
+};
+
+class ServerCoreTest : public ::testing::Test {
+protected:
+    ServerCoreTest() {
+        Link.MapPort(1, "/dev/scripted");
+        Platform.Attach(Core);
+        Core.SetLocalNames(kPort, "plant-pc", {});
+    }
+
+    // The reply the worker gives to these bytes, made aside on a line of its own.
+    static std::string WorkersReply(const std::string& request) {
+        TFakeSerialIo* const line = new TFakeSerialIo;
+        TRavo32 link{std::unique_ptr<TSerialIo>(line)};
+        link.MapPort(1, "/dev/aside");
+        TRecordingHost host;
+        return ServeRequest(request, link, host).value_or("no reply");
+    }
+
+    // A new client asks and the worker's hand-over runs; what the client got.
+    std::string AskAlone(const std::string& request) {
+        const TConnectionId client = Platform.Connect();
+        Platform.Send(client, request);
+        Platform.RunPosted();
+        return Platform.TakeWritten(client);
+    }
+
+    TScriptedServerPlatform Platform;
+    TClockedHost Host{Platform};
+    TFakeSerialIo* Line = new TFakeSerialIo;
+    TRavo32 Link{std::unique_ptr<TSerialIo>(Line)};
+    TServerHooks Hooks;
+    size_t WorkersStarted = 0;
+    bool FailThreads = false;
+    // The worker does its whole work at once; its hand-over waits among the posted tasks until
+    // the script runs them, so the core sees it busy until then.
+    TServerCore Core{Link, Host, Platform, Hooks, [this](std::function<void()> task) {
+                         ++WorkersStarted;
+                         if (FailThreads) {
+                             throw std::system_error(
+                                 std::make_error_code(std::errc::resource_unavailable_try_again));
+                         }
+                         task();
+                         return std::thread([] {});
+                     }};
+};
+
+// A page may post as fast as it likes whatever its framing: a refused one must get its refusal
+// (never a worker's 103 to 106 after the access checks were skipped), a served one its framing
+// error, both from the gate without a worker thread, and the log at most about twelve lines a
+// second with the rest counted.
+TEST_F(ServerCoreTest, ABurstOfBadlyFramedPostsIsAnsweredByTheGateWithItsLinesLimited) {
+    struct TRow {
+        const char* Name;
+        TOriginMode Origins;
+        bool CanAsk;
+        std::string Headers;
+        std::string BodyStart;
+        std::string Key;
+        // 0: each framing error its own code.
+        int Code;
+    };
+    const std::string evil = "Origin: https://evil.example\r\n";
+    const TRow rows[] = {
+        {"a foreign page, nobody to ask", TOriginMode::List, false, kHost + evil, "", "", 125},
+        {"a foreign page, asked in the window", TOriginMode::Ask, true, kHost + evil, "", "", 127},
+        {"a foreign Host", TOriginMode::Ask, false, "Host: localhost:19284\r\n", "", "", 125},
+        {"a wrong key", TOriginMode::Ask, false, kHost, "key=wrong&", "right", 125},
+        {"no origin", TOriginMode::Ask, false, kHost, "", "", 0},
+        {"a listed page", TOriginMode::List, false, kHost + "Origin: https://scada.example\r\n", "",
+         "", 0},
+    };
+    constexpr int kPosts = 1000;
+    constexpr uint64_t kApartMs = 4;
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        Host.Clear();
+        Host.Times.clear();
+        TAccessSettings access;
+        access.Origins = row.Origins;
+        access.OriginDecisions = {{"https://scada.example", true}};
+        access.Key = row.Key;
+        Core.SetAccess(access);
+        std::vector<std::string> asked;
+        Hooks.AskAboutOrigin = nullptr;
+        if (row.CanAsk) {
+            Hooks.AskAboutOrigin = [&asked](const std::string& origin) {
+                asked.push_back(origin);
+                return true;
+            };
+        }
+        const std::string body = row.BodyStart + "abc=1";
+        const std::string framings[] = {
+            "GET / HTTP/1.1\r\n" + row.Headers + "\r\n",
+            "POST /\r\n" + row.Headers + "\r\n",
+            // Answered when the wait for the rest of the request is over.
+            "POST / HTTP/1.1\r\n" + row.Headers,
+            "POST / HTTP/1.1\r\n" + row.Headers + "Content-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n" + body,
+        };
+        std::map<TConnectionId, std::string> unanswered;
+        const auto collect = [&] {
+            Platform.RunPosted();
+            for (auto pending = unanswered.begin(); pending != unanswered.end();) {
+                const std::string written = Platform.TakeWritten(pending->first);
+                if (written.empty()) {
+                    ++pending;
+                    continue;
+                }
+                EXPECT_EQ(written, pending->second);
+                Platform.PeerCloses(pending->first);
+                pending = unanswered.erase(pending);
+            }
+        };
+        const size_t workersBefore = WorkersStarted;
+        const uint64_t start = Platform.NowMs();
+        for (int post = 0; post < kPosts; ++post) {
+            const std::string& request = framings[post % 4];
+            const TConnectionId client = Platform.Connect();
+            unanswered[client] = row.Code == 0
+                                     ? WorkersReply(request)
+                                     : ErrorStatusResponse(static_cast<uint8_t>(row.Code));
+            Platform.Send(client, request);
+            collect();
+            Platform.Advance(kApartMs);
+            collect();
+        }
+        Platform.Advance(2 * TServerCore::kCompletionWaitMs);
+        collect();
+        EXPECT_TRUE(unanswered.empty()) << unanswered.size() << " posts unanswered";
+        EXPECT_EQ(WorkersStarted, workersBefore);
+        EXPECT_TRUE(Line->Written.empty());
+        EXPECT_EQ(asked.size(), row.CanAsk ? 1U : 0U);
+
+        std::map<uint64_t, size_t> perSecond;
+        for (const uint64_t time : Host.Times) {
+            ++perSecond[(time - start) / 1000];
+        }
+        for (const auto& [second, lines] : perSecond) {
+            EXPECT_LE(lines, 12U) << "second " << second;
+        }
+        // Every post has its line or is counted, and the first of the burst has its line.
+        uint64_t accounted = 0;
+        const std::vector<TRecordingHost::TLine> lines = Host.Lines();
+        for (const auto& line : lines) {
+            if (line.Text.starts_with(kCountLine)) {
+                accounted += std::stoull(line.Text.substr(kCountLine.size()));
+            } else if (line.Text.starts_with("Error[")) {
+                ++accounted;
+            }
+        }
+        EXPECT_EQ(accounted, static_cast<uint64_t>(kPosts));
+        const auto first = std::find_if(lines.begin(), lines.end(), [](const auto& line) {
+            return line.Kind == TLogKind::Error;
+        });
+        ASSERT_NE(first, lines.end());
+        const int firstCode = row.Code == 0 ? ErrorCode::NoPostLine : row.Code;
+        EXPECT_TRUE(first->Text.starts_with("Error[" + std::to_string(firstCode) + "] - "))
+            << first->Text;
+    }
+}
+
+// Clients that ask, leave with or without news, and are held while one is served, in a seeded
+// order, with the worker's hand-overs and the clock coming in between: a reply goes only to the
+// connection whose request it answers, once, never after its closing; nothing stays locked.
+TEST_F(ServerCoreTest, RacingClientsLeaveNothingLockedAndNoStrayReply) {
+    struct TClient {
+        TConnectionId Id = 0;
+        // The reply it waits for; empty while it waits for none.
+        std::string Expected;
+    };
+    const std::string root = "GET / HTTP/1.1\r\n" + kHost + "\r\n";
+    const std::string rootAnswer = WorkersReply(root);
+    std::mt19937 random(24);
+    TClient clients[3];
+    std::vector<TConnectionId> closingsBehind;
+    int sequence = 0;
+    size_t replies = 0;
+    size_t stopped = 0;
+    for (int step = 0; step < 4000; ++step) {
+        TClient& client = clients[random() % 3];
+        switch (random() % 8) {
+            case 0:
+            case 1:
+            case 2: {
+                // Like a page, it asks again only once it has its reply or has given up.
+                if (!client.Expected.empty()) {
+                    break;
+                }
+                if (client.Id == 0) {
+                    client.Id = Platform.Connect();
+                }
+                const bool read = random() % 4 != 0;
+                const std::string request =
+                    read ? ReadRequest("r" + std::to_string(++sequence)) : root;
+                client.Expected = read ? WorkersReply(request) : rootAnswer;
+                Platform.Send(client.Id, request);
+                break;
+            }
+            case 3: {
+                if (client.Id == 0) {
+                    break;
+                }
+                const bool news = random() % 2 == 0;
+                const bool wasBusy = Core.Busy();
+                Platform.PeerCloses(client.Id, news);
+                if (!news) {
+                    closingsBehind.push_back(client.Id);
+                }
+                stopped += wasBusy && !Core.Busy() ? 1U : 0U;
+                client = {};
+                break;
+            }
+            case 4:
+            case 5:
+                Platform.RunPosted();
+                break;
+            case 6:
+                Platform.Advance(random() % 1500);
+                break;
+            default:
+                for (const TConnectionId closed : closingsBehind) {
+                    Platform.PeerCloses(closed);
+                }
+                closingsBehind.clear();
+                break;
+        }
+        for (TClient& each : clients) {
+            if (each.Id == 0) {
+                continue;
+            }
+            const std::string written = Platform.TakeWritten(each.Id);
+            if (!written.empty()) {
+                ASSERT_EQ(written, each.Expected) << "step " << step;
+                each.Expected.clear();
+                ++replies;
+            }
+        }
+    }
+    EXPECT_EQ(Platform.StrayWrites, 0U);
+    // The order above served many, held some and stopped some.
+    EXPECT_GT(replies, 300U);
+    EXPECT_GT(stopped, 10U);
+    EXPECT_GT(Host.Count(TLogKind::Error, kBusyLine), 10U);
+
+    for (const TConnectionId closed : closingsBehind) {
+        Platform.PeerCloses(closed);
+    }
+    Platform.RunPosted();
+    EXPECT_FALSE(Core.Busy());
+    EXPECT_FALSE(Link.IsOpen());
+    const std::string last = ReadRequest("last");
+    EXPECT_EQ(AskAlone(last), WorkersReply(last));
+}
+
+// The served request ends without a reply when its client leaves, noticed at once or only when
+// other data comes, or when the bridge shuts down; its hand-over, coming after a new request took
+// the worker, must not reach the new client. The server is free again at once.
+TEST_F(ServerCoreTest, AStoppedRequestGetsNoReplyAndTheNextOneIsServed) {
+    enum class TEnd { ClientLeaves, ClientLeavesUnnoticed, BothLeaveUnnoticed, Shutdown };
+    const std::pair<const char*, TEnd> rows[] = {
+        {"the client leaves", TEnd::ClientLeaves},
+        {"the client leaves behind other events", TEnd::ClientLeavesUnnoticed},
+        {"it and a held one leave behind other events", TEnd::BothLeaveUnnoticed},
+        {"shutdown", TEnd::Shutdown},
+    };
+    for (const auto& [name, end] : rows) {
+        SCOPED_TRACE(name);
+        const TConnectionId served = Platform.Connect();
+        Platform.Send(served, ReadRequest("served"));
+        ASSERT_TRUE(Core.Busy());
+        const TConnectionId held = Platform.Connect();
+        Platform.Send(held, ReadRequest("held"));
+        const uint64_t before = Platform.NowMs();
+        const std::string next = ReadRequest(std::string("next ") + name);
+        const TConnectionId asker = Platform.Connect();
+        switch (end) {
+            case TEnd::ClientLeaves:
+                Platform.PeerCloses(served);
+                EXPECT_FALSE(Core.Busy());
+                break;
+            case TEnd::BothLeaveUnnoticed:
+                Platform.PeerCloses(held, false);
+                [[fallthrough]];
+            case TEnd::ClientLeavesUnnoticed:
+                Platform.PeerCloses(served, false);
+                break;
+            case TEnd::Shutdown:
+                Core.Shutdown();
+                EXPECT_FALSE(Core.Busy());
+                EXPECT_EQ(Platform.NowMs() - before, uint64_t{TServerCore::kShutdownPauseMs});
+                break;
+        }
+        Platform.Send(asker, next);
+        Platform.RunPosted();
+        EXPECT_EQ(Platform.TakeWritten(asker), WorkersReply(next));
+        EXPECT_EQ(Platform.TakeWritten(served), "");
+        EXPECT_EQ(Platform.StrayWrites, 0U);
+        EXPECT_FALSE(Core.Busy());
+        EXPECT_FALSE(Link.IsOpen());
+        Platform.PeerCloses(served);
+        Platform.PeerCloses(held);
+        Platform.PeerCloses(asker);
+    }
+    EXPECT_EQ(Host.Count(TLogKind::Error, kThreadFault), 0U);
+}
+
+TEST_F(ServerCoreTest, ARequestWhoseThreadCannotBeCreatedStaysWithItsConnection) {
+    const TConnectionId client = Platform.Connect();
+    FailThreads = true;
+    Platform.Send(client, ReadRequest("first"));
+    EXPECT_EQ(Host.Count(TLogKind::Error, kThreadFault), 1U);
+    EXPECT_FALSE(Core.Busy());
+    EXPECT_EQ(Platform.RunPosted(), 0U);
+    EXPECT_EQ(Platform.TakeWritten(client), "");
+
+    // The next data on that connection brings the first request along, and it is served.
+    FailThreads = false;
+    Platform.Send(client, ReadRequest("second"));
+    Platform.RunPosted();
+    EXPECT_EQ(Platform.TakeWritten(client), WorkersReply(ReadRequest("first")));
+    EXPECT_EQ(Host.Count(TLogKind::Error, kThreadFault), 1U);
+}
+
+TEST_F(ServerCoreTest, AFaultBeyondTheRequestsOwnReplyIsReportedAndStillAnswered) {
+    std::vector<std::string> reports;
+    Hooks.ReportFault = [&reports](const std::string& text) { reports.push_back(text); };
+    // The JSON does not parse: the error line throws, and so does the internal fault's line.
+    Host.ThrowingErrors = 2;
+    const std::string answered = AskAlone(PostRequest("{", kPort));
+    EXPECT_EQ(answered, InternalFaultResponse());
+    EXPECT_EQ(reports, std::vector<std::string>{"host fault"});
+    EXPECT_FALSE(Core.Busy());
+    EXPECT_FALSE(Link.IsOpen());
+
+    const std::string next = ReadRequest("next");
+    EXPECT_EQ(AskAlone(next), WorkersReply(next));
+    EXPECT_EQ(reports.size(), 1U);
+}
+
+// A GET of the bridge's page never touches the line: it is answered while a request is served,
+// after the Host check, without the busy lines. Anything else that comes then, also on the
+// served connection, stays unread with the two busy lines.
+TEST_F(ServerCoreTest, ThePageIsAnsweredWhileARequestIsServedAndNothingElseIs) {
+    const TConnectionId served = Platform.Connect();
+    Platform.Send(served, ReadRequest("served"));
+    const std::string page = "GET /demo/ HTTP/1.1\r\n" + kHost + "\r\n";
+    const std::string script = "GET /demo/demo.js HTTP/1.1\r\n" + kHost;
+    const std::string foreignHost =
+        "GET /demo/ HTTP/1.1\r\nHost: evil.example:" + std::to_string(kPort) + "\r\n\r\n";
+    struct TRow {
+        const char* Name;
+        std::vector<std::string> Pieces;
+        // Empty: the request stays unread and unanswered.
+        std::string Response;
+    };
+    const TRow rows[] = {
+        {"the page", {page}, AnswerDemoPage(page).Response},
+        {"a file of the page in two pieces", {script, "\r\n"}, AnswerDemoPage(script).Response},
+        {"the page with a foreign Host",
+         {foreignHost},
+         ErrorStatusResponse(ErrorCode::AccessRefused)},
+        {"the root", {"GET / HTTP/1.1\r\n" + kHost + "\r\n"}, ""},
+        {"a POST", {ReadRequest("held")}, ""},
+    };
+    size_t unanswered = 0;
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const TConnectionId client = Platform.Connect();
+        for (const std::string& piece : row.Pieces) {
+            EXPECT_EQ(Platform.TakeWritten(client), "") << "answered before the request ended";
+            Platform.Send(client, piece);
+        }
+        EXPECT_TRUE(Platform.TakeWritten(client) == row.Response);
+        unanswered += row.Response.empty() ? 1U : 0U;
+        EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered);
+        EXPECT_TRUE(Core.Busy());
+    }
+    Platform.Send(served, page);
+    EXPECT_EQ(Platform.TakeWritten(served), "");
+    EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), unanswered + 1);
+    EXPECT_EQ(Host.Count(TLogKind::Error,
+                         "Error[125] - Запрос отклонён настройками доступа моста: Host не называет "
+                         "этот компьютер (адрес 127.0.0.1, Host: evil.example:" +
+                             std::to_string(kPort) + ", Origin: -)"),
+              1U);
+    Platform.RunPosted();
+    EXPECT_EQ(Platform.TakeWritten(served), WorkersReply(ReadRequest("served")));
+}
+
+// Idle or abandoned clients cannot use up the descriptors: beyond the limit the oldest idle
+// connection is closed, never the one whose request is served.
+TEST_F(ServerCoreTest, IdleConnectionsBeyondTheLimitGiveWayToNewOnes) {
+    constexpr size_t kLimit = TServerCore::kMaxConnections;
+    const TConnectionId served = Platform.Connect();
+    Platform.Send(served, ReadRequest("served"));
+    std::vector<TConnectionId> idle;
+    for (size_t index = 0; index < kLimit + 60; ++index) {
+        idle.push_back(Platform.Connect());
+        ASSERT_EQ(Core.ConnectionCount(), std::min(index + 2, kLimit));
+    }
+    EXPECT_TRUE(Platform.Open(served));
+    EXPECT_FALSE(Platform.Open(idle.front()));
+    EXPECT_FALSE(Platform.Open(idle[60]));
+    EXPECT_TRUE(Platform.Open(idle[61]));
+    Platform.RunPosted();
+    EXPECT_EQ(Platform.TakeWritten(served), WorkersReply(ReadRequest("served")));
+    const std::string next = ReadRequest("next");
+    EXPECT_EQ(AskAlone(next), WorkersReply(next));
+    EXPECT_EQ(Platform.StrayWrites, 0U);
+}
+
+}  // namespace
