@@ -281,6 +281,11 @@ protected:
             ADD_FAILURE() << "bridge did not start";
             return {};
         }
+        return StartLines();
+    }
+
+    // The bridge's lines up to the end of its start, once it listens.
+    std::vector<std::string> StartLines() {
         std::vector<std::string> lines;
         if (!PrintsLog()) {
             // Wine starts its desktop for a display with the first window shown there, which
@@ -570,6 +575,34 @@ TEST_P(EndToEndTest, TerminationStopsARunningRequestAndFreesThePort) {
     }
     EXPECT_TRUE(served.StaysSilent(100));
     EXPECT_TRUE(PortIsFree(Sim.Port, Sim.Process.Pid()));
+}
+
+// The operator restarts the bridge after editing its settings, at once, while a page still holds
+// a connection: the new copy listens and serves. With exclusive use, Windows refuses the port
+// while a connection of the last run lingers; under wine, Linux's sockets refuse it as long as
+// the old side of the connection waits for the page to close its own.
+TEST_P(EndToEndTest, ARestartRightAfterTheEndListensAndServes) {
+    Start({});
+    THttpClient page;
+    ASSERT_TRUE(page.Connect(kPort));
+    const std::string json = RequestJson(R"({"a":[3,0,0,0,1]})");
+    ASSERT_EQ(ParseBody(Ask(page, json))["status"], "ok");
+    ASSERT_EQ(StopBridge(), 0);
+    const auto ended = std::chrono::steady_clock::now();
+    ASSERT_TRUE(StartBridge());
+    RecordProperty("ms_from_end_to_restart",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - ended)
+                                        .count()));
+    const std::vector<std::string> start = StartLines();
+    if (PrintsLog()) {
+        ASSERT_GE(start.size(), 2U) << Bridge.ReadErrorLine(kReplyBoundMs).value_or("");
+        EXPECT_TRUE(LineText(start[start.size() - 2]).starts_with("Сервер слушает порт 19284"))
+            << start[start.size() - 2];
+    }
+    THttpClient next;
+    ASSERT_TRUE(next.Connect(kPort));
+    EXPECT_EQ(ParseBody(Ask(next, json))["status"], "ok");
 }
 
 struct TFault {

@@ -17,6 +17,7 @@ public:
     TSpawnedProgram(const TSpawnedProgram&) = delete;
     TSpawnedProgram& operator=(const TSpawnedProgram&) = delete;
 
+    // Starts the program; the object may start another once the last one has ended.
     bool Start(const std::string& program, const std::vector<std::string>& arguments);
 
     // The next line without its line end; none once the stream has ended or after timeoutMs.
