@@ -145,6 +145,12 @@ std::optional<int> TSpawnedProgram::WaitForExit(int timeoutMs) {
     return Reap(timeoutMs);
 }
 
+void TSpawnedProgram::RequestStop() const {
+    if (pid_ > 0) {
+        kill(pid_, stopSignal_);
+    }
+}
+
 std::optional<int> TSpawnedProgram::Stop() {
     std::optional<int> status;
     if (pid_ > 0) {
