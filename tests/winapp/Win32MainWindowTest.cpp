@@ -296,18 +296,15 @@ size_t ThreadCount() {
 // The message boxes of the error reports that this process has open.
 std::vector<HWND> ReportBoxes() {
     std::vector<HWND> boxes;
-    EnumWindows(
-        [](HWND window, LPARAM result) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-                ClassOf(window) == L"#32770" &&
-                TextOf(window) == Wide(WindowText::kErrorReportCaption)) {
-                reinterpret_cast<std::vector<HWND>*>(result)->push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&boxes));
+    const std::wstring caption = Wide(WindowText::kErrorReportCaption);
+    for (HWND box = nullptr;
+         (box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(box, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(box)) {
+            boxes.push_back(box);
+        }
+    }
     return boxes;
 }
 
