@@ -1,5 +1,6 @@
 #include "BridgeServer.h"
 
+#include "ListenPlan.h"
 #include "ListenSocket.h"
 #include "Ravo32.h"
 #include "ServerSockets.h"
@@ -21,6 +22,7 @@ int TBridgeServer::SetupError() const {
 }
 
 bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
+    OpenFailure_ = TListenFailure::Other;
     if (Link.StopSetupError() != 0) {
         errorText = ListenErrorText(TListenSocket{{}, Link.StopSetupError(), kWakeUpCall, {}});
         return false;
@@ -29,14 +31,17 @@ bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
         errorText = ListenErrorText(failure);
         return false;
     }
-    const TListenSocket listening = OpenListenSocket(port, Core.Access().Listen);
+    const TListenSocket listening =
+        OpenListenSockets(*SystemListenCalls(), port, Core.Access().Listen);
     if (listening.Sockets.empty()) {
+        OpenFailure_ = listening.Failure;
         errorText = ListenErrorText(listening);
         return false;
     }
     if (!Sockets->Listen(listening, errorText)) {
         return false;
     }
+    OpenFailure_ = TListenFailure::None;
     ListeningAddresses = listening.Addresses;
     Core.SetLocalNames(ListeningPort(), LocalHostName(), InterfaceAddresses);
     return true;
@@ -62,4 +67,5 @@ std::string TBridgeServer::ListeningLine() const {
 void TBridgeServer::Shutdown() {
     Core.Shutdown();
     Sockets->CloseListeners();
+    Sockets->CloseConnections();
 }

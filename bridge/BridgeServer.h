@@ -8,6 +8,7 @@
 #include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "BridgePort.h"
+#include "ListenSocket.h"
 #include "ServerCore.h"
 
 class TRavo32;
@@ -35,6 +36,9 @@ public:
     int SetupError() const;
     // Listens as the access settings say; on failure, false and the text for the operator.
     bool Open(uint16_t port, std::string& errorText);
+    // What the last Open's failure was: AddressInUse for a port that another program holds,
+    // None once listening.
+    TListenFailure OpenFailure() const { return OpenFailure_; }
     uint16_t ListeningPort() const;
     // The information line that says where the server listens.
     std::string ListeningLine() const;
@@ -46,7 +50,8 @@ public:
     bool Busy() const { return Core.Busy(); }
     size_t ConnectionCount() const { return Core.ConnectionCount(); }
 
-    // Stops a running request, closes the port, pauses and closes the server.
+    // Stops a running request, closes the port, pauses and closes the server: its listening
+    // sockets and every connection, none left lingering to keep the next run off the TCP port.
     void Shutdown();
 
 private:
@@ -54,4 +59,5 @@ private:
     std::unique_ptr<TServerSockets> Sockets;
     TServerCore Core;
     std::vector<std::string> ListeningAddresses;
+    TListenFailure OpenFailure_ = TListenFailure::None;
 };

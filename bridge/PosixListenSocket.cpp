@@ -5,67 +5,96 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "ListenPlan.h"
 #include "ListenSocket.h"
 
 namespace {
 
-TListenFailure FailureOf(int error) {
-    switch (error) {
-        case EAFNOSUPPORT:
-            return TListenFailure::NoSuchFamily;
-        case EADDRNOTAVAIL:
-            return TListenFailure::NoSuchAddress;
-        case EADDRINUSE:
-            return TListenFailure::AddressInUse;
-        default:
-            return TListenFailure::Other;
+// The socket address of a plan's address and port.
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Size = 0;
+};
+
+bool IsIpv6(TListenAddress address) {
+    return address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
+}
+
+TSocketAddress SocketAddress(TListenAddress address, uint16_t port) {
+    TSocketAddress chosen;
+    if (IsIpv6(address)) {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&chosen.Storage);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_addr = address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
+        ipv6->sin6_port = htons(port);
+        chosen.Size = sizeof(sockaddr_in6);
+    } else {
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&chosen.Storage);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_addr.s_addr =
+            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
+        ipv4->sin_port = htons(port);
+        chosen.Size = sizeof(sockaddr_in);
     }
+    return chosen;
+}
+
+int ErrorOf(int result) {
+    return result == 0 ? 0 : errno;
 }
 
 class TPosixListenCalls final : public TListenCalls {
 public:
-    TListener Listen(TListenAddress address, uint16_t port) override {
-        const bool ipv6 =
-            address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
-        sockaddr_in ipv4Address{};
-        ipv4Address.sin_family = AF_INET;
-        ipv4Address.sin_addr.s_addr =
-            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
-        ipv4Address.sin_port = htons(port);
-        sockaddr_in6 ipv6Address{};
-        ipv6Address.sin6_family = AF_INET6;
-        ipv6Address.sin6_addr =
-            address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
-        ipv6Address.sin6_port = htons(port);
-        const sockaddr* chosen = ipv6 ? reinterpret_cast<const sockaddr*>(&ipv6Address)
-                                      : reinterpret_cast<const sockaddr*>(&ipv4Address);
-        const socklen_t size = ipv6 ? sizeof ipv6Address : sizeof ipv4Address;
-
-        const int fd = socket(chosen->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int OpenSocket(TListenAddress address, intptr_t& socket) override {
+        const int fd = ::socket(IsIpv6(address) ? AF_INET6 : AF_INET,
+                                SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
-            return Failed(errno, "socket");
+            return errno;
         }
+        socket = fd;
+        return 0;
+    }
+
+    // A restart must not wait for the connections of the last run to leave TIME_WAIT. Nobody
+    // shares the port all the same: Linux lets no socket bind a port on which one listens.
+    int ClaimPort(intptr_t socket) override {
         const int on = 1;
-        const int v6only = address == TListenAddress::Ipv6Loopback ? 1 : 0;
-        const char* failedCall = nullptr;
-        // A restart must not wait for the connections of the last run to leave TIME_WAIT.
-        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            (ipv6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) != 0)) {
-            failedCall = "setsockopt";
-        } else if (bind(fd, chosen, size) != 0) {
-            failedCall = "bind";
-        } else if (listen(fd, SOMAXCONN) != 0) {
-            failedCall = "listen";
-        } else {
-            return TListener{fd, TListenFailure::None, 0, nullptr};
+        return ErrorOf(
+            setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+    }
+
+    int SetIpv6Only(intptr_t socket, bool only) override {
+        const int value = only ? 1 : 0;
+        return ErrorOf(
+            setsockopt(static_cast<int>(socket), IPPROTO_IPV6, IPV6_V6ONLY, &value, sizeof value));
+    }
+
+    int Bind(intptr_t socket, TListenAddress address, uint16_t port) override {
+        const TSocketAddress chosen = SocketAddress(address, port);
+        return ErrorOf(bind(static_cast<int>(socket),
+                            reinterpret_cast<const sockaddr*>(&chosen.Storage), chosen.Size));
+    }
+
+    int Listen(intptr_t socket) override {
+        return ErrorOf(listen(static_cast<int>(socket), SOMAXCONN));
+    }
+
+    TListenFailure FailureOf(int error) const override {
+        switch (error) {
+            case EAFNOSUPPORT:
+                return TListenFailure::NoSuchFamily;
+            case EADDRNOTAVAIL:
+                return TListenFailure::NoSuchAddress;
+            case EADDRINUSE:
+                return TListenFailure::AddressInUse;
+            default:
+                return TListenFailure::Other;
         }
-        const int error = errno;
-        close(fd);
-        return Failed(error, failedCall);
     }
 
     uint16_t BoundPort(intptr_t socket) override {
@@ -77,19 +106,18 @@ public:
 
     void Close(intptr_t socket) override { close(static_cast<int>(socket)); }
 
-private:
-    static TListener Failed(int error, const char* call) {
-        return TListener{-1, FailureOf(error), error, call};
+    void Pause(int milliseconds) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 };
 
 }  // namespace
 
 const char kWakeUpCall[] = "eventfd";
+const char kPortHolderCommand[] = "ss -ltnp";
 
-TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
-    TPosixListenCalls calls;
-    return OpenListenSockets(calls, port, scope);
+std::unique_ptr<TListenCalls> SystemListenCalls() {
+    return std::make_unique<TPosixListenCalls>();
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

@@ -91,6 +91,18 @@ public:
         }
     }
 
+    // Linux binds the port again beside connections that linger (SO_REUSEADDR), so these close
+    // as usual, after what Qt still holds for them is handed to the system.
+    void CloseConnections() override {
+        for (const auto& [id, socket] : Sockets) {
+            QObject::disconnect(socket, nullptr, this, nullptr);
+            socket->flush();
+            socket->abort();
+            socket->deleteLater();
+        }
+        Sockets.clear();
+    }
+
     size_t Read(TConnectionId connection, char* buffer, size_t size) override {
         QTcpSocket* socket = Find(connection);
         if (socket == nullptr) {

@@ -28,6 +28,9 @@ public:
     // The port listened on; 0 before Listen.
     virtual uint16_t Port() const = 0;
     virtual void CloseListeners() = 0;
+    // Closes every connection at the server's end, none left lingering on the port, and no
+    // event of theirs reaches the core any more.
+    virtual void CloseConnections() = 0;
 };
 
 std::unique_ptr<TServerSockets> MakeServerSockets();

@@ -20,78 +20,102 @@
 
 namespace {
 
-TListenFailure FailureOf(int error) {
-    switch (error) {
-        case WSAEAFNOSUPPORT:
-            return TListenFailure::NoSuchFamily;
-        case WSAEADDRNOTAVAIL:
-            return TListenFailure::NoSuchAddress;
-        case WSAEADDRINUSE:
-            return TListenFailure::AddressInUse;
-        default:
-            return TListenFailure::Other;
+// The socket address of a plan's address and port.
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    int Size = 0;
+};
+
+bool IsIpv6(TListenAddress address) {
+    return address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
+}
+
+TSocketAddress SocketAddress(TListenAddress address, uint16_t port) {
+    TSocketAddress chosen;
+    if (IsIpv6(address)) {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&chosen.Storage);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_addr = address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
+        ipv6->sin6_port = htons(port);
+        chosen.Size = sizeof(sockaddr_in6);
+    } else {
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&chosen.Storage);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_addr.s_addr =
+            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
+        ipv4->sin_port = htons(port);
+        chosen.Size = sizeof(sockaddr_in);
     }
+    return chosen;
+}
+
+int ErrorOf(int result) {
+    return result == 0 ? 0 : WSAGetLastError();
+}
+
+SOCKET Handle(intptr_t socket) {
+    return static_cast<SOCKET>(socket);
 }
 
 class TWinsockListenCalls final : public TListenCalls {
 public:
-    TListener Listen(TListenAddress address, uint16_t port) override {
-        const bool ipv6 =
-            address == TListenAddress::Ipv6Loopback || address == TListenAddress::Ipv6Any;
-        sockaddr_in ipv4Address{};
-        ipv4Address.sin_family = AF_INET;
-        ipv4Address.sin_addr.s_addr =
-            htonl(address == TListenAddress::Ipv4Loopback ? INADDR_LOOPBACK : INADDR_ANY);
-        ipv4Address.sin_port = htons(port);
-        sockaddr_in6 ipv6Address{};
-        ipv6Address.sin6_family = AF_INET6;
-        ipv6Address.sin6_addr =
-            address == TListenAddress::Ipv6Loopback ? in6addr_loopback : in6addr_any;
-        ipv6Address.sin6_port = htons(port);
-        const sockaddr* chosen = ipv6 ? reinterpret_cast<const sockaddr*>(&ipv6Address)
-                                      : reinterpret_cast<const sockaddr*>(&ipv4Address);
-        const int size = ipv6 ? sizeof ipv6Address : sizeof ipv4Address;
+    int OpenSocket(TListenAddress address, intptr_t& socket) override {
+        const SOCKET opened =
+            WSASocketW(IsIpv6(address) ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                       WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+        if (opened == INVALID_SOCKET) {
+            return WSAGetLastError();
+        }
+        socket = static_cast<intptr_t>(opened);
+        return 0;
+    }
 
-        // Not inherited: a program the bridge started must not keep the port open.
-        const SOCKET listener = WSASocketW(chosen->sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-        if (listener == INVALID_SOCKET) {
-            return Failed(WSAGetLastError(), "socket");
-        }
-        // No other program may bind the port beside the bridge, whatever options it asks for.
+    // No other program may bind the port beside the bridge, whatever options it asks for. The
+    // price: while a connection of the last run lingers, the port cannot be bound again, which
+    // the server's end and the plan's retry take care of.
+    int ClaimPort(intptr_t socket) override {
         const DWORD on = 1;
-        const DWORD v6only = address == TListenAddress::Ipv6Loopback ? 1 : 0;
-        const char* failedCall = nullptr;
-        if (setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                       reinterpret_cast<const char*>(&on), sizeof on) != 0 ||
-            (ipv6 && setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY,
-                                reinterpret_cast<const char*>(&v6only), sizeof v6only) != 0)) {
-            failedCall = "setsockopt";
-        } else if (bind(listener, chosen, size) != 0) {
-            failedCall = "bind";
-        } else if (listen(listener, SOMAXCONN) != 0) {
-            failedCall = "listen";
-        } else {
-            return TListener{static_cast<intptr_t>(listener), TListenFailure::None, 0, nullptr};
+        return ErrorOf(setsockopt(Handle(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                                  reinterpret_cast<const char*>(&on), sizeof on));
+    }
+
+    int SetIpv6Only(intptr_t socket, bool only) override {
+        const DWORD value = only ? 1 : 0;
+        return ErrorOf(setsockopt(Handle(socket), IPPROTO_IPV6, IPV6_V6ONLY,
+                                  reinterpret_cast<const char*>(&value), sizeof value));
+    }
+
+    int Bind(intptr_t socket, TListenAddress address, uint16_t port) override {
+        const TSocketAddress chosen = SocketAddress(address, port);
+        return ErrorOf(
+            bind(Handle(socket), reinterpret_cast<const sockaddr*>(&chosen.Storage), chosen.Size));
+    }
+
+    int Listen(intptr_t socket) override { return ErrorOf(listen(Handle(socket), SOMAXCONN)); }
+
+    TListenFailure FailureOf(int error) const override {
+        switch (error) {
+            case WSAEAFNOSUPPORT:
+                return TListenFailure::NoSuchFamily;
+            case WSAEADDRNOTAVAIL:
+                return TListenFailure::NoSuchAddress;
+            case WSAEADDRINUSE:
+                return TListenFailure::AddressInUse;
+            default:
+                return TListenFailure::Other;
         }
-        const int error = WSAGetLastError();
-        closesocket(listener);
-        return Failed(error, failedCall);
     }
 
     uint16_t BoundPort(intptr_t socket) override {
         sockaddr_in address{};
         int size = sizeof address;
-        getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &size);
+        getsockname(Handle(socket), reinterpret_cast<sockaddr*>(&address), &size);
         return ntohs(address.sin_port);
     }
 
-    void Close(intptr_t socket) override { closesocket(static_cast<SOCKET>(socket)); }
+    void Close(intptr_t socket) override { closesocket(Handle(socket)); }
 
-private:
-    static TListener Failed(int error, const char* call) {
-        return TListener{-1, FailureOf(error), error, call};
-    }
+    void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 };
 
 std::string AddressText(const sockaddr* address) {
@@ -142,10 +166,10 @@ std::string SocketErrorMessage(int error) {
 }  // namespace
 
 const char kWakeUpCall[] = "CreateEventW";
+const char kPortHolderCommand[] = "netstat -ano -p tcp";
 
-TListenSocket OpenListenSocket(uint16_t port, TListenScope scope) {
-    TWinsockListenCalls calls;
-    return OpenListenSockets(calls, port, scope);
+std::unique_ptr<TListenCalls> SystemListenCalls() {
+    return std::make_unique<TWinsockListenCalls>();
 }
 
 std::string ListenErrorText(const TListenSocket& failure) {

@@ -43,9 +43,7 @@ public:
     ~TWin32ServerSockets() override {
         Detach();
         CloseListeners();
-        for (const auto& [id, client] : Clients) {
-            closesocket(client.Socket);
-        }
+        CloseConnections();
         if (StartupError == 0) {
             WSACleanup();
         }
@@ -95,6 +93,24 @@ public:
             closesocket(listener);
         }
         Listeners.clear();
+    }
+
+    // With exclusive use, Windows refuses to bind the port again while one of its connections
+    // lingers, and the side that closes first lingers in TIME_WAIT for minutes. So a connection
+    // whose peer has not closed is reset (a zero linger time): the replies handed to the system
+    // have had the shutdown's pause to leave, and a request still unanswered gets no reply
+    // either way.
+    void CloseConnections() override {
+        for (const auto& [id, client] : Clients) {
+            if (!client.PeerClosed) {
+                const linger reset{1, 0};
+                setsockopt(client.Socket, SOL_SOCKET, SO_LINGER,
+                           reinterpret_cast<const char*>(&reset), sizeof reset);
+            }
+            closesocket(client.Socket);
+        }
+        Clients.clear();
+        Connections.clear();
     }
 
     size_t Read(TConnectionId connection, char* buffer, size_t size) override {

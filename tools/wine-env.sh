@@ -21,6 +21,28 @@ export WINEDEBUG=-all
 # No .NET or browser engine: their installers would ask for downloads.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# The start time of a process (clock ticks after boot): with its pid, it names the process for
+# good, since the system may give the pid to another program once this one has ended.
+wine_env_start_time() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    # The fields after the program's name, which may hold spaces, in parentheses; the start
+    # time is the 22nd field in all.
+    local fields
+    read -r -a fields <<<"${stat##*) }"
+    echo "${fields[19]}"
+}
+
+# True when the pid still names the display's Xvfb: it runs Xvfb and, where the start time was
+# stored, started then.
+wine_env_is_xvfb() {
+    local pid=$1 started=${2:-} program=""
+    [ -n "$pid" ] || return 1
+    IFS= read -r -d '' program 2>/dev/null <"/proc/$pid/cmdline" || [ -n "$program" ] || return 1
+    [ "${program##*/}" = Xvfb ] || return 1
+    [ -z "$started" ] || [ "$(wine_env_start_time "$pid")" = "$started" ]
+}
+
 # Starts the prefix's display unless it runs, makes the prefix if it is missing, then keeps one
 # wineserver running for it. A fresh server is warmed up with a first program (the registry
 # setting below) whose output goes nowhere: that run starts wine's helper
@@ -31,9 +53,11 @@ wine_env_start() {
     (
         flock 9
         local display_file="$wine_env_build_dir/wine-display"
-        local number="" xvfb_pid=""
-        if [ -e "$display_file" ]; then read -r number xvfb_pid <"$display_file" || true; fi
-        if [ -z "$xvfb_pid" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        local number="" xvfb_pid="" xvfb_started=""
+        if [ -e "$display_file" ]; then
+            read -r number xvfb_pid xvfb_started <"$display_file" || true
+        fi
+        if ! wine_env_is_xvfb "$xvfb_pid" "$xvfb_started"; then
             # Programs still running are bound to a display that is gone: they end with it.
             timeout 60 wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
             local fifo
@@ -52,7 +76,7 @@ wine_env_start() {
                 echo "wine-env: Xvfb did not start" >&2
                 return 1
             fi
-            echo "$number $xvfb_pid" >"$display_file"
+            echo "$number $xvfb_pid $(wine_env_start_time "$xvfb_pid")" >"$display_file"
         fi
         export DISPLAY=:$number
         if [ ! -e "$WINEPREFIX/.prefix-ready" ]; then
@@ -90,13 +114,16 @@ wine_com_port() {
     ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
 }
 
-# The server prints its whole object table when it is killed: that goes nowhere.
+# The server prints its whole object table when it is killed: that goes nowhere. The display's
+# server is ended only while its stored pid is still that server.
 wine_env_stop() {
     wineserver -k </dev/null >/dev/null 2>&1 || true
-    local display_file="$wine_env_build_dir/wine-display" xvfb_pid=""
+    local display_file="$wine_env_build_dir/wine-display" xvfb_pid="" xvfb_started=""
     if [ -e "$display_file" ]; then
-        read -r _ xvfb_pid <"$display_file" || true
-        if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+        read -r _ xvfb_pid xvfb_started <"$display_file" || true
+        if wine_env_is_xvfb "$xvfb_pid" "$xvfb_started"; then
+            kill "$xvfb_pid" 2>/dev/null || true
+        fi
         rm -f "$display_file"
     fi
 }

@@ -3,7 +3,6 @@
 #include <commdlg.h>
 
 #include <cstdio>
-#include <thread>
 
 #include "Win32Text.h"
 #include "WindowTexts.h"
@@ -74,12 +73,6 @@ void ShowMessageBoxWaiting(HWND owner, std::string_view caption, std::string_vie
     const UINT modality = owner == nullptr ? MB_TASKMODAL : MB_APPLMODAL;
     MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(),
                 MB_OK | icon | modality);
-}
-
-void ShowMessageBoxBeside(std::string_view caption, std::string_view text, UINT icon) {
-    std::thread([caption = WideFromUtf8(caption), text = WideFromUtf8(text), icon] {
-        MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | icon | MB_SETFOREGROUND);
-    }).detach();
 }
 
 void PrintReport(std::string_view text) {

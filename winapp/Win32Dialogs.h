@@ -16,9 +16,5 @@ std::optional<std::string> AskSavePathDialog(HWND owner, const std::string& fold
 // while it is open, so nothing else is chosen meanwhile.
 void ShowMessageBoxWaiting(HWND owner, std::string_view caption, std::string_view text, UINT icon);
 
-// The same box on a thread of its own: returns at once, and the program goes on (and may end,
-// which closes the box) while it is open.
-void ShowMessageBoxBeside(std::string_view caption, std::string_view text, UINT icon);
-
 // A report for when nobody may be there to close a box: standard error and the debugger.
 void PrintReport(std::string_view text);

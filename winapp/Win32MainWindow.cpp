@@ -267,7 +267,7 @@ void TWin32MainWindow::ShowErrorReport(const std::string& text, TReportKind kind
             ShowMessageBoxWaiting(Window, WindowText::kErrorReportCaption, text, MB_ICONERROR);
             break;
         case TReportKind::Beside:
-            ShowMessageBoxBeside(WindowText::kErrorReportCaption, text, MB_ICONERROR);
+            BesideReports.Show(WindowText::kErrorReportCaption, text, MB_ICONERROR);
             break;
         case TReportKind::Unattended:
             PrintReport(text);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "Win32BesideReports.h"
 #include "WindowView.h"
 
 class TOriginBar;
@@ -97,4 +98,5 @@ private:
     std::string NoticeText;
     uint64_t ModelLines = 0;
     bool Started = false;
+    TBesideReports BesideReports;
 };

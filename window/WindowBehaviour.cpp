@@ -105,7 +105,7 @@ void TWindowBehaviour::FormShow() {
         LogInfo(Server->ListeningLine());
         LogInfo(DemoPageLine(Server->ListeningPort()));
     } else {
-        LogError(NoServerLine(Port, error));
+        LogError(NoServerLine(Port, error, Server->OpenFailure()));
     }
     if (!dailyFilesLine.empty()) {
         LogInfo(dailyFilesLine);

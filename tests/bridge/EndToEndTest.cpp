@@ -281,6 +281,11 @@ protected:
             ADD_FAILURE() << "bridge did not start";
             return {};
         }
+        return StartLines();
+    }
+
+    // The bridge's lines up to the end of its start, once it listens.
+    std::vector<std::string> StartLines() {
         std::vector<std::string> lines;
         if (!PrintsLog()) {
             // Wine starts its desktop for a display with the first window shown there, which
@@ -570,6 +575,55 @@ TEST_P(EndToEndTest, TerminationStopsARunningRequestAndFreesThePort) {
     }
     EXPECT_TRUE(served.StaysSilent(100));
     EXPECT_TRUE(PortIsFree(Sim.Port, Sim.Process.Pid()));
+}
+
+// The operator restarts the bridge at once (after editing its settings, say) while a page still
+// holds a connection: the new copy listens and serves. Started right after the last run ended, it
+// meets that run's connection: with exclusive use, Windows refuses the port while one lingers.
+// Started while the last run ends (its window gone, its shutdown's pause not over), it meets the
+// last run's listening sockets, which go a moment later.
+TEST_P(EndToEndTest, ARestartAtOnceListensAndServes) {
+    enum class TMoment { AfterTheEnd, WhileItEnds };
+    Start({});
+    const std::string json = RequestJson(R"({"a":[3,0,0,0,1]})");
+    for (const TMoment moment : {TMoment::AfterTheEnd, TMoment::WhileItEnds}) {
+        const bool whileItEnds = moment == TMoment::WhileItEnds;
+        SCOPED_TRACE(whileItEnds ? "while the last run ends" : "after the last run ended");
+        // The window driver finds the Windows window by its class, so it could not tell which
+        // of two copies to close.
+        if (whileItEnds && Windows() && !PrintsLog()) {
+            continue;
+        }
+        THttpClient page;
+        ASSERT_TRUE(page.Connect(kPort));
+        ASSERT_EQ(ParseBody(Ask(page, json))["status"], "ok");
+        std::optional<TSpawnedProgram> lastRun;
+        if (whileItEnds) {
+            lastRun.emplace(std::move(Bridge));
+            lastRun->RequestStop();
+        } else {
+            ASSERT_EQ(StopBridge(), 0);
+        }
+        const auto ended = std::chrono::steady_clock::now();
+        ASSERT_TRUE(StartBridge());
+        RecordProperty(whileItEnds ? "ms_from_stop_request_to_restart" : "ms_from_end_to_restart",
+                       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - ended)
+                                            .count()));
+        // Until it ends, the last run may still take connections that it never answers.
+        if (whileItEnds) {
+            EXPECT_EQ(lastRun->WaitForExit(kReplyBoundMs), 0);
+        }
+        const std::vector<std::string> start = StartLines();
+        if (PrintsLog()) {
+            ASSERT_GE(start.size(), 2U) << Bridge.ReadErrorLine(kReplyBoundMs).value_or("");
+            EXPECT_TRUE(LineText(start[start.size() - 2]).starts_with("Сервер слушает порт 19284"))
+                << start[start.size() - 2];
+        }
+        THttpClient next;
+        ASSERT_TRUE(next.Connect(kPort));
+        EXPECT_EQ(ParseBody(Ask(next, json))["status"], "ok");
+    }
 }
 
 struct TFault {

@@ -32,6 +32,10 @@ int OpenPidFd(pid_t pid) {
 }  // namespace
 
 bool TSpawnedProgram::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    // The output of a program started before, read or not, is not this one's.
+    CloseStreams();
+    out_.Pending.clear();
+    err_.Pending.clear();
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -139,6 +143,12 @@ std::optional<int> TSpawnedProgram::WaitForExit(int timeoutMs) {
         return std::nullopt;
     }
     return Reap(timeoutMs);
+}
+
+void TSpawnedProgram::RequestStop() const {
+    if (pid_ > 0) {
+        kill(pid_, stopSignal_);
+    }
 }
 
 std::optional<int> TSpawnedProgram::Stop() {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A program started for a test with its standard output and error on pipes. Every wait is
@@ -16,7 +17,15 @@ public:
     ~TSpawnedProgram() { Stop(); }
     TSpawnedProgram(const TSpawnedProgram&) = delete;
     TSpawnedProgram& operator=(const TSpawnedProgram&) = delete;
+    // Takes over the other's program, which is left with none.
+    TSpawnedProgram(TSpawnedProgram&& other) noexcept
+        : pid_(std::exchange(other.pid_, -1)),
+          exitFd_(std::exchange(other.exitFd_, -1)),
+          stopSignal_(other.stopSignal_),
+          out_(std::exchange(other.out_, {})),
+          err_(std::exchange(other.err_, {})) {}
 
+    // Starts the program; the object may start another once the last one has ended.
     bool Start(const std::string& program, const std::vector<std::string>& arguments);
 
     // The next line without its line end; none once the stream has ended or after timeoutMs.
@@ -40,6 +49,8 @@ public:
     // Sends the stop signal (SIGTERM unless set) and reaps the program; its exit status, or none
     // when it had to be killed or had been reaped already.
     std::optional<int> Stop();
+    // Sends the stop signal and returns at once.
+    void RequestStop() const;
     void SetStopSignal(int signal) { stopSignal_ = signal; }
 
     pid_t Pid() const { return pid_; }

@@ -6,6 +6,7 @@
 #include <dlgs.h>
 #include <gtest/gtest.h>
 #include <richedit.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <filesystem>
@@ -276,6 +277,35 @@ struct TSeenBox {
 
 TSeenBox Seen(HWND box) {
     return {TextOf(box), MessageBoxText(box), GetWindow(box, GW_OWNER), HasIcon(box)};
+}
+
+// The threads of this process now.
+size_t ThreadCount() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL found = Thread32First(snapshot, &entry); found;
+         found = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1U : 0U;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The message boxes of the error reports that this process has open.
+std::vector<HWND> ReportBoxes() {
+    std::vector<HWND> boxes;
+    const std::wstring caption = Wide(WindowText::kErrorReportCaption);
+    for (HWND box = nullptr;
+         (box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(box, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(box)) {
+            boxes.push_back(box);
+        }
+    }
+    return boxes;
 }
 
 class Win32MainWindowTest : public ::testing::Test {
@@ -629,6 +659,30 @@ TEST_F(Win32MainWindowTest, TheReportBesideTheWindowLetsItGoOnAndClose) {
     EXPECT_EQ(Form->Handle(), nullptr);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([box] { return !IsWindow(box); }));
+}
+
+// A burst of faults: one thread for all their boxes, not one each, and one box at a time, in the
+// order of the reports. The window's end closes the open box and drops the rest.
+TEST_F(Win32MainWindowTest, ABurstOfReportsBesideTheWindowTakesOneThreadAndOneBoxAtATime) {
+    const size_t threadsBefore = ThreadCount();
+    for (int index = 0; index < 5; ++index) {
+        Form->ShowErrorReport("report " + std::to_string(index), TReportKind::Beside);
+    }
+    EXPECT_LE(ThreadCount(), threadsBefore + 1);
+    for (int index = 0; index < 3; ++index) {
+        std::vector<HWND> boxes;
+        ASSERT_TRUE(WaitFor([&boxes, index] {
+            boxes = ReportBoxes();
+            return boxes.size() == 1 &&
+                   MessageBoxText(boxes[0]) == L"report " + std::to_wstring(index);
+        })) << boxes.size()
+            << " boxes instead of report " << index << " alone";
+        PostMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitFor([&boxes] { return !IsWindow(boxes[0]); }));
+    }
+    ASSERT_TRUE(WaitFor([] { return ReportBoxes().size() == 1; }));
+    Form.reset();
+    EXPECT_TRUE(ReportBoxes().empty());
 }
 
 TEST_F(Win32MainWindowTest, TheSaveDialogStartsInTheFolderOffersTheLastPathAndAddsRtf) {

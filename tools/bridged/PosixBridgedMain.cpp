@@ -9,7 +9,12 @@
 
 int main(int argc, char* argv[]) {
     UriCodecSelfTest();
-    TTerminationSignals::Block();
+    // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination
+    // signals' descriptor; unblocked, they would end it without its shutdown.
+    if (!TTerminationSignals::Block()) {
+        PrintBridgedError("SIGINT and SIGTERM cannot be blocked; not started");
+        return 1;
+    }
 
     QCoreApplication application(argc, argv);
     THeadlessBridge bridge(QCoreApplication::applicationFilePath().toStdString());
