@@ -168,6 +168,7 @@ TEST_F(SerialPtyTest, UnderAStopNeitherAWriteNorAPauseWaits) {
     const auto start = Clock::now();
     device->Write(block.data(), block.size(), written, 60000, stop);
     EXPECT_FALSE(stop.WaitFor(60000));
+    EXPECT_FALSE(stop.WaitForMicroseconds(60000000));
     EXPECT_LT(MsSince(start), kHangBoundMs);
 }
 
