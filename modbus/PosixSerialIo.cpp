@@ -185,8 +185,7 @@ public:
                 return false;
             }
         }
-        return WaitUntilSent([this](TOutputState& state) { return OutputState(state); }, count,
-                             baud_, stop, deadline);
+        return WaitUntilSent([this] { return OutputState(); }, count, baud_, stop, deadline);
     }
 
     bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
@@ -253,20 +252,18 @@ private:
 
     // The driver's output queue, and its transmitter where it can tell: the UART drivers can (their
     // line status), USB adapters and pseudo-terminals cannot.
-    bool OutputState(TOutputState& state) const {
+    TOutputState OutputState() const {
+        TOutputState state;
         int queued = 0;
-        if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-            return false;
+        if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            state.Queued = static_cast<uint64_t>(queued);
         }
-        state.Queued = queued > 0 ? static_cast<uint64_t>(queued) : 0;
         unsigned int lineStatus = 0;
-        if (ioctl(fd_, TIOCSERGETLSR, &lineStatus) != 0) {
-            state.Transmitter = TTransmitter::Unknown;
-        } else {
+        if (ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0) {
             state.Transmitter =
                 (lineStatus & TIOCSER_TEMT) != 0 ? TTransmitter::Empty : TTransmitter::Busy;
         }
-        return true;
+        return state;
     }
 
     int fd_ = -1;

@@ -33,11 +33,7 @@ bool WaitUntilSent(const TOutputProbe& probe, size_t written, int32_t baud, cons
         if (stop.Requested()) {
             return false;
         }
-        TOutputState state;
-        if (!probe(state)) {
-            return false;
-        }
-        const TDrainStep step = NextDrainStep(state, written, baud);
+        const TDrainStep step = NextDrainStep(probe(), written, baud);
         const uint64_t leftUs = deadline.RemainingUs();
         if (step.Sent) {
             return step.WaitUs == 0 ||

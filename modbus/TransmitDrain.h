@@ -32,8 +32,9 @@ struct TDrainStep {
 TDrainStep NextDrainStep(const TOutputState& state, size_t written, int32_t baud);
 
 // Asks the driver until written bytes have left the line, each wait beside the stop request.
-// False when the driver cannot be asked, a stop is requested, or the deadline comes first (also
-// when the last wait would pass it).
-using TOutputProbe = std::function<bool(TOutputState&)>;
+// False when a stop is requested or the deadline comes first (also when the last wait would pass
+// it). A driver that cannot be asked (its device gone) reports an empty queue and an unknown
+// transmitter: the bytes it took get their hold, and the read that follows finds the port gone.
+using TOutputProbe = std::function<TOutputState()>;
 bool WaitUntilSent(const TOutputProbe& probe, size_t written, int32_t baud, const TStopSignal& stop,
                    const TDeadline& deadline);

@@ -146,8 +146,7 @@ public:
         // The write ends when the driver has taken the bytes; they may still be in its queue or
         // in the UART, and the direction line must not turn before they are on the line.
         return done == count &&
-               WaitUntilSent([this](TOutputState& state) { return OutputState(state); }, count,
-                             baud_, stop, deadline);
+               WaitUntilSent([this] { return OutputState(); }, count, baud_, stop, deadline);
     }
 
     bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
@@ -207,15 +206,14 @@ private:
     // Windows shows the output queue (ClearCommError) but no state of the transmitter that a wait
     // could use. A port event (EV_TXEMPTY) is not used: the mask belongs to the read's wait for
     // characters, and wine ends such waits at once on a pseudo-terminal.
-    bool OutputState(TOutputState& state) const {
+    TOutputState OutputState() const {
+        TOutputState state;
         DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(port_, &errors, &status)) {
-            return false;
+        if (ClearCommError(port_, &errors, &status)) {
+            state.Queued = status.cbOutQue;
         }
-        state.Queued = status.cbOutQue;
-        state.Transmitter = TTransmitter::Unknown;
-        return true;
+        return state;
     }
 
     // The number of bytes the driver holds, once there are any; 0 when the deadline passed, a
