@@ -44,8 +44,8 @@ public:
     bool SetDtr(uint8_t level);
     bool SetRts(uint8_t level);
 
-    // Writes the block and waits until the driver has sent it: at most the time the bytes need at
-    // the baud rate plus one second.
+    // Writes the block and waits until it has left the transmitter (TSerialIo::Write): at most the
+    // time the bytes need at the baud rate plus one second.
     bool Write(const uint8_t* buffer, uint32_t& written, int32_t count);
 
     // Waits up to waitMs for received bytes, then reads all the driver holds if they fit.

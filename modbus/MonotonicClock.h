@@ -27,6 +27,16 @@ public:
         return ms > kMaxPollMs ? kMaxPollMs : static_cast<int>(ms);
     }
 
+    // Microseconds left, rounded up; 0 once the deadline has passed.
+    uint64_t RemainingUs() const {
+        using namespace std::chrono;
+        const auto left = end_ - steady_clock::now();
+        if (left <= steady_clock::duration::zero()) {
+            return 0;
+        }
+        return static_cast<uint64_t>(ceil<microseconds>(left).count());
+    }
+
 private:
     static constexpr int kMaxPollMs = 1 << 30;
     std::chrono::steady_clock::time_point end_;

@@ -6,13 +6,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "MonotonicClock.h"
 #include "SerialIo.h"
 #include "StopSignal.h"
+#include "TransmitDrain.h"
 
 namespace {
 
@@ -185,7 +185,7 @@ public:
                 return false;
             }
         }
-        return Drain(stop, deadline);
+        return WaitUntilSent([this] { return OutputState(); }, count, baud_, stop, deadline);
     }
 
     bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
@@ -250,32 +250,20 @@ private:
         return {};
     }
 
-    // Waits until the output queue and the transmitter are empty, so the direction line may turn.
-    bool Drain(const TStopSignal& stop, const TDeadline& deadline) {
-        for (;;) {
-            int queued = 0;
-            if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-                queued = 0;
-            }
-            if (queued <= 0) {
-                unsigned int lineStatus = 0;
-                const bool knowsShifter = ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0;
-                if (!knowsShifter || (lineStatus & TIOCSER_TEMT) != 0) {
-                    return true;
-                }
-            }
-            const int left = deadline.RemainingMs();
-            if (left == 0 || stop.Requested()) {
-                return false;
-            }
-            // Look again when the queue should have gone out, at least every millisecond.
-            const uint64_t step = std::clamp<uint64_t>(
-                LineTimeMs(queued > 0 ? static_cast<uint64_t>(queued) : 1, baud_), 1,
-                static_cast<uint64_t>(left));
-            if (!stop.WaitFor(static_cast<uint32_t>(step))) {
-                return false;
-            }
+    // The driver's output queue, and its transmitter where it can tell: the UART drivers can (their
+    // line status), USB adapters and pseudo-terminals cannot.
+    TOutputState OutputState() const {
+        TOutputState state;
+        int queued = 0;
+        if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            state.Queued = static_cast<uint64_t>(queued);
         }
+        unsigned int lineStatus = 0;
+        if (ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0) {
+            state.Transmitter =
+                (lineStatus & TIOCSER_TEMT) != 0 ? TTransmitter::Empty : TTransmitter::Busy;
+        }
+        return state;
     }
 
     int fd_ = -1;

@@ -3,8 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 
-#include "MonotonicClock.h"
 #include "StopSignal.h"
 
 TStopSignal::TStopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -40,14 +41,24 @@ void TStopSignal::Reset() {
 }
 
 bool TStopSignal::WaitFor(uint32_t milliseconds) const {
-    const TDeadline deadline(milliseconds);
+    return WaitForMicroseconds(uint64_t{milliseconds} * 1000U);
+}
+
+bool TStopSignal::WaitForMicroseconds(uint64_t microseconds) const {
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::microseconds(static_cast<int64_t>(microseconds));
     while (!Requested()) {
-        const int remaining = deadline.RemainingMs();
-        if (remaining == 0) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
             return true;
         }
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const auto nanoseconds =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+        const timespec timeout{static_cast<time_t>(seconds.count()),
+                               static_cast<long>(nanoseconds.count())};
         pollfd wake{fd_, POLLIN, 0};
-        if (poll(&wake, 1, remaining) < 0 && errno != EINTR) {
+        if (ppoll(&wake, 1, &timeout, nullptr) < 0 && errno != EINTR) {
             return !Requested();
         }
     }

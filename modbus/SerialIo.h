@@ -21,6 +21,16 @@ inline uint64_t LineTimeMs(uint64_t characters, int32_t baud) {
     return (characters * 10000U + rate - 1) / rate;
 }
 
+// The same in microseconds, for the waits of the turnaround, which a millisecond would spoil at
+// high rates.
+inline uint64_t LineTimeUs(uint64_t characters, int32_t baud) {
+    if (baud <= 0) {
+        return 0;
+    }
+    const auto rate = static_cast<uint64_t>(baud);
+    return (characters * 10000000U + rate - 1) / rate;
+}
+
 // The serial calls the link needs, so that tests can put a scripted port in place of the device.
 // Every operation reports failure through its result; none of them blocks past its own bound or
 // past a stop request.
@@ -39,7 +49,12 @@ public:
 
     virtual bool SetModemLine(TModemLine line, bool raised) = 0;
 
-    // Writes the bytes and waits until the driver has sent them, for at most limitMs.
+    // Writes the bytes and returns once they have left the transmitter, so that an RS-485 adapter
+    // may turn the line to receive at once: the driver's queue is empty and so is the UART's
+    // transmitter, or, where the driver cannot tell about its transmitter (Windows, USB adapters,
+    // pseudo-terminals), the line time of the two characters a UART may still hold has passed
+    // since the queue emptied. Fails when limitMs passes first, on a stop request or when the
+    // driver fails; written then counts the bytes the driver took.
     virtual bool Write(const uint8_t* data, size_t count, size_t& written, uint32_t limitMs,
                        const TStopSignal& stop) = 0;
 

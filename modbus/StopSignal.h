@@ -30,6 +30,9 @@ public:
 
     // Waits the whole time unless a stop is requested; true when the time ran out undisturbed.
     bool WaitFor(uint32_t milliseconds) const;
+    // The same to the microsecond, also on a system whose timed waits end only on its timer tick;
+    // for the short waits of the line's turnaround.
+    bool WaitForMicroseconds(uint64_t microseconds) const;
 
 private:
     int fd_ = -1;

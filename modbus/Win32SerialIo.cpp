@@ -5,6 +5,7 @@
 #include "MonotonicClock.h"
 #include "SerialIo.h"
 #include "StopSignal.h"
+#include "TransmitDrain.h"
 #include "Win32Text.h"
 
 namespace {
@@ -77,6 +78,7 @@ public:
             Close();
             return false;
         }
+        baud_ = baud;
         return true;
     }
 
@@ -141,7 +143,10 @@ public:
             }
         }
         written = done;
-        return done == count;
+        // The write ends when the driver has taken the bytes; they may still be in its queue or
+        // in the UART, and the direction line must not turn before they are on the line.
+        return done == count &&
+               WaitUntilSent([this] { return OutputState(); }, count, baud_, stop, deadline);
     }
 
     bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
@@ -196,6 +201,19 @@ private:
             return SystemFailure("SetupComm", GetLastError());
         }
         return {};
+    }
+
+    // Windows shows the output queue (ClearCommError) but no state of the transmitter that a wait
+    // could use. A port event (EV_TXEMPTY) is not used: the mask belongs to the read's wait for
+    // characters, and wine ends such waits at once on a pseudo-terminal.
+    TOutputState OutputState() const {
+        TOutputState state;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (ClearCommError(port_, &errors, &status)) {
+            state.Queued = status.cbOutQue;
+        }
+        return state;
     }
 
     // The number of bytes the driver holds, once there are any; 0 when the deadline passed, a
@@ -288,6 +306,7 @@ private:
     OVERLAPPED read_{};
     OVERLAPPED write_{};
     DWORD eventMask_ = 0;
+    int32_t baud_ = 9600;
 };
 
 }  // namespace

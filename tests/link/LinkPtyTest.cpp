@@ -22,6 +22,7 @@
 
 #include "ErrorText.h"
 #include "Ravo32.h"
+#include "SerialIo.h"
 #include "SpawnedProgram.h"
 #include "TestFrames.h"
 
@@ -33,6 +34,9 @@ constexpr int32_t kBaud = 19200;
 class TLinkOnPty {
 public:
     explicit TLinkOnPty(const std::string& path) { Link.MapPort(kPort, path); }
+    TLinkOnPty(const std::string& path, std::unique_ptr<TSerialIo> io) : Link(std::move(io)) {
+        Link.MapPort(kPort, path);
+    }
 
     // Sends the PDU and, on success, checks the answer; the link's code either way.
     uint8_t Exchange(const TBytes& pdu, int32_t timeoutMs = 1000) {
@@ -176,15 +180,47 @@ TEST(LinkOnSimulatorTest, RatesTheDriverRefusesFailToOpen) {
     EXPECT_EQ(pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}), ErrorCode::None);
 }
 
+// The platform's port, passed through, that tells when the link first waits for input: the device
+// has the request before the write returns, which waits until its last characters left the line.
+class TReadWatchingSerialIo final : public TSerialIo {
+public:
+    explicit TReadWatchingSerialIo(std::atomic<bool>& reading) : reading_(reading) {}
+
+    bool Open(const std::string& path, int32_t baud, TOpenFailure& failure) override {
+        return io_->Open(path, baud, failure);
+    }
+    bool Close() override { return io_->Close(); }
+    bool IsOpen() const override { return io_->IsOpen(); }
+    bool Discard(bool input, bool output) override { return io_->Discard(input, output); }
+    bool SetModemLine(TModemLine line, bool raised) override {
+        return io_->SetModemLine(line, raised);
+    }
+    bool Write(const uint8_t* data, size_t count, size_t& written, uint32_t limitMs,
+               const TStopSignal& stop) override {
+        return io_->Write(data, count, written, limitMs, stop);
+    }
+    bool Read(uint8_t* buffer, size_t capacity, uint32_t waitMs, size_t& got,
+              const TStopSignal& stop) override {
+        reading_ = true;
+        return io_->Read(buffer, capacity, waitMs, got, stop);
+    }
+
+private:
+    std::unique_ptr<TSerialIo> io_ = MakePlatformSerialIo();
+    std::atomic<bool>& reading_;
+};
+
 // Starts a read with a 30 s time-out on a silent device, does the interruption once the device
-// has taken the request, and gives the exchange's code; none if it was not cut short within 10 s.
+// has taken the request and the link waits for the answer, and gives the exchange's code; none if
+// it was not cut short within 10 s.
 template <typename TInterrupt>
 std::optional<uint8_t> InterruptedExchange(TInterrupt interrupt) {
     TRunningSim sim;
     if (!sim.Start({"--silent", "--verbose"})) {
         return std::nullopt;
     }
-    TLinkOnPty pty(sim.Port);
+    std::atomic<bool> reading{false};
+    TLinkOnPty pty(sim.Port, std::make_unique<TReadWatchingSerialIo>(reading));
     if (!pty.Link.Connect(kPort, 1, kBaud)) {
         return std::nullopt;
     }
@@ -192,6 +228,10 @@ std::optional<uint8_t> InterruptedExchange(TInterrupt interrupt) {
         return pty.Exchange({0x03, 0x00, 0x00, 0x00, 0x01}, 30000);
     });
     const bool taken = sim.Process.WaitForLine("rx ", 5000).has_value();
+    while (taken && !reading &&
+           exchange.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        std::this_thread::yield();
+    }
     interrupt(pty.Link, sim);
     if (!taken || exchange.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         pty.Link.RequestStop();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -61,6 +62,21 @@ protected:
             received.insert(received.end(), buffer, buffer + got);
         }
         return received;
+    }
+
+    // Reads on the peer until the bytes came, after whatever an earlier case left on the line.
+    bool PeerReceives(const std::vector<uint8_t>& bytes) {
+        std::vector<uint8_t> received;
+        uint8_t buffer[4096];
+        size_t got = 0;
+        while (peer->Read(buffer, sizeof buffer, kHangBoundMs, got, stop)) {
+            received.insert(received.end(), buffer, buffer + got);
+            if (received.size() >= bytes.size() &&
+                std::equal(bytes.rbegin(), bytes.rend(), received.rbegin())) {
+                return true;
+            }
+        }
+        return false;
     }
 
     TStopSignal stop;
@@ -152,6 +168,34 @@ TEST_F(SerialPtyTest, UnderAStopNeitherAWriteNorAPauseWaits) {
     const auto start = Clock::now();
     device->Write(block.data(), block.size(), written, 60000, stop);
     EXPECT_FALSE(stop.WaitFor(60000));
+    EXPECT_FALSE(stop.WaitForMicroseconds(60000000));
+    EXPECT_LT(MsSince(start), kHangBoundMs);
+}
+
+// A write returns once its last characters have left the line, not when the driver took them:
+// an RS-485 adapter turns to receive as soon as it returns. A pseudo-terminal passes the bytes to
+// its reader at once and reports no queue, so what remains is the line time of the two
+// characters a UART may still hold; at one baud that is twenty seconds, and the reader has the
+// bytes long before the write may return. A stop in that wait ends the write at once, as a
+// failure.
+TEST_F(SerialPtyTest, AWriteWaitsUntilItsLastCharactersLeftTheLineAndAStopEndsThatWait) {
+    TOpenFailure failure;
+    ASSERT_TRUE(device->Open(PortFromEnvironment("SERIAL_PTY_DEVICE"), 1, failure))
+        << failure.Detail;
+    const std::vector<uint8_t> request{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    std::atomic<bool> returned{false};
+    bool wrote = true;
+    std::thread writer([&] {
+        size_t written = 0;
+        wrote = device->Write(request.data(), request.size(), written, 60000, stop);
+        returned = true;
+    });
+    EXPECT_TRUE(PeerReceives(request));
+    EXPECT_FALSE(returned) << "the write returned while its last characters were on the line";
+    const auto start = Clock::now();
+    stop.Request();
+    writer.join();
+    EXPECT_FALSE(wrote) << "a write cut short by a stop reported success";
     EXPECT_LT(MsSince(start), kHangBoundMs);
 }
 
