@@ -182,7 +182,9 @@ void TRichEditLog::ShowLines(const TLogModel& log) {
         ScrollTo(Control, scroll);
     }
     SendMessageW(Control, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Control, nullptr, TRUE);
+    // The frame too: the scroll bars that came, went or moved while drawing waited are painted
+    // nowhere else, and the strip a new bar takes would keep the text it showed before.
+    RedrawWindow(Control, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE);
 }
 
 TRichEditLog::TDropped TRichEditLog::DropOldest(size_t count) {
@@ -224,6 +226,11 @@ void TRichEditLog::Append(const TLogModel& log, uint64_t end) {
 }
 
 bool TRichEditLog::AtBottom() const {
+    // Without its bar the whole text is in sight. The bar's numbers stay as they were when it
+    // went: they would tell a place the view left when it grew.
+    if ((GetWindowLongW(Control, GWL_STYLE) & WS_VSCROLL) == 0) {
+        return true;
+    }
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;

@@ -14,8 +14,8 @@
 // model, which saving writes, and lines the model drops leave the control too. Lines leave the
 // control from its top a tenth of the limit at a time: each removal there lays out the lines
 // below it again. The view follows new lines until the operator scrolls away from the bottom,
-// and again once they scroll back; the operator's selection and the lines in sight stay with
-// their text.
+// and again once they scroll back or the view grows to show the whole log; the operator's
+// selection and the lines in sight stay with their text, whatever the window's size does.
 class TRichEditLog {
 public:
     TRichEditLog(HWND parent, int controlId, size_t shownLinesMax);

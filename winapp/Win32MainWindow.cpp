@@ -321,7 +321,9 @@ void TWin32MainWindow::CloseWindow() {
 }
 
 void TWin32MainWindow::LayOut() {
-    if (Window == nullptr || !Log || !Question) {
+    // A minimized window has no room: the parts keep their places, and the log its view, for
+    // the window's return.
+    if (Window == nullptr || !Log || !Question || IsIconic(Window)) {
         return;
     }
     RECT client{};

@@ -210,6 +210,48 @@ LONG FirstVisibleLine(HWND control) {
     return static_cast<LONG>(SendMessageW(control, EM_GETFIRSTVISIBLELINE, 0, 0));
 }
 
+// The control's scroll bar (OBJID_VSCROLL or OBJID_HSCROLL) in screen coordinates; empty while
+// the bar is not shown.
+RECT ScrollBarRect(HWND control, LONG bar) {
+    SCROLLBARINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetScrollBarInfo(control, bar, &info) ||
+        (info.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN)) != 0) {
+        return {};
+    }
+    return info.rcScrollBar;
+}
+
+// The pixels the window shows in this rectangle of the screen, read back from what it drew.
+std::vector<uint32_t> PixelsShown(HWND window, RECT area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    const HDC source = GetWindowDC(window);
+    const HDC copy = CreateCompatibleDC(source);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(copy, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ previous = SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, width, height, source, area.left - frame.left, area.top - frame.top,
+           SRCCOPY);
+    GdiFlush();
+    const auto* first = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> pixels(first, first + static_cast<size_t>(width * height));
+    SelectObject(copy, previous);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
+    ReleaseDC(window, source);
+    return pixels;
+}
+
 // Runs the action on each dialog box this thread opens, once the box is ready.
 class TDialogWatch {
 public:
@@ -536,6 +578,112 @@ TEST_F(Win32MainWindowTest, TheLogFollowsNewLinesUntilTheOperatorScrollsAwayWhat
     EXPECT_TRUE(LastLineInSight(control));
     Form->ShowOriginQuestion({});
     EXPECT_TRUE(LastLineInSight(control));
+}
+
+// A bar that comes with a batch of lines (or whose thumb moves with it) while drawing waits for
+// the batch must be drawn once the batch is in: the strip it takes otherwise keeps the text that
+// was there, until the window is resized.
+TEST_F(Win32MainWindowTest, TheLogsScrollBarsAreDrawnOnceABatchOfLinesBringsOrMovesThem) {
+    const struct {
+        const char* What;
+        int LinesBefore;
+        int Lines;
+        size_t Width;
+        LONG Bar;
+    } cases[] = {
+        {"lines past the view's height", 0, 60, 60, OBJID_VSCROLL},
+        {"a line wider than the view", 0, 1, 300, OBJID_HSCROLL},
+        {"lines below a bar already shown", 60, 100, 60, OBJID_VSCROLL},
+    };
+    for (const auto& batch : cases) {
+        TLogModel log;
+        TWin32MainWindow form(Events, 400);
+        form.QuitOnDestroy = false;
+        form.Show();
+        const HWND control = form.LogControl();
+        const auto append = [&](int count) {
+            for (int line = 0; line < count; ++line) {
+                log.Append(TLogKind::Info, std::to_string(line) + std::string(batch.Width, 'W'));
+            }
+            form.ShowLogLines(log);
+            Pump();
+        };
+        append(batch.LinesBefore);
+        const RECT before = ScrollBarRect(control, batch.Bar);
+        EXPECT_EQ(IsRectEmpty(&before) != FALSE, batch.LinesBefore == 0) << batch.What;
+
+        append(batch.Lines);
+        const RECT bar = ScrollBarRect(control, batch.Bar);
+        ASSERT_FALSE(IsRectEmpty(&bar)) << batch.What;
+        const std::vector<uint32_t> shown = PixelsShown(control, bar);
+        RedrawWindow(control, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_TRUE(shown == PixelsShown(control, bar))
+            << batch.What << ": the bar on screen is not the bar drawn afresh";
+    }
+    Events.Take();
+}
+
+// The view follows new lines unless the operator scrolled up, whatever the window's size did
+// meanwhile; a line also comes while the window is maximized or minimized. A log that fits the
+// maximized window whole is at its bottom there, and follows from then on.
+TEST_F(Win32MainWindowTest, MaximizeMinimizeAndRestoreKeepTheViewWhereTheOperatorLeftIt) {
+    constexpr LONG kFollows = -1;
+    const struct {
+        int Lines;
+        const char* Name;
+        int Show;
+        // The first line in sight the operator scrolled to, or kFollows.
+        LONG ScrolledTo;
+        LONG Expected;
+    } cases[] = {
+        {40, "maximized", SW_MAXIMIZE, kFollows, kFollows},
+        {300, "maximized", SW_MAXIMIZE, kFollows, kFollows},
+        {300, "maximized", SW_MAXIMIZE, 120, 120},
+        {40, "maximized", SW_MAXIMIZE, 5, kFollows},
+        {40, "minimized", SW_MINIMIZE, kFollows, kFollows},
+        {300, "minimized", SW_MINIMIZE, kFollows, kFollows},
+        {300, "minimized", SW_MINIMIZE, 120, 120},
+        {40, "minimized", SW_MINIMIZE, 5, 5},
+    };
+    for (const auto& state : cases) {
+        const std::string which = std::to_string(state.Lines) + " lines, " + state.Name +
+                                  ", scrolled to " + std::to_string(state.ScrolledTo);
+        TLogModel log;
+        TWin32MainWindow form(Events, 400);
+        form.QuitOnDestroy = false;
+        form.Show();
+        const HWND control = form.LogControl();
+        const auto append = [&](const std::string& text) {
+            log.Append(TLogKind::Info, text);
+            form.ShowLogLines(log);
+        };
+        for (int line = 0; line < state.Lines; ++line) {
+            append("line " + std::to_string(line));
+        }
+        Pump();
+        if (state.ScrolledTo != kFollows) {
+            SendMessageW(control, WM_VSCROLL, SB_TOP, 0);
+            SendMessageW(control, EM_LINESCROLL, 0, state.ScrolledTo);
+            ASSERT_EQ(FirstVisibleLine(control), state.ScrolledTo) << which;
+        }
+        ShowWindow(form.Handle(), state.Show);
+        Pump();
+        append("while the window's size changed");
+        ShowWindow(form.Handle(), SW_RESTORE);
+        Pump();
+        const auto expectView = [&](const char* when) {
+            if (state.Expected == kFollows) {
+                EXPECT_TRUE(LastLineInSight(control)) << which << ", " << when;
+            } else {
+                EXPECT_EQ(FirstVisibleLine(control), state.Expected) << which << ", " << when;
+            }
+        };
+        expectView("restored");
+        append("after the restore");
+        Pump();
+        expectView("a line later");
+    }
+    Events.Take();
 }
 
 TEST_F(Win32MainWindowTest, StatusPanelsShowTheirTextsIn19PixelsAtTheBottom) {

@@ -2,8 +2,9 @@
 # modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
 # messages (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
 # each of the three view options from its menu, saves its log as RTF and as text (the same bytes as this build's
-# writers give for the same lines: log-file-twin), ends within a second of WM_CLOSE with its
-# settings written, and starts again with the options on; a logout ends it as WM_CLOSE does.
+# writers give for the same lines: log-file-twin), keeps its log's view across maximize, minimize
+# and restore, ends within a second of WM_CLOSE with its settings written and nothing left to do
+# once its window went, and starts again with the options on; a logout ends it as WM_CLOSE does.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -65,13 +66,56 @@ start_bridge() {
 
 # close: WM_CLOSE; endsession: the messages of a logout.
 stop_bridge() {
-    local took
-    took=$(driver "$1" 5000 | tr -d '\r') || fail "the program did not end ($1)"
+    local figures took gone
+    figures=$(driver "$1" 5000 | tr -d '\r') || fail "the program did not end ($1)"
+    read -r took gone <<<"$figures"
     wait "$bridge" || fail "the program ended with $?"
     bridge=""
-    echo "ended ${took} ms after $1"
+    echo "ended ${took} ms after $1, its window gone after ${gone} ms"
     # The shutdown pauses 500 ms after closing the port; a second is its bound.
     [ "$took" -lt 1000 ] || fail "the program took ${took} ms to end ($1)"
+    # Its window goes last: nothing is left to wait for then.
+    [ $((took - gone)) -lt 400 ] ||
+        fail "the program went on $((took - gone)) ms after its window went ($1)"
+}
+
+readme_request() {
+    curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,'\
+'"slave_addr":1,"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,'\
+'"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,'\
+'"rand_string":"'"$1"'","pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
+}
+
+# The log's view (window-driver's log: the first line in sight, the count of lines, the vertical
+# scroll bar shown) as the window's size changes: past its height the log has its scroll bar and
+# shows its newest lines; maximized, it shows them all; restored, it shows the newest again and
+# follows new ones; scrolled to its top, it stays there while lines come with the window
+# minimized. A request's lines are in the log before its reply is sent.
+check_log_view() {
+    local first lines bar below
+    for round in 1 2 3 4 5 6 7 8; do readme_request "view $round"; done
+    read -r first lines bar <<<"$(driver log | tr -d '\r')"
+    [ "$bar" = 1 ] || fail "no scroll bar with $lines lines in the log"
+    # The lines from the first in sight to the end, while the view is at the bottom.
+    below=$((lines - first))
+    driver show maximize
+    read -r first lines bar <<<"$(driver log | tr -d '\r')"
+    [ "$first $bar" = "0 0" ] || fail "maximized, the log does not show its $lines lines whole"
+    driver show restore
+    read -r first lines bar <<<"$(driver log | tr -d '\r')"
+    [ $((lines - first)) = "$below" ] ||
+        fail "restored, the log shows line $first of $lines, not its newest"
+    readme_request "after the restore"
+    read -r first lines bar <<<"$(driver log | tr -d '\r')"
+    [ $((lines - first)) = "$below" ] ||
+        fail "restored, the log no longer follows new lines: line $first of $lines in sight"
+    driver scroll top
+    driver show minimize
+    readme_request "minimized"
+    driver show restore
+    read -r first lines bar <<<"$(driver log | tr -d '\r')"
+    [ "$first" = 0 ] || fail "the log scrolled to its top moved to line $first while minimized"
+    driver scroll bottom
 }
 
 option() {
@@ -88,6 +132,7 @@ expected=$(sed -n '/^answers with the request, the two holding registers/,/^```$
     "$root/README.md")
 [ -n "$expected" ] || fail "the README's example reply was not found"
 [ "$reply" = "$expected" ] || fail "reply $reply, the README shows $expected"
+check_log_view
 
 driver command $hex_command
 driver command $set_command
