@@ -137,5 +137,5 @@ int main(int argc, char* argv[]) {
         }
         PostMessageW(handle, WM_CLOSE, 0, 0);
     }).detach();
-    return RunMessageLoop();
+    return RunMessageLoop([&window](const MSG& message) { return window.TakeKey(message); });
 }
