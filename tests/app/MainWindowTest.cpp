@@ -464,35 +464,55 @@ private slots:
     // as a question comes; Tab goes from it to "Разрешить", "Запретить" and back; Space and Enter
     // press the button that has the focus; Alt+Р and Alt+З press theirs from anywhere in the
     // window. A press within the question's first half second answers nothing; once answered,
-    // the focus is back on the log for the next question.
+    // the focus is back on the log for the next question. The log has the focus also when the
+    // window first comes to the front with a question in view, and when another question takes
+    // the place of one whose button has it.
     void TheQuestionBarAnswersToTheKeyboardAfterItsFirstHalfSecondOnly() {
         QTemporaryDir folder;
         TWindow window(folder);
+        window.Form->setAttribute(Qt::WA_ShowWithoutActivating);
         window.Form->show();
-        window.Form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.Form.get()));
         TOriginQuestionBar& bar = *window.Form->OriginQuestion;
         QWidget* log = window.Form->RichEdit;
+        QCOMPARE(AskFromOrigin(*window.Form, "https://before.example"), 127);
+        QVERIFY(bar.isVisible());
+        window.Form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.Form.get()));
         QCOMPARE(QApplication::focusWidget(), log);
+        QTest::keyClick(log, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), bar.Allow);
+        window.Form->ShowOriginQuestion("https://in.its.place.example");
+        QCOMPARE(QApplication::focusWidget(), log);
+        // The behaviour's question back in view, and answered.
+        window.Form->ShowOriginQuestion("https://before.example");
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
+        bar.Deny->click();
+        QVERIFY(bar.isHidden());
         int presses = 0;
         for (QPushButton* button : {bar.Allow, bar.Deny}) {
             connect(button, &QPushButton::clicked, [&presses] { ++presses; });
         }
         struct TStroke {
-            int Key;
+            Qt::Key Key;
             Qt::KeyboardModifiers Modifiers;
+            // The letter a Cyrillic keyboard layout types; none for the other keys.
+            QString Letter;
         };
-        const TStroke tab{Qt::Key_Tab, Qt::NoModifier};
-        const TStroke backTab{Qt::Key_Backtab, Qt::ShiftModifier};
-        const TStroke space{Qt::Key_Space, Qt::NoModifier};
-        const TStroke enter{Qt::Key_Return, Qt::NoModifier};
-        // Alt with the letter, as a Cyrillic keyboard layout gives it.
-        const TStroke altEr{0x0420, Qt::AltModifier};
-        const TStroke altZe{0x0417, Qt::AltModifier};
+        const TStroke tab{Qt::Key_Tab, Qt::NoModifier, {}};
+        const TStroke backTab{Qt::Key_Backtab, Qt::ShiftModifier, {}};
+        const TStroke space{Qt::Key_Space, Qt::NoModifier, {}};
+        const TStroke enter{Qt::Key_Return, Qt::NoModifier, {}};
+        const TStroke altEr{static_cast<Qt::Key>(0x0420), Qt::AltModifier, QStringLiteral("р")};
+        const TStroke altZe{static_cast<Qt::Key>(0x0417), Qt::AltModifier, QStringLiteral("з")};
         const auto type = [&](const std::vector<TStroke>& strokes) {
             for (const TStroke& stroke : strokes) {
-                QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(stroke.Key),
-                                stroke.Modifiers);
+                QWidget* focus = QApplication::focusWidget();
+                if (stroke.Letter.isEmpty()) {
+                    QTest::keyClick(focus, stroke.Key, stroke.Modifiers);
+                } else {
+                    QTest::sendKeyEvent(QTest::Click, focus, stroke.Key, stroke.Letter,
+                                        stroke.Modifiers);
+                }
             }
         };
         // Early: strokes within the first half second, each series pressing one button; then
