@@ -3,16 +3,14 @@
 //
 //   window-driver.exe wait MS          until the window is shown; 1 when it is not within MS
 //   window-driver.exe command ID       a menu command (WM_COMMAND), as a click on the item does
-//   window-driver.exe click allow|deny MS
-//                                      a click on a button of the question bar, again every
-//                                      100 ms until the question is answered; 1 when it is not
-//                                      within MS (the bar takes no answer in its first half second)
 //   window-driver.exe keys tab|access allow|deny MS
-//                                      the same by the keyboard, as real key strokes to the
-//                                      window: Tab from the log to the button, then Space until
-//                                      answered; or Alt with the button's access letter until
-//                                      answered. Checks that the focus is on the log before and
-//                                      after, and on the button after the Tab
+//                                      a button of the question bar pressed by the keyboard: Tab
+//                                      from the log to it, then Space, again every 100 ms until
+//                                      the question is answered; or Alt with its access letter,
+//                                      again until answered. 1 when it is not within MS (the bar
+//                                      takes no answer in its first half second), or when the
+//                                      focus is not on the log before and after, on the button
+//                                      after the Tab
 //   window-driver.exe save NAME MS     "Сохранить" from the menu, NAME typed into the save dialog
 //                                      and the dialog confirmed; 1 when it did not close within MS
 //   window-driver.exe close MS         WM_CLOSE, then waits for the program to end; prints the
@@ -217,14 +215,6 @@ int PressUntilAnswered(int boundMs, const std::function<void()>& press) {
     }
 }
 
-int ClickButton(bool allow, int boundMs) {
-    return PressUntilAnswered(boundMs, [allow] {
-        if (const HWND button = QuestionButton(allow ? kAllowText : kDenyText)) {
-            PostMessageW(button, BM_CLICK, 0, 0);
-        }
-    });
-}
-
 int PressByKeys(const std::string& how, const std::string& which, int boundMs) {
     const bool allow = which == "allow";
     const HWND button = QuestionButton(allow ? kAllowText : kDenyText);
@@ -332,7 +322,7 @@ int SaveAs(const char* name, int boundMs) {
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
-        std::fputs("usage: window-driver.exe wait|command|click|keys|save|close|endsession ...\n",
+        std::fputs("usage: window-driver.exe wait|command|keys|save|close|endsession ...\n",
                    stderr);
         return 2;
     }
@@ -343,9 +333,6 @@ int main(int argc, char* argv[]) {
     }
     if (verb == "command") {
         return PostMessageW(MainWindow(), WM_COMMAND, static_cast<WPARAM>(number), 0) ? 0 : 1;
-    }
-    if (verb == "click" && argc == 4) {
-        return ClickButton(std::string(argv[2]) == "allow", std::atoi(argv[3]));
     }
     if (verb == "keys" && argc == 5) {
         return PressByKeys(argv[2], argv[3], std::atoi(argv[4]));
