@@ -951,14 +951,33 @@ public:
         return true;
     }
 
-    // xdotool with the arguments on this display; true when it succeeded.
-    bool Xdotool(const std::vector<std::string>& arguments) const {
+    // xdotool with the arguments on this display: its first line of output, or none when it
+    // failed.
+    std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) const {
         TSpawnedProgram xdotool;
-        const std::string display = "DISPLAY=" + Name;
-        std::vector<std::string> command = {display, XDOTOOL_PATH};
+        std::vector<std::string> command = {"DISPLAY=" + Name, XDOTOOL_PATH};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return xdotool.Start("/usr/bin/env", command) &&
-               xdotool.WaitForExit(2 * kReplyBoundMs) == 0;
+        if (!xdotool.Start("/usr/bin/env", command)) {
+            return std::nullopt;
+        }
+        const std::string line = xdotool.ReadLine(2 * kReplyBoundMs).value_or("");
+        if (xdotool.WaitForExit(2 * kReplyBoundMs) != 0) {
+            return std::nullopt;
+        }
+        return line;
+    }
+
+    // The window of that name once it is shown. xdotool gives up when a window goes while it
+    // looks (Qt makes and drops windows of its own), so it looks again.
+    std::optional<std::string> ShownWindow(const std::string& name) const {
+        std::optional<std::string> found;
+        if (!Eventually([&] {
+                found = Xdotool({"search", "--onlyvisible", "--name", name});
+                return found && !found->empty();
+            })) {
+            return std::nullopt;
+        }
+        return found;
     }
 
     std::string Name;
@@ -1035,9 +1054,9 @@ TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
                                                  "tab", "allow", std::to_string(kReplyBoundMs)}));
                 EXPECT_EQ(driver.WaitForExit(4 * kReplyBoundMs), 0);
             } else {
-                ASSERT_TRUE(
-                    display.Xdotool({"search", "--sync", "--onlyvisible", "--name", "RAVO Duridur",
-                                     "windowfocus", "--sync", "key", "Tab"}));
+                const std::optional<std::string> window = display.ShownWindow("RAVO Duridur");
+                ASSERT_TRUE(window);
+                ASSERT_TRUE(display.Xdotool({"windowfocus", "--sync", *window, "key", "Tab"}));
                 ASSERT_TRUE(Eventually([&] {
                     display.Xdotool({"key", "space"});
                     return TIniFile(SettingsFile().string()).HasValue("Origins", allowed);

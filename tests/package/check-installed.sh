@@ -164,18 +164,28 @@ started+=($!)
 read -r -t 10 display_number <"$work/display" || fail "Xvfb did not start"
 display=:$display_number
 operator() { DISPLAY=$display timeout 30 xdotool "$@"; }
+# The window of that name once it is shown on the display. xdotool gives up when a window goes
+# while it looks (Qt makes and drops windows of its own), so it looks again.
+shown_window() {
+    local deadline=$((SECONDS + 15)) found=""
+    until found=$(operator search --onlyvisible --name "$1" 2>/dev/null | head -n 1) &&
+        [ -n "$found" ]; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.05
+    done
+    echo "$found"
+}
 as_user env DISPLAY="$display" QT_QPA_PLATFORM=xcb /usr/bin/modbus-bridge \
     >"$work/third.out" 2>"$work/third.err" &
 pid=$!
 started+=("$pid")
 wait_listening "$pid" third
-window=$(operator search --sync --onlyvisible --name 'RAVO Duridur' | head -n 1)
-[ -n "$window" ] || fail "the window did not appear on the display: $(cat "$work/third.err")"
+window=$(shown_window 'RAVO Duridur') ||
+    fail "the window did not appear on the display: $(cat "$work/third.err")"
 operator windowfocus --sync "$window"
 # "Файл" at the left of the menu bar; its first item is "Сохранить".
 operator mousemove --window "$window" 20 10 click 1 key Down Return
-dialog=$(operator search --sync --onlyvisible --name 'Save As' | head -n 1)
-[ -n "$dialog" ] || fail "no save dialog"
+dialog=$(shown_window 'Save As') || fail "no save dialog"
 operator windowfocus --sync "$dialog" type --delay 20 started.txt
 operator key Return
 deadline=$((SECONDS + 15))

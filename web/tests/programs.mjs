@@ -138,14 +138,29 @@ export async function startDisplay() {
   return child;
 }
 
-/** xdotool with the arguments on the display; rejects when it fails. */
+/** xdotool with the arguments on the display; resolves with what it printed, rejects when it fails. */
 export async function xdotool(display, args) {
   const child = started('xdotool', args, { env: { ...process.env, DISPLAY: display.name } });
   let errors = '';
+  let output = '';
   child.stderr.on('data', (d) => { errors += d; });
-  child.stdout.resume();
+  child.stdout.on('data', (d) => { output += d; });
   const { code, signal } = await child.exited;
   if (code !== 0) throw new Error(`xdotool ${args.join(' ')} ended with ${code ?? signal}: ${errors}`);
+  return output;
+}
+
+/**
+ * The window of that name once it is shown on the display. xdotool gives up when a window goes
+ * while it looks (Qt makes and drops windows of its own), so it looks again.
+ */
+async function shownWindow(display, name) {
+  let found = '';
+  await until(async () => {
+    found = (await xdotool(display, ['search', '--onlyvisible', '--name', name]).catch(() => '')).split('\n')[0];
+    return found !== '';
+  }, 15000, `no window "${name}" on the display`);
+  return found;
 }
 
 /**
@@ -153,12 +168,12 @@ export async function xdotool(display, args) {
  * "Разрешить" (or on to "Запретить"), then Space, again every 100 ms until the window logs the
  * answer about the origin; the bar takes none in its first half second.
  */
-export async function answerInWindow(window, display, origin, allow) {
-  await xdotool(display, ['search', '--sync', '--onlyvisible', '--name', 'RAVO Duridur',
-    'windowfocus', '--sync', 'key', ...(allow ? ['Tab'] : ['Tab', 'Tab'])]);
+export async function answerInWindow(bridge, display, origin, allow) {
+  const window = await shownWindow(display, 'RAVO Duridur');
+  await xdotool(display, ['windowfocus', '--sync', window, 'key', ...(allow ? ['Tab'] : ['Tab', 'Tab'])]);
   const line = `Страница ${origin} ${allow ? 'разрешена' : 'запрещена'} оператором`;
   await until(async () => {
-    if (window.log.includes(line)) return true;
+    if (bridge.log.includes(line)) return true;
     await xdotool(display, ['key', 'space']);
     return false;
   }, 10000, `the window logged no "${line}"`);
