@@ -91,6 +91,7 @@ public:
                            std::string(WindowText::kAboutText));
     }
     void OriginAnswered(const std::string& origin, bool allowed) override {
+        View->ShowOriginQuestion({});
         Write(TLogKind::Info,
               "Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
     }
