@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -87,7 +88,7 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     OriginQuestion = new TOriginQuestionBar(central);
-    OriginQuestion->Answered = [&behaviour](const std::string& origin, bool allowed) {
+    OriginQuestion->Pressed = [&behaviour](const std::string& origin, bool allowed) {
         behaviour.OriginAnswered(origin, allowed);
     };
     // The operator may be looking at another window: the question asks for attention.
@@ -96,6 +97,11 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     column->addWidget(OriginQuestion);
     column->addWidget(RichEdit, 1);
     setCentralWidget(central);
+    // The log has the keys from the start; Tab goes from it to the bar's buttons and back. A
+    // question that comes never takes the focus (ShowOriginQuestion).
+    setTabOrder(RichEdit, OriginQuestion->Allow);
+    setTabOrder(OriginQuestion->Allow, OriginQuestion->Deny);
+    RichEdit->setFocus();
     QFont panelFont = font();
     panelFont.setPixelSize(11);
     statusBar()->setFont(panelFont);
@@ -183,6 +189,10 @@ void TForm1::ShowViewChecks(const TViewChecks& checks) {
 }
 
 void TForm1::ShowOriginQuestion(const std::string& origin) {
+    // A key meant for the question that goes must not answer the one that comes.
+    if (OriginQuestion->isAncestorOf(focusWidget())) {
+        RichEdit->setFocus();
+    }
     OriginQuestion->Ask(origin);
 }
 

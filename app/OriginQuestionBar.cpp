@@ -23,11 +23,14 @@ TOriginQuestionBar::TOriginQuestionBar(QWidget* parent) : QFrame(parent) {
     Question->setTextFormat(Qt::PlainText);
     Allow = new QPushButton(FromUtf8(WindowText::kOriginAllow), this);
     Deny = new QPushButton(FromUtf8(WindowText::kOriginDeny), this);
+    // Enter presses the button that has the focus, as Space does.
+    Allow->setAutoDefault(true);
+    Deny->setAutoDefault(true);
     layout->addWidget(Question, 1);
     layout->addWidget(Allow);
     layout->addWidget(Deny);
-    connect(Allow, &QPushButton::clicked, this, [this] { Answer(true); });
-    connect(Deny, &QPushButton::clicked, this, [this] { Answer(false); });
+    connect(Allow, &QPushButton::clicked, this, [this] { Press(true); });
+    connect(Deny, &QPushButton::clicked, this, [this] { Press(false); });
     hide();
 }
 
@@ -44,10 +47,10 @@ void TOriginQuestionBar::Ask(const std::string& origin) {
     }
 }
 
-void TOriginQuestionBar::Answer(bool allowed) {
+void TOriginQuestionBar::Press(bool allowed) {
+    // A copy: the press may put the next question in this one's place.
     const std::string origin = Current_;
-    Ask({});
-    if (!origin.empty() && Answered) {
-        Answered(origin, allowed);
+    if (!origin.empty() && Pressed) {
+        Pressed(origin, allowed);
     }
 }

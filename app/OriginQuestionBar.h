@@ -8,7 +8,7 @@ class QLabel;
 class QPushButton;
 
 // The question about a page that asks to drive the devices, shown above the log without
-// stopping anything, with "Разрешить" and "Запретить".
+// stopping anything, with "Разрешить" and "Запретить" (Alt+Р, Alt+З).
 class TOriginQuestionBar : public QFrame {
 public:
     explicit TOriginQuestionBar(QWidget* parent = nullptr);
@@ -18,8 +18,9 @@ public:
     // The origin asked about now; empty when the bar is hidden.
     const std::string& Current() const { return Current_; }
 
-    // The operator's answer; the bar is hidden by then.
-    std::function<void(const std::string& origin, bool allowed)> Answered;
+    // A button pressed (a click, Space, or the access key); the bar stays as it is until it is
+    // told otherwise (Ask).
+    std::function<void(const std::string& origin, bool allowed)> Pressed;
     // A question has come into view.
     std::function<void(const std::string& origin)> Shown;
 
@@ -28,7 +29,7 @@ public:
     QPushButton* Deny = nullptr;
 
 private:
-    void Answer(bool allowed);
+    void Press(bool allowed);
 
     std::string Current_;
 };

@@ -40,5 +40,6 @@ extern const char kPortHolderCommand[];
 // This machine's host name; empty when it has none.
 std::string LocalHostName();
 
-// The addresses of this machine's interfaces as inet_ntop writes them.
+// The addresses of this machine's interfaces as inet_ntop writes them; none when the system
+// cannot tell (a Host header that names one of them is then refused).
 std::vector<std::string> InterfaceAddresses();

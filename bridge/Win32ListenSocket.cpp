@@ -16,9 +16,24 @@
 #include "AddressText.h"
 #include "ListenPlan.h"
 #include "ListenSocket.h"
+#include "Win32SystemLibraries.h"
 #include "Win32Text.h"
 
 namespace {
+
+using TGetAdaptersAddresses = decltype(&GetAdaptersAddresses);
+
+// The IP helper is not one of the DLLs that Windows always takes from the system folder, so it is
+// loaded from there at run time, once; null when it cannot be.
+TGetAdaptersAddresses AdaptersAddressesCall() {
+    static const TGetAdaptersAddresses call = [] {
+        const HMODULE helper = LoadSystemLibrary(L"iphlpapi.dll");
+        const FARPROC found =
+            helper == nullptr ? nullptr : GetProcAddress(helper, "GetAdaptersAddresses");
+        return reinterpret_cast<TGetAdaptersAddresses>(reinterpret_cast<void*>(found));
+    }();
+    return call;
+}
 
 // The socket address of a plan's address and port.
 struct TSocketAddress {
@@ -195,13 +210,17 @@ std::string LocalHostName() {
 
 std::vector<std::string> InterfaceAddresses() {
     std::vector<std::string> addresses;
+    const TGetAdaptersAddresses getAdaptersAddresses = AdaptersAddressesCall();
+    if (getAdaptersAddresses == nullptr) {
+        return addresses;
+    }
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer;
     ULONG result = ERROR_BUFFER_OVERFLOW;
     // The list may grow between the two calls; a few tries are enough.
     for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer.resize(size);
-        result = GetAdaptersAddresses(
+        result = getAdaptersAddresses(
             AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
             nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     }

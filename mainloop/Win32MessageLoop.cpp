@@ -4,9 +4,12 @@
 
 #include "Win32Text.h"
 
-int RunMessageLoop() {
+int RunMessageLoop(const std::function<bool(const MSG& message)>& takeKey) {
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (takeKey && takeKey(message)) {
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -85,8 +85,8 @@ TButtonsSize ButtonSize(HFONT font) {
 }  // namespace
 
 TOriginBar::TOriginBar(HWND parent, HFONT font,
-                       std::function<void(const std::string& origin, bool allowed)> answered)
-    : Font(font), Answered(std::move(answered)) {
+                       std::function<void(const std::string& origin, bool allowed)> pressed)
+    : Font(font), Pressed(std::move(pressed)) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterBarClass(instance, WindowProcedure);
     Background = CreateSolidBrush(kBackground);
@@ -120,16 +120,40 @@ void TOriginBar::Ask(const std::string& origin) {
     ShowWindow(Bar, SW_SHOW);
 }
 
-void TOriginBar::Answer(bool allowed) {
-    if (Origin_.empty()) {
-        return;
-    }
-    // Hidden before the answer goes out: the answer may ask the next question at once.
+void TOriginBar::Press(bool allowed) {
+    // A copy: the press may put the next question in this one's place.
     const std::string origin = Origin_;
-    Ask({});
-    if (Answered) {
-        Answered(origin, allowed);
+    if (!origin.empty() && Pressed) {
+        Pressed(origin, allowed);
     }
+}
+
+bool TOriginBar::PressFocused(HWND focused) {
+    if (focused != Allow && focused != Deny) {
+        return false;
+    }
+    Press(focused == Allow);
+    return true;
+}
+
+bool TOriginBar::PressAccessKey(wchar_t letter) {
+    if (!Shown()) {
+        return false;
+    }
+    for (const HWND button : {Allow, Deny}) {
+        const std::wstring text = WindowTextOf(button);
+        const size_t mark = text.find(L'&');
+        if (mark == std::wstring::npos || mark + 1 >= text.size()) {
+            continue;
+        }
+        wchar_t keys[2] = {text[mark + 1], letter};
+        CharUpperBuffW(keys, 2);
+        if (keys[0] == keys[1]) {
+            Press(button == Allow);
+            return true;
+        }
+    }
+    return false;
 }
 
 int TOriginBar::HeightFor(int width) const {
@@ -176,9 +200,9 @@ LRESULT TOriginBar::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) {
                 if (LOWORD(wParam) == kAllowId) {
-                    Answer(true);
+                    Press(true);
                 } else if (LOWORD(wParam) == kDenyId) {
-                    Answer(false);
+                    Press(false);
                 }
                 return 0;
             }

@@ -9,9 +9,10 @@
 // the question and the buttons "Разрешить" and "Запретить". It stops nothing while it is shown.
 class TOriginBar {
 public:
-    // Answered gets the origin asked about and the operator's answer; the bar is hidden by then.
+    // Pressed gets the origin asked about and the button pressed (a click, Space, Enter or the
+    // access key); the bar stays as it is until it is told otherwise (Ask).
     TOriginBar(HWND parent, HFONT font,
-               std::function<void(const std::string& origin, bool allowed)> answered);
+               std::function<void(const std::string& origin, bool allowed)> pressed);
     ~TOriginBar();
     TOriginBar(const TOriginBar&) = delete;
     TOriginBar& operator=(const TOriginBar&) = delete;
@@ -20,6 +21,13 @@ public:
     void Ask(const std::string& origin);
     const std::string& Origin() const { return Origin_; }
     bool Shown() const { return !Origin_.empty(); }
+
+    // Enter on a button of the bar presses it; true when the window is one.
+    bool PressFocused(HWND focused);
+    // Alt with a button's access letter (the one after '&' in its text, in either case) presses
+    // it, without moving the focus; true when the letter is one of the buttons' while the bar is
+    // shown.
+    bool PressAccessKey(wchar_t letter);
 
     // The height the bar needs at this width, the question's text wrapped.
     int HeightFor(int width) const;
@@ -34,7 +42,7 @@ private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Answer(bool allowed);
+    void Press(bool allowed);
     void LayOut();
 
     HWND Bar = nullptr;
@@ -44,5 +52,5 @@ private:
     HFONT Font = nullptr;
     HBRUSH Background = nullptr;
     std::string Origin_;
-    std::function<void(const std::string&, bool)> Answered;
+    std::function<void(const std::string&, bool)> Pressed;
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "LogLine.h"
+#include "Win32SystemLibraries.h"
 #include "Win32Text.h"
 
 namespace {
@@ -108,7 +109,7 @@ void SetTabStops(HWND control) {
 TRichEditLog::TRichEditLog(HWND parent, int controlId, size_t shownLinesMax)
     : ShownLinesMax(std::max<size_t>(shownLinesMax, 10)), ShownLinesDropped(ShownLinesMax / 10) {
     // Loaded for good: the control's class must outlive every control of it.
-    if (LoadLibraryW(L"Msftedit.dll") == nullptr) {
+    if (LoadSystemLibrary(L"Msftedit.dll") == nullptr) {
         throw std::runtime_error("Msftedit.dll: " + Win32ErrorText(GetLastError()));
     }
     Control = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",

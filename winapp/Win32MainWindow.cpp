@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <vector>
 
 #include "LogLine.h"
 #include "OriginBar.h"
@@ -168,7 +169,6 @@ void TWin32MainWindow::CreateParts(size_t shownLinesMax) {
     SendMessageW(Status, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
     Question = std::make_unique<TOriginBar>(
         Window, WindowFont, [this](const std::string& origin, bool allowed) {
-            LayOut();
             Guarded([&] { Events.OriginAnswered(origin, allowed); });
         });
 }
@@ -194,6 +194,46 @@ void TWin32MainWindow::Show() {
         ShowWindow(Window, SW_SHOWNORMAL);
         UpdateWindow(Window);
     }
+}
+
+bool TWin32MainWindow::TakeKey(const MSG& message) {
+    if (Window == nullptr || (message.hwnd != Window && !IsChild(Window, message.hwnd))) {
+        return false;
+    }
+    const bool control = GetKeyState(VK_CONTROL) < 0;
+    const bool alt = GetKeyState(VK_MENU) < 0;
+    switch (message.message) {
+        case WM_KEYDOWN:
+            if (message.wParam == VK_TAB && !control && !alt) {
+                MoveFocus(GetKeyState(VK_SHIFT) < 0);
+                return true;
+            }
+            if (message.wParam == VK_RETURN && !control && !alt) {
+                return Question->PressFocused(message.hwnd);
+            }
+            return false;
+        case WM_SYSCHAR:
+            return !control && Question->PressAccessKey(static_cast<wchar_t>(message.wParam));
+        default:
+            return false;
+    }
+}
+
+void TWin32MainWindow::MoveFocus(bool backwards) {
+    std::vector<HWND> stops = {Log->Handle()};
+    if (Question->Shown()) {
+        stops.push_back(Question->AllowButton());
+        stops.push_back(Question->DenyButton());
+    }
+    const auto at = std::find(stops.begin(), stops.end(), GetFocus());
+    const size_t count = stops.size();
+    const size_t index = static_cast<size_t>(at - stops.begin());
+    // From elsewhere (the window itself), the log comes first.
+    SetFocus(at == stops.end()
+                 ? stops.front()
+                 : stops[backwards ? (index + count - 1) % count : (index + 1) % count]);
+    // The focus is moved by keys: the buttons show which of them has it.
+    SendMessageW(Window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
 HWND TWin32MainWindow::LogControl() const {
@@ -256,6 +296,11 @@ void TWin32MainWindow::ShowViewChecks(const TViewChecks& checks) {
 void TWin32MainWindow::ShowOriginQuestion(const std::string& origin) {
     if (Window == nullptr) {
         return;
+    }
+    // A key meant for the question that goes must not answer the one that comes, and a hidden
+    // button must not keep the keys.
+    if (IsChild(Question->Handle(), GetFocus())) {
+        SetFocus(Log->Handle());
     }
     Question->Ask(origin);
     LayOut();

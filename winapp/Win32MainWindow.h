@@ -46,6 +46,11 @@ public:
 
     // The first time, the behaviour's start-up (FormShow) runs before the window appears.
     void Show();
+    // The window's own keys, for the message loop to offer each message before it translates and
+    // dispatches it: Tab and Shift+Tab move the focus between the log and the question bar's
+    // buttons, Enter presses the button that has the focus, Alt with a button's access letter
+    // presses it. True when the message was one of them and has been handled.
+    bool TakeKey(const MSG& message);
     // Whether WM_DESTROY ends the thread's message loop (PostQuitMessage): the program's window
     // does, a window that a test makes does not.
     bool QuitOnDestroy = true;
@@ -82,6 +87,7 @@ private:
     void CreateParts(size_t shownLinesMax);
     void LayOut();
     void UpdateNotice();
+    void MoveFocus(bool backwards);
 
     TWindowEvents& Events;
     HWND Window = nullptr;

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-bool TOriginQuestions::Ask(const std::string& origin) {
+bool TOriginQuestions::Ask(const std::string& origin, uint64_t nowMs) {
     if (origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end()) {
         return true;
     }
     if (Current_.empty()) {
         Current_ = origin;
+        CurrentSinceMs = nowMs;
         return true;
     }
     if (Waiting.size() >= kMaxWaiting) {
@@ -17,11 +18,16 @@ bool TOriginQuestions::Ask(const std::string& origin) {
     return true;
 }
 
-const std::string& TOriginQuestions::Answered() {
+bool TOriginQuestions::MayAnswer(const std::string& origin, uint64_t nowMs) const {
+    return !origin.empty() && origin == Current_ && nowMs >= CurrentSinceMs + kAnswerDelayMs;
+}
+
+const std::string& TOriginQuestions::Answered(uint64_t nowMs) {
     Current_.clear();
     if (!Waiting.empty()) {
         Current_ = Waiting.front();
         Waiting.pop_front();
+        CurrentSinceMs = nowMs;
     }
     return Current_;
 }

@@ -139,7 +139,7 @@ std::string TWindowBehaviour::OpenLogLimits() {
 
 bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
     const bool wasShown = !Questions.Current().empty();
-    if (!Questions.Ask(origin)) {
+    if (!Questions.Ask(origin, ClockMs())) {
         return false;
     }
     if (!wasShown) {
@@ -149,9 +149,11 @@ bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
 }
 
 void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
-    if (!Server || !IniFile || origin.empty() || origin != Questions.Current()) {
+    if (!Server || !IniFile || !Questions.MayAnswer(origin, ClockMs())) {
         return;
     }
+    // Out of view at once: the answer may have to wait for a report below.
+    View.ShowOriginQuestion({});
     Server->DecideOrigin(origin, allowed);
     LogInfo("Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
     // Kept at once, so that the answer outlives a crash or a power cut.
@@ -160,7 +162,7 @@ void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
     }
     // The report may have waited while the window closed.
     if (!Closed_) {
-        const std::string& next = Questions.Answered();
+        const std::string& next = Questions.Answered(ClockMs());
         if (!next.empty()) {
             View.ShowOriginQuestion(next);
         }

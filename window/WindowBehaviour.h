@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 #include "BridgePort.h"
 #include "LogModel.h"
 #include "MainThreadInbox.h"
+#include "MonotonicClock.h"
 #include "OriginQuestions.h"
 #include "WindowView.h"
 
@@ -71,6 +73,10 @@ public:
     bool Closed() const { return Closed_; }
     // The origin whose question is in view; empty when none is.
     const std::string& OriginAsked() const { return Questions.Current(); }
+
+    // The monotonic clock, in milliseconds, on which a question's first half second is measured
+    // (a press then does not answer it); tests replace it.
+    std::function<uint64_t()> ClockMs = MonotonicMs;
 
 private:
     void Write(TLogKind kind, std::string text);

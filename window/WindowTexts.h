@@ -35,8 +35,12 @@ inline constexpr std::string_view kSaveTextCaption = "Текстовый фай�
 inline constexpr std::string_view kSaveTextPattern = "*.txt";
 inline constexpr std::string_view kSaveDefaultExtension = "rtf";
 
-inline constexpr std::string_view kOriginAllow = "Разрешить";
-inline constexpr std::string_view kOriginDeny = "Запретить";
+// The question bar's buttons, their access letters marked as both toolkits mark them: Alt+Р and
+// Alt+З, the first letters. These work in a Cyrillic keyboard layout; in a Latin one Tab reaches
+// the buttons. The keys where a Cyrillic layout has them (H and P) are not taken: the Р looks
+// like a Latin P, whose key is the Cyrillic З, and a misread letter would give the other answer.
+inline constexpr std::string_view kOriginAllow = "&Разрешить";
+inline constexpr std::string_view kOriginDeny = "&Запретить";
 }  // namespace WindowText
 
 // "Разрешить странице <origin> управлять устройствами через мост?"

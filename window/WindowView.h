@@ -73,8 +73,11 @@ public:
 
     // The question about a page's origin, inside the window above the log, with "Разрешить" and
     // "Запретить"; it stops nothing. A new origin takes the place of the one shown; an empty
-    // origin hides the question. The answer comes as TWindowEvents::OriginAnswered, and the
-    // question is hidden from then until it is asked again.
+    // origin hides the question. Each press of a button comes as TWindowEvents::OriginAnswered
+    // and changes nothing in the view: the behaviour then hides the question or shows the next.
+    // The buttons are reached by Tab and by their access keys (Alt+Р, Alt+З), but a question
+    // never takes the keyboard focus: the focus stays where it was when one comes, and leaves
+    // the buttons (for the log) when the question changes or goes.
     virtual void ShowOriginQuestion(const std::string& origin) = 0;
 
     // The general error report.
@@ -133,6 +136,7 @@ public:
     // "?".
     virtual void M_HelpClick() = 0;
 
-    // The operator's answer to the origin question shown.
+    // "Разрешить" (allowed) or "Запретить" pressed for the origin question shown, by the mouse
+    // or by a key; the behaviour decides whether the press answers it.
     virtual void OriginAnswered(const std::string& origin, bool allowed) = 0;
 };

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "HttpClient.h"
 #include "IniFile.h"
@@ -151,9 +152,12 @@ struct TWindow {
             LastPathOffered = lastPath;
             return NextSavePath;
         };
+        Form->Behaviour().ClockMs = [this] { return NowMs; };
     }
 
     QString Settings;
+    // The behaviour's clock, which the test moves on.
+    uint64_t NowMs = 1'000'000;
     std::unique_ptr<TForm1> Form;
     QStringList Errors;
     std::optional<QString> NextSavePath;
@@ -434,6 +438,7 @@ private slots:
                                                       "управлять устройствами через мост?"));
         // Unanswered, the page waits and is not asked about twice.
         QCOMPARE(AskFromOrigin(*window.Form, "https://new.example"), 127);
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
         bar.Allow->click();
         QCOMPARE(TIniFile(window.Settings.toStdString())
                      .ReadString("Origins", "https://new.example", ""),
@@ -442,6 +447,7 @@ private slots:
 
         QCOMPARE(bar.Question->text(), QStringLiteral("Разрешить странице https://other.example "
                                                       "управлять устройствами через мост?"));
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
         bar.Deny->click();
         QVERIFY(bar.isHidden());
         QCOMPARE(TIniFile(window.Settings.toStdString())
@@ -451,6 +457,111 @@ private slots:
         QCOMPARE(AskFromOrigin(*window.Form, "null"), 125);
         QVERIFY(bar.isHidden());
         QVERIFY(!TIniFile(window.Settings.toStdString()).HasValue("Origins", "null"));
+        QVERIFY(window.Errors.isEmpty());
+    }
+
+    // The bar answers to the keyboard, yet never takes the keys itself: the log has the focus
+    // as a question comes; Tab goes from it to "Разрешить", "Запретить" and back; Space and Enter
+    // press the button that has the focus; Alt+Р and Alt+З press theirs from anywhere in the
+    // window. A press within the question's first half second answers nothing; once answered,
+    // the focus is back on the log for the next question. The log has the focus also when the
+    // window first comes to the front with a question in view, and when another question takes
+    // the place of one whose button has it.
+    void TheQuestionBarAnswersToTheKeyboardAfterItsFirstHalfSecondOnly() {
+        QTemporaryDir folder;
+        TWindow window(folder);
+        window.Form->setAttribute(Qt::WA_ShowWithoutActivating);
+        window.Form->show();
+        TOriginQuestionBar& bar = *window.Form->OriginQuestion;
+        QWidget* log = window.Form->RichEdit;
+        QCOMPARE(AskFromOrigin(*window.Form, "https://before.example"), 127);
+        QVERIFY(bar.isVisible());
+        window.Form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.Form.get()));
+        QCOMPARE(QApplication::focusWidget(), log);
+        QTest::keyClick(log, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), bar.Allow);
+        window.Form->ShowOriginQuestion("https://in.its.place.example");
+        QCOMPARE(QApplication::focusWidget(), log);
+        // The behaviour's question back in view, and answered.
+        window.Form->ShowOriginQuestion("https://before.example");
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
+        bar.Deny->click();
+        QVERIFY(bar.isHidden());
+        int presses = 0;
+        for (QPushButton* button : {bar.Allow, bar.Deny}) {
+            connect(button, &QPushButton::clicked, [&presses] { ++presses; });
+        }
+        struct TStroke {
+            Qt::Key Key;
+            Qt::KeyboardModifiers Modifiers;
+            // The letter a Cyrillic keyboard layout types; none for the other keys.
+            QString Letter;
+        };
+        const TStroke tab{Qt::Key_Tab, Qt::NoModifier, {}};
+        const TStroke backTab{Qt::Key_Backtab, Qt::ShiftModifier, {}};
+        const TStroke space{Qt::Key_Space, Qt::NoModifier, {}};
+        const TStroke enter{Qt::Key_Return, Qt::NoModifier, {}};
+        const TStroke altEr{static_cast<Qt::Key>(0x0420), Qt::AltModifier, QStringLiteral("р")};
+        const TStroke altZe{static_cast<Qt::Key>(0x0417), Qt::AltModifier, QStringLiteral("з")};
+        const auto type = [&](const std::vector<TStroke>& strokes) {
+            for (const TStroke& stroke : strokes) {
+                QWidget* focus = QApplication::focusWidget();
+                if (stroke.Letter.isEmpty()) {
+                    QTest::keyClick(focus, stroke.Key, stroke.Modifiers);
+                } else {
+                    QTest::sendKeyEvent(QTest::Click, focus, stroke.Key, stroke.Letter,
+                                        stroke.Modifiers);
+                }
+            }
+        };
+        // Early: strokes within the first half second, each series pressing one button; then
+        // strokes once it is over, which press one button or none.
+        const struct {
+            const char* Name;
+            std::vector<TStroke> Early;
+            std::vector<TStroke> Strokes;
+            bool Pressed;
+            const char* Answer;
+        } rows[] = {
+            {"Tab, Space", {}, {tab, space}, true, "1"},
+            {"Tab, Tab, Space", {}, {tab, tab, space}, true, "0"},
+            {"Tab, Enter", {}, {tab, enter}, true, "1"},
+            {"Shift+Tab, Enter", {}, {backTab, enter}, true, "0"},
+            {"Alt+Р", {}, {altEr}, true, "1"},
+            {"Alt+З", {}, {altZe}, true, "0"},
+            {"Tab round to the log, Space", {}, {tab, tab, tab, space}, false, ""},
+            {"Tab, Space early, Space", {tab, space}, {space}, true, "1"},
+            {"Alt+З early, Alt+З", {altZe}, {altZe}, true, "0"},
+        };
+        int page = 0;
+        for (const auto& row : rows) {
+            const std::string origin = "https://page" + std::to_string(++page) + ".example";
+            presses = 0;
+            const uint64_t shownAt = window.NowMs;
+            QCOMPARE(AskFromOrigin(*window.Form, origin), 127);
+            QVERIFY2(bar.isVisible(), row.Name);
+            QVERIFY2(QApplication::focusWidget() == log, row.Name);
+            window.NowMs = shownAt + TOriginQuestions::kAnswerDelayMs - 1;
+            type(row.Early);
+            // An access key presses its button a moment later, as a click shows it.
+            const int early = row.Early.empty() ? 0 : 1;
+            QTRY_COMPARE_WITH_TIMEOUT(presses, early, 2000);
+            QVERIFY2(bar.Current() == origin, row.Name);
+            window.NowMs = shownAt + TOriginQuestions::kAnswerDelayMs;
+            type(row.Strokes);
+            QTRY_COMPARE_WITH_TIMEOUT(presses, early + (row.Pressed ? 1 : 0), 2000);
+            QCOMPARE(TIniFile(window.Settings.toStdString()).ReadString("Origins", origin, ""),
+                     std::string(row.Answer));
+            if (!row.Pressed) {
+                QVERIFY2(bar.Current() == origin, row.Name);
+                QVERIFY2(QApplication::focusWidget() == log, row.Name);
+                window.NowMs += TOriginQuestions::kAnswerDelayMs;
+                bar.Deny->click();
+            }
+            QVERIFY2(bar.isHidden(), row.Name);
+            QVERIFY2(QApplication::focusWidget() == log, row.Name);
+        }
         QVERIFY(window.Errors.isEmpty());
     }
 
@@ -584,6 +695,7 @@ private slots:
         // The bar takes its room above the log.
         QTRY_VERIFY(bar.isVisible() && view.y() >= bar.height());
         QVERIFY(followsAfterANewLine("while the question is shown"));
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
         bar.Deny->click();
         QTRY_VERIFY(bar.isHidden() && view.y() == 0);
         QVERIFY(followsAfterANewLine("after the answer"));

@@ -998,20 +998,74 @@ std::string AdviceLine(const std::string& origin) {
            "=1 и перезапустите мост";
 }
 
+// An X display of its own (Xvfb), on which the Linux window takes key strokes as an operator
+// types them (xdotool, through the X server's test extension).
+class TDisplay {
+public:
+    bool Start() {
+        if (!Server.Start(XVFB_PATH,
+                          {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"})) {
+            return false;
+        }
+        const std::optional<std::string> number = Server.ReadLine(kReplyBoundMs);
+        if (!number) {
+            return false;
+        }
+        Name = ":" + *number;
+        return true;
+    }
+
+    // xdotool with the arguments on this display: its first line of output, or none when it
+    // failed.
+    std::optional<std::string> Xdotool(const std::vector<std::string>& arguments) const {
+        TSpawnedProgram xdotool;
+        std::vector<std::string> command = {"DISPLAY=" + Name, XDOTOOL_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        if (!xdotool.Start("/usr/bin/env", command)) {
+            return std::nullopt;
+        }
+        const std::string line = xdotool.ReadLine(2 * kReplyBoundMs).value_or("");
+        if (xdotool.WaitForExit(2 * kReplyBoundMs) != 0) {
+            return std::nullopt;
+        }
+        return line;
+    }
+
+    // The window of that name once it is shown. xdotool gives up when a window goes while it
+    // looks (Qt makes and drops windows of its own), so it looks again.
+    std::optional<std::string> ShownWindow(const std::string& name) const {
+        std::optional<std::string> found;
+        if (!Eventually([&] {
+                found = Xdotool({"search", "--onlyvisible", "--name", name});
+                return found && !found->empty();
+            })) {
+            return std::nullopt;
+        }
+        return found;
+    }
+
+    std::string Name;
+
+private:
+    TSpawnedProgram Server;
+};
+
 // With no access settings: programs without Origin and the bridge's own page are served; another
 // page waits for the operator's answer in the window (127) and is served after "Разрешить", while
 // modbus-bridged refuses it (125) and says once how to list it. null is refused by both unless
 // null=1 is written by hand, which the start lines then warn of.
 TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
     const std::string allowed = "https://allowed.example";
+    // The Linux window on a display where the operator's keys reach it.
+    TDisplay display;
+    if (!PrintsLog() && !Windows()) {
+        ASSERT_TRUE(display.Start());
+        setenv("DISPLAY", display.Name.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
     for (const bool nullWritten : {false, true}) {
         SCOPED_TRACE(nullWritten ? "null=1" : "no settings");
-        if (!PrintsLog()) {
-            // The window's question about this page is answered with its bar's button.
-            setenv("MODBUS_BRIDGE_TEST_ALLOW_ORIGIN", allowed.c_str(), 1);
-        }
         Start({}, nullWritten ? "[Origins]\nnull=1\n" : "");
-        unsetenv("MODBUS_BRIDGE_TEST_ALLOW_ORIGIN");
         const int unlisted =
             PrintsLog() ? ErrorCode::AccessRefused : ErrorCode::AccessAwaitingOperator;
         const std::pair<std::string, int> rows[] = {
@@ -1055,6 +1109,23 @@ TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
                             "изолированного фрейма (sandbox), который посылает Origin: null"),
                       nullWritten ? 1 : 0);
         } else {
+            // The operator presses "Разрешить" from the keyboard: Tab from the log to it, then
+            // Space, again until it answers (the bar takes none in its first half second).
+            if (Windows()) {
+                TSpawnedProgram driver;
+                ASSERT_TRUE(
+                    driver.Start(WINE_RUN_PATH, {WINDOWS_BUILD_PATH, WINDOW_DRIVER_PATH, "keys",
+                                                 "tab", "allow", std::to_string(kReplyBoundMs)}));
+                EXPECT_EQ(driver.WaitForExit(4 * kReplyBoundMs), 0);
+            } else {
+                const std::optional<std::string> window = display.ShownWindow("RAVO Duridur");
+                ASSERT_TRUE(window);
+                ASSERT_TRUE(display.Xdotool({"windowfocus", "--sync", *window, "key", "Tab"}));
+                ASSERT_TRUE(Eventually([&] {
+                    display.Xdotool({"key", "space"});
+                    return TIniFile(SettingsFile().string()).HasValue("Origins", allowed);
+                }));
+            }
             // The answer is kept at once; from then on the page is served.
             const auto until =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyBoundMs);

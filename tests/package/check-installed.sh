@@ -3,7 +3,8 @@
 #   - a new unprivileged user in dialout, with an empty home, runs the window offscreen against
 #     modbus-sim: a request is answered, SIGTERM ends the program within 2 s, and the settings
 #     file (created with its folder by the program) keeps the placement and the COM map;
-#   - a second run reads the options back and saves its log into the user's documents folder;
+#   - a second run reads the options back, on a display of its own (Xvfb), where the log is saved
+#     as an operator saves it (xdotool: the menu, the save dialog) into the documents folder;
 #   - modbus-bridged through its systemd unit, where systemd runs;
 #   - apt-get purge leaves nothing under /usr that no other package owns.
 # Needs root (apt-get, useradd). Ends with 77 (skipped) where it cannot run.
@@ -154,13 +155,39 @@ grep -q "^COM1=$home/sim-port" "$settings" || fail "the COM map was lost: $(cat 
 grep -q '^WindowsTop=' "$settings" || fail "the placement was lost: $(cat "$settings")"
 [ -z "$(find "$(dirname "$settings")" -name '*.new-*')" ] || fail "a temporary settings file is left"
 
-# Third start reads the options back, and saves its start lines through the save folder.
+# Third start reads the options back; on a display, the operator saves the start lines through
+# the menu and the save dialog, which starts in the documents folder.
 sed -i 's/^ViewSet=0/ViewSet=1/' "$settings"
-as_user env MODBUS_BRIDGE_TEST_SAVE_AS=started.txt /usr/bin/modbus-bridge \
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >/dev/null 2>&1 &
+started+=($!)
+read -r -t 10 display_number <"$work/display" || fail "Xvfb did not start"
+display=:$display_number
+operator() { DISPLAY=$display timeout 30 xdotool "$@"; }
+# The window of that name once it is shown on the display. xdotool gives up when a window goes
+# while it looks (Qt makes and drops windows of its own), so it looks again.
+shown_window() {
+    local deadline=$((SECONDS + 15)) found=""
+    until found=$(operator search --onlyvisible --name "$1" 2>/dev/null | head -n 1) &&
+        [ -n "$found" ]; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.05
+    done
+    echo "$found"
+}
+as_user env DISPLAY="$display" QT_QPA_PLATFORM=xcb /usr/bin/modbus-bridge \
     >"$work/third.out" 2>"$work/third.err" &
 pid=$!
 started+=("$pid")
 wait_listening "$pid" third
+window=$(shown_window 'RAVO Duridur') ||
+    fail "the window did not appear on the display: $(cat "$work/third.err")"
+operator windowfocus --sync "$window"
+# "Файл" at the left of the menu bar; its first item is "Сохранить".
+operator mousemove --window "$window" 20 10 click 1 key Down Return
+dialog=$(shown_window 'Save As') || fail "no save dialog"
+operator windowfocus --sync "$dialog" type --delay 20 started.txt
+operator key Return
 deadline=$((SECONDS + 15))
 until [ -s "$documents/started.txt" ]; do
     [ $SECONDS -lt $deadline ] || fail "no saved log in $documents: $(cat "$work/third.err")"

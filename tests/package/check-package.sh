@@ -30,6 +30,12 @@ for program in modbus-bridge modbus-bridged modbus-sim; do
         fail "$program needs a library the system lacks"
     fi
 done
+# No switch of a test left in what users get: such a switch could grant a page access.
+for program in modbus-bridge modbus-bridged modbus-sim; do
+    if strings -a "$root/usr/bin/$program" | grep -q MODBUS_BRIDGE_TEST; then
+        fail "$program holds a test switch: $(strings -a "$root/usr/bin/$program" | grep MODBUS_BRIDGE_TEST)"
+    fi
+done
 help=$("$root/usr/bin/modbus-sim" --help) || fail "the installed modbus-sim does not run"
 grep -q 'Simulates a Modbus RTU slave' <<<"$help" || fail "the installed modbus-sim says nothing"
 

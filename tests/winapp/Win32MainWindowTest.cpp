@@ -8,20 +8,26 @@
 #include <richedit.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "HttpClient.h"
+#include "IniFile.h"
 #include "LogLine.h"
 #include "LogModel.h"
 #include "OriginBar.h"
+#include "OriginQuestions.h"
 #include "RecordingEvents.h"
 #include "TempFolder.h"
 #include "Win32MainWindow.h"
 #include "Win32Text.h"
+#include "WindowBehaviour.h"
 #include "WindowTexts.h"
 
 namespace {
@@ -348,6 +354,117 @@ std::vector<HWND> ReportBoxes() {
         }
     }
     return boxes;
+}
+
+// A key stroke: a virtual key, with Shift held or not; or Alt with a letter.
+struct TStroke {
+    WORD Key = 0;
+    bool Shift = false;
+    wchar_t AltLetter = 0;
+};
+
+const TStroke kTab{VK_TAB};
+const TStroke kShiftTab{VK_TAB, true};
+const TStroke kSpace{VK_SPACE};
+const TStroke kEnter{VK_RETURN};
+
+TStroke AltWith(wchar_t letter) {
+    return {0, false, letter};
+}
+
+void AddKey(std::vector<INPUT>& inputs, WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+}
+
+// What marks the end of a series of strokes: a key that nothing in the window takes, and a
+// message that nothing sends.
+constexpr WORD kLastStroke = VK_F24;
+constexpr UINT kLastMessage = WM_APP + 24;
+
+// Runs the thread's queue as the program's loop does, the window's own keys first, until the end
+// of a series has been handled; false when it did not come within ten seconds.
+bool HandleStrokes(TWin32MainWindow& window) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        MSG message{};
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        if (message.message == kLastMessage) {
+            return true;
+        }
+        if (!window.TakeKey(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        // The characters of the strokes before it were posted, so they came before it.
+        if (message.message == WM_KEYUP && message.wParam == kLastStroke) {
+            return true;
+        }
+    }
+}
+
+// Sends virtual keys to the window in front through the system's input, as the keyboard does,
+// and a key that marks their end.
+void SendKeys(const std::vector<TStroke>& strokes) {
+    std::vector<INPUT> inputs;
+    for (const TStroke& stroke : strokes) {
+        if (stroke.Shift) {
+            AddKey(inputs, VK_SHIFT, false);
+        }
+        AddKey(inputs, stroke.Key, false);
+        AddKey(inputs, stroke.Key, true);
+        if (stroke.Shift) {
+            AddKey(inputs, VK_SHIFT, true);
+        }
+    }
+    AddKey(inputs, kLastStroke, false);
+    AddKey(inputs, kLastStroke, true);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The strokes, one after the other, each handled before the next. Alt with a letter comes as
+// the message that the keyboard layout which has the letter makes of it (WM_SYSCHAR), to the
+// window with the focus: wine's input cannot type a Cyrillic letter with Alt held on its
+// display's Latin keymap (it puts the Alt flag into the character).
+bool Type(TWin32MainWindow& window, const std::vector<TStroke>& strokes) {
+    std::vector<TStroke> keys;
+    for (const TStroke& stroke : strokes) {
+        if (stroke.AltLetter == 0) {
+            keys.push_back(stroke);
+            continue;
+        }
+        if (!keys.empty()) {
+            SendKeys(keys);
+            keys.clear();
+            if (!HandleStrokes(window)) {
+                return false;
+            }
+        }
+        PostMessageW(GetFocus(), WM_SYSCHAR, stroke.AltLetter, LPARAM{1} | KF_ALTDOWN << 16);
+        PostThreadMessageW(GetCurrentThreadId(), kLastMessage, 0, 0);
+        if (!HandleStrokes(window)) {
+            return false;
+        }
+    }
+    if (keys.empty()) {
+        return true;
+    }
+    SendKeys(keys);
+    return HandleStrokes(window);
+}
+
+bool BringToFront(HWND window) {
+    SetForegroundWindow(window);
+    return WaitFor([window] { return GetForegroundWindow() == window; });
 }
 
 class Win32MainWindowTest : public ::testing::Test {
@@ -714,7 +831,9 @@ TEST_F(Win32MainWindowTest, StatusPanelsShowTheirTextsIn19PixelsAtTheBottom) {
     EXPECT_EQ(std::wstring(text), L"");
 }
 
-TEST_F(Win32MainWindowTest, TheOriginQuestionAsksInsideTheWindowAndPassesTheAnswerOn) {
+// The view passes each press on and changes nothing itself: whether a press answers is the
+// behaviour's to say, which then hides the bar or puts the next question.
+TEST_F(Win32MainWindowTest, TheOriginQuestionAsksInsideTheWindowAndPassesThePressesOn) {
     const TOriginBar& bar = Form->OriginBar();
     EXPECT_FALSE(IsWindowVisible(bar.Handle()));
     const struct {
@@ -731,12 +850,15 @@ TEST_F(Win32MainWindowTest, TheOriginQuestionAsksInsideTheWindowAndPassesTheAnsw
         Form->ShowOriginQuestion(asked.Origin);
         ASSERT_TRUE(IsWindowVisible(bar.Handle()));
         EXPECT_EQ(TextOf(bar.Question()), Wide(OriginQuestionText(asked.Origin)));
-        EXPECT_EQ(TextOf(bar.AllowButton()), L"Разрешить");
-        EXPECT_EQ(TextOf(bar.DenyButton()), L"Запретить");
+        // Р and З underlined: the access keys.
+        EXPECT_EQ(TextOf(bar.AllowButton()), L"&Разрешить");
+        EXPECT_EQ(TextOf(bar.DenyButton()), L"&Запретить");
         // The log makes room below the bar.
         EXPECT_EQ(ClientRectOf(Form->LogControl()).top, ClientRectOf(bar.Handle()).bottom);
         SendMessageW(asked.Button, BM_CLICK, 0, 0);
         EXPECT_EQ(Events.Take(), Strings{asked.Answer});
+        EXPECT_TRUE(IsWindowVisible(bar.Handle()));
+        Form->ShowOriginQuestion({});
         EXPECT_FALSE(IsWindowVisible(bar.Handle()));
         EXPECT_EQ(ClientRectOf(Form->LogControl()).top, 0);
     }
@@ -746,6 +868,141 @@ TEST_F(Win32MainWindowTest, TheOriginQuestionAsksInsideTheWindowAndPassesTheAnsw
     SendMessageW(bar.AllowButton(), BM_CLICK, 0, 0);
     EXPECT_TRUE(IsWindowVisible(bar.Handle()));
     EXPECT_EQ(bar.Origin(), "https://next.example");
+}
+
+// The question bar answers to the keyboard as a dialog does, yet never takes the keys itself:
+// Tab and Shift+Tab go round the log and the two buttons, Space and Enter press the button that
+// has the focus, Alt with Р or З (either case) presses its button from anywhere in the window;
+// the focus stays on the log when a question comes, and leaves the buttons when it goes or
+// another takes its place. Real key strokes through the system's input, under wine.
+TEST_F(Win32MainWindowTest, TheQuestionBarAnswersToTheKeyboardButNeverTakesTheFocus) {
+    const TOriginBar& bar = Form->OriginBar();
+    const HWND log = Form->LogControl();
+    const HWND allow = bar.AllowButton();
+    const HWND deny = bar.DenyButton();
+    ASSERT_TRUE(BringToFront(Form->Handle()));
+    const std::string allowed = "OriginAnswered(https://new.example, allowed)";
+    const std::string denied = "OriginAnswered(https://new.example, denied)";
+    const struct {
+        const char* Name;
+        std::vector<TStroke> Strokes;
+        Strings Presses;
+        HWND Focus;
+    } rows[] = {
+        {"Tab, Space", {kTab, kSpace}, {allowed}, allow},
+        {"Tab, Tab, Space", {kTab, kTab, kSpace}, {denied}, deny},
+        {"Tab, Enter", {kTab, kEnter}, {allowed}, allow},
+        {"Shift+Tab, Enter", {kShiftTab, kEnter}, {denied}, deny},
+        {"Tab round to the log", {kTab, kTab, kTab}, {}, log},
+        {"Space and Enter in the log", {kSpace, kEnter}, {}, log},
+        {"Alt+р", {AltWith(L'р')}, {allowed}, log},
+        {"Alt+З", {AltWith(L'З')}, {denied}, log},
+        {"Alt+р from the other button", {kTab, kTab, AltWith(L'р')}, {allowed}, deny},
+        {"Alt with other letters", {AltWith(L'x'), AltWith(L'я'), AltWith(L'p')}, {}, log},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        SetFocus(log);
+        Form->ShowOriginQuestion("https://new.example");
+        EXPECT_EQ(GetFocus(), log);
+        ASSERT_TRUE(Type(*Form, row.Strokes));
+        EXPECT_EQ(Events.Take(), row.Presses);
+        EXPECT_EQ(GetFocus(), row.Focus);
+        // Gone, the question leaves no hidden button with the keys.
+        Form->ShowOriginQuestion({});
+        EXPECT_EQ(GetFocus(), log);
+    }
+    // Another question in the place of one whose button has the focus starts without it.
+    Form->ShowOriginQuestion("https://new.example");
+    ASSERT_TRUE(Type(*Form, {kTab}));
+    ASSERT_EQ(GetFocus(), allow);
+    Form->ShowOriginQuestion("https://next.example");
+    EXPECT_EQ(GetFocus(), log);
+    Form->ShowOriginQuestion({});
+    // Without a question the keys find no button.
+    ASSERT_TRUE(Type(*Form, {kTab, kSpace, AltWith(L'р'), AltWith(L'з')}));
+    EXPECT_EQ(Events.Take(), Strings{});
+    EXPECT_EQ(GetFocus(), log);
+}
+
+// The window as the program runs it, with its behaviour, whose clock the test moves on: keys
+// answer a page's question only once it has been in view for half a second. Keys the operator
+// typed just before the question came (still in the input queue as it comes) do not answer it.
+TEST(Win32WindowWithBehaviourTest, KeysAnswerTheQuestionOnlyAfterItsFirstHalfSecond) {
+    const TTempFolder folder("window-keys");
+    ASSERT_FALSE(folder.Path().empty());
+    struct TProgramWindow {
+        explicit TProgramWindow(const std::string& folder)
+            : Behaviour(Window, folder + "/modbus-bridge.ini", folder + "/save", 0),
+              Window(Behaviour) {}
+        TWindowBehaviour Behaviour;
+        TWin32MainWindow Window;
+    } program(folder.Path());
+    uint64_t nowMs = 1'000'000;
+    program.Behaviour.ClockMs = [&nowMs] { return nowMs; };
+    program.Window.QuitOnDestroy = false;
+    program.Window.Show();
+    ASSERT_TRUE(BringToFront(program.Window.Handle()));
+    const uint16_t port = program.Behaviour.ListeningPort();
+    ASSERT_NE(port, 0);
+
+    // A page asks while the keys wait in the input queue: only the posted messages (the
+    // server's) run until its reply, then the keys come to the bar that is now in view.
+    const auto askWithKeysWaiting = [&](const std::string& origin,
+                                        const std::vector<TStroke>& keys) {
+        SendKeys(keys);
+        std::atomic<int> code{-2};
+        std::thread page([&code, port, origin] { code = ErrorCodeForOrigin(port, origin); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (code == -2 && std::chrono::steady_clock::now() < deadline) {
+            MSG message{};
+            if (PeekMessageW(&message, nullptr, 0, 0,
+                             PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            } else {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE | QS_SENDMESSAGE);
+            }
+        }
+        page.join();
+        EXPECT_EQ(code, 127) << origin;
+        EXPECT_EQ(program.Behaviour.OriginAsked(), origin);
+        EXPECT_TRUE(HandleStrokes(program.Window));
+    };
+    const auto stored = [&folder](const std::string& origin) {
+        return TIniFile(folder.Path() + "/modbus-bridge.ini").ReadString("Origins", origin, "");
+    };
+    const uint64_t delay = TOriginQuestions::kAnswerDelayMs;
+
+    const std::string first = "https://first.example";
+    uint64_t shownAt = nowMs;
+    askWithKeysWaiting(first, {kTab, kSpace, kEnter});
+    EXPECT_EQ(program.Behaviour.OriginAsked(), first);
+    // The Tab came to the bar in view: the focus is on "Разрешить".
+    EXPECT_EQ(GetFocus(), program.Window.OriginBar().AllowButton());
+    nowMs = shownAt + delay - 1;
+    ASSERT_TRUE(Type(program.Window, {kSpace, kEnter, AltWith(L'р')}));
+    EXPECT_EQ(program.Behaviour.OriginAsked(), first);
+    EXPECT_EQ(stored(first), "");
+    nowMs = shownAt + delay;
+    ASSERT_TRUE(Type(program.Window, {kSpace}));
+    EXPECT_EQ(program.Behaviour.OriginAsked(), "");
+    EXPECT_EQ(stored(first), "1");
+    EXPECT_EQ(GetFocus(), program.Window.LogControl());
+
+    const std::string second = "https://second.example";
+    shownAt = nowMs;
+    askWithKeysWaiting(second, {kTab, kTab, kSpace});
+    EXPECT_EQ(program.Behaviour.OriginAsked(), second);
+    EXPECT_EQ(GetFocus(), program.Window.OriginBar().DenyButton());
+    nowMs = shownAt + delay - 1;
+    ASSERT_TRUE(Type(program.Window, {AltWith(L'З')}));
+    EXPECT_EQ(program.Behaviour.OriginAsked(), second);
+    nowMs = shownAt + delay;
+    ASSERT_TRUE(Type(program.Window, {AltWith(L'З')}));
+    EXPECT_EQ(program.Behaviour.OriginAsked(), "");
+    EXPECT_EQ(stored(second), "0");
+    program.Behaviour.CloseRequested(TCloseCause::Operator);
 }
 
 TEST_F(Win32MainWindowTest, PlacementComesBackAsGivenWithinTheMinimumSizeAndOnlyInTheNormalState) {

@@ -3,7 +3,16 @@
 //
 //   window-driver.exe wait MS          until the window is shown; 1 when it is not within MS
 //   window-driver.exe command ID       a menu command (WM_COMMAND), as a click on the item does
-//   window-driver.exe allow | deny     a click on a button of the question bar
+//   window-driver.exe keys tab|access allow|deny MS
+//                                      a button of the question bar pressed by the keyboard: Tab
+//                                      from the log to it, then Space, again every 100 ms until
+//                                      the question is answered; or Alt with its access letter,
+//                                      again until answered. 1 when it is not within MS (the bar
+//                                      takes no answer in its first half second), or when the
+//                                      focus is not on the log before and after, on the button
+//                                      after the Tab
+//   window-driver.exe save NAME MS     "Сохранить" from the menu, NAME typed into the save dialog
+//                                      and the dialog confirmed; 1 when it did not close within MS
 //   window-driver.exe close MS         WM_CLOSE, then waits for the program to end; prints the
 //                                      milliseconds until it ended and until its window went
 //                                      (hidden or destroyed), 1 when it did not end within MS
@@ -15,12 +24,15 @@
 #include <windows.h>
 // The rich-text control's class name needs windows.h first.
 #include <richedit.h>
+// The dialogs' control names need windows.h first.
+#include <dlgs.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <functional>
 #include <string>
 
 namespace {
@@ -46,7 +58,7 @@ bool WaitShown(int boundMs) {
     }
 }
 
-// The button of the question bar with this text.
+// The button of the question bar with this text (its access letter marked with '&').
 HWND QuestionButton(const wchar_t* text) {
     struct TSearch {
         const wchar_t* Text;
@@ -175,12 +187,224 @@ int PrintLogView() {
     return 0;
 }
 
+// The question bar, as the operator sees it from outside the program.
+
+constexpr wchar_t kAllowText[] = L"&Разрешить";
+constexpr wchar_t kDenyText[] = L"&Запретить";
+constexpr int kPressIntervalMs = 100;
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+// The question in view: the text of the static control beside the buttons; empty when the bar is
+// hidden.
+std::wstring QuestionInView() {
+    const HWND allow = QuestionButton(kAllowText);
+    if (allow == nullptr) {
+        return {};
+    }
+    for (HWND child = GetWindow(GetParent(allow), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == L"Static") {
+            return TextOf(child);
+        }
+    }
+    return {};
+}
+
+// Whether the window is the log, the rich-text control.
+bool IsLog(HWND window) {
+    return lstrcmpiW(ClassOf(window).c_str(), L"RichEdit50W") == 0;
+}
+
+// The window that has the keyboard focus in the main window's thread.
+HWND FocusOfMainWindow() {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const DWORD thread = GetWindowThreadProcessId(MainWindow(), nullptr);
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+INPUT VirtualKey(WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+// A key pressed and let go, as real input to the window in front.
+void PressKey(WORD key) {
+    INPUT strokes[2] = {VirtualKey(key, false), VirtualKey(key, true)};
+    SendInput(2, strokes, sizeof(INPUT));
+}
+
+// The main window in front, where the keyboard's strokes go.
+bool BringToFront() {
+    const HWND window = MainWindow();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (GetForegroundWindow() != window) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        SetForegroundWindow(window);
+        Sleep(10);
+    }
+    return true;
+}
+
+// Presses until the question in view is another than the one first seen (or none), at most
+// boundMs; prints how many presses it took and the milliseconds from the first sight of the
+// question to its answer.
+int PressUntilAnswered(int boundMs, const std::function<void()>& press) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(boundMs);
+    const std::wstring asked = QuestionInView();
+    if (asked.empty()) {
+        std::fputs("no question in view\n", stderr);
+        return 1;
+    }
+    for (int presses = 1;; ++presses) {
+        press();
+        // A press that came too early changes nothing; the next one is the operator's second.
+        const auto next =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kPressIntervalMs);
+        while (std::chrono::steady_clock::now() < next) {
+            if (QuestionInView() != asked) {
+                const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count();
+                std::printf("answered after %d presses, %lld ms after the question was seen\n",
+                            presses, static_cast<long long>(tookMs));
+                return 0;
+            }
+            Sleep(10);
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fputs("the question was not answered\n", stderr);
+            return 1;
+        }
+    }
+}
+
+int PressByKeys(const std::string& how, const std::string& which, int boundMs) {
+    const bool allow = which == "allow";
+    const HWND button = QuestionButton(allow ? kAllowText : kDenyText);
+    if (button == nullptr || !BringToFront()) {
+        std::fputs("no question in view, or the window cannot be brought to the front\n", stderr);
+        return 1;
+    }
+    // The question took no focus: the log has it.
+    const HWND before = FocusOfMainWindow();
+    if (!IsLog(before)) {
+        std::fprintf(stderr, "the focus is on %ls \"%ls\", not on the log\n",
+                     ClassOf(before).c_str(), TextOf(before).c_str());
+        return 1;
+    }
+    int result = 0;
+    if (how == "tab") {
+        PressKey(VK_TAB);
+        if (!allow) {
+            PressKey(VK_TAB);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (FocusOfMainWindow() != button) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                std::fputs("Tab did not reach the button\n", stderr);
+                return 1;
+            }
+            Sleep(10);
+        }
+        result = PressUntilAnswered(boundMs, [] { PressKey(VK_SPACE); });
+    } else {
+        // Alt with the letter as the message that a keyboard layout which has the letter makes
+        // of it: wine's input cannot type a Cyrillic letter with Alt held on its display's Latin
+        // keymap (it puts the Alt flag into the character).
+        const wchar_t letter = allow ? L'р' : L'з';
+        result = PressUntilAnswered(boundMs, [letter] {
+            PostMessageW(FocusOfMainWindow(), WM_SYSCHAR, letter, LPARAM{1} | KF_ALTDOWN << 16);
+        });
+    }
+    if (result != 0) {
+        return result;
+    }
+    // Whatever comes next, the keys are back with the log.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!IsLog(FocusOfMainWindow())) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "after the answer the focus is on %ls, not on the log\n",
+                         ClassOf(FocusOfMainWindow()).c_str());
+            return 1;
+        }
+        Sleep(10);
+    }
+    return 0;
+}
+
+// The save dialog of the main window's process, once it is open.
+HWND SaveDialog(int boundMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    for (;;) {
+        for (HWND dialog = FindWindowW(L"#32770", nullptr); dialog != nullptr;
+             dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr)) {
+            if (GetWindow(dialog, GW_OWNER) == MainWindow() && IsWindowVisible(dialog) &&
+                (GetDlgItem(dialog, cmb13) != nullptr || GetDlgItem(dialog, edt1) != nullptr)) {
+                return dialog;
+            }
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return nullptr;
+        }
+        Sleep(10);
+    }
+}
+
+int SaveAs(const char* name, int boundMs) {
+    const int saveCommand = 101;
+    if (!PostMessageW(MainWindow(), WM_COMMAND, saveCommand, 0)) {
+        std::fputs("no main window\n", stderr);
+        return 1;
+    }
+    const HWND dialog = SaveDialog(boundMs);
+    if (dialog == nullptr) {
+        std::fputs("no save dialog\n", stderr);
+        return 1;
+    }
+    HWND field = GetDlgItem(dialog, cmb13);
+    if (field == nullptr) {
+        field = GetDlgItem(dialog, edt1);
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), length);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (IsWindow(dialog)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fputs("the save dialog did not close\n", stderr);
+            return 1;
+        }
+        Sleep(10);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::fputs(
-            "usage: window-driver.exe wait|command|allow|deny|close|endsession|show|scroll|log "
+            "usage: window-driver.exe wait|command|keys|save|close|endsession|show|scroll|log "
             "...\n",
             stderr);
         return 2;
@@ -193,13 +417,11 @@ int main(int argc, char* argv[]) {
     if (verb == "command") {
         return PostMessageW(MainWindow(), WM_COMMAND, static_cast<WPARAM>(number), 0) ? 0 : 1;
     }
-    if (verb == "allow" || verb == "deny") {
-        const HWND button = QuestionButton(verb == "allow" ? L"Разрешить" : L"Запретить");
-        if (button == nullptr) {
-            std::fputs("no question in view\n", stderr);
-            return 1;
-        }
-        return PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+    if (verb == "keys" && argc == 5) {
+        return PressByKeys(argv[2], argv[3], std::atoi(argv[4]));
+    }
+    if (verb == "save" && argc == 4) {
+        return SaveAs(argv[2], std::atoi(argv[3]));
     }
     if (verb == "close" || verb == "endsession") {
         return EndProgram(number, verb == "endsession");

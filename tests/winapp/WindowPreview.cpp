@@ -91,6 +91,7 @@ public:
                            std::string(WindowText::kAboutText));
     }
     void OriginAnswered(const std::string& origin, bool allowed) override {
+        View->ShowOriginQuestion({});
         Write(TLogKind::Info,
               "Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
     }
@@ -137,5 +138,5 @@ int main(int argc, char* argv[]) {
         }
         PostMessageW(handle, WM_CLOSE, 0, 0);
     }).detach();
-    return RunMessageLoop();
+    return RunMessageLoop([&window](const MSG& message) { return window.TakeKey(message); });
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
-# messages (window-driver.exe): it serves the README's example request from modbus-sim behind COM24, takes
-# each of the three view options from its menu, saves its log as RTF and as text (the same bytes as this build's
-# writers give for the same lines: log-file-twin), keeps its log's view across maximize, minimize
-# and restore, ends within a second of WM_CLOSE with its settings written and nothing left to do
-# once its window went, and starts again with the options on; a logout ends it as WM_CLOSE does.
+# messages and real key strokes (window-driver.exe): it serves the README's example request from
+# modbus-sim behind COM24, takes each of the three view options from its menu, asks about two
+# pages and takes the answers from the keyboard (Tab and Space; the access key), saves its log as
+# RTF and as text through the save dialog (the same bytes as this build's writers give for the
+# same lines: log-file-twin), keeps its log's view across maximize, minimize and restore, ends
+# within a second of WM_CLOSE with its settings written and nothing left to do once its window
+# went, and starts again with the options on; a logout ends it as WM_CLOSE does.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -16,7 +18,6 @@ com=24
 error_command=201
 set_command=202
 hex_command=203
-save_command=101
 
 fail() {
     echo "window-program-test: $*" >&2
@@ -59,7 +60,7 @@ wine_com_port $com "$pty"
 printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$settings"
 
 start_bridge() {
-    MODBUS_BRIDGE_TEST_SAVE_AS=$1 wine_run 120 "$program" </dev/null >"$work/bridge.out" 2>&1 &
+    wine_run 120 "$program" </dev/null >"$work/bridge.out" 2>&1 &
     bridge=$!
     driver wait 30000 || fail "the window was not shown"
 }
@@ -122,7 +123,7 @@ option() {
     sed -n "s/^$1=\\([^\r]*\\)\r\\?$/\\1/p" "$settings"
 }
 
-start_bridge "log.rtf|log.txt"
+start_bridge
 # The README's example request; its reply as the README prints it.
 reply=$(curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
 '"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
@@ -142,11 +143,28 @@ curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"
 '"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"hex",'\
 '"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
 driver command $error_command
-# The window takes its messages in order: both saves are done before WM_CLOSE is handled.
-driver command $save_command
-driver command $save_command
+
+# Two pages ask; the operator answers from the keyboard, the bar taking no answer in its first
+# half second: Tab to "Разрешить" and Space for the first, Alt+З for the second.
+code_for_origin() {
+    curl -s -H "Origin: $1" -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,'\
+'"slave_addr":1,"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
+'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"page",'\
+'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ | sed -n 's/.*"error_code":\([0-9]*\).*/\1/p'
+}
+[ "$(code_for_origin https://first.example)" = 127 ] || fail "the first page was not put to the operator"
+[ "$(code_for_origin https://second.example)" = 127 ] || fail "the second page was not put to the operator"
+driver keys tab allow 10000 || fail "Tab and Space did not answer the first page"
+driver keys access deny 10000 || fail "Alt+З did not answer the second page"
+[ "$(code_for_origin https://first.example)" = 0 ] || fail "the page allowed from the keyboard is not served"
+[ "$(code_for_origin https://second.example)" = 125 ] || fail "the page denied from the keyboard is served"
+
 saved="$work/Мост/save"
+driver save log.rtf 30000 || fail "the log was not saved as RTF through the save dialog"
+driver save log.txt 30000 || fail "the log was not saved as text through the save dialog"
 stop_bridge close
+grep -q '^https://first.example=1' "$settings" || fail "the first answer was not kept: $(cat "$settings")"
+grep -q '^https://second.example=0' "$settings" || fail "the second answer was not kept: $(cat "$settings")"
 for name in ViewError ViewSet ViewHex; do
     [ "$(option $name)" = 1 ] || fail "$name was not stored: $(cat "$settings")"
 done
@@ -161,13 +179,13 @@ grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
 # (the other two lines are left out then); taken off from the menu, a request shows the other
 # two at work. A logout ends it, with its settings written.
 sed -i '/^WindowsWidth=/d' "$settings"
-start_bridge "restart.txt"
+start_bridge
 driver command $error_command
 curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
 '"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
 '"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"restart",'\
 '"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
-driver command $save_command
+driver save restart.txt 30000 || fail "the log was not saved after the restart"
 stop_bridge endsession
 [ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored at the logout"
 [ "$(option ViewError)" = 0 ] || fail "ViewError taken off was not stored: $(cat "$settings")"

@@ -129,6 +129,7 @@ struct TWindow {
         }
         Behaviour =
             std::make_unique<TWindowBehaviour>(View, SettingsPath, Folder.Path() + "/save", port);
+        Behaviour->ClockMs = [this] { return NowMs; };
     }
 
     std::string Stored(const std::string& key) const {
@@ -138,6 +139,8 @@ struct TWindow {
     TTempFolder Folder;
     std::string SettingsPath;
     TRecordingView View;
+    // The behaviour's clock, which the test moves on.
+    uint64_t NowMs = 1'000'000;
     std::unique_ptr<TWindowBehaviour> Behaviour;
 };
 
@@ -465,6 +468,7 @@ TEST(WindowBehaviourTest, EachNewPageIsPutToTheOperatorOneAtATimeAndTheAnswerKep
     // Unanswered, a page waits and is not asked about twice.
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(0)), 127);
     EXPECT_EQ(window.View.Question, page(0));
+    window.NowMs += TOriginQuestions::kAnswerDelayMs;
     // An answer about another origin than the one in view changes nothing.
     window.Behaviour->OriginAnswered(page(1), true);
     EXPECT_EQ(window.View.Question, page(0));
@@ -477,11 +481,13 @@ TEST(WindowBehaviourTest, EachNewPageIsPutToTheOperatorOneAtATimeAndTheAnswerKep
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(kRoom)), 127);
     for (size_t index = 1; index < kRoom; ++index) {
         ASSERT_EQ(window.View.Question, page(index));
+        window.NowMs += TOriginQuestions::kAnswerDelayMs;
         window.Behaviour->OriginAnswered(page(index), false);
     }
     EXPECT_EQ(TIniFile(window.SettingsPath).ReadString("Origins", page(1), ""), "0");
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(1)), 125);
     ASSERT_EQ(window.View.Question, page(kRoom));
+    window.NowMs += TOriginQuestions::kAnswerDelayMs;
     window.Behaviour->OriginAnswered(page(kRoom), true);
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, page(kRoom)), 109);
     EXPECT_FALSE(TIniFile(window.SettingsPath).HasValue("Origins", "null"));
@@ -490,6 +496,53 @@ TEST(WindowBehaviourTest, EachNewPageIsPutToTheOperatorOneAtATimeAndTheAnswerKep
         std::find(lines.begin(), lines.end(), "Страница " + page(0) + " разрешена оператором"),
         lines.end());
     EXPECT_TRUE(window.View.Reports.empty());
+}
+
+// A question takes no answer in its first half second, counted from when it comes into view:
+// a key or a click meant for something else as a page raises it (or a double click on the
+// answer before it, the next question coming in its place) must not answer it. Such a press
+// leaves everything as it was: the question in view, nothing served, kept or logged.
+TEST(WindowBehaviourTest, AQuestionTakesNoAnswerInItsFirstHalfSecond) {
+    TWindow window;
+    window.Behaviour->FormShow();
+    const std::string first = "https://first.example";
+    const std::string second = "https://second.example";
+    const uint64_t asked = window.NowMs;
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, first), 127);
+    // Waiting its turn for far longer than half a second.
+    window.NowMs += 10 * TOriginQuestions::kAnswerDelayMs;
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, second), 127);
+    const size_t linesBefore = window.Behaviour->Log().Size();
+    const struct {
+        std::string Origin;
+        uint64_t AtMs;
+        bool Allowed;
+        // The question in view after the press.
+        std::string InView;
+    } presses[] = {
+        {first, asked, true, first},
+        {first, asked + TOriginQuestions::kAnswerDelayMs - 1, true, first},
+        {first, asked + 10 * TOriginQuestions::kAnswerDelayMs, true, second},
+        // The same press again, now on the question that came in its place.
+        {second, asked + 10 * TOriginQuestions::kAnswerDelayMs, true, second},
+        {second, asked + 11 * TOriginQuestions::kAnswerDelayMs - 1, false, second},
+        {second, asked + 11 * TOriginQuestions::kAnswerDelayMs, false, ""},
+    };
+    for (const auto& press : presses) {
+        SCOPED_TRACE(press.Origin + " at +" + std::to_string(press.AtMs - asked) + " ms");
+        window.NowMs = press.AtMs;
+        window.Behaviour->OriginAnswered(press.Origin, press.Allowed);
+        EXPECT_EQ(window.View.Question, press.InView);
+        EXPECT_EQ(window.Behaviour->OriginAsked(), press.InView);
+    }
+    EXPECT_EQ(From(LineTexts(window.Behaviour->Log()), linesBefore),
+              (std::vector<std::string>{"Страница " + first + " разрешена оператором",
+                                        "Страница " + second + " запрещена оператором"}));
+    TIniFile stored(window.SettingsPath);
+    EXPECT_EQ(stored.ReadString("Origins", first, ""), "1");
+    EXPECT_EQ(stored.ReadString("Origins", second, ""), "0");
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, first), 109);
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, second), 125);
 }
 
 // A port that another program holds: the start lines end with the reason, the report does not

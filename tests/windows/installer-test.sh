@@ -2,7 +2,8 @@
 # The Windows installer under wine: a silent install puts every staged file into Program Files
 # with its uninstaller, the entry in the installed programs and, with the window program, the
 # Start-menu shortcut; a silent uninstall removes all of that and leaves the user's settings and
-# logs in the application data alone.
+# logs in the application data alone. Neither the installed programs nor those of the portable
+# zip hold a switch of the tests.
 #
 #   tests/windows/installer-test.sh BUILD_FOLDER
 set -euo pipefail
@@ -26,6 +27,16 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\modbus-b
 registered() {
     wine_run 30 reg query "$uninstall_key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+# No switch of a test in the programs users get: such a switch could grant a page access. Texts
+# of the programs are narrow or UTF-16.
+no_test_switches() {
+    local program found
+    for program in "$@"; do
+        found=$({ strings -a "$program"; strings -a -e l "$program"; } | grep MODBUS_BRIDGE_TEST || true)
+        [ -z "$found" ] || fail "$program holds a test switch: $found"
+    done
 }
 
 setup=$build/modbus-bridge-setup.exe
@@ -53,6 +64,12 @@ while read -r file; do
     cmp -s "$stage/$file" "$folder/$file" || fail "$file differs from the staged one"
 done <"$work/staged"
 [ -f "$folder/uninstall.exe" ] || fail "no uninstaller"
+no_test_switches "$folder"/*.exe
+zip=$(ls "$build"/modbus-bridge-*-portable.zip) || fail "no portable zip in $build"
+mkdir "$work/portable"
+(cd "$work/portable" && cmake -E tar xf "$zip") || fail "the portable zip cannot be unpacked"
+[ -f "$work/portable/modbus-bridge/modbus-bridged.exe" ] || fail "no modbus-bridged.exe in the zip"
+no_test_switches "$work/portable/modbus-bridge/"*.exe
 [ "$(registered InstallLocation)" = "$folder_windows" ] ||
     fail "the installed programs list says the folder is '$(registered InstallLocation)'"
 [ "$(registered QuietUninstallString)" = "\"$folder_windows\\uninstall.exe\" /S" ] ||

@@ -1,12 +1,20 @@
 // modbus-bridged.exe: the bridge without a window (Windows: the thread's message loop, the
 // console's control events and the session's end).
 
+#include <string>
+
 #include "HeadlessBridge.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 #include "Win32MessageLoop.h"
+#include "Win32SystemLibraries.h"
 
 int main() {
+    // Before anything can load a DLL: none may come from the program's own folder.
+    if (const std::string error = KeepDllLoadsInSystemFolder(); !error.empty()) {
+        PrintBridgedError(error + "; not started");
+        return 1;
+    }
     UriCodecSelfTest();
     THeadlessBridge bridge(ProgramFilePath());
     if (!bridge.Start()) {

@@ -113,12 +113,78 @@ async function until(condition, ms, what) {
 }
 
 /**
- * The window program modbus-bridge, offscreen, with COM1, COM2, ... mapped to the terminals and
- * settings as further sections of its settings file; env adds to its environment (its test
- * hook MODBUS_BRIDGE_TEST_ALLOW_ORIGIN answers the question about that origin with the bar's
- * button). The window prints nothing: bridge.log reads its daily log file.
+ * An X display of its own (Xvfb), on which the window takes key strokes as an operator types them
+ * (xdotool, through the X server's test extension). Resolves once it takes connections; its
+ * name is display.name.
  */
-export async function startWindow(windowPath, ptys, { settings = '', env = {} } = {}) {
+export async function startDisplay() {
+  const child = started('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+  const number = new Promise((resolve) => {
+    let text = '';
+    child.stdio[3].on('data', (d) => {
+      text += d;
+      if (text.includes('\n')) resolve(text.trim());
+    });
+  });
+  const limit = deadline(10000, 'Xvfb told no display number');
+  try {
+    child.name = `:${await Promise.race([number, limit.promise, child.exited.then((e) => {
+      throw new Error(`Xvfb ended (${JSON.stringify(e)}); is it installed (xvfb)?`);
+    })])}`;
+  } finally {
+    limit.cancel();
+  }
+  return child;
+}
+
+/** xdotool with the arguments on the display; resolves with what it printed, rejects when it fails. */
+export async function xdotool(display, args) {
+  const child = started('xdotool', args, { env: { ...process.env, DISPLAY: display.name } });
+  let errors = '';
+  let output = '';
+  child.stderr.on('data', (d) => { errors += d; });
+  child.stdout.on('data', (d) => { output += d; });
+  const { code, signal } = await child.exited;
+  if (code !== 0) throw new Error(`xdotool ${args.join(' ')} ended with ${code ?? signal}: ${errors}`);
+  return output;
+}
+
+/**
+ * The window of that name once it is shown on the display. xdotool gives up when a window goes
+ * while it looks (Qt makes and drops windows of its own), so it looks again.
+ */
+async function shownWindow(display, name) {
+  let found = '';
+  await until(async () => {
+    found = (await xdotool(display, ['search', '--onlyvisible', '--name', name]).catch(() => '')).split('\n')[0];
+    return found !== '';
+  }, 15000, `no window "${name}" on the display`);
+  return found;
+}
+
+/**
+ * The operator answers the question in view in the window on the display: Tab from the log to
+ * "Разрешить" (or on to "Запретить"), then Space, again every 100 ms until the window logs the
+ * answer about the origin; the bar takes none in its first half second.
+ */
+export async function answerInWindow(bridge, display, origin, allow) {
+  const window = await shownWindow(display, 'RAVO Duridur');
+  await xdotool(display, ['windowfocus', '--sync', window, 'key', ...(allow ? ['Tab'] : ['Tab', 'Tab'])]);
+  const line = `Страница ${origin} ${allow ? 'разрешена' : 'запрещена'} оператором`;
+  await until(async () => {
+    if (bridge.log.includes(line)) return true;
+    await xdotool(display, ['key', 'space']);
+    return false;
+  }, 10000, `the window logged no "${line}"`);
+}
+
+/**
+ * The window program modbus-bridge with COM1, COM2, ... mapped to the terminals and settings as
+ * further sections of its settings file: offscreen, or on the display when one is given. The
+ * window prints nothing: bridge.log reads its daily log file.
+ */
+export async function startWindow(windowPath, ptys, { settings = '', display = null } = {}) {
   await checkPortFree();
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'client-window-'));
   const program = path.join(dir, 'modbus-bridge');
@@ -128,7 +194,8 @@ export async function startWindow(windowPath, ptys, { settings = '', env = {} } 
   const ports = ptys.map((pty, i) => `COM${i + 1}=${pty}`).join('\n');
   fs.writeFileSync(path.join(dir, 'modbus-bridge.ini'),
     `[Options]\nLogFolder=${logs}\n${settings}[Ports]\n${ports}\n`);
-  const child = started(program, [], { cwd: dir, env: { ...process.env, QT_QPA_PLATFORM: 'offscreen', ...env } });
+  const screen = display ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: display.name } : { QT_QPA_PLATFORM: 'offscreen' };
+  const child = started(program, [], { cwd: dir, env: { ...process.env, ...screen } });
   let errors = '';
   child.stderr.on('data', (d) => { errors += d; });
   child.stdout.resume();
