@@ -2,14 +2,14 @@
 // files, the CSV of values read, and typed values as the page reads and shows them.
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
+import fs from 'node:fs';
 import { describe, test } from 'node:test';
 
-import { BridgeError, BridgeUnreachableError, encodeValue } from '../client/modbus-bridge.js';
+import { BridgeError, BridgeUnreachableError, decodeRegisters, encodeValue } from '../client/modbus-bridge.js';
 import { formatDuration, probeOutcome, runScan, scanProbes, timeLeftMs } from '../bus-scan.js';
 import { MapError, checkMap, loadMap, mapFileText, readMapFile } from '../register-map.js';
 import { formatValue, parseValueText } from '../typed-values.js';
 import { ValueLog, timeStamp } from '../value-log.js';
-import { decodeRegisters } from '../client/modbus-bridge.js';
 
 // Failures as the client library gives them for the bridge's replies.
 const echoed = (code, text) => new BridgeError({ status: 'error', error_code: code, error_text: text, rand_string: 'r' }, [], 0);
@@ -178,6 +178,13 @@ describe('register map files', () => {
   for (const [name, text, message] of wrongFiles) {
     test(`refused: ${name}`, () => assert.throws(() => readMapFile(text), (e) => e instanceof MapError && message.test(e.message)));
   }
+
+  test('the user guide\'s map file is one', () => {
+    const guide = fs.readFileSync(new URL('../../docs/user-guide.md', import.meta.url), 'utf8');
+    const example = /```json\n(\{\n  "format": "modbus-bridge-register-map"[\s\S]*?)```/.exec(guide);
+    assert.ok(example, 'no map file in the user guide');
+    assert.equal(readMapFile(example[1]).length, 2);
+  });
 
   test('a damaged map in storage is reported, not taken for an empty one', () => {
     const storage = { getItem: () => '{"broken' };

@@ -1,8 +1,13 @@
 // The typed codecs: values against bytes that Node's Buffer writes and reads (a second source,
 // which knows nothing of registers or byte orders), random round trips, scales and refusals.
 import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
 import { describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 
 import { BYTE_ORDERS, VALUE_TYPES, decodeRegisters, encodeValue, registerCount } from '../modbus-bridge.js';
 
@@ -183,4 +188,28 @@ describe('refusals name the cause', () => {
   test('float32 takes the largest value that rounds to a finite float32', () => {
     assert.deepEqual(encodeValue(3.4028235e38, { type: 'float32' }), [0x7F7F, 0xFFFF]);
   });
+});
+
+// The user guide's example of typed values, run beside the module: each line it prints is the
+// "// → " comment that follows the call.
+test('the user guide\'s example of typed values prints what it says', async () => {
+  const here = path.dirname(fileURLToPath(import.meta.url));
+  const guide = fs.readFileSync(path.resolve(here, '..', '..', '..', 'docs', 'user-guide.md'), 'utf8');
+  const section = guide.slice(guide.indexOf('### Typed values'));
+  const example = /```js\n([\s\S]*?)```/.exec(section);
+  assert.ok(example, 'no js example under "Typed values"');
+  const expected = [...example[1].matchAll(/^\/\/ → (.*)$/gm)].map((m) => m[1]);
+  assert.ok(expected.length >= 4, 'the example says what it prints');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'typed-example-'));
+  try {
+    fs.copyFileSync(path.resolve(here, '..', 'modbus-bridge.js'), path.join(dir, 'modbus-bridge.js'));
+    fs.writeFileSync(path.join(dir, 'typed.mjs'), example[1]);
+    const output = await new Promise((resolve, reject) => {
+      execFile(process.execPath, ['typed.mjs'], { cwd: dir }, (error, stdout, stderr) => (error
+        ? reject(new Error(`${error.message}\n${stderr}`)) : resolve(stdout)));
+    });
+    assert.deepEqual(output.trimEnd().split('\n'), expected);
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
 });
