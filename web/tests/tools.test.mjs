@@ -390,6 +390,20 @@ async function main() {
       check(!bridge.log.includes(BUSY_LINE), `the bridge complained about overlapping requests:\n${bridge.log}`);
       equal(pageErrors, [], 'errors on the page');
     });
+
+    await step('a refusal of the access settings stops the scan at its first request, as advice', async () => {
+      // A bridge that wants a key, which the demo page does not send: 125 before any frame.
+      await bridge.stopAndClean();
+      bridge = await startBridge(BRIDGED, sims.map((s) => s.pty), { key: 'k' });
+      const before = line.lines.length;
+      await scanWith(page, { port: 1, from: 1, to: 5, speeds: [9600, 19200] });
+      await scanIdle(page, 30000);
+      check((await page.textContent('#scan-status')).startsWith('Поиск остановлен после 0 из 10.'),
+        `status "${await page.textContent('#scan-status')}"`);
+      equal(await page.getAttribute('#banner', 'class'), 'banner advice', 'banner');
+      check((await page.textContent('#banner-text')).includes('(код 125)'), `advice "${await page.textContent('#banner-text')}"`);
+      equal(framesTaken(line, before), [], 'frames on the line');
+    });
   } finally {
     await browser.close();
   }
