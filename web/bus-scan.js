@@ -11,8 +11,8 @@ const NO_ANSWER = 123;
 const BRIDGE_FAULT = -1;
 // The bridge waits at least this long for an answer, whatever shorter time a request asks for.
 const SHORTEST_WAIT_MS = 250;
-// A guess of what a request costs beyond the wait (HTTP, the port's opening), until measured.
-const REQUEST_COST_MS = 20;
+// What a request costs beyond the wait (HTTP, the port's opening): the guess until probes are timed.
+const REQUEST_COST_MS = 10;
 
 /** The speed and address of every probe, speed by speed, addresses in rising order. */
 export function scanProbes({ speeds, from, to }) {

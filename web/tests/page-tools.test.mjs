@@ -57,7 +57,7 @@ test('the scan finds every device that answers and asks FC 4 only after silence'
     '19200:1:3', '19200:2:3', '19200:2:4', '19200:3:3', '19200:3:4', '19200:4:3', '19200:4:4']);
   // The estimate before the first probe: the bridge waits 250 ms for the 100 asked, twice with FC 4.
   assert.deepEqual([timeLeftMs({ done: 0, total: 10, timeoutMs: 100, tryInput: true }),
-    timeLeftMs({ done: 4, total: 10, elapsedMs: 2000, timeoutMs: 100, tryInput: true })], [5400, 3000]);
+    timeLeftMs({ done: 4, total: 10, elapsedMs: 2000, timeoutMs: 100, tryInput: true })], [5200, 3000]);
   const withoutRetry = await scan(LINE, { tryInput: false });
   assert.equal(withoutRetry.found.length, 3);
   assert.equal(withoutRetry.asked.filter((a) => a.endsWith(':3')).length, 8);
