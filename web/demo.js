@@ -1,8 +1,19 @@
 // The demo page of the bridge, written as a page author writes one: the client library
 // (client/modbus-bridge.js) builds the PDUs, talks to the bridge one request at a time and
 // decodes the replies; this page reads the form and shows the results. No build step and no
-// outside resources; the bridge serves it at http://localhost:19284/demo/.
-import { BridgeError, BridgeUnreachableError, DEFAULT_URL, ModbusBridge, pdu } from './client/modbus-bridge.js';
+// outside resources; the bridge serves it at http://localhost:19284/demo/. Its tools have files
+// of their own: the bus scan (scan-card.js), the register map (map-card.js), typed values
+// (typed-values.js) and the log of values read for CSV (value-log.js).
+import {
+  BYTE_ORDERS, BridgeError, BridgeUnreachableError, DEFAULT_URL, ModbusBridge, VALUE_TYPES, decodeRegisters, encodeValue,
+  pdu, registerCount,
+} from './client/modbus-bridge.js';
+import { setupMapCard } from './map-card.js';
+import { $, cell, download, fileName, hex16, option, span } from './page-dom.js';
+import { defaultLabel } from './register-map.js';
+import { setupScanCard } from './scan-card.js';
+import { formatValue, parseValueText } from './typed-values.js';
+import { ValueLog } from './value-log.js';
 
 // Served by a bridge (on its port), the page talks to the bridge it came from, by the name it
 // was opened with; from anywhere else, to the bridge on this computer.
@@ -26,6 +37,8 @@ const OPS = {
   'read-input': { fc: 4, poll: true, hint: 'Чтение входных регистров (FC 4).' },
   'write-single': { fc: 6, poll: false, hint: 'Запись одного регистра хранения (FC 6).' },
   'write-multiple': { fc: 16, poll: false, hint: 'Запись нескольких регистров подряд (FC 16).' },
+  'write-typed': { fc: 16, poll: false,
+    hint: 'Запись значения выбранного типа: 16 бит — FC 6, 32 и 64 бита — FC 16 в 2 или 4 регистра.' },
   'device': { fc: 69, poll: true,
     hint: 'Чтение раздела устройства (FC 69): 16 регистров, регистр 1 — код типа устройства.' },
   'events': { fc: 20, poll: true,
@@ -49,8 +62,6 @@ const ERROR_ADVICE = {
   123: 'Проверьте адрес устройства, скорость, подключение линии и тайм-аут.',
 };
 
-const $ = (id) => document.getElementById(id);
-
 class InputError extends Error {
   constructor(message, field) {
     super(message);
@@ -60,9 +71,11 @@ class InputError extends Error {
 
 // ---------------------------------------------------------------- settings in localStorage
 
-const SAVED_FIELDS = ['com-port', 'slave-addr', 'baud-rate', 'timeout-ms', 'poll-ms', 'ctrl-echo',
+const FORM_FIELDS = ['com-port', 'slave-addr', 'baud-rate', 'timeout-ms', 'poll-ms', 'ctrl-echo',
   'ctrl-dtr', 'ctrl-rts', 'ctrl-invert', 'start-addr', 'reg-count', 'write-value', 'write-values',
-  'event-records', 'raw-pdu'];
+  'event-records', 'raw-pdu', 'typed-type', 'typed-order', 'typed-scale', 'typed-value'];
+// The form's fields and the scan card's, once it is set up.
+let SAVED_FIELDS = FORM_FIELDS;
 
 function loadSettings() {
   let saved = null;
@@ -181,6 +194,23 @@ function buildCommand(op) {
       const values = parts.map((p) => registerValue(p, 'Значение', 'write-values'));
       return { source: 16, pdus: [pdu.writeMultipleRegisters(start, values)], address: start, values };
     }
+    case 'write-typed': {
+      const address = fieldInt('start-addr', 0, 65535, 'Адрес регистра');
+      const format = typedFormat();
+      let value;
+      let registers;
+      try {
+        value = parseValueText($('typed-value').value, format.type, format.scale);
+        registers = encodeValue(value, format);
+      } catch (e) {
+        throw new InputError(`Значение: ${e.message.replace(/^encodeValue: /, '')}`, 'typed-value');
+      }
+      if (address + registers.length > 65536) throw new InputError('Значение выходит за адрес 0xFFFF', 'start-addr');
+      const write = registers.length === 1
+        ? pdu.writeSingleRegister(address, registers[0]) : pdu.writeMultipleRegisters(address, registers);
+      return { source: registers.length === 1 ? 6 : 16, pdus: [write], address, values: registers,
+        typed: formatValue(value, format), format };
+    }
     case 'device':
       return { source: 69, pdus: [pdu.readDeviceSection()] };
     case 'events': {
@@ -198,6 +228,36 @@ function buildCommand(op) {
     default:
       throw new InputError('Неизвестная команда');
   }
+}
+
+// Type, byte order and scale of the typed write.
+function typedFormat() {
+  const text = $('typed-scale').value.trim();
+  const scale = Number(text.replace(',', '.'));
+  if (text === '' || !Number.isFinite(scale) || scale === 0) {
+    throw new InputError('Масштаб: ожидается число, не равное 0', 'typed-scale');
+  }
+  return { type: $('typed-type').value, order: $('typed-order').value, scale };
+}
+
+// The typed write takes type, order and scale of a holding register that the map names.
+function typedFromMap() {
+  let address;
+  try {
+    address = fieldInt('start-addr', 0, 65535, 'Адрес регистра');
+  } catch {
+    $('typed-hint').textContent = '';
+    return;
+  }
+  const entry = registerMap.find(3, address);
+  if (entry) {
+    $('typed-type').value = entry.type;
+    $('typed-order').value = entry.order;
+    $('typed-scale').value = String(entry.scale);
+  }
+  $('typed-hint').textContent = entry
+    ? `Из карты регистров: ${entry.name || defaultLabel(3, address)}${entry.unit ? `, ${entry.unit}` : ''}.`
+    : 'Этого адреса нет в карте регистров: тип, порядок и масштаб — как выбраны здесь.';
 }
 
 // The bridge for the connection fields of the form; every one made on this page shares the
@@ -358,6 +418,7 @@ function describeCommand(op, command) {
     case 'read-input': return 'Чтение входных регистров';
     case 'write-single': return `Запись регистра ${formatAddress(command.address)}`;
     case 'write-multiple': return `Запись ${command.values.length} регистров`;
+    case 'write-typed': return `Запись значения в ${formatAddress(command.address)}`;
     case 'device': return 'Чтение раздела устройства';
     case 'events': return `Чтение ${command.records.length} записей журнала`;
     default: return `PDU ${toHexLine(command.pdus[0].bytes)}`;
@@ -373,6 +434,8 @@ function summarize(op, command, results) {
       return `Регистр ${formatAddress(command.address)} = ${command.values[0]}`;
     case 'write-multiple':
       return `Записано ${command.values.length} регистров с адреса ${formatAddress(command.address)}`;
+    case 'write-typed':
+      return `Регистр ${formatAddress(command.address)} = ${command.typed} (${command.format.type} ${command.format.order})`;
     case 'device':
       return `Код типа устройства ${hex16(results[0].deviceType)}`;
     case 'events':
@@ -405,7 +468,6 @@ function setBanner(kind, title, text) {
 
 // ---------------------------------------------------------------- showing the data
 
-const hex16 = (v) => '0x' + (v & 0xFFFF).toString(16).toUpperCase().padStart(4, '0');
 const hex8 = (v) => (v & 0xFF).toString(16).toUpperCase().padStart(2, '0');
 const toHexLine = (bytes) => bytes.map(hex8).join(' ');
 const formatAddress = (a) => `${hex16(a)} (${a})`;
@@ -439,13 +501,73 @@ function renderResults(op, command, results) {
   if (source === 69) {
     renderDevice(registers);
   } else if (source === 3 || source === 4 || (source === 20 && registers.size > 0)) {
+    const time = new Date();
     renderRegisters(source, registers);
-    addChartPoints(source, registers);
+    addChartPoints(source, registers, time);
+    logValues(source, registers, time);
   }
   if (source === 20 && (op === 'events' || events.size > 0)) renderEvents(events);
 }
 
+// ---------------------------------------------------------------- typed registers
+
+// The register map; its entries give registers of function 3 and 4 names, types and units.
+let registerMap;
+// The registers the table shows, kept so that a change of type shows at once.
+let shownRegisters = null;
+
+const mapped = (source) => source === 3 || source === 4;
+
+function entryAt(source, address) {
+  return mapped(source) ? registerMap.find(source, address) : undefined;
+}
+
+// The entry whose value spans this register from one of the three before it.
+function coveringEntry(source, address) {
+  for (let back = 1; back < 4 && back <= address; back++) {
+    const entry = entryAt(source, address - back);
+    if (entry && registerCount(entry.type) > back) return entry;
+  }
+  return undefined;
+}
+
+function labelOf(source, address) {
+  const entry = entryAt(source, address);
+  return entry && entry.name ? entry.name : defaultLabel(source, address);
+}
+
+/**
+ * What the register at this address holds in the data: its typed value when the map gives it a
+ * type, nothing when it is part of a value that starts before it, else its 16 bits. value is
+ * the number (or bigint), text its text as the page shows and exports it.
+ */
+function registerReading(source, data, address) {
+  const entry = entryAt(source, address);
+  if (entry) {
+    const count = registerCount(entry.type);
+    const words = [];
+    for (let i = 0; i < count; i++) {
+      if (!data.has(address + i)) {
+        return { missing: `нужны регистры ${hex16(address)}…${hex16(address + count - 1)}`, unit: entry.unit };
+      }
+      words.push(data.get(address + i));
+    }
+    const value = decodeRegisters(words, entry);
+    return { value, text: formatValue(value, entry), unit: entry.unit };
+  }
+  const owner = coveringEntry(source, address);
+  if (owner) return { partOf: owner.address, unit: '' };
+  const value = data.get(address);
+  return { value, text: String(value), unit: '' };
+}
+
 function renderRegisters(source, data) {
+  shownRegisters = { source, data };
+  drawRegisters();
+}
+
+function drawRegisters() {
+  const { source, data } = shownRegisters;
   const body = $('register-rows');
   body.textContent = '';
   const addresses = sortedKeys(data);
@@ -464,11 +586,14 @@ function renderRegisters(source, data) {
       if (pick.checked) addSeries(key);
       else removeSeries(key);
     });
+    const entry = entryAt(source, a);
     row.append(
       cell('pick', pick),
       cell('reg-addr', hex16(a) + ' ', span('dec-addr', `(${a})`)),
-      cell('reg-dec', String(v)),
-      cell('reg-hex', hex16(v)));
+      cell('reg-name', entry ? entry.name : ''),
+      cell('reg-hex', hex16(v)),
+      cell('reg-format', ...formatChoice(source, a, entry)),
+      valueCell(registerReading(source, data, a)));
     body.append(row);
   }
   const caption = addresses.length
@@ -478,6 +603,81 @@ function renderRegisters(source, data) {
   const empty = $('registers-empty');
   empty.hidden = addresses.length > 0;
   empty.textContent = 'В последнем ответе регистров нет.';
+}
+
+function valueCell(reading) {
+  const td = cell('reg-value');
+  if (reading.text !== undefined) {
+    td.dataset.value = reading.text;
+    td.append(reading.text);
+    if (reading.unit) td.append(' ', span('unit', reading.unit));
+  } else if (reading.partOf !== undefined) {
+    td.classList.add('part');
+    td.append(`↑ часть ${hex16(reading.partOf)}`);
+  } else {
+    td.classList.add('part');
+    td.title = reading.missing;
+    td.append('—');
+  }
+  return td;
+}
+
+// The type and byte order of the register, chosen here and kept in the register map.
+function formatChoice(source, address, entry) {
+  const type = document.createElement('select');
+  type.className = 'reg-type';
+  type.append(...VALUE_TYPES.map((t) => option(t)));
+  type.value = entry ? entry.type : 'uint16';
+  const order = document.createElement('select');
+  order.className = 'reg-order';
+  order.append(...BYTE_ORDERS.map((o) => option(o)));
+  order.value = entry ? entry.order : 'ABCD';
+  type.title = 'Тип значения';
+  order.title = 'Порядок байтов';
+  if (!mapped(source)) {
+    type.disabled = true;
+    order.disabled = true;
+    return [type, order];
+  }
+  const chosen = () => {
+    const current = entryAt(source, address);
+    const next = { name: '', scale: 1, unit: '', ...current, function: source, address, type: type.value, order: order.value };
+    try {
+      if (!next.name && !next.unit && next.scale === 1 && next.type === 'uint16' && next.order === 'ABCD') {
+        registerMap.remove(source, address);
+      } else {
+        registerMap.set(next);
+      }
+    } catch (e) {
+      setBanner('error', 'Тип не выбран', e.message);
+      drawRegisters();
+    }
+  };
+  type.addEventListener('change', chosen);
+  order.addEventListener('change', chosen);
+  return [type, order];
+}
+
+// ---------------------------------------------------------------- values kept for CSV
+
+const valueLog = new ValueLog();
+
+function logValues(source, data, time) {
+  if (!mapped(source)) return;
+  for (const a of sortedKeys(data)) {
+    const reading = registerReading(source, data, a);
+    if (reading.text !== undefined) valueLog.add(time, labelOf(source, a), reading.text, reading.unit);
+  }
+  showLogSize();
+}
+
+function showLogSize() {
+  $('log-caption').textContent = valueLog.size ? `— значений для CSV: ${valueLog.size}` : '';
+  $('export-csv').disabled = valueLog.size === 0;
+}
+
+function exportCsv() {
+  download(new Blob([valueLog.csv()], { type: 'text/csv;charset=utf-8' }), fileName('values', 'csv'));
 }
 
 function renderDevice(data) {
@@ -535,20 +735,6 @@ function renderEvents(log) {
   empty.textContent = 'В последнем ответе записей нет.';
 }
 
-function cell(className, ...content) {
-  const td = document.createElement('td');
-  if (className) td.className = className;
-  td.append(...content);
-  return td;
-}
-
-function span(className, text) {
-  const s = document.createElement('span');
-  s.className = className;
-  s.textContent = text;
-  return s;
-}
-
 // ---------------------------------------------------------------- chart
 
 const chart = { series: new Map() };
@@ -559,23 +745,36 @@ function addSeries(key) {
   if (chart.series.has(key)) return;
   const used = new Set([...chart.series.values()].map((s) => s.color));
   const color = COLORS.find((c) => !used.has(c)) || COLORS[chart.series.size % COLORS.length];
-  const [source, address] = key.split(':').map(Number);
-  chart.series.set(key, { key, color, label: `${SOURCE_SHORT[source]} ${hex16(address)}`, points: [] });
+  chart.series.set(key, { key, color, points: [] });
   refreshChart();
 }
+
+// The series' name, from the register map as it is now.
+function seriesLabel(s) {
+  const [source, address] = s.key.split(':').map(Number);
+  if (!mapped(source)) return `${SOURCE_SHORT[source]} ${hex16(address)}`;
+  const entry = entryAt(source, address);
+  return `${labelOf(source, address)}${entry && entry.unit ? `, ${entry.unit}` : ''}`;
+}
+
+const seriesLast = (s) => (s.points.length ? s.points[s.points.length - 1].text : '—');
 
 function removeSeries(key) {
   chart.series.delete(key);
   refreshChart();
 }
 
-function addChartPoints(source, data) {
-  const t = Date.now();
+function addChartPoints(source, data, time) {
+  const t = time.getTime();
   let added = false;
   for (const s of chart.series.values()) {
     const [src, address] = s.key.split(':').map(Number);
     if (src !== source || !data.has(address)) continue;
-    s.points.push({ t, v: data.get(address) });
+    const reading = registerReading(source, data, address);
+    const v = Number(reading.value);
+    // A value a line cannot show (NaN, infinity, a part of another) leaves a gap.
+    if (reading.text === undefined || !Number.isFinite(v)) continue;
+    s.points.push({ t, v, text: reading.text });
     if (s.points.length > CHART_POINTS) s.points.splice(0, s.points.length - CHART_POINTS);
     added = true;
   }
@@ -603,18 +802,18 @@ function renderLegend() {
     li.dataset.points = String(s.points.length);
     const swatch = span('swatch', '');
     swatch.style.background = s.color;
-    const last = s.points.length ? s.points[s.points.length - 1].v : null;
-    li.append(swatch, span('name', s.label), span('last', last === null ? '—' : String(last)));
+    li.append(swatch, span('name', seriesLabel(s)), span('last', seriesLast(s)));
     legend.append(li);
   }
 }
 
-function niceStep(range, ticks) {
+// A round step of about range / ticks, not below smallest.
+function niceStep(range, ticks, smallest = 1) {
   const raw = range / ticks;
   const power = Math.pow(10, Math.floor(Math.log10(raw)));
   const unit = raw / power;
   const nice = unit <= 1 ? 1 : unit <= 2 ? 2 : unit <= 5 ? 5 : 10;
-  return Math.max(1, nice * power);
+  return Math.max(smallest, nice * power);
 }
 
 function drawChart() {
@@ -650,7 +849,11 @@ function drawChart() {
   const plotH = height - top - bottom;
   let vMin = Math.min(...all.map((p) => p.v));
   let vMax = Math.max(...all.map((p) => p.v));
-  const step = niceStep(Math.max(vMax - vMin, 1), 5);
+  // Scaled and float values need steps below 1; a flat line gets a spread around it.
+  const spread = vMax - vMin || Math.max(Math.abs(vMax), 1);
+  const integral = all.every((p) => Number.isInteger(p.v));
+  const step = niceStep(spread, 5, integral ? 1 : Number.MIN_VALUE);
+  const decimals = Math.min(10, Math.max(0, -Math.floor(Math.log10(step))));
   vMin = Math.floor(vMin / step) * step;
   vMax = Math.ceil(vMax / step) * step;
   if (vMax === vMin) vMax = vMin + step;
@@ -669,7 +872,7 @@ function drawChart() {
     ctx.moveTo(left, Math.round(y(v)) + 0.5);
     ctx.lineTo(left + plotW, Math.round(y(v)) + 0.5);
     ctx.stroke();
-    ctx.fillText(String(Math.round(v)), left - 6, y(v));
+    ctx.fillText(v.toFixed(decimals), left - 6, y(v));
   }
   const seconds = (tMax - tMin) / 1000;
   const tStep = niceStep(seconds, 6);
@@ -704,6 +907,32 @@ function drawChart() {
       }
     }
   }
+}
+
+// The chart as a PNG file, its legend drawn below it: names, colours and last values.
+function exportChart() {
+  const canvas = $('chart');
+  drawChart();
+  const ratio = canvas.width / Math.max(1, canvas.clientWidth);
+  const series = [...chart.series.values()];
+  const line = 20 * ratio;
+  const out = document.createElement('canvas');
+  out.width = canvas.width;
+  out.height = canvas.height + Math.round((series.length * 20 + 12) * ratio);
+  const ctx = out.getContext('2d');
+  ctx.fillStyle = '#fff';
+  ctx.fillRect(0, 0, out.width, out.height);
+  ctx.drawImage(canvas, 0, 0);
+  ctx.font = `${12 * ratio}px system-ui, "DejaVu Sans", sans-serif`;
+  ctx.textBaseline = 'middle';
+  series.forEach((s, i) => {
+    const y = canvas.height + 6 * ratio + (i + 0.5) * line;
+    ctx.fillStyle = s.color;
+    ctx.fillRect(10 * ratio, y - 2 * ratio, 16 * ratio, 4 * ratio);
+    ctx.fillStyle = '#1d2733';
+    ctx.fillText(`${seriesLabel(s)}: ${seriesLast(s)}`, 34 * ratio, y);
+  });
+  out.toBlob((blob) => download(blob, fileName('chart', 'png')), 'image/png');
 }
 
 // ---------------------------------------------------------------- polling
@@ -765,6 +994,7 @@ function selectOp(op) {
     el.hidden = !el.dataset.ops.split(' ').includes(op);
   }
   $('op-hint').textContent = OPS[op].hint;
+  if (op === 'write-typed') typedFromMap();
   // Polling repeats reads only; choosing a write ends it, another read polls that instead.
   if (polling && !OPS[op].poll) stopPolling();
   else restartPolling();
@@ -772,9 +1002,43 @@ function selectOp(op) {
   clearInvalid();
 }
 
+// A device the scan found becomes the connection's.
+function useFound({ comPort, address, baud }) {
+  $('com-port').value = String(comPort);
+  $('slave-addr').value = String(address);
+  $('baud-rate').value = String(baud);
+  saveSettings();
+  restartPolling();
+  clearInvalid();
+  setBanner('ok', 'Устройство взято в параметры связи', `COM${comPort}, адрес ${address}, ${baud} бод`);
+}
+
 function init() {
   $('bridge-url').textContent = BRIDGE_URL;
   setBanner('idle', 'Готово к работе', 'Выберите команду и нажмите «Выполнить».');
+  $('typed-type').append(...VALUE_TYPES.map((t) => option(t)));
+  $('typed-order').append(...BYTE_ORDERS.map((o) => option(o)));
+  $('typed-type').value = 'float32';
+  registerMap = setupMapCard({
+    onChange: () => {
+      if (shownRegisters) drawRegisters();
+      refreshChart();
+      if (currentOp === 'write-typed') typedFromMap();
+    },
+  });
+  const speeds = [...$('baud-rate').options].map((o) => Number(o.value || o.textContent));
+  const scanFields = setupScanCard({
+    speeds,
+    defaultSpeed: Number($('baud-rate').value),
+    connection: () => ({
+      url: BRIDGE_URL, companyId: COMPANY_ID, deviceId: DEVICE_ID,
+      line: { echo: $('ctrl-echo').checked, dtr: $('ctrl-dtr').checked, rts: $('ctrl-rts').checked,
+        invert: $('ctrl-invert').checked },
+    }),
+    onUse: useFound,
+    report: setBanner,
+  });
+  SAVED_FIELDS = [...FORM_FIELDS, ...scanFields];
   selectOp(loadSettings());
   for (const button of document.querySelectorAll('#ops button')) {
     button.addEventListener('click', () => {
@@ -784,11 +1048,12 @@ function init() {
   }
   for (const id of SAVED_FIELDS) {
     $(id).addEventListener('input', saveSettings);
-    $(id).addEventListener('change', () => {
-      saveSettings();
-      restartPolling();
-    });
+    $(id).addEventListener('change', saveSettings);
   }
+  for (const id of FORM_FIELDS) $(id).addEventListener('change', restartPolling);
+  $('start-addr').addEventListener('input', () => {
+    if (currentOp === 'write-typed') typedFromMap();
+  });
   $('run-once').addEventListener('click', () => {
     runCurrent();
   });
@@ -798,9 +1063,14 @@ function init() {
   });
   $('chart-clear').addEventListener('click', () => {
     for (const s of chart.series.values()) s.points = [];
+    valueLog.clear();
+    showLogSize();
     refreshChart();
   });
+  $('export-csv').addEventListener('click', exportCsv);
+  $('export-png').addEventListener('click', exportChart);
   window.addEventListener('resize', drawChart);
+  showLogSize();
   refreshChart();
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <set>
@@ -70,6 +71,13 @@ const TAsset kAssets[] = {
     {"/demo/demo.css", "web/demo.css", "text/css; charset=utf-8"},
     {"/demo/client/modbus-bridge.js", "web/client/modbus-bridge.js",
      "text/javascript; charset=utf-8"},
+    {"/demo/page-dom.js", "web/page-dom.js", "text/javascript; charset=utf-8"},
+    {"/demo/bus-scan.js", "web/bus-scan.js", "text/javascript; charset=utf-8"},
+    {"/demo/scan-card.js", "web/scan-card.js", "text/javascript; charset=utf-8"},
+    {"/demo/register-map.js", "web/register-map.js", "text/javascript; charset=utf-8"},
+    {"/demo/map-card.js", "web/map-card.js", "text/javascript; charset=utf-8"},
+    {"/demo/typed-values.js", "web/typed-values.js", "text/javascript; charset=utf-8"},
+    {"/demo/value-log.js", "web/value-log.js", "text/javascript; charset=utf-8"},
     {"/demo/icon.svg", "packaging/modbus-bridge.svg", "image/svg+xml"},
 };
 
@@ -98,27 +106,37 @@ TEST(DemoPagesTest, EveryCompiledInFileHasARowAbove) {
     }
 }
 
-// Whatever the page loads, by the paths its markup and its script name, is served.
+// Whatever the page loads, by the paths its markup names and its modules import, one module
+// from another, is served.
 TEST(DemoPagesTest, EverythingThePageLoadsIsServed) {
     std::vector<std::string> loaded;
-    // What follows each opening up to the closing quote. Plain search: GCC's <regex> trips its
-    // own uninitialised-use warning in the sanitizer build.
-    const auto quoted = [&loaded](const std::string& text, const std::string& opening, char close) {
+    // What follows each opening up to the closing quote, as a path under web/ seen from folder.
+    // Plain search: GCC's <regex> trips its own uninitialised-use warning in the sanitizer build.
+    const auto quoted = [&loaded](const std::string& text, const std::string& opening, char close,
+                                  const std::string& folder) {
         for (size_t at = text.find(opening); at != std::string::npos;
              at = text.find(opening, at + 1)) {
             const size_t start = at + opening.size();
-            loaded.push_back(text.substr(start, text.find(close, start) - start));
+            std::string path = text.substr(start, text.find(close, start) - start);
+            if (path.starts_with("./")) {
+                path.erase(0, 2);
+            }
+            if (std::find(loaded.begin(), loaded.end(), folder + path) == loaded.end()) {
+                loaded.push_back(folder + path);
+            }
         }
     };
     const std::string markup = SourceFile("web/index.html");
-    quoted(markup, "src=\"", '"');
-    quoted(markup, "href=\"", '"');
-    quoted(SourceFile("web/demo.js"), "from '", '\'');
-    ASSERT_GE(loaded.size(), 4U);
-    for (std::string path : loaded) {
-        if (path.starts_with("./")) {
-            path.erase(0, 2);
+    quoted(markup, "src=\"", '"', "");
+    quoted(markup, "href=\"", '"', "");
+    for (size_t i = 0; i < loaded.size(); ++i) {
+        const std::string path = loaded[i];
+        if (path.ends_with(".js")) {
+            quoted(SourceFile("web/" + path), "from '", '\'', path.substr(0, path.rfind('/') + 1));
         }
+    }
+    ASSERT_GE(loaded.size(), 10U);
+    for (const std::string& path : loaded) {
         EXPECT_EQ(AnswerDemoPage(Get("/demo/" + path)).Kind, TDemoPageKind::File) << path;
     }
 }

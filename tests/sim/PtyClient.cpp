@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "PtyRate.h"
+
 namespace {
 
 constexpr int kSendBoundMs = 5000;
@@ -45,6 +47,10 @@ void TPtyClient::Close() {
         close(fd_);
         fd_ = -1;
     }
+}
+
+bool TPtyClient::SetBaud(uint32_t baud) {
+    return fd_ >= 0 && SetPtyRate(fd_, baud);
 }
 
 bool TPtyClient::Send(const TBytes& bytes) {

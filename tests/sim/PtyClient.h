@@ -17,6 +17,9 @@ public:
     bool Open(const std::string& path, bool asIs = false);
     void Close();
 
+    // Sets the line to any rate in baud, as the bridge does for a request.
+    bool SetBaud(uint32_t baud);
+
     bool Send(const TBytes& bytes);
 
     // Reads until count bytes have come or timeoutMs has passed; what came.

@@ -73,6 +73,11 @@ TEST(SimOptionsTest, TakesEveryOption) {
          }},
         {{"--address", "5", "--address", "6"},
          [](const TSimOptions& o) { return o.Device.Address == 6; }},
+        {{"--slave", "3@19200", "--slave=0x11", "--slave", "3@9600", "--slave", "200@14400"},
+         [](const TSimOptions& o) {
+             return o.Slaves == std::vector<TSlaveSetup>{
+                                    {3, 19200}, {17, std::nullopt}, {3, 9600}, {200, 14400}};
+         }},
     };
     for (const TGoodCase& test : cases) {
         const TParsedOptions parsed = Parse(test.Args);
@@ -112,6 +117,15 @@ TEST(SimOptionsTest, RefusesBadValuesWithAReason) {
         {{"--colour"}, "unknown option '--colour'"},
         {{"/dev/ttyS0"}, "unknown option '/dev/ttyS0'"},
         {{"--echo", "--bogus", "--silent"}, "unknown option '--bogus'"},
+        {{"--slave", "248@9600"},
+         "--slave: '248@9600' does not start with an address from 1 to 247"},
+        {{"--slave", "5@"}, "--slave: '5@' needs a speed from 1 to 4000000 after @"},
+        {{"--slave", "5@9600@1"}, "needs a speed"},
+        {{"--slave"}, "--slave needs ADDRESS or ADDRESS@BAUD"},
+        {{"--slave", "5@9600", "--slave", "5@9600"},
+         "--slave 5@9600: address 5 already answers at that speed"},
+        {{"--slave", "5", "--slave", "5@9600"}, "address 5 already answers"},
+        {{"--slave", "5", "--address", "5"}, "--address and --slave do not go together"},
     };
     for (const TBadCase& test : cases) {
         const TParsedOptions parsed = Parse(test.Args);
@@ -120,23 +134,23 @@ TEST(SimOptionsTest, RefusesBadValuesWithAReason) {
     }
 }
 
+// Faults: a line without a slave, or one that loses the address of --address.
+TEST(SimOptionsTest, LineSlavesAreTheSlaveOptionsOrTheOneAddress) {
+    EXPECT_EQ(LineSlaves(Parse({"--address", "9"}).Options),
+              (std::vector<TSlaveSetup>{{9, std::nullopt}}));
+    EXPECT_EQ(LineSlaves(Parse({"--slave", "4@2400", "--slave", "8"}).Options),
+              (std::vector<TSlaveSetup>{{4, 2400}, {8, std::nullopt}}));
+}
+
 TEST(SimOptionsTest, HelpExplainsOptionsRegistersAndFunctionCodes) {
     const std::string_view help = HelpText();
     const std::string_view topics[] = {
-        "--address",     "--device-type",
-        "--echo",        "--noise",
-        "--delay",       "--pieces",
-        "--gap",         "--wrong-address",
-        "--bad-crc",     "--silent",
-        "--exception",   "--link",
-        "--verbose",     "--help",
-        "0x0000-0x8FFF", "0x0000-0x00FF",
-        "sin(",          "0x1000 + its address",
-        "File 6",        "broadcast",
-        "\n  3, 4 ",     "\n  6 ",
-        "\n  16 ",       "\n  20 ",
-        "\n  69 ",       "\n  70, 71 ",
-        "exception 1",
+        "--address", "--device-type", "--slave",       "@BAUD",       "--echo",
+        "--noise",   "--delay",       "--pieces",      "--gap",       "--wrong-address",
+        "--bad-crc", "--silent",      "--exception",   "--link",      "--verbose",
+        "--help",    "0x0000-0x8FFF", "0x0000-0x00FF", "sin(",        "0x1000 + its address",
+        "File 6",    "broadcast",     "\n  3, 4 ",     "\n  6 ",      "\n  16 ",
+        "\n  20 ",   "\n  69 ",       "\n  70, 71 ",   "exception 1",
     };
     for (const std::string_view topic : topics) {
         EXPECT_NE(help.find(topic), std::string_view::npos) << topic;

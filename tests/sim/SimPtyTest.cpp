@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -203,6 +204,38 @@ TEST(SimPtyTest, IgnoresOtherSlavesAndAnswersNoBroadcast) {
     EXPECT_EQ(sim.Process.ReadLine(kWaitMs),
               "rx " + Hex(WithCrc({0x01, 0x03, 0x00, 0x09, 0x00, 0x01})));
     EXPECT_EQ(sim.Process.ReadLine(kWaitMs), "tx " + Hex(expected));
+}
+
+// Faults: a slave that answers at a speed it is not set to, or not at its own; a rate that is not
+// a standard one (set as the bridge sets it) read wrongly by the simulator.
+TEST(SimPtyTest, SlavesAnswerOnlyAtTheirOwnSpeed) {
+    struct TSpeedCase {
+        uint32_t Baud;
+        std::vector<uint8_t> Answering;
+    };
+    const TSpeedCase cases[] = {
+        {19200, {3, 12}},
+        {9600, {7, 12}},
+        {14400, {12, 30}},
+        {4800, {12}},
+    };
+    TRunningSim sim;
+    ASSERT_TRUE(sim.Start(
+        {"--slave", "3@19200", "--slave", "7@9600", "--slave", "12", "--slave", "30@14400"}));
+    TPtyClient port;
+    ASSERT_TRUE(port.Open(sim.Port));
+    for (const TSpeedCase& test : cases) {
+        ASSERT_TRUE(port.SetBaud(test.Baud)) << test.Baud;
+        TBytes expected;
+        for (const uint8_t address : {uint8_t{3}, uint8_t{7}, uint8_t{12}, uint8_t{30}}) {
+            ASSERT_TRUE(port.Send(WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01})));
+            if (std::count(test.Answering.begin(), test.Answering.end(), address) > 0) {
+                expected = Concat({expected, WithCrc({address, 0x03, 0x02, 0x00, 0x00})});
+            }
+        }
+        EXPECT_EQ(Hex(port.Receive(expected.size(), kWaitMs)), Hex(expected)) << test.Baud;
+        EXPECT_TRUE(port.StaysQuiet(kQuietMs)) << test.Baud;
+    }
 }
 
 TEST(SimPtyTest, SeveralRequestsInOneWriteAreAnsweredInOrder) {

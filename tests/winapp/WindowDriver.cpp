@@ -31,8 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace {

@@ -19,8 +19,9 @@
 
 #include "Hex.h"
 #include "MonotonicClock.h"
+#include "PtyLineSpeed.h"
 #include "RequestFramer.h"
-#include "SimDevice.h"
+#include "SimBus.h"
 #include "SimOptions.h"
 #include "WirePlan.h"
 
@@ -208,33 +209,26 @@ void WriteChunk(int master, std::span<const uint8_t> bytes, bool verbose) {
 
 // A real slave takes a request as complete only after 3.5 character times (of 11 bits) of
 // silence, fixed at 1.75 ms above 19200 baud; the answer never starts earlier. Rounded up to ms.
-uint32_t TurnaroundMs(int terminal) {
-    struct TRate {
-        speed_t Code;
-        uint32_t Baud;
-    };
-    static constexpr TRate kSlowRates[] = {
-        {B50, 50},     {B75, 75},     {B110, 110},   {B134, 134},     {B150, 150},
-        {B200, 200},   {B300, 300},   {B600, 600},   {B1200, 1200},   {B1800, 1800},
-        {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-    };
-    termios attributes{};
-    if (tcgetattr(terminal, &attributes) == 0) {
-        const speed_t code = cfgetospeed(&attributes);
-        for (const TRate& rate : kSlowRates) {
-            if (rate.Code == code) {
-                return (38500 + rate.Baud - 1) / rate.Baud;
-            }
-        }
+uint32_t TurnaroundMs(std::optional<uint32_t> baud) {
+    constexpr uint32_t kFixedAbove = 19200;
+    if (!baud || *baud > kFixedAbove) {
+        return 2;
     }
-    return 2;
+    return (38500 + *baud - 1) / *baud;
 }
 
 int Serve(const TSimOptions& options, const TPty& pty, int signalFd) {
     const int master = pty.Master.Get();
     TRequestFramer framer;
-    TSimDevice device(options.Device);
-    TWirePlanner planner(options.Device.Address, options.Faults, std::random_device{}());
+    const std::vector<TSlaveSetup> slaves = LineSlaves(options);
+    TSimBus bus(options.Device, slaves);
+    // Each slave shapes its own answers; the first also gives the echo of requests nobody
+    // answers, since the adapter echoes whoever listens.
+    std::vector<TWirePlanner> planners;
+    std::random_device seeds;
+    for (const TSlaveSetup& slave : slaves) {
+        planners.emplace_back(slave.Address, options.Faults, seeds());
+    }
     const uint64_t startMs = MonotonicMs();
     uint64_t lastReceiveMs = startMs;
     std::array<uint8_t, 4096> buffer{};
@@ -277,9 +271,11 @@ int Serve(const TSimOptions& options, const TPty& pty, int signalFd) {
             if (options.Verbose) {
                 PrintEvent("rx", frame);
             }
-            const std::optional<TPdu> answer = device.Answer(frame, MonotonicMs() - startMs);
-            uint32_t turnaround = TurnaroundMs(pty.Slave.Get());
-            for (const TChunk& chunk : planner.Plan(frame, answer)) {
+            const std::optional<uint32_t> baud = LineBaud(pty.Slave.Get());
+            const TBusAnswer heard = bus.Hear(frame, baud.value_or(0), MonotonicMs() - startMs);
+            uint32_t turnaround = TurnaroundMs(baud);
+            for (const TChunk& chunk :
+                 planners[heard.Slave.value_or(0)].Plan(frame, heard.Answer)) {
                 const uint32_t wait = chunk.WaitMs + turnaround;
                 turnaround = 0;
                 if (wait > 0 && !WaitUnlessStopped(signalFd, wait)) {

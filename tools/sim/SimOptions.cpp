@@ -43,6 +43,10 @@ constexpr std::array<TFlagOption, 7> kFlagOptions = {{
 }};
 
 constexpr std::string_view kLinkOption = "--link";
+constexpr std::string_view kSlaveOption = "--slave";
+constexpr std::string_view kAddressOption = "--address";
+constexpr uint32_t kHighestAddress = 247;
+constexpr uint32_t kHighestBaud = 4000000;
 
 std::optional<uint32_t> ParseNumber(std::string_view text) {
     uint32_t base = 10;
@@ -73,10 +77,44 @@ std::optional<uint32_t> ParseNumber(std::string_view text) {
     return static_cast<uint32_t>(value);
 }
 
+// ADDRESS or ADDRESS@BAUD; the reason it is refused when Error is set.
+std::optional<TSlaveSetup> ParseSlave(std::string_view text, std::string& error) {
+    const size_t at = text.find('@');
+    const std::optional<uint32_t> address = ParseNumber(text.substr(0, at));
+    if (!address || *address < 1 || *address > kHighestAddress) {
+        error = "--slave: '" + std::string(text) + "' does not start with an address from 1 to 247";
+        return std::nullopt;
+    }
+    TSlaveSetup slave{static_cast<uint8_t>(*address)};
+    if (at != text.npos) {
+        const std::optional<uint32_t> baud = ParseNumber(text.substr(at + 1));
+        if (!baud || *baud < 1 || *baud > kHighestBaud) {
+            error = "--slave: '" + std::string(text) + "' needs a speed from 1 to " +
+                    std::to_string(kHighestBaud) + " after @";
+            return std::nullopt;
+        }
+        slave.Baud = *baud;
+    }
+    return slave;
+}
+
+// Two slaves of one address may share the line only at distinct speeds: else both would answer.
+bool Collides(const TSlaveSetup& a, const TSlaveSetup& b) {
+    return a.Address == b.Address && (!a.Baud || !b.Baud || *a.Baud == *b.Baud);
+}
+
 }  // namespace
+
+std::vector<TSlaveSetup> LineSlaves(const TSimOptions& options) {
+    if (!options.Slaves.empty()) {
+        return options.Slaves;
+    }
+    return {TSlaveSetup{options.Device.Address}};
+}
 
 TParsedOptions ParseOptions(std::span<const std::string_view> args) {
     TParsedOptions parsed;
+    bool addressGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::optional<std::string_view> value;
@@ -133,10 +171,35 @@ TParsedOptions ParseOptions(std::span<const std::string_view> args) {
             parsed.Options.LinkPath = std::string(*path);
             known = true;
         }
+        if (name == kSlaveOption) {
+            const std::optional<std::string_view> text = takeValue();
+            if (!text) {
+                parsed.Error = "--slave needs ADDRESS or ADDRESS@BAUD";
+                return parsed;
+            }
+            const std::optional<TSlaveSetup> slave = ParseSlave(*text, parsed.Error);
+            if (!slave) {
+                return parsed;
+            }
+            for (const TSlaveSetup& other : parsed.Options.Slaves) {
+                if (Collides(other, *slave)) {
+                    parsed.Error = "--slave " + std::string(*text) + ": address " +
+                                   std::to_string(slave->Address) +
+                                   " already answers at that speed";
+                    return parsed;
+                }
+            }
+            parsed.Options.Slaves.push_back(*slave);
+            known = true;
+        }
+        addressGiven = addressGiven || name == kAddressOption;
         if (!known) {
             parsed.Error = "unknown option '" + std::string(args[i]) + "'";
             return parsed;
         }
+    }
+    if (addressGiven && !parsed.Options.Slaves.empty()) {
+        parsed.Error = "--address and --slave do not go together: give every slave with --slave";
     }
     return parsed;
 }
@@ -156,6 +219,12 @@ Device:
   --address N        slave address, 1 to 247 (default 1). Requests for other addresses are
                      ignored. Address 0 is a broadcast: writes (6, 16) are carried out and
                      nothing is answered.
+  --slave N[@BAUD]   a slave on the line with its own registers, instead of the one of
+                     --address; give it again for more slaves. With @BAUD it reads requests
+                     only while the port is set to that speed: at any other speed it hears
+                     garbled bytes, answers nothing and changes nothing, as a real device set
+                     to BAUD. One address may appear again only at other speeds. The other
+                     options apply to every slave.
   --device-type N    device-type code in the device section, 0 to 0xFFFF (default 0x0003).
   --exception CODE   refuse every request addressed to the device with this exception code,
                      1 to 255; the request changes nothing.

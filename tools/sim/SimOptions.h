@@ -3,13 +3,17 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "SimBus.h"
 #include "SimDevice.h"
 #include "WirePlan.h"
 
 struct TSimOptions {
     TDeviceSetup Device;
     TLineFaults Faults;
+    // The slaves of --slave; empty for the one slave of --address, which answers at any speed.
+    std::vector<TSlaveSetup> Slaves;
     std::string LinkPath;  // empty for no link
     bool Verbose = false;
     bool Help = false;
@@ -23,6 +27,9 @@ struct TParsedOptions {
 
 // Reads the command line without the program name. Numbers are decimal or 0x hexadecimal.
 TParsedOptions ParseOptions(std::span<const std::string_view> args);
+
+// The slaves on the line: those of --slave, or the one of --address.
+std::vector<TSlaveSetup> LineSlaves(const TSimOptions& options);
 
 // What --help prints.
 std::string_view HelpText();

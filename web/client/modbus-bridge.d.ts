@@ -199,3 +199,40 @@ export function pduMembers(pdus: readonly Pdu<unknown>[]): Record<string, number
 export function formBody(request: BridgeRequest, key?: string): string;
 /** One result per PDU, or throws BridgeError / BridgeUnreachableError. */
 export function decodeReply(pdus: readonly Pdu<unknown>[], request: BridgeRequest, reply: unknown, url?: string): unknown[];
+
+/** The types of values that span one register (16-bit), two (32-bit) or four (64-bit). */
+export type ValueType = 'int16' | 'uint16' | 'int32' | 'uint32' | 'float32' | 'int64' | 'uint64' | 'float64';
+/** The 64-bit integer types, which decode to a bigint with scale 1. */
+export type Int64Type = 'int64' | 'uint64';
+/**
+ * Where the bytes A B C D ... of a value, most significant first, lie in the registers:
+ * ABCD in order; CDAB the registers reversed; BADC the two bytes of each register swapped;
+ * DCBA both. A 16-bit value is AB or, for BADC and DCBA, BA.
+ */
+export type ByteOrder = 'ABCD' | 'CDAB' | 'BADC' | 'DCBA';
+
+export interface ValueFormat<T extends ValueType = ValueType> {
+  type: T;
+  /** Default 'ABCD'. */
+  order?: ByteOrder;
+  /** The value is the register value times the scale (default 1); 0.1 reads 2345 as 234.5. */
+  scale?: number;
+}
+
+export const VALUE_TYPES: readonly ValueType[];
+export const BYTE_ORDERS: readonly ByteOrder[];
+/** How many registers a value of the type takes. */
+export function registerCount(type: ValueType): 1 | 2 | 4;
+
+/** A 64-bit integer with scale 1: exact, as a bigint. */
+export function decodeRegisters(registers: ArrayLike<number>, format: { type: Int64Type; order?: ByteOrder; scale?: 1 }): bigint;
+/** A 64-bit integer: a bigint with scale 1, else a number. */
+export function decodeRegisters(registers: ArrayLike<number>, format: ValueFormat<Int64Type>): bigint | number;
+/** The value of the registers (as many as the type takes), in the type and order, times the scale. */
+export function decodeRegisters(registers: ArrayLike<number>, format: ValueFormat<Exclude<ValueType, Int64Type>>): number;
+export function decodeRegisters(registers: ArrayLike<number>, format: ValueFormat): number | bigint;
+/**
+ * The registers that hold the value divided by the scale; a RangeError for what the type cannot
+ * hold (out of range, a fraction for an integer type, a finite value beyond float32 or float64).
+ */
+export function encodeValue(value: number | bigint, format: ValueFormat): number[];

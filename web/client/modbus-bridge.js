@@ -299,6 +299,146 @@ function checkBatch(pdus, timeoutMs) {
   });
 }
 
+// ------------------------------------------------------------------ typed values
+
+// Registers per value type.
+const TYPE_REGISTERS = Object.freeze({
+  int16: 1, uint16: 1, int32: 2, uint32: 2, float32: 2, int64: 4, uint64: 4, float64: 4,
+});
+const INTEGER_RANGES = {
+  int16: [-(2n ** 15n), 2n ** 15n - 1n],
+  uint16: [0n, 2n ** 16n - 1n],
+  int32: [-(2n ** 31n), 2n ** 31n - 1n],
+  uint32: [0n, 2n ** 32n - 1n],
+  int64: [-(2n ** 63n), 2n ** 63n - 1n],
+  uint64: [0n, 2n ** 64n - 1n],
+};
+const VIEW_WRITERS = {
+  int16: 'setInt16', uint16: 'setUint16', int32: 'setInt32', uint32: 'setUint32', float32: 'setFloat32',
+  int64: 'setBigInt64', uint64: 'setBigUint64', float64: 'setFloat64',
+};
+const VIEW_READERS = {
+  int16: 'getInt16', uint16: 'getUint16', int32: 'getInt32', uint32: 'getUint32', float32: 'getFloat32',
+  int64: 'getBigInt64', uint64: 'getBigUint64', float64: 'getFloat64',
+};
+// A scale that makes a whole number of register steps out of a value must match it this closely,
+// which lets 0.3 with scale 0.1 through while 0.35 is refused.
+const WHOLE_STEP_TOLERANCE = 1e-9;
+
+/** The value types, in the order a page lists them. */
+export const VALUE_TYPES = Object.freeze(Object.keys(TYPE_REGISTERS));
+/** The byte orders: how the bytes A B C D ... of a value, most significant first, lie in the registers. */
+export const BYTE_ORDERS = Object.freeze(['ABCD', 'CDAB', 'BADC', 'DCBA']);
+
+/** How many registers a value of this type takes: 1, 2 or 4. */
+export function registerCount(type) {
+  if (!Object.hasOwn(TYPE_REGISTERS, type)) {
+    throw new RangeError(`type must be one of ${VALUE_TYPES.join(', ')}, not ${describe(type)}`);
+  }
+  return TYPE_REGISTERS[type];
+}
+
+function valueFormat(format, what) {
+  if (format === null || typeof format !== 'object') {
+    throw new TypeError(`${what}: give the format as { type, order, scale }`);
+  }
+  const { type, order = 'ABCD', scale = 1 } = format;
+  if (!Object.hasOwn(TYPE_REGISTERS, type)) {
+    throw new RangeError(`${what}: type must be one of ${VALUE_TYPES.join(', ')}, not ${describe(type)}`);
+  }
+  if (!BYTE_ORDERS.includes(order)) {
+    throw new RangeError(`${what}: order must be one of ${BYTE_ORDERS.join(', ')}, not ${describe(order)}`);
+  }
+  if (typeof scale !== 'number' || !Number.isFinite(scale) || scale === 0) {
+    throw new RangeError(`${what}: scale must be a finite number other than 0, not ${describe(scale)}`);
+  }
+  // A scale such as 0.1 divides by its whole reciprocal: 2345 / 10 is exactly the double nearest
+  // 234.5, where 2345 * 0.1 would not always be.
+  const reciprocal = Math.round(1 / scale);
+  const divisor = Math.abs(scale) < 1 && Math.abs(1 / scale - reciprocal) <= WHOLE_STEP_TOLERANCE * Math.abs(reciprocal)
+    ? reciprocal : 0;
+  return { type, order, scale, divisor, count: TYPE_REGISTERS[type] };
+}
+
+const scaled = (raw, f) => (f.scale === 1 ? raw : f.divisor ? raw / f.divisor : raw * f.scale);
+const unscaled = (value, f) => (f.scale === 1 ? value : f.divisor ? value * f.divisor : value / f.scale);
+
+// The registers in the bus's order from the value's bytes, most significant first, and back
+// (the same steps undo themselves): CDAB and DCBA reverse the registers, BADC and DCBA swap the
+// two bytes of each.
+function reorder(words, order) {
+  const swapWords = order === 'CDAB' || order === 'DCBA';
+  const swapBytes = order === 'BADC' || order === 'DCBA';
+  const ordered = swapWords ? [...words].reverse() : [...words];
+  return swapBytes ? ordered.map((w) => ((w & 0xFF) << 8) | (w >> 8)) : ordered;
+}
+
+/**
+ * The value that the registers hold, in the format's type and byte order, times its scale.
+ * int64 and uint64 come as a bigint with scale 1 (exact), as a number with any other scale.
+ */
+export function decodeRegisters(registers, format) {
+  const f = valueFormat(format, 'decodeRegisters');
+  if (registers === null || typeof registers !== 'object' || typeof registers.length !== 'number') {
+    throw new TypeError('decodeRegisters: registers must be an array of register values');
+  }
+  if (registers.length !== f.count) {
+    throw new RangeError(`decodeRegisters: ${f.type} takes ${f.count} register${f.count > 1 ? 's' : ''}, not ${registers.length}`);
+  }
+  const words = Array.from(registers, (r, i) => integer(r, 0, 0xFFFF, `decodeRegisters: register ${i}`));
+  const view = new DataView(new ArrayBuffer(2 * f.count));
+  reorder(words, f.order).forEach((w, i) => view.setUint16(2 * i, w));
+  const raw = view[VIEW_READERS[f.type]](0);
+  if (typeof raw === 'bigint') return f.scale === 1 ? raw : scaled(Number(raw), f);
+  return scaled(raw, f);
+}
+
+function integerSteps(value, f, what) {
+  if (typeof value === 'bigint') {
+    if (f.scale !== 1) throw new RangeError(`${what}: a bigint value takes scale 1 only; give the scaled value as a number`);
+    return value;
+  }
+  if (typeof value !== 'number') throw new TypeError(`${what}: the value must be a number, not ${describe(value)}`);
+  if (!Number.isFinite(value)) throw new RangeError(`${what}: ${f.type} holds no ${value}`);
+  const steps = unscaled(value, f);
+  const whole = Math.round(steps);
+  if (Math.abs(steps - whole) > WHOLE_STEP_TOLERANCE * Math.max(1, Math.abs(steps))) {
+    throw new RangeError(f.scale === 1
+      ? `${what}: ${f.type} holds whole numbers only, not ${value}`
+      : `${what}: ${value} is no whole multiple of the scale ${f.scale}`);
+  }
+  return BigInt(whole);
+}
+
+/**
+ * The registers that hold the value in the format's type and byte order, the value divided by
+ * the scale first. Refuses with a RangeError what the type cannot hold: a value out of its range,
+ * a fraction for an integer type, a finite value that float32 or float64 can only hold as infinity.
+ */
+export function encodeValue(value, format) {
+  const f = valueFormat(format, 'encodeValue');
+  const view = new DataView(new ArrayBuffer(2 * f.count));
+  if (f.type === 'float32' || f.type === 'float64') {
+    if (typeof value !== 'number') throw new TypeError(`encodeValue: a ${f.type} value must be a number, not ${describe(value)}`);
+    const raw = unscaled(value, f);
+    const stored = f.type === 'float32' ? Math.fround(raw) : raw;
+    if (Number.isFinite(value) && !Number.isFinite(stored)) {
+      throw new RangeError(`encodeValue: ${value}${f.scale === 1 ? '' : ` with the scale ${f.scale}`} is out of the range of ${f.type}`);
+    }
+    view[VIEW_WRITERS[f.type]](0, raw);
+  } else {
+    const raw = integerSteps(value, f, 'encodeValue');
+    const [min, max] = INTEGER_RANGES[f.type];
+    if (raw < min || raw > max) {
+      const made = f.scale === 1 ? '' : ` (${raw} register steps with the scale ${f.scale})`;
+      throw new RangeError(`encodeValue: ${describe(value)}${made} is out of the range of ${f.type}, ${min} to ${max}`);
+    }
+    view[VIEW_WRITERS[f.type]](0, f.count === 4 ? raw : Number(raw));
+  }
+  const words = Array.from({ length: f.count }, (_, i) => view.getUint16(2 * i));
+  return reorder(words, f.order);
+}
+
 // ------------------------------------------------------------------ requests and replies
 
 /** What the bridge waits at most after the send of each PDU, as it bounds the time-out. */

@@ -38,7 +38,8 @@ const demoCopy = {
   '/demo/': ['index.html', 'text/html; charset=utf-8'],
   '/demo/demo.js': ['demo.js', 'text/javascript; charset=utf-8'],
   '/demo/demo.css': ['demo.css', 'text/css; charset=utf-8'],
-  '/demo/client/modbus-bridge.js': ['client/modbus-bridge.js', 'text/javascript; charset=utf-8'],
+  ...Object.fromEntries(['client/modbus-bridge.js', 'page-dom.js', 'bus-scan.js', 'scan-card.js', 'register-map.js',
+    'map-card.js', 'typed-values.js', 'value-log.js'].map((name) => [`/demo/${name}`, [name, 'text/javascript; charset=utf-8']])),
 };
 
 const servers = [];

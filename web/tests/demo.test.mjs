@@ -80,7 +80,7 @@ function outcome(page) {
 function registers(page) {
   return page.$$eval('#register-rows tr', (rows) => rows.map((r) => ({
     addr: Number(r.dataset.addr),
-    dec: r.querySelector('.reg-dec').textContent,
+    dec: r.querySelector('.reg-value').textContent,
     hex: r.querySelector('.reg-hex').textContent,
   })));
 }

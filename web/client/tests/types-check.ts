@@ -1,8 +1,8 @@
 // How a TypeScript page uses the client; `tsc --noEmit -p web/client/tests` checks that the
 // declarations accept it, give these result types and refuse the misuses marked below.
 import {
-  BridgeError, BridgeUnreachableError, ModbusBridge, pdu, type BridgeErrorKind, type DeviceSection, type PollOutcome,
-  type RawResult,
+  BridgeError, BridgeUnreachableError, ModbusBridge, decodeRegisters, encodeValue, pdu, registerCount, type BridgeErrorKind,
+  type ByteOrder, type DeviceSection, type PollOutcome, type RawResult, type ValueFormat,
 } from '../modbus-bridge.js';
 
 const bridge = new ModbusBridge({
@@ -39,6 +39,16 @@ async function page(): Promise<void> {
   });
   await polling.stop();
 
+  const temperature: number = decodeRegisters(holding.slice(0, 2), { type: 'float32', order: 'CDAB' });
+  const energy: bigint = decodeRegisters(holding.slice(0, 4), { type: 'uint64' });
+  const format: ValueFormat = { type: 'int64', scale: 0.001 };
+  const kilowattHours: number | bigint = decodeRegisters(holding.slice(0, 4), format);
+  const order: ByteOrder = 'BADC';
+  const words: number[] = encodeValue(2n ** 40n, { type: 'int64', order });
+  const span: 1 | 2 | 4 = registerCount('float64');
+  await bridge.writeMultipleRegisters(0x30, encodeValue(temperature, { type: 'float32', order: 'CDAB' }));
+  console.log(energy, kilowattHours, words, span);
+
   // @ts-expect-error: the slave address is required
   new ModbusBridge({ comPort: 1 });
   // @ts-expect-error: a device section is no register array
@@ -47,6 +57,13 @@ async function page(): Promise<void> {
   await bridge.batch([[3, 0, 0, 0, 1]]);
   // @ts-expect-error: a time-out is a number of milliseconds
   new ModbusBridge({ comPort: 1, slave: 1, timeoutMs: '500' });
+  // @ts-expect-error: a 64-bit integer may be a bigint, which is no number
+  const notNumber: number = decodeRegisters(holding.slice(0, 4), { type: 'int64' });
+  // @ts-expect-error: no such byte order
+  encodeValue(1, { type: 'int32', order: 'DABC' });
+  // @ts-expect-error: no such type
+  decodeRegisters(holding, { type: 'int128' });
+  console.log(notNumber);
   try {
     await bridge.readInputRegisters(0, 1);
   } catch (e) {
