@@ -26,21 +26,23 @@ const WINDOW = process.env.MODBUS_BRIDGE;
 
 // What the demo page shows after one read of register 0x23, and what the client library's read
 // of it ends in.
-const PERMISSION = { banner: 'banner error', title: 'Браузер не пускает страницу к мосту', reason: 'permission' };
-const NETWORK = { banner: 'banner error', title: 'Мост не отвечает', reason: 'network' };
-const ASKED = { banner: 'banner advice', title: 'Разрешите эту страницу в окне моста', code: '127', kind: 'access' };
-const SERVED = { banner: 'banner ok', title: 'Выполнено', code: '0', value: [0x23] };
+const OUTCOMES = {
+  permission: { banner: 'banner error', title: 'Браузер не пускает страницу к мосту', reason: 'permission' },
+  network: { banner: 'banner error', title: 'Мост не отвечает', reason: 'network' },
+  asked: { banner: 'banner advice', title: 'Разрешите эту страницу в окне моста', code: '127', kind: 'access' },
+  served: { banner: 'banner ok', title: 'Выполнено', code: '0', value: [0x23] },
+};
 
-// Each row: which bridge runs, whether the site holds the permission, what the page shows. The
-// bridge changes between rows in this order; after the window asked, the operator answers.
+// Each row: which bridge runs, whether the site holds the permission, what the page shows. A
+// bridge starts when its first row comes; once the window asked, the operator allows the site.
 const ROADS = [
-  ['modbus-bridged, the site listed', 'not granted', PERMISSION],
-  ['modbus-bridged, the site listed', 'granted', SERVED],
-  ['no bridge', 'granted', NETWORK],
-  ['no bridge', 'not granted', PERMISSION],
-  ['the window', 'not granted', PERMISSION],
-  ['the window', 'granted', ASKED],
-  ['the window, after "Разрешить"', 'granted', SERVED],
+  ['modbus-bridged, the site listed', 'not granted', 'permission'],
+  ['modbus-bridged, the site listed', 'granted', 'served'],
+  ['no bridge', 'granted', 'network'],
+  ['no bridge', 'not granted', 'permission'],
+  ['the window', 'not granted', 'permission'],
+  ['the window', 'granted', 'asked'],
+  ['the window', 'granted', 'served'],
 ];
 
 let sim = null;
@@ -57,20 +59,14 @@ async function cleanUp() {
   if (certificate) certificate.remove();
 }
 
-async function runBridge(name) {
-  if (name === 'the window, after "Разрешить"') {
-    await answerInWindow(bridge, display, SITE, true);
-    return;
-  }
-  if (bridge) await bridge.stopAndClean();
-  bridge = null;
-  if (name === 'modbus-bridged, the site listed') {
-    bridge = await startBridge(BRIDGED, [sim.pty], { settings: `[Origins]\n${SITE}=1\n` });
-  } else if (name === 'the window') {
+const BRIDGES = {
+  'modbus-bridged, the site listed': () => startBridge(BRIDGED, [sim.pty], { settings: `[Origins]\n${SITE}=1\n` }),
+  'no bridge': async () => null,
+  'the window': async () => {
     display ??= await startDisplay();
-    bridge = await startWindow(WINDOW, [sim.pty], { display });
-  }
-}
+    return startWindow(WINDOW, [sim.pty], { display });
+  },
+};
 
 // The demo page's banner after one read, and the client library's outcome of another.
 async function outcome(page) {
@@ -94,8 +90,8 @@ async function main() {
   site = await servePages(SITE_PORT, demoCopy, certificate);
   sim = await startSim(SIM, ['--verbose']);
 
-  // Headless, Chromium cannot show its question: it counts it as refused, as an operator's
-  // "Block" would be, so the context without a grant stands for a site the user refused.
+  // Headless, Chromium cannot show its question: it counts it as refused, as the user's "Block"
+  // would be, so the context without a grant stands for a site the user refused.
   const browser = await launchChromium([
     `--ip-address-space-overrides=${PAGE_HOST}:${SITE_PORT}=public`, '--ignore-certificate-errors']);
   try {
@@ -106,20 +102,27 @@ async function main() {
     let took = 0;
     let running = null;
     for (const [bridgeName, permission, shows] of ROADS) {
-      if (bridgeName !== running) await runBridge(bridgeName);
-      running = bridgeName;
-      await step(`${bridgeName}, the permission ${permission}: ${shows.reason ?? shows.code}`, async () => {
+      if (bridgeName !== running) {
+        if (bridge) await bridge.stopAndClean();
+        bridge = await BRIDGES[bridgeName]();
+        running = bridgeName;
+      }
+      await step(`${bridgeName}, the permission ${permission}: ${shows}`, async () => {
         const got = await outcome(pages[permission]);
-        const differs = Object.keys(shows).filter((key) => JSON.stringify(got[key]) !== JSON.stringify(shows[key]));
-        check(differs.length === 0, `the page got ${JSON.stringify(got)}, expected ${JSON.stringify(shows)}`);
-        if (shows === SERVED) took += 2;
+        const expected = OUTCOMES[shows];
+        const differs = Object.keys(expected).filter((key) => JSON.stringify(got[key]) !== JSON.stringify(expected[key]));
+        check(differs.length === 0, `the page got ${JSON.stringify(got)}, expected ${JSON.stringify(expected)}`);
+        if (shows === 'served') took += 2;
         const requests = deviceTook(sim);
-        check(requests.length === took && requests.slice(-took).every((line) => line.startsWith('rx 010300230001')),
+        check(requests.length === took && requests.every((line) => line.startsWith('rx 010300230001')),
           `the device took ${JSON.stringify(requests)}, expected ${took} reads of register 0x23`);
-        if (shows === PERMISSION && bridge) {
+        if (shows === 'permission' && bridge) {
           check(!bridge.log.includes(SITE), `the bridge heard of the site:\n${bridge.log}`);
         }
       });
+      if (shows === 'asked') {
+        await step('the operator allows the site in the window', () => answerInWindow(bridge, display, SITE, true));
+      }
     }
   } finally {
     await browser.close();
