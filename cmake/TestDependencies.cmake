@@ -17,6 +17,7 @@ find_program(SOCAT_PROGRAM socat)
 find_program(SCRIPT_PROGRAM script)
 find_program(XVFB_PROGRAM Xvfb)
 find_program(XDOTOOL_PROGRAM xdotool)
+find_program(OPENSSL_PROGRAM openssl)
 find_program(MBPOLL_PROGRAM mbpoll)
 find_program(NODE_PROGRAM node)
 find_program(NPM_PROGRAM npm)
@@ -39,6 +40,8 @@ set(NEEDS_XVFB XVFB_PROGRAM "Xvfb (xvfb)")
 set(NEEDS_CONSOLE_AND_DISPLAY SCRIPT_PROGRAM "script (bsdutils)" ${NEEDS_XVFB})
 # Key strokes and clicks of an operator, to a window on such a display.
 set(NEEDS_XDOTOOL XDOTOOL_PROGRAM "xdotool")
+# A certificate made for one run, for a page served over TLS.
+set(NEEDS_OPENSSL OPENSSL_PROGRAM "openssl")
 set(NEEDS_MBPOLL MBPOLL_PROGRAM "mbpoll")
 set(NEEDS_NODE
     NODE_PROGRAM "Node (nodejs)"

@@ -9,8 +9,6 @@
 // Environment: MODBUS_SIM, MODBUS_BRIDGED and MODBUS_BRIDGE (paths of the programs, set by
 // CTest), CHROMIUM (browser, default /usr/bin/chromium).
 
-import fs from 'node:fs';
-import http from 'node:http';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
@@ -18,9 +16,11 @@ import { BRIDGE_PORT } from './bridge-port.mjs';
 import {
   addClientModule, answerInWindow, launchChromium, startBridge, startDisplay, startSim, startWindow, stop,
 } from './programs.mjs';
+import {
+  PAGE_HOST, demoCopy, deviceTook as tookBy, readWithClient, runOnce, servePages as serve,
+} from './site-pages.mjs';
 import { check, fail, runSteps, step } from './steps.mjs';
 
-const PAGE_HOST = '127.0.0.2';
 const PUBLIC_PORT = 28001;
 const OTHER_PORT = 28002;
 const OTHER_ORIGIN = `http://${PAGE_HOST}:${OTHER_PORT}`;
@@ -31,16 +31,6 @@ const REFUSED = '{"error_code":125,"error_text":"Запрос отклонён �
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const filePage = pathToFileURL(path.resolve(here, 'blank.html')).href;
-// The demo page as another site would serve a copy of it: it then talks to the bridge on
-// localhost:19284 as a page of that site.
-const web = path.resolve(here, '..');
-const demoCopy = {
-  '/demo/': ['index.html', 'text/html; charset=utf-8'],
-  '/demo/demo.js': ['demo.js', 'text/javascript; charset=utf-8'],
-  '/demo/demo.css': ['demo.css', 'text/css; charset=utf-8'],
-  ...Object.fromEntries(['client/modbus-bridge.js', 'page-dom.js', 'bus-scan.js', 'scan-card.js', 'register-map.js',
-    'map-card.js', 'typed-values.js', 'value-log.js'].map((name) => [`/demo/${name}`, [name, 'text/javascript; charset=utf-8']])),
-};
 
 const servers = [];
 let sim = null;
@@ -54,26 +44,12 @@ function timeout(ms, value) {
 
 // ------------------------------------------------------------------ processes
 
-// Every request the device took: the simulator writes an "rx" line for each (--verbose).
 function deviceTook() {
-  return sim.lines.filter((line) => line.startsWith('rx '));
+  return tookBy(sim);
 }
 
-// A small web server on the second loopback address: each port serves its own pages, given as
-// HTML or as a file of web/ and its type.
-function servePages(port, pages) {
-  const server = http.createServer((request, response) => {
-    const page = pages[request.url.split('?')[0]];
-    const [body, type] = Array.isArray(page)
-      ? [fs.readFileSync(path.join(web, page[0])), page[1]] : [page, 'text/html; charset=utf-8'];
-    response.writeHead(page ? 200 : 404, { 'Content-Type': type });
-    response.end(body || 'not found');
-  });
-  servers.push(server);
-  return new Promise((resolve, reject) => {
-    server.once('error', reject);
-    server.listen(port, PAGE_HOST, () => resolve(server));
-  });
+async function servePages(port, pages) {
+  servers.push(await serve(port, pages));
 }
 
 async function cleanUp() {
@@ -153,27 +129,6 @@ function fetchFromPage(page, json) {
       return `fetch failed: ${e.message}`;
     }
   }, [BRIDGE_PORT, json]);
-}
-
-// Runs the demo page's chosen command once; what the page then shows.
-async function runOnce(page) {
-  const seq = Number(await page.getAttribute('#status', 'data-seq'));
-  await page.click('#run-once');
-  await page.waitForFunction(
-    (before) => Number(document.getElementById('status').dataset.seq) > before, seq, { timeout: 15000 });
-  return page.evaluate(() => ({
-    banner: document.getElementById('banner').className,
-    title: document.getElementById('banner-title').textContent.trim(),
-    detail: document.getElementById('banner-text').textContent.trim(),
-    code: document.getElementById('error-code').textContent.trim(),
-  }));
-}
-
-// A read of holding register 0x23 with the client library, as the page's code sees its outcome.
-function readWithClient(page) {
-  return page.evaluate(() => new ModbusBridgeClient.ModbusBridge({ comPort: 1, slave: 1 })
-    .readHoldingRegisters(0x23, 1)
-    .then((value) => ({ value }), (e) => ({ name: e.name, code: e.code, kind: e.kind, text: e.text })));
 }
 
 // Polls a condition that another process makes true; the condition ends the wait.
