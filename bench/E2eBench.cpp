@@ -3,7 +3,9 @@
 // and device. Prints the medians and the bridge's overhead once the pause it makes after every
 // exchange is taken away; then how a request grows with the PDUs it holds and with the register
 // count. With --windows-build DIR, the overhead of the Linux program beside that of the Windows
-// build's modbus-bridged.exe under wine, its COM port leading to a simulator of its own.
+// build's modbus-bridged.exe under wine, its COM port leading to a simulator of its own. With
+// --overhead [RUNS], only the overhead, measured RUNS times (5 unless given) one after the other,
+// and the median of the runs: on a shared machine a single run moves by a tenth of a millisecond.
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <signal.h>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -226,6 +229,52 @@ int CompareWithWine(const std::string& windowsBuild) {
     return 0;
 }
 
+// The overhead alone, run after run: the bridge's reads and libmodbus's alternate, so that a
+// change of the machine's load touches both figures of a run alike.
+int MeasureOverheadRuns(int runs) {
+    TRunningSim bridgeDevice;
+    TRunningSim libmodbusDevice;
+    if (!bridgeDevice.Start({}) || !libmodbusDevice.Start({})) {
+        std::fprintf(stderr, "bench-e2e: modbus-sim did not start\n");
+        return 1;
+    }
+    const double pauseMs = ExchangePause(kBaud);
+    TBridgeProcess bridge(bridgeDevice.Port);
+    THttpClient client;
+    if (!Connected(client)) {
+        std::fprintf(stderr, "bench-e2e: modbus-bridged did not start on port %d\n", kPort);
+        return 1;
+    }
+    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
+    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
+        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+        return 1;
+    }
+    uint16_t registers[10];
+    const auto libmodbusRead = [context, &registers] {
+        return modbus_read_registers(context, 0, 10, registers) == 10;
+    };
+    std::printf("bench-e2e: %d runs of %d rounds, %d baud, pause after an exchange %.0f ms\n", runs,
+                kRounds, kBaud, pauseMs);
+    Measure(20, BridgeRead(client, 1, 10));
+    Measure(20, libmodbusRead);
+    std::vector<double> overheads;
+    for (int run = 1; run <= runs; ++run) {
+        const TFigures viaBridge = Measure(kRounds, BridgeRead(client, 1, 10));
+        const TFigures viaLibmodbus = Measure(kRounds, libmodbusRead);
+        overheads.push_back(viaBridge.Median - pauseMs - viaLibmodbus.Median);
+        std::printf("run %d: bridge %.3f ms, libmodbus %.3f ms, overhead %.3f ms\n", run,
+                    viaBridge.Median, viaLibmodbus.Median, overheads.back());
+    }
+    modbus_close(context);
+    modbus_free(context);
+    std::sort(overheads.begin(), overheads.end());
+    std::printf("%-52s %9.3f ms (runs %.3f to %.3f)\n",
+                "bridge overhead, median of the runs' medians", overheads[overheads.size() / 2],
+                overheads.front(), overheads.back());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -236,8 +285,16 @@ int main(int argc, char* argv[]) {
     if (argc == 3 && std::string(argv[1]) == "--windows-build") {
         return CompareWithWine(argv[2]);
     }
+    if ((argc == 2 || argc == 3) && std::string(argv[1]) == "--overhead") {
+        const int runs = argc == 3 ? std::atoi(argv[2]) : 5;
+        if (runs < 1) {
+            std::fprintf(stderr, "bench-e2e: --overhead takes a count of runs from 1\n");
+            return 2;
+        }
+        return MeasureOverheadRuns(runs);
+    }
     if (argc != 1) {
-        std::fprintf(stderr, "usage: bench-e2e [--windows-build <folder>]\n");
+        std::fprintf(stderr, "usage: bench-e2e [--windows-build <folder> | --overhead [RUNS]]\n");
         return 2;
     }
     TRunningSim bridgeDevice;

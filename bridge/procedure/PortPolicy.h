@@ -2,10 +2,16 @@
 
 #include <json/value.h>
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 
-#include "AccessSettings.h"
+// Which COM numbers a request may open and which of them only read.
+struct TPortPolicy {
+    bool DenyUnmapped = false;
+    std::bitset<256> Mapped;
+    std::bitset<256> ReadOnly;
+};
 
 // Function codes that only read: coils, inputs, registers, file records, and the device's
 // sections.

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "AccessSettings.h"
 #include "BridgeHost.h"
+#include "PortPolicy.h"
 
 class TRavo32;
 

@@ -1,21 +1,15 @@
 #pragma once
 
-#include <bitset>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "PortPolicy.h"
 
 class TIniFile;
 
 enum class TListenScope { Loopback, Any };
 enum class TOriginMode { Any, List, Ask };
-
-// Which COM numbers a request may open and which of them only read.
-struct TPortPolicy {
-    bool DenyUnmapped = false;
-    std::bitset<256> Mapped;
-    std::bitset<256> ReadOnly;
-};
 
 // Who may drive the devices: the [Server] section of the settings file and the origins of the
 // [Origins] section. The defaults serve pages on this computer only: programs that send no
