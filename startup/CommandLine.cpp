@@ -71,8 +71,8 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
             "The Modbus RTU bridge for web pages, without a window: it serves the requests that\n"
             "pages post to port " +
             portText + " and prints its log on standard output until " +
-            (platform == TProgramPlatform::Linux ? "Ctrl+C or SIGTERM"
-                                                 : "Ctrl+C or the session's end") +
+            (platform == TProgramPlatform::Linux ? "Ctrl+C or\nSIGTERM"
+                                                 : "Ctrl+C or\nthe session's end") +
             ".\n";
     }
     text += "\nOptions:\n";
