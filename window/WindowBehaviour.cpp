@@ -21,7 +21,6 @@ constexpr int kDefaultTop = 100;
 constexpr int kDefaultLeft = 100;
 constexpr int kDefaultWidth = 600;
 constexpr int kDefaultHeight = 400;
-constexpr int kDefaultLogLimitMB = 256;
 constexpr int kDefaultLogDays = 30;
 
 std::string UnableToWrite(const TIniFile& settings) {
