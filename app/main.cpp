@@ -1,13 +1,24 @@
 // modbus-bridge: the desktop program.
 
 #include "BridgeApplication.h"
+#include "BridgePort.h"
 #include "ErrorReport.h"
 #include "MainWindow.h"
+#include "ProgramCommandLine.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 
 int main(int argc, char* argv[]) {
+    // Before Qt's application, which needs a display: --help and --version work without one.
+    const std::string settingsPath = SettingsFilePath(ProgramFilePath());
+    const TCommandLine commandLine =
+        ParseCommandLine(TBridgeProgram::Window, kThisPlatform, ProgramArguments(argc, argv));
+    if (const std::optional<TProgramAnswer> answer = AnswerWithoutStart(
+            commandLine, TBridgeProgram::Window, kThisPlatform, settingsPath, kBridgePort)) {
+        WriteProgramAnswer(*answer);
+        return answer->Status;
+    }
     UriCodecSelfTest();
     // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination
     // signals' descriptor: without one, a logout or a service stop would go unheard for good.
@@ -16,7 +27,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     TBridgeApplication application(argc, argv);
-    TForm1 form(SettingsFilePath(QCoreApplication::applicationFilePath().toStdString()));
+    TForm1 form(settingsPath);
     // A logout or a service stop closes the window as "Выход" does, so the settings are kept.
     const TTerminationSignals terminationSignals([&form] { form.CloseOnTerminationSignal(); });
     if (!terminationSignals.Ready()) {
@@ -24,7 +35,11 @@ int main(int argc, char* argv[]) {
                              .arg(QString::fromStdString(terminationSignals.SetupError())));
         return 1;
     }
-    form.show();
+    if (commandLine.Minimized) {
+        form.showMinimized();
+    } else {
+        form.show();
+    }
     // The server could not be set up; the reason is on standard error.
     if (form.Behaviour().StartRefused()) {
         return 1;

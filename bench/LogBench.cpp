@@ -2,7 +2,8 @@
 // takes, and the time to save the whole log as text and as RTF. With --window the lines also go
 // to the window's log view (offscreen), as the program shows them, with the event loop run after
 // every thousand lines. With --days N it simulates N days of a page asking once a second, with
-// the window's default memory limit, and prints resident memory and the append cost each day.
+// the window's default memory limit, and prints resident memory and the append cost each day;
+// --days N --window feeds the window's view too, so the memory is the window program's.
 #include <unistd.h>
 
 #include <QApplication>
@@ -132,12 +133,12 @@ bool TimeSave(const TLogModel& log, const char* name, const char* suffix, TWrite
 
 // One request a second for days, as a page polling the bridge leaves it: two PDUs, each sent
 // and answered, and the line that closes the request. The lines are fed straight into the model
-// at full speed, with the window's default limit of 256 MB.
-int RunDays(int days) {
-    constexpr size_t kLimitBytes = size_t{256} << 20;
+// at full speed, with the window's default limit; with a view, it is told of every thousand lines
+// and the event loop runs, as in the program.
+int RunDays(int days, TLogView* view, TLogModel& log) {
+    constexpr size_t kLimitBytes = size_t{kDefaultLogLimitMB} << 20;
     constexpr int kLinesPerRequest = 5;
     constexpr int kRequestsPerDay = 24 * 60 * 60;
-    TLogModel log;
     log.SetLimitBytes(kLimitBytes);
     TLocalTime time{2026, 1, 1, 0, 0, 0, 0};
     std::vector<std::pair<TLogKind, std::string>> window(kWindow);
@@ -179,8 +180,8 @@ int RunDays(int days) {
         }
     };
 
-    std::printf("bench-log --days %d: one request a second, %d lines each, limit %zu MB\n", days,
-                kLinesPerRequest, kLimitBytes >> 20);
+    std::printf("bench-log --days %d%s: one request a second, %d lines each, limit %zu MB\n", days,
+                view != nullptr ? " --window" : "", kLinesPerRequest, kLimitBytes >> 20);
     std::printf("%4s %12s %11s %12s %10s %14s\n", "day", "lines", "held", "dropped", "RSS MB",
                 "append ns");
     const long residentStart = ResidentBytes();
@@ -199,6 +200,10 @@ int RunDays(int days) {
             const auto start = TClock::now();
             for (const auto& [kind, line] : window) {
                 log.Append(kind, line);
+            }
+            if (view != nullptr) {
+                view->LinesAppended();
+                QApplication::processEvents();
             }
             const auto spent = std::chrono::duration<double, std::nano>(TClock::now() - start);
             windowNs.push_back(spent.count() / kWindow);
@@ -240,15 +245,26 @@ int RunDays(int days) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    const bool withWindow = (argc > 1 && std::strcmp(argv[1], "--window") == 0) ||
+                            (argc > 3 && std::strcmp(argv[3], "--window") == 0);
     if (argc > 2 && std::strcmp(argv[1], "--days") == 0) {
         const int days = std::atoi(argv[2]);
         if (days < 1) {
             std::fprintf(stderr, "bench-log: --days takes a number of days, 1 or more\n");
             return 2;
         }
-        return RunDays(days);
+        TLogModel log;
+        if (!withWindow) {
+            return RunDays(days, nullptr, log);
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        QApplication application(argc, argv);
+        TLogView view(log);
+        view.resize(900, 520);
+        view.show();
+        QApplication::processEvents();
+        return RunDays(days, &view, log);
     }
-    const bool withWindow = argc > 1 && std::strcmp(argv[1], "--window") == 0;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // The application exists in both modes, so that both measure from the same start.
     QApplication application(argc, argv);

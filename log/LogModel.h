@@ -8,6 +8,11 @@
 
 #include "LogLine.h"
 
+// The window's limit on the memory of its log unless [Options] LogLimitMB says otherwise: about a
+// day and a half of a page that asks once a second, and a window left running for weeks stays
+// below 100 MB (bench-log --days 30 --window).
+inline constexpr int kDefaultLogLimitMB = 48;
+
 // The newest lines of the event log, compactly: the source of truth for saving, while the window
 // shows only the lines in sight. Lines are only ever appended; a line's text is the plain-text
 // form (time stamp, TAB, prefix, text; or the date line) without its line end. With a limit, the

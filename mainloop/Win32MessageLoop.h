@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <string>
 
 struct tagMSG;
 
@@ -14,6 +13,3 @@ struct tagMSG;
 int RunMessageLoop(const std::function<bool(const tagMSG& message)>& takeKey = {});
 // Ends RunMessageLoop with the exit code, once the messages before have been handled.
 void QuitMessageLoop(int exitCode);
-
-// The running program's own path in UTF-8, however long.
-std::string ProgramFilePath();

@@ -1,6 +1,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <filesystem>
+#include <system_error>
 
 #include "SettingsPath.h"
 
@@ -22,8 +24,12 @@ std::string SettingsFilePath(const std::string& programPath) {
     if (QFileInfo::exists(beside) || Portable(program)) {
         return beside.toStdString();
     }
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    return QDir(folder).filePath(fileName).toStdString();
+    // The program's own folder in the configuration folder, known without Qt's application
+    // object, so that --help names the file before anything starts.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir(folder)
+        .filePath(program.completeBaseName() + QStringLiteral("/") + fileName)
+        .toStdString();
 }
 
 std::string SaveFolderPath(const std::string& programPath) {
@@ -33,4 +39,9 @@ std::string SaveFolderPath(const std::string& programPath) {
     }
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return QDir(documents).filePath(QStringLiteral("modbus-bridge")).toStdString();
+}
+
+std::string ProgramFilePath() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }

@@ -82,3 +82,16 @@ std::string SaveFolderPath(const std::string& programPath) {
     }
     return Utf8Text(KnownFolder(FOLDERID_Documents) / L"modbus-bridge");
 }
+
+std::string ProgramFilePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return Utf8Text(path);
+        }
+        path.resize(path.size() * 2);
+    }
+}

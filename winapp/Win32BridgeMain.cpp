@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "BridgePort.h"
+#include "ProgramCommandLine.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
@@ -20,9 +22,8 @@ namespace {
 // The behaviour first: the window passes the operator's actions to it from its first message,
 // and it goes last.
 struct TBridgeWindow {
-    explicit TBridgeWindow(const std::string& programPath)
-        : Behaviour(Window, SettingsFilePath(programPath), SaveFolderPath(programPath)),
-          Window(Behaviour) {}
+    TBridgeWindow(const std::string& programPath, const std::string& settingsPath)
+        : Behaviour(Window, settingsPath, SaveFolderPath(programPath)), Window(Behaviour) {}
 
     TWindowBehaviour Behaviour;
     TWin32MainWindow Window;
@@ -30,15 +31,25 @@ struct TBridgeWindow {
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
     // Before anything can load a DLL: none may come from the program's own folder.
     if (const std::string error = KeepDllLoadsInSystemFolder(); !error.empty()) {
         ShowMessageBoxWaiting(nullptr, "modbus-bridge", error + "; not started", MB_ICONERROR);
         return 1;
     }
+    // Before the window: --help and --version start nothing.
+    const std::string programPath = ProgramFilePath();
+    const std::string settingsPath = SettingsFilePath(programPath);
+    const TCommandLine commandLine =
+        ParseCommandLine(TBridgeProgram::Window, kThisPlatform, ProgramArguments(argc, argv));
+    if (const std::optional<TProgramAnswer> answer = AnswerWithoutStart(
+            commandLine, TBridgeProgram::Window, kThisPlatform, settingsPath, kBridgePort)) {
+        WriteProgramAnswer(*answer);
+        return answer->Status;
+    }
     UriCodecSelfTest();
     try {
-        TBridgeWindow bridge(ProgramFilePath());
+        TBridgeWindow bridge(programPath, settingsPath);
         // A logout or shutdown that reaches the program another way than through its window
         // closes it the same way; nothing waits for the operator.
         const TTerminationSignals terminationSignals(
@@ -48,7 +59,7 @@ int main() {
                         terminationSignals.SetupError() + "); not started");
             return 1;
         }
-        bridge.Window.Show();
+        bridge.Window.Show(commandLine.Minimized);
         // The server could not be set up; the reason is on standard error.
         if (bridge.Behaviour.StartRefused()) {
             return 1;

@@ -185,13 +185,13 @@ TWin32MainWindow::~TWin32MainWindow() {
     DeleteObject(NoticeBackground);
 }
 
-void TWin32MainWindow::Show() {
+void TWin32MainWindow::Show(bool minimized) {
     if (!Started) {
         Started = true;
         Guarded([this] { Events.FormShow(); });
     }
     if (Window != nullptr) {
-        ShowWindow(Window, SW_SHOWNORMAL);
+        ShowWindow(Window, minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
         UpdateWindow(Window);
     }
 }

@@ -45,7 +45,8 @@ public:
     TWin32MainWindow& operator=(const TWin32MainWindow&) = delete;
 
     // The first time, the behaviour's start-up (FormShow) runs before the window appears.
-    void Show();
+    // Minimized, it appears on the taskbar only, and takes no focus.
+    void Show(bool minimized = false);
     // The window's own keys, for the message loop to offer each message before it translates and
     // dispatches it: Tab and Shift+Tab move the focus between the log and the question bar's
     // buttons, Enter presses the button that has the focus, Alt with a button's access letter

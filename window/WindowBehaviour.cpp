@@ -6,17 +6,11 @@
 
 #include "AccessSettings.h"
 #include "BridgeServer.h"
+#include "BridgeStartup.h"
 #include "DailyLogFiles.h"
-#include "DemoPages.h"
-#include "IniFile.h"
 #include "LinkStatus.h"
-#include "ListenSocket.h"
 #include "LocalTime.h"
 #include "LogSave.h"
-#include "NoServerLine.h"
-#include "PortMap.h"
-#include "Ravo32.h"
-#include "StartLines.h"
 #include "Utf8Path.h"
 #include "WindowTexts.h"
 
@@ -27,7 +21,6 @@ constexpr int kDefaultTop = 100;
 constexpr int kDefaultLeft = 100;
 constexpr int kDefaultWidth = 600;
 constexpr int kDefaultHeight = 400;
-constexpr int kDefaultLogLimitMB = 256;
 constexpr int kDefaultLogDays = 30;
 
 std::string UnableToWrite(const TIniFile& settings) {
@@ -46,8 +39,8 @@ TWindowBehaviour::TWindowBehaviour(TWindowView& view, std::string settingsPath,
 
 TWindowBehaviour::~TWindowBehaviour() {
     ViewGone = true;
-    if (Server) {
-        Server->Shutdown();
+    if (Startup) {
+        Startup->Shutdown();
     }
 }
 
@@ -57,81 +50,53 @@ void TWindowBehaviour::FormShow() {
     }
     Started = true;
     // The log is empty until this first show: nothing to clear.
-    Link = std::make_unique<TRavo32>();
-    IniFile = std::make_unique<TIniFile>(SettingsPath);
-    ApplyPortMap(*IniFile, *Link);
-
-    View.PlaceWindow({IniFile->ReadInteger(kOptions, "WindowsLeft", kDefaultLeft),
-                      IniFile->ReadInteger(kOptions, "WindowsTop", kDefaultTop),
-                      IniFile->ReadInteger(kOptions, "WindowsWidth", kDefaultWidth),
-                      IniFile->ReadInteger(kOptions, "WindowsHeight", kDefaultHeight)});
-    ViewErrorOn = IniFile->ReadBool(kOptions, "ViewError", false);
-    ViewSetOn = IniFile->ReadBool(kOptions, "ViewSet", false);
-    ViewHexOn = IniFile->ReadBool(kOptions, "ViewHex", false);
+    Startup = std::make_unique<TBridgeStartup>(SettingsPath);
+    const TIniFile& settings = Startup->Settings();
+    View.PlaceWindow({settings.ReadInteger(kOptions, "WindowsLeft", kDefaultLeft),
+                      settings.ReadInteger(kOptions, "WindowsTop", kDefaultTop),
+                      settings.ReadInteger(kOptions, "WindowsWidth", kDefaultWidth),
+                      settings.ReadInteger(kOptions, "WindowsHeight", kDefaultHeight)});
+    const TViewOptions options = Startup->ViewOptions();
+    ViewErrorOn = options.Error;
+    ViewSetOn = options.Set;
+    ViewHexOn = options.Hex;
     ShowChecks();
-    const std::string dailyFilesLine = OpenLogLimits();
 
-    TAccessSettings access = ReadAccessSettings(*IniFile);
-    const std::vector<std::string> problems = access.Problems;
-    const std::vector<std::string> risks = AccessRisks(access);
-    const bool ask = access.Origins == TOriginMode::Ask;
-    Server = std::make_unique<TBridgeServer>(*Link, *this);
-    if (const int setupError = Server->SetupError(); setupError != 0) {
-        // A request could be neither stopped nor answered: the program says so and does not
-        // start, as without its termination signals. Nothing was changed, so nothing is stored.
-        StartRefused_ = true;
-        Closed_ = true;
-        View.ShowErrorReport("The server cannot be set up (" +
-                                 ListenErrorText(TListenSocket{{}, setupError, kWakeUpCall, {}}) +
-                                 "); not started",
-                             TReportKind::Unattended);
-        Server.reset();
-        return;
-    }
-    Server->SetAccess(std::move(access));
+    TBridgeShell shell;
+    shell.Port = Port;
+    shell.StartLinesWithoutServer = true;
+    shell.AskAboutOrigin = [this](const std::string& origin) { return AskAboutOrigin(origin); };
     // Beside the window: the request was answered, and the server goes on while the box is open.
-    Server->ReportFault = [this](const std::string& text) {
+    shell.ReportFault = [this](const std::string& text) {
         View.ShowErrorReport(text, TReportKind::Beside);
     };
-    if (ask) {
-        Server->AskAboutOrigin = [this](const std::string& origin) {
-            return AskAboutOrigin(origin);
-        };
+    if (std::string dailyFilesLine = OpenLogLimits(settings); !dailyFilesLine.empty()) {
+        shell.ShellLines.push_back(std::move(dailyFilesLine));
     }
-    std::string error;
-    const bool listening = Server->Open(Port, error);
-    WriteStartLines(*this);
-    if (listening) {
-        LogInfo(Server->ListeningLine());
-        LogInfo(DemoPageLine(Server->ListeningPort()));
-    } else {
-        LogError(NoServerLine(Port, error, Server->OpenFailure()));
-    }
-    if (!dailyFilesLine.empty()) {
-        LogInfo(dailyFilesLine);
-    }
-    for (const std::string& problem : problems) {
-        LogError(problem);
-    }
-    for (const std::string& risk : risks) {
-        LogError(risk);
-    }
-    if (!listening) {
+    const TStartOutcome outcome = Startup->Start(*this, std::move(shell));
+    if (outcome.Result == TStartResult::NotSetUp) {
+        // The program says so and does not start, as without its termination signals. Nothing
+        // was changed, so nothing is stored.
+        StartRefused_ = true;
+        Closed_ = true;
+        View.ShowErrorReport("The server cannot be set up (" + outcome.Reason + "); not started",
+                             TReportKind::Unattended);
+    } else if (outcome.Result == TStartResult::NoServer) {
         // The window goes on without a server: its log can be read and saved, and a termination
         // signal or the close button ends it at once, whether or not the box is still open.
-        View.ShowErrorReport(error, TReportKind::Beside);
+        View.ShowErrorReport(outcome.Reason, TReportKind::Beside);
     }
 }
 
-std::string TWindowBehaviour::OpenLogLimits() {
+std::string TWindowBehaviour::OpenLogLimits(const TIniFile& settings) {
     const int32_t limitMB =
-        std::max(1, IniFile->ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
+        std::max(1, settings.ReadInteger(kOptions, "LogLimitMB", kDefaultLogLimitMB));
     LogModel.SetLimitBytes(static_cast<size_t>(limitMB) << 20);
-    DailyFilesFolder = IniFile->ReadString(kOptions, "LogFolder", "");
+    DailyFilesFolder = settings.ReadString(kOptions, "LogFolder", "");
     if (DailyFilesFolder.empty()) {
         return {};
     }
-    const int32_t days = std::max(1, IniFile->ReadInteger(kOptions, "LogDays", kDefaultLogDays));
+    const int32_t days = std::max(1, settings.ReadInteger(kOptions, "LogDays", kDefaultLogDays));
     DailyFiles = std::make_unique<TDailyLogFiles>(DailyFilesFolder, days);
     return "Все строки журнала пишутся в ежедневные файлы в " + DailyFilesFolder + ", хранятся " +
            std::to_string(days) + " дн.; в окне — последние, до " + std::to_string(limitMB) + " МБ";
@@ -149,16 +114,17 @@ bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
 }
 
 void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
-    if (!Server || !IniFile || !Questions.MayAnswer(origin, ClockMs())) {
+    if (!Startup || !Startup->Server() || !Questions.MayAnswer(origin, ClockMs())) {
         return;
     }
     // Out of view at once: the answer may have to wait for a report below.
     View.ShowOriginQuestion({});
-    Server->DecideOrigin(origin, allowed);
+    Startup->Server()->DecideOrigin(origin, allowed);
     LogInfo("Страница " + origin + (allowed ? " разрешена" : " запрещена") + " оператором");
     // Kept at once, so that the answer outlives a crash or a power cut.
-    if (!IniFile->WriteString(kOriginsSection, origin, allowed ? "1" : "0")) {
-        View.ShowErrorReport(UnableToWrite(*IniFile), TReportKind::Waiting);
+    TIniFile& settings = Startup->Settings();
+    if (!settings.WriteString(kOriginsSection, origin, allowed ? "1" : "0")) {
+        View.ShowErrorReport(UnableToWrite(settings), TReportKind::Waiting);
     }
     // The report may have waited while the window closed.
     if (!Closed_) {
@@ -182,39 +148,36 @@ void TWindowBehaviour::M1_ExitClick() {
 
 void TWindowBehaviour::Shutdown(TCloseCause cause) {
     Closed_ = true;
-    if (Server) {
-        Server->Shutdown();
-    } else if (Link && Link->IsOpen()) {
-        Link->Disconnect();
+    if (!Startup) {
+        return;
     }
-    if (IniFile && !StoreSettings()) {
-        const std::string text = UnableToWrite(*IniFile);
+    Startup->Shutdown();
+    if (!StoreSettings(Startup->Settings())) {
+        const std::string text = UnableToWrite(Startup->Settings());
         if (cause == TCloseCause::SessionEnd) {
             // Nobody may be there to close a box: the log and standard error keep the reason.
-            const std::string reason = text + " (" + IniFile->LastWriteError() + ")";
+            const std::string reason = text + " (" + Startup->Settings().LastWriteError() + ")";
             LogError(reason);
             View.ShowErrorReport(reason, TReportKind::Unattended);
         } else {
             View.ShowErrorReport(text, TReportKind::Waiting);
         }
     }
-    Server.reset();
-    IniFile.reset();
-    Link.reset();
+    Startup.reset();
 }
 
-bool TWindowBehaviour::StoreSettings() {
+bool TWindowBehaviour::StoreSettings(TIniFile& settings) {
     if (const std::optional<TWindowPlacement> placement = View.NormalPlacement()) {
-        IniFile->SetInteger(kOptions, "WindowsTop", placement->Top);
-        IniFile->SetInteger(kOptions, "WindowsLeft", placement->Left);
-        IniFile->SetInteger(kOptions, "WindowsWidth", placement->Width);
-        IniFile->SetInteger(kOptions, "WindowsHeight", placement->Height);
+        settings.SetInteger(kOptions, "WindowsTop", placement->Top);
+        settings.SetInteger(kOptions, "WindowsLeft", placement->Left);
+        settings.SetInteger(kOptions, "WindowsWidth", placement->Width);
+        settings.SetInteger(kOptions, "WindowsHeight", placement->Height);
     }
-    IniFile->SetBool(kOptions, "ViewError", ViewErrorOn);
-    IniFile->SetBool(kOptions, "ViewSet", ViewSetOn);
-    IniFile->SetBool(kOptions, "ViewHex", ViewHexOn);
+    settings.SetBool(kOptions, "ViewError", ViewErrorOn);
+    settings.SetBool(kOptions, "ViewSet", ViewSetOn);
+    settings.SetBool(kOptions, "ViewHex", ViewHexOn);
     // One write for all of them: each write replaces the file and waits for the disk.
-    return IniFile->Save();
+    return settings.Save();
 }
 
 void TWindowBehaviour::M1_SaveClick() {
@@ -353,5 +316,5 @@ const TLogModel& TWindowBehaviour::Log() {
 }
 
 uint16_t TWindowBehaviour::ListeningPort() const {
-    return Server ? Server->ListeningPort() : 0;
+    return Startup ? Startup->ListeningPort() : 0;
 }

@@ -10,16 +10,15 @@
 
 #include "BridgeHost.h"
 #include "BridgePort.h"
+#include "IniFile.h"
 #include "LogModel.h"
 #include "MainThreadInbox.h"
 #include "MonotonicClock.h"
 #include "OriginQuestions.h"
 #include "WindowView.h"
 
-class TBridgeServer;
+class TBridgeStartup;
 class TDailyLogFiles;
-class TIniFile;
-class TRavo32;
 struct TLocalTime;
 
 // What the main window does, whatever toolkit draws it: the start-up and the shutdown, the
@@ -83,12 +82,12 @@ private:
     void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
     // Applies the log's memory limit and opens the daily files; the information line about
     // them, or empty when no daily files are kept.
-    std::string OpenLogLimits();
+    std::string OpenLogLimits(const TIniFile& settings);
     bool AskAboutOrigin(const std::string& origin);
     void ShowChecks();
     // The shutdown steps; the report of settings that cannot be written as the cause allows.
     void Shutdown(TCloseCause cause);
-    bool StoreSettings();
+    bool StoreSettings(TIniFile& settings);
     bool OnGuiThread() const { return std::this_thread::get_id() == GuiThread; }
 
     TWindowView& View;
@@ -115,8 +114,6 @@ private:
     std::atomic<bool> ViewErrorOn{false};
     std::atomic<bool> ViewSetOn{false};
     std::atomic<bool> ViewHexOn{false};
-    std::unique_ptr<TRavo32> Link;
-    std::unique_ptr<TIniFile> IniFile;
-    // Last, so that it goes first.
-    std::unique_ptr<TBridgeServer> Server;
+    // The settings, the link and the server. Last, so that it goes first.
+    std::unique_ptr<TBridgeStartup> Startup;
 };

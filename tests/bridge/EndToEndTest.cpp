@@ -218,12 +218,13 @@ protected:
     }
 
     // The program with the settings file in place; under wine, SIGINT ends it as Ctrl+C does.
-    bool StartBridge() {
+    bool StartBridge(std::vector<std::string> arguments = {}) {
         if (!Windows()) {
-            return Bridge.Start(ProgramFile().string(), {});
+            return Bridge.Start(ProgramFile().string(), arguments);
         }
         Bridge.SetStopSignal(SIGINT);
-        return Bridge.Start(WINE_RUN_PATH, {WINDOWS_BUILD_PATH, ProgramFile().string()});
+        arguments.insert(arguments.begin(), {WINDOWS_BUILD_PATH, ProgramFile().string()});
+        return Bridge.Start(WINE_RUN_PATH, arguments);
     }
 
     // Ends the program as its users do: SIGINT (Ctrl+C) for modbus-bridged and the Linux window;
@@ -334,6 +335,54 @@ protected:
     TRunningSim Sim;
     TSpawnedProgram Bridge;
 };
+
+// Each program answers its command line before anything starts, the Linux window without a
+// display: help and version on standard output, an unknown option (a Cyrillic one, which Windows
+// must take from the wide command line) refused in one line with status 2. The faults: a program
+// that starts serving on --help (modbus-bridged did), a window that needs a display to answer
+// (the Linux one did), a refusal on standard output or with status 0, a file written beside it.
+TEST_P(EndToEndTest, TheCommandLineIsAnsweredWithoutStartingAnything) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
+    const std::string name = fs::path(GetParam().File).stem().string();
+    std::string settings = SettingsFile().string();
+    if (Windows()) {
+        std::replace(settings.begin(), settings.end(), '/', '\\');
+        settings = "Z:" + settings;
+    }
+    const struct {
+        std::vector<std::string> Arguments;
+        int Status;
+        std::string Out;
+        std::string Err;
+    } cases[] = {
+        {{"--help"}, 0, "Settings file: " + settings, ""},
+        {{"--version"}, 0, name + " " + MODBUS_BRIDGE_VERSION, ""},
+        {{"--мост", "--help"},
+         2,
+         "",
+         name + ": unknown option '--мост' (--help lists the options)"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.Arguments.front());
+        ASSERT_TRUE(StartBridge(row.Arguments));
+        EXPECT_EQ(Bridge.WaitForExit(kFirstWindowBoundMs), row.Status) << "it started instead";
+        std::vector<std::string> out;
+        while (std::optional<std::string> line = ReadLine(100)) {
+            out.push_back(*line);
+        }
+        EXPECT_EQ(std::find(out.begin(), out.end(), row.Out) != out.end(), !row.Out.empty());
+        EXPECT_EQ(out.empty(), row.Out.empty());
+        std::optional<std::string> err = Bridge.ReadErrorLine(100);
+        if (err && Windows() && err->ends_with('\r')) {
+            err->pop_back();
+        }
+        EXPECT_EQ(err.value_or(""), row.Err);
+        EXPECT_EQ(std::distance(fs::directory_iterator(Folder), {}), 1) << "a file written";
+        EXPECT_FALSE(PortHolder(kPort).has_value()) << "something listens";
+    }
+}
 
 TEST_P(EndToEndTest, OneRequestWithItsLogLines) {
     const std::vector<std::string> start = Start({}, "ViewSet=1\nViewHex=0x1\n");

@@ -86,6 +86,18 @@ as_user() {
 settings=$home/.config/modbus-bridge/modbus-bridge.ini
 documents=$home/Documents/modbus-bridge
 
+# --help names the file each installed program reads, before anything starts: the user's own,
+# and the service's where its unit sets XDG_CONFIG_HOME=/etc.
+help_names() {
+    local help
+    help=$(as_user "${@:2}" --help) || fail "${*:2} --help ended with status $?"
+    grep -qxF "Settings file: $1" <<<"$help" || fail "${*:2} --help names another settings file: $help"
+}
+help_names "$settings" /usr/bin/modbus-bridge
+help_names "$home/.config/modbus-bridged/modbus-bridged.ini" /usr/bin/modbus-bridged
+help_names /etc/modbus-bridged/modbus-bridged.ini env XDG_CONFIG_HOME=/etc /usr/bin/modbus-bridged
+[ ! -e "$home/.config" ] || fail "--help made $home/.config"
+
 # The simulated device, as the user, so that its pseudo-terminal is the user's. It prints its
 # port's path first; the pipe stays open for the rest of its output.
 mkfifo "$work/sim.out"

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "BridgeHost.h"
+#include "BridgeStartup.h"
 #include "LogLine.h"
 
 // The host of the headless bridge: every log line goes to a stream as the plain-text log holds
@@ -12,12 +13,6 @@
 // from the settings and do not change while it runs.
 class TConsoleHost : public TBridgeHost {
 public:
-    struct TViewOptions {
-        bool Error = false;
-        bool Set = false;
-        bool Hex = false;
-    };
-
     TConsoleHost(std::FILE* stream, TViewOptions options) : Stream(stream), Options(options) {}
 
     void LogDate() override { Write(TLogKind::Date, {}); }

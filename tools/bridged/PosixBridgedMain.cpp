@@ -3,11 +3,22 @@
 
 #include <QCoreApplication>
 
+#include "BridgePort.h"
 #include "HeadlessBridge.h"
+#include "ProgramCommandLine.h"
+#include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 
 int main(int argc, char* argv[]) {
+    const std::string settingsPath = SettingsFilePath(ProgramFilePath());
+    const TCommandLine commandLine =
+        ParseCommandLine(TBridgeProgram::Headless, kThisPlatform, ProgramArguments(argc, argv));
+    if (const std::optional<TProgramAnswer> answer = AnswerWithoutStart(
+            commandLine, TBridgeProgram::Headless, kThisPlatform, settingsPath, kBridgePort)) {
+        WriteProgramAnswer(*answer);
+        return answer->Status;
+    }
     UriCodecSelfTest();
     // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination
     // signals' descriptor; unblocked, they would end it without its shutdown.
@@ -17,7 +28,7 @@ int main(int argc, char* argv[]) {
     }
 
     QCoreApplication application(argc, argv);
-    THeadlessBridge bridge(QCoreApplication::applicationFilePath().toStdString());
+    THeadlessBridge bridge(settingsPath, stdout);
     if (!bridge.Start()) {
         return 1;
     }

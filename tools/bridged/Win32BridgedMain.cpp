@@ -3,20 +3,31 @@
 
 #include <string>
 
+#include "BridgePort.h"
 #include "HeadlessBridge.h"
+#include "ProgramCommandLine.h"
+#include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 #include "Win32MessageLoop.h"
 #include "Win32SystemLibraries.h"
 
-int main() {
+int main(int argc, char* argv[]) {
     // Before anything can load a DLL: none may come from the program's own folder.
     if (const std::string error = KeepDllLoadsInSystemFolder(); !error.empty()) {
         PrintBridgedError(error + "; not started");
         return 1;
     }
+    const std::string settingsPath = SettingsFilePath(ProgramFilePath());
+    const TCommandLine commandLine =
+        ParseCommandLine(TBridgeProgram::Headless, kThisPlatform, ProgramArguments(argc, argv));
+    if (const std::optional<TProgramAnswer> answer = AnswerWithoutStart(
+            commandLine, TBridgeProgram::Headless, kThisPlatform, settingsPath, kBridgePort)) {
+        WriteProgramAnswer(*answer);
+        return answer->Status;
+    }
     UriCodecSelfTest();
-    THeadlessBridge bridge(ProgramFilePath());
+    THeadlessBridge bridge(settingsPath, stdout);
     if (!bridge.Start()) {
         return 1;
     }

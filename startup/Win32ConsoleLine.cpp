@@ -1,3 +1,5 @@
+#include "Win32ConsoleLine.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -8,7 +10,10 @@
 
 void WriteConsoleLine(std::FILE* stream, std::string_view line) {
     std::fflush(stream);
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    WriteConsoleLineToHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), line);
+}
+
+void WriteConsoleLineToHandle(void* handle, std::string_view line) {
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
         return;
     }

@@ -1,0 +1,96 @@
+#include "BridgeStartup.h"
+
+#include "AccessSettings.h"
+#include "BridgeServer.h"
+#include "DemoPages.h"
+#include "NoServerLine.h"
+#include "PortMap.h"
+#include "Ravo32.h"
+#include "StartLines.h"
+
+namespace {
+
+constexpr char kOptions[] = "Options";
+
+}  // namespace
+
+TBridgeStartup::TBridgeStartup(const std::string& settingsPath)
+    : Settings_(settingsPath), Link(std::make_unique<TRavo32>()) {
+    ApplyPortMap(Settings_, *Link);
+}
+
+TBridgeStartup::~TBridgeStartup() {
+    Shutdown();
+}
+
+TViewOptions TBridgeStartup::ViewOptions() const {
+    return {Settings_.ReadBool(kOptions, "ViewError", false),
+            Settings_.ReadBool(kOptions, "ViewSet", false),
+            Settings_.ReadBool(kOptions, "ViewHex", false)};
+}
+
+TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
+    TAccessSettings access = ReadAccessSettings(Settings_);
+    const std::vector<std::string> problems = access.Problems;
+    const std::vector<std::string> risks = AccessRisks(access);
+    Server_ = std::make_unique<TBridgeServer>(*Link, host);
+    if (access.Origins == TOriginMode::Ask) {
+        if (shell.AskAboutOrigin) {
+            Server_->AskAboutOrigin = std::move(shell.AskAboutOrigin);
+        } else {
+            // Nobody is there to answer: only listed origins are served, and the log says how
+            // to list one.
+            access.Origins = TOriginMode::List;
+        }
+    }
+    Server_->SetAccess(std::move(access));
+    Server_->ReportFault = std::move(shell.ReportFault);
+
+    std::string error;
+    const bool listening = Server_->Open(shell.Port, error);
+    if (!listening && Server_->SetupError() != 0) {
+        // A request could be neither stopped nor answered. Nothing was written, nothing started.
+        Server_.reset();
+        return {TStartResult::NotSetUp, error};
+    }
+    if (!listening && !shell.StartLinesWithoutServer) {
+        return {TStartResult::NoServer, error};
+    }
+    WriteStartLines(host);
+    if (listening) {
+        host.LogInfo(Server_->ListeningLine());
+        host.LogInfo(DemoPageLine(Server_->ListeningPort()));
+    } else {
+        const std::string holder =
+            shell.PortHolder && Server_->OpenFailure() == TListenFailure::AddressInUse
+                ? shell.PortHolder(shell.Port)
+                : std::string();
+        host.LogError(NoServerLine(shell.Port, error, Server_->OpenFailure(), holder));
+    }
+    for (const std::string& line : shell.ShellLines) {
+        host.LogInfo(line);
+    }
+    for (const std::string& problem : problems) {
+        host.LogError(problem);
+    }
+    for (const std::string& risk : risks) {
+        host.LogError(risk);
+    }
+    if (!listening) {
+        return {TStartResult::NoServer, error};
+    }
+    return {};
+}
+
+uint16_t TBridgeStartup::ListeningPort() const {
+    return Server_ ? Server_->ListeningPort() : 0;
+}
+
+void TBridgeStartup::Shutdown() {
+    if (Server_) {
+        Server_->Shutdown();
+        Server_.reset();
+    } else if (Link->IsOpen()) {
+        Link->Disconnect();
+    }
+}
