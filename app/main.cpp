@@ -1,8 +1,13 @@
 // modbus-bridge: the desktop program.
 
+#include <cstring>
+
+#include "Autostart.h"
+#include "AutostartEntry.h"
 #include "BridgeApplication.h"
 #include "ErrorReport.h"
 #include "MainWindow.h"
+#include "QtTray.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
@@ -15,8 +20,23 @@ int main(int argc, char* argv[]) {
         PrintErrorReport(QStringLiteral("SIGINT and SIGTERM cannot be blocked; not started"));
         return 1;
     }
+    // Started at login: hidden in the tray.
+    bool minimized = false;
+    for (int index = 1; index < argc; ++index) {
+        minimized = minimized || argv[index] == kStartMinimizedOption;
+    }
     TBridgeApplication application(argc, argv);
-    TForm1 form(SettingsFilePath(QCoreApplication::applicationFilePath().toStdString()));
+    // A box closed while the window hides in the tray must not end the program: the window's
+    // close does (QuitOnClose).
+    QApplication::setQuitOnLastWindowClosed(false);
+    const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
+    TForm1 form(SettingsFilePath(programPath));
+    form.QuitOnClose = true;
+    TQtTray tray(form.Behaviour());
+    TAutostart autostart(programPath);
+    form.Behaviour().AttachTray(tray);
+    form.Behaviour().AttachAutostart(autostart);
+    form.Behaviour().StartMinimized = minimized;
     // A logout or a service stop closes the window as "Выход" does, so the settings are kept.
     const TTerminationSignals terminationSignals([&form] { form.CloseOnTerminationSignal(); });
     if (!terminationSignals.Ready()) {
@@ -24,7 +44,7 @@ int main(int argc, char* argv[]) {
                              .arg(QString::fromStdString(terminationSignals.SetupError())));
         return 1;
     }
-    form.show();
+    form.Start();
     // The server could not be set up; the reason is on standard error.
     if (form.Behaviour().StartRefused()) {
         return 1;

@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "Autostart.h"
+#include "AutostartEntry.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
@@ -13,24 +15,42 @@
 #include "Win32MainWindow.h"
 #include "Win32MessageLoop.h"
 #include "Win32SystemLibraries.h"
+#include "Win32Tray.h"
 #include "WindowBehaviour.h"
 
 namespace {
 
-// The behaviour first: the window passes the operator's actions to it from its first message,
-// and it goes last.
+// The behaviour first: the window and the tray pass the operator's actions to it from their
+// first message, and it goes last.
 struct TBridgeWindow {
     explicit TBridgeWindow(const std::string& programPath)
         : Behaviour(Window, SettingsFilePath(programPath), SaveFolderPath(programPath)),
-          Window(Behaviour) {}
+          Window(Behaviour),
+          Tray(Behaviour),
+          Autostart(programPath) {
+        Behaviour.AttachTray(Tray);
+        Behaviour.AttachAutostart(Autostart);
+    }
 
     TWindowBehaviour Behaviour;
     TWin32MainWindow Window;
+    TWin32Tray Tray;
+    TAutostart Autostart;
 };
+
+// Started at login: hidden in the tray.
+bool StartMinimized(int argc, char* argv[]) {
+    for (int index = 1; index < argc; ++index) {
+        if (argv[index] == kStartMinimizedOption) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
     // Before anything can load a DLL: none may come from the program's own folder.
     if (const std::string error = KeepDllLoadsInSystemFolder(); !error.empty()) {
         ShowMessageBoxWaiting(nullptr, "modbus-bridge", error + "; not started", MB_ICONERROR);
@@ -39,6 +59,7 @@ int main() {
     UriCodecSelfTest();
     try {
         TBridgeWindow bridge(ProgramFilePath());
+        bridge.Behaviour.StartMinimized = StartMinimized(argc, argv);
         // A logout or shutdown that reaches the program another way than through its window
         // closes it the same way; nothing waits for the operator.
         const TTerminationSignals terminationSignals(

@@ -69,6 +69,12 @@ public:
         }
         return Placement;
     }
+    void ShowWindowAs(TWindowShown shown) override {
+        Shown = shown;
+        ShownAs.push_back(shown);
+    }
+    bool WindowInSight() const override { return Shown == TWindowShown::Normal; }
+    void ShowStartAtLoginCheck(bool checked) override { StartAtLogin = checked; }
     void ShowAboutBox(const std::string& caption, const std::string& text) override {
         About = caption + "|" + text;
     }
@@ -88,6 +94,10 @@ public:
     bool Maximized = false;
     std::string About;
     int Closes = 0;
+    // Normal until the behaviour says otherwise, as a view shows its window.
+    TWindowShown Shown = TWindowShown::Normal;
+    std::vector<TWindowShown> ShownAs;
+    std::optional<bool> StartAtLogin;
 };
 
 // The texts of the log's lines after their time stamps; date lines as "<date>".
