@@ -377,8 +377,8 @@ bool TWin32MainWindow::WindowInSight() const {
 
 void TWin32MainWindow::ShowStartAtLoginCheck(bool checked) {
     if (Window != nullptr) {
-        CheckMenuItem(MenuBar, kStartAtLoginCommand,
-                      MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+        const UINT mark = checked ? MF_CHECKED : MF_UNCHECKED;
+        CheckMenuItem(MenuBar, kStartAtLoginCommand, MF_BYCOMMAND | mark);
     }
 }
 

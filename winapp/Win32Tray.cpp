@@ -137,8 +137,8 @@ void TWin32Tray::RemoveTrayIcon() {
 }
 
 void TWin32Tray::ShowStartAtLoginCheck(bool checked) {
-    CheckMenuItem(PopupMenu, kStartAtLoginCommand,
-                  MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+    const UINT mark = checked ? MF_CHECKED : MF_UNCHECKED;
+    CheckMenuItem(PopupMenu, kStartAtLoginCommand, MF_BYCOMMAND | mark);
 }
 
 void TWin32Tray::ShowNotification(const std::string& title, const std::string& text) {

@@ -30,6 +30,7 @@ public:
     std::string Origin;
     TViewChecks Checks{{false, true}, {true, true}, {true, true}};
     std::string LastPath;
+    bool StartAtLogin = false;
 
     void Write(TLogKind kind, const std::string& text) {
         Log.Append(kind, FormatLogLine(kind, LocalTimeNow(), text));
@@ -78,7 +79,12 @@ public:
             }
         }
     }
+    void M1_StartAtLoginClick() override {
+        StartAtLogin = !StartAtLogin;
+        View->ShowStartAtLoginCheck(StartAtLogin);
+    }
     void M1_ExitClick() override { CloseRequested(TCloseCause::Operator); }
+    void WindowMinimized() override {}
     void M2_ErrorClick() override {
         Checks.ViewError.Checked = !Checks.ViewError.Checked;
         Checks.ViewSet.Enabled = Checks.ViewHex.Enabled = !Checks.ViewError.Checked;
