@@ -249,7 +249,7 @@ void TForm1::PlaceWindow(const TWindowPlacement& placement) {
 }
 
 std::optional<TWindowPlacement> TForm1::NormalPlacement() const {
-    if (windowState() != Qt::WindowNoState) {
+    if ((windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) != 0) {
         return std::nullopt;
     }
     const QRect frame = frameGeometry();
@@ -259,7 +259,7 @@ std::optional<TWindowPlacement> TForm1::NormalPlacement() const {
 void TForm1::ShowWindowAs(TWindowShown shown) {
     switch (shown) {
         case TWindowShown::Normal:
-            setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+            setWindowState(windowState() & ~Qt::WindowMinimized);
             show();
             raise();
             activateWindow();

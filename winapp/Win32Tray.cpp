@@ -108,8 +108,9 @@ bool TWin32Tray::Notify(NOTIFYICONDATAW& data) {
     if (Added && Shell_NotifyIconW(NIM_MODIFY, &data)) {
         return true;
     }
-    // The shell lost the icon (it started again before its broadcast came): add it anew.
-    Added = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    // The shell lost the icon (it started again before its broadcast came), or kept it through
+    // a broadcast that was not a new start (Windows sends one when the screen's scale changes).
+    Added = Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data);
     if (!Added) {
         Error = GetLastError();
     }
