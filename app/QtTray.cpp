@@ -45,9 +45,12 @@ TQtTray::TQtTray(TTrayEvents& events, QObject* parent) : QObject(parent), Events
     connect(StartAtLogin, &QAction::triggered, this, [this] { Events.TrayStartAtLoginClick(); });
     connect(Exit, &QAction::triggered, this, [this] { Events.TrayExitClick(); });
     connect(Icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        // A double click is two clicks to the tray: only the single ones toggle the window.
+        // A double click comes after the click it began with, which toggled the window: it
+        // ends with the window shown, whatever the first click did.
         if (why == QSystemTrayIcon::Trigger) {
             Events.TrayClicked();
+        } else if (why == QSystemTrayIcon::DoubleClick) {
+            Events.TrayShowWindowClick();
         }
     });
     Notifications = new TDesktopNotifications(this);
