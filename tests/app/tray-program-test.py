@@ -1,19 +1,9 @@
 #!/usr/bin/env python3
-"""The window's tray icon on a desktop session of its own, as an operator meets it.
-
-Each case starts Xvfb, icewm (a window manager whose taskbar holds a system tray, or none when
-the case says so) and the window (modbus-bridge, a copy in a folder of its own, its log in daily
-files there, its autostart folder there through XDG_CONFIG_HOME). A notification service on the
-session bus (notification-listener, under dbus-run-session) prints what it gets and clicks on
-request. The cases:
-
-  - with a tray: the icon appears; its menu's "Запускать при входе в систему" writes the autostart
-    entry and, chosen again, removes it; minimizing hides the window (withdrawn, off the
-    taskbar); a new page's question raises a notification naming the page, whose click brings
-    the window back; clicks on the icon hide and show the window;
-  - without a tray: one log line says why, minimizing leaves the window iconic on the taskbar; a
-    tray host that starts later (trayer) takes the icon, and from then on minimizing hides;
-  - started with --minimized: hidden in the tray, or iconic where there is none.
+"""The window's tray icon on a desktop session of its own (Xvfb and icewm, whose taskbar holds
+a system tray or, when a case says so, none), as an operator meets it. A notification service on
+the session bus (notification-listener, under dbus-run-session) prints what it gets and clicks on
+request; the window is a copy in a folder of its own, with daily log files there and its
+autostart folder there (XDG_CONFIG_HOME).
 
     dbus-run-session -- tray-program-test.py MODBUS_BRIDGE NOTIFICATION_LISTENER MODBUS_SIM
 """
@@ -119,9 +109,8 @@ class Bridge:
                                      environment={"XDG_CONFIG_HOME": self.config,
                                                   "QT_QPA_PLATFORM": "xcb"})
         wait_until("the window listens", self.listening)
-        # A window started hidden has no window on the display until it is first shown.
-        self.window = None if "--minimized" in options else wait_until("the window exists",
-                                                                        self.main_window)
+        # Started hidden, it has no window on the display until it is first shown.
+        self.window = None if options else wait_until("the window exists", self.main_window)
 
     def listening(self):
         assert self.process.poll() is None, f"the window ended with {self.process.returncode}"
@@ -209,12 +198,21 @@ class Bridge:
 
 
 def with_a_tray(folder):
+    """Started at login: hidden in the tray until the icon's click. The menu writes and removes
+    the autostart entry; minimizing hides the window; a page's question while it hides raises a
+    notification naming the page, whose click brings the window; clicks on the icon hide and
+    show it."""
     desktop = Desktop(folder, tray=True)
     try:
-        bridge = Bridge(desktop)
+        bridge = Bridge(desktop, ["--minimized"])
         wait_until("the icon in icewm's tray", bridge.tray_icon)
+        time.sleep(1)
+        shown = bridge.windows("--onlyvisible", "--name", CAPTION)
+        assert not shown, f"started with --minimized, a window was shown: {shown}"
+        bridge.click_icon("1")
+        bridge.window = wait_until("the window shown by a click on the icon", bridge.main_window)
+        wait_until("the window in sight", lambda: bridge.state() == "shown")
         assert NO_TRAY not in bridge.lines(), bridge.lines()
-        assert bridge.state() == "shown"
 
         bridge.tray_menu(2)
         wait_until("the autostart entry", lambda: os.path.exists(bridge.autostart))
@@ -247,13 +245,20 @@ def with_a_tray(folder):
 
 
 def without_a_tray_until_one_comes(folder):
+    """Started at login without a tray: minimized on the taskbar, one line says why, and
+    minimizing never hides it; a tray host that starts later takes the icon, and from then on
+    minimizing hides the window."""
     desktop = Desktop(folder, tray=False)
     try:
-        bridge = Bridge(desktop)
+        bridge = Bridge(desktop, ["--minimized"])
         wait_until("the line that says why there is no icon", lambda: NO_TRAY in bridge.lines())
         assert bridge.tray_icon() is None
-        bridge.minimize()
+        bridge.window = wait_until("the window exists", bridge.main_window)
         wait_until("the window minimized on the taskbar", lambda: bridge.state() == "iconic")
+        desktop.x(["xdotool", "windowactivate", bridge.window])
+        wait_until("the window back", lambda: bridge.state() == "shown")
+        bridge.minimize()
+        wait_until("the window minimized again", lambda: bridge.state() == "iconic")
         time.sleep(1)
         assert bridge.state() == "iconic", "the window left the taskbar without a tray"
         desktop.x(["xdotool", "windowactivate", bridge.window])
@@ -272,30 +277,6 @@ def without_a_tray_until_one_comes(folder):
         desktop.stop()
 
 
-def started_at_login(tray):
-    def case(folder):
-        desktop = Desktop(folder, tray=tray)
-        try:
-            bridge = Bridge(desktop, ["--minimized"])
-            if tray:
-                wait_until("the icon", bridge.tray_icon)
-                time.sleep(1)
-                shown = bridge.windows("--onlyvisible", "--name", CAPTION)
-                assert not shown, f"a window was shown: {shown}"
-                bridge.click_icon("1")
-                bridge.window = wait_until("the window shown by a click on the icon",
-                                           bridge.main_window)
-                wait_until("the window in sight", lambda: bridge.state() == "shown")
-            else:
-                bridge.window = wait_until("the window exists", bridge.main_window)
-                wait_until("the window minimized on the taskbar",
-                           lambda: bridge.state() == "iconic")
-            bridge.stop()
-        finally:
-            desktop.stop()
-    return case
-
-
 def main():
     taken = port_taken()
     if taken:
@@ -304,8 +285,6 @@ def main():
     cases = [
         ("with a tray", with_a_tray),
         ("without a tray until one comes", without_a_tray_until_one_comes),
-        ("started at login, tray", started_at_login(True)),
-        ("started at login, no tray", started_at_login(False)),
     ]
     failed = 0
     for name, case in cases:

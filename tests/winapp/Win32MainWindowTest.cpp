@@ -643,7 +643,6 @@ TEST(Win32TrayTest, TheShellTakesTheIconAndItsMessagesReachTheBehaviour) {
     }
     // A tooltip longer than the shell's field, cut inside a character of two UTF-16 units.
     ASSERT_TRUE(tray.ShowTrayIcon(TTrayPicture::Idle, std::string(126, 'x') + "\xF0\x9F\x94\x8C"));
-    tray.ShowNotification("Modbus мост", OriginNotificationText("https://plant.example"));
     for (const bool checked : {true, false}) {
         tray.ShowStartAtLoginCheck(checked);
         EXPECT_EQ((GetMenuState(tray.Menu(), TWin32Tray::kStartAtLoginCommand, MF_BYCOMMAND) &
