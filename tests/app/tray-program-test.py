@@ -51,6 +51,9 @@ class Desktop:
         os.close(write)
         with os.fdopen(read) as numbers:
             self.display = ":" + numbers.readline().strip()
+        wait_until(f"Xvfb answers on {self.display}",
+                   lambda: subprocess.run(["xprop", "-root"], env=self.environment(),
+                                          capture_output=True).returncode == 0)
         preferences = os.path.join(folder, "icewm")
         os.makedirs(preferences)
         with open(os.path.join(preferences, "preferences"), "w") as file:

@@ -180,6 +180,15 @@ driver keys access deny 10000 || fail "Alt+З did not answer the second page"
 [ "$(code_for_origin https://first.example)" = 0 ] || fail "the page allowed from the keyboard is not served"
 [ "$(code_for_origin https://second.example)" = 125 ] || fail "the page denied from the keyboard is served"
 
+# The start at login, from the window's menu and from the tray icon's.
+wine_run 30 reg delete "$run_key" /v modbus-bridge /f </dev/null >/dev/null 2>&1 || true
+driver command $start_at_login_command
+wait_run_value '"*\modbus-bridge.exe" --minimized'
+[[ $(run_value) == "\"$(winepath -w "$work" 2>/dev/null)\\"* ]] ||
+    fail "the Run value does not name this copy: $(run_value)"
+driver tray $tray_start_at_login_command
+wait_run_value ''
+
 saved="$work/Мост/save"
 driver save log.rtf 30000 || fail "the log was not saved as RTF through the save dialog"
 driver save log.txt 30000 || fail "the log was not saved as text through the save dialog"
@@ -195,15 +204,6 @@ done
 # The second request's frames, in hexadecimal, in Windows-1251 text.
 grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
     fail "no request line with its frame in the saved text"
-
-# The start at login, from the window's menu and from the tray icon's.
-wine_run 30 reg delete "$run_key" /v modbus-bridge /f </dev/null >/dev/null 2>&1 || true
-driver command $start_at_login_command
-wait_run_value '"*\modbus-bridge.exe" --minimized'
-[[ $(run_value) == "\"$(winepath -w "$work" 2>/dev/null)\\"* ]] ||
-    fail "the Run value does not name this copy: $(run_value)"
-driver tray $tray_start_at_login_command
-wait_run_value ''
 
 # Started again: the options are on from the start. "Только ошибки" says so in the start lines
 # (the other two lines are left out then); taken off from the menu, a request shows the other
