@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -65,6 +66,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
 
     M1_File = menuBar()->addMenu(FromUtf8(WindowText::kMenuFile));
     M1_Save = M1_File->addAction(FromUtf8(WindowText::kMenuSave));
+    M1_StartAtLogin = M1_File->addAction(FromUtf8(WindowText::kMenuStartAtLogin));
+    M1_StartAtLogin->setCheckable(true);
     M1_File->addSeparator();
     M1_Exit = M1_File->addAction(FromUtf8(WindowText::kMenuExit));
     M2_View = menuBar()->addMenu(FromUtf8(WindowText::kMenuView));
@@ -77,6 +80,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     }
     TWindowBehaviour& behaviour = *Behaviour_;
     connect(M1_Save, &QAction::triggered, this, [&behaviour] { behaviour.M1_SaveClick(); });
+    connect(M1_StartAtLogin, &QAction::triggered, this,
+            [&behaviour] { behaviour.M1_StartAtLoginClick(); });
     connect(M1_Exit, &QAction::triggered, this, [&behaviour] { behaviour.M1_ExitClick(); });
     connect(M2_Error, &QAction::triggered, this, [&behaviour] { behaviour.M2_ErrorClick(); });
     connect(M2_Set, &QAction::triggered, this, [&behaviour] { behaviour.M2_SetClick(); });
@@ -141,6 +146,10 @@ TForm1::~TForm1() {
     }
 }
 
+void TForm1::Start() {
+    Behaviour_->FormShow();
+}
+
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     Behaviour_->FormShow();
@@ -163,6 +172,18 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     RichEdit->viewport()->update();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        // Not inside the change itself: the window system is still making it.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && isVisible()) {
+                Behaviour_->WindowMinimized();
+            }
+        });
+    }
 }
 
 void TForm1::ShowLogLines(const TLogModel&) {
@@ -228,11 +249,36 @@ void TForm1::PlaceWindow(const TWindowPlacement& placement) {
 }
 
 std::optional<TWindowPlacement> TForm1::NormalPlacement() const {
-    if (windowState() != Qt::WindowNoState) {
+    if ((windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) != 0) {
         return std::nullopt;
     }
     const QRect frame = frameGeometry();
     return TWindowPlacement{frame.left(), frame.top(), width(), height()};
+}
+
+void TForm1::ShowWindowAs(TWindowShown shown) {
+    switch (shown) {
+        case TWindowShown::Normal:
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            raise();
+            activateWindow();
+            break;
+        case TWindowShown::Minimized:
+            showMinimized();
+            break;
+        case TWindowShown::Hidden:
+            hide();
+            break;
+    }
+}
+
+bool TForm1::WindowInSight() const {
+    return isVisible() && !isMinimized();
+}
+
+void TForm1::ShowStartAtLoginCheck(bool checked) {
+    M1_StartAtLogin->setChecked(checked);
 }
 
 void TForm1::ShowAboutBox(const std::string& caption, const std::string& text) {
@@ -245,5 +291,8 @@ void TForm1::CloseWindow() {
     CloseAllowed = true;
     if (!InCloseEvent && !Destroying) {
         close();
+    }
+    if (QuitOnClose) {
+        QCoreApplication::quit();
     }
 }

@@ -32,6 +32,13 @@ public:
 
     // What the window does: the log writers, the view options, the server.
     TWindowBehaviour& Behaviour() { return *Behaviour_; }
+    // Whether the window's close ends the program's event loop. The program's window does:
+    // it does not wait for the last window to close, since a box closed while the window hides
+    // in the tray would be the last one. A window that a test makes does not.
+    bool QuitOnClose = false;
+    // Starts the behaviour, which shows the window as it decides (in sight, or hidden in the
+    // tray when started at login); show() starts it too, in sight.
+    void Start();
 
     // The save dialog: the chosen path, or none when the operator cancels. Tests replace it.
     std::function<std::optional<QString>(const QString& folder, const QString& lastPath)>
@@ -60,11 +67,15 @@ public:
                                            const std::string& lastPath) override;
     void PlaceWindow(const TWindowPlacement& placement) override;
     std::optional<TWindowPlacement> NormalPlacement() const override;
+    void ShowWindowAs(TWindowShown shown) override;
+    bool WindowInSight() const override;
+    void ShowStartAtLoginCheck(bool checked) override;
     void ShowAboutBox(const std::string& caption, const std::string& text) override;
     void CloseWindow() override;
 
     QMenu* M1_File = nullptr;
     QAction* M1_Save = nullptr;
+    QAction* M1_StartAtLogin = nullptr;
     QAction* M1_Exit = nullptr;
     QMenu* M2_View = nullptr;
     QAction* M2_Error = nullptr;
@@ -80,6 +91,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     std::unique_ptr<TWindowBehaviour> Behaviour_;

@@ -1,17 +1,20 @@
 // modbus-bridge: the desktop program.
 
+#include "Autostart.h"
 #include "BridgeApplication.h"
 #include "BridgePort.h"
 #include "ErrorReport.h"
 #include "MainWindow.h"
 #include "ProgramCommandLine.h"
+#include "QtTray.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 
 int main(int argc, char* argv[]) {
     // Before Qt's application, which needs a display: --help and --version work without one.
-    const std::string settingsPath = SettingsFilePath(ProgramFilePath());
+    const std::string programPath = ProgramFilePath();
+    const std::string settingsPath = SettingsFilePath(programPath);
     const TCommandLine commandLine =
         ParseCommandLine(TBridgeProgram::Window, kThisPlatform, ProgramArguments(argc, argv));
     if (const std::optional<TProgramAnswer> answer = AnswerWithoutStart(
@@ -27,7 +30,17 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     TBridgeApplication application(argc, argv);
+    // A box closed while the window hides in the tray must not end the program: the window's
+    // close does (QuitOnClose).
+    QApplication::setQuitOnLastWindowClosed(false);
     TForm1 form(settingsPath);
+    form.QuitOnClose = true;
+    TQtTray tray(form.Behaviour());
+    TAutostart autostart(programPath);
+    form.Behaviour().AttachTray(tray);
+    form.Behaviour().AttachAutostart(autostart);
+    // Started at login: hidden in the tray.
+    form.Behaviour().StartMinimized = commandLine.Minimized;
     // A logout or a service stop closes the window as "Выход" does, so the settings are kept.
     const TTerminationSignals terminationSignals([&form] { form.CloseOnTerminationSignal(); });
     if (!terminationSignals.Ready()) {
@@ -35,11 +48,7 @@ int main(int argc, char* argv[]) {
                              .arg(QString::fromStdString(terminationSignals.SetupError())));
         return 1;
     }
-    if (commandLine.Minimized) {
-        form.showMinimized();
-    } else {
-        form.show();
-    }
+    form.Start();
     // The server could not be set up; the reason is on standard error.
     if (form.Behaviour().StartRefused()) {
         return 1;

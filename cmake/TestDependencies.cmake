@@ -19,6 +19,10 @@ find_program(XVFB_PROGRAM Xvfb)
 find_program(XDOTOOL_PROGRAM xdotool)
 find_program(OPENSSL_PROGRAM openssl)
 find_program(MBPOLL_PROGRAM mbpoll)
+find_program(ICEWM_PROGRAM icewm)
+find_program(TRAYER_PROGRAM trayer)
+find_program(DBUS_RUN_SESSION_PROGRAM dbus-run-session)
+find_program(XPROP_PROGRAM xprop)
 find_program(NODE_PROGRAM node)
 find_program(NPM_PROGRAM npm)
 find_program(CHROMIUM_PROGRAM chromium)
@@ -43,6 +47,14 @@ set(NEEDS_XDOTOOL XDOTOOL_PROGRAM "xdotool")
 # A certificate made for one run, for a page served over TLS.
 set(NEEDS_OPENSSL OPENSSL_PROGRAM "openssl")
 set(NEEDS_MBPOLL MBPOLL_PROGRAM "mbpoll")
+# A desktop session for the tray: a window manager with a tray in its taskbar, a tray host that
+# comes later, a session bus, and the windows' states read back.
+set(NEEDS_DESKTOP_SESSION
+    ICEWM_PROGRAM "icewm"
+    TRAYER_PROGRAM "trayer"
+    DBUS_RUN_SESSION_PROGRAM "dbus-run-session (dbus-daemon)"
+    XPROP_PROGRAM "xprop (x11-utils)"
+    Python3_Interpreter_FOUND "Python 3 (python3)")
 set(NEEDS_NODE
     NODE_PROGRAM "Node (nodejs)"
     NPM_PROGRAM "npm"

@@ -8,7 +8,8 @@ constexpr wchar_t kClassName[] = L"ModbusBridgeMessageWindow";
 
 }  // namespace
 
-TMessageWindow::TMessageWindow(THandler handler, TKind kind) : Handler(std::move(handler)) {
+TMessageWindow::TMessageWindow(THandler handler, TKind kind, const wchar_t* title)
+    : Handler(std::move(handler)) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -21,8 +22,8 @@ TMessageWindow::TMessageWindow(THandler handler, TKind kind) : Handler(std::move
         return;
     }
     const HWND parent = kind == TKind::MessageOnly ? HWND_MESSAGE : nullptr;
-    Window = CreateWindowExW(0, kClassName, L"modbus-bridge", WS_OVERLAPPED, 0, 0, 0, 0, parent,
-                             nullptr, instance, this);
+    Window = CreateWindowExW(0, kClassName, title, WS_OVERLAPPED, 0, 0, 0, 0, parent, nullptr,
+                             instance, this);
     if (Window == nullptr) {
         Error = GetLastError();
     }

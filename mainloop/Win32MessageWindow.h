@@ -24,7 +24,9 @@ public:
         HiddenTopLevel,
     };
 
-    explicit TMessageWindow(THandler handler, TKind kind = TKind::MessageOnly);
+    // The title tells the program's windows apart (tests find them by it).
+    explicit TMessageWindow(THandler handler, TKind kind = TKind::MessageOnly,
+                            const wchar_t* title = L"modbus-bridge");
     ~TMessageWindow();
     TMessageWindow(const TMessageWindow&) = delete;
     TMessageWindow& operator=(const TMessageWindow&) = delete;

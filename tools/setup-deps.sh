@@ -9,7 +9,7 @@ packages=(
   libjsoncpp-dev qt6-base-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll socat curl python3 iproute2
-  xvfb xdotool openssl
+  xvfb xdotool x11-utils icewm trayer dbus-daemon openssl
   chromium nodejs
 )
 

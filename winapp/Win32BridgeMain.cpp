@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "Autostart.h"
 #include "BridgePort.h"
 #include "ProgramCommandLine.h"
 #include "SettingsPath.h"
@@ -15,18 +16,27 @@
 #include "Win32MainWindow.h"
 #include "Win32MessageLoop.h"
 #include "Win32SystemLibraries.h"
+#include "Win32Tray.h"
 #include "WindowBehaviour.h"
 
 namespace {
 
-// The behaviour first: the window passes the operator's actions to it from its first message,
-// and it goes last.
+// The behaviour first: the window and the tray pass the operator's actions to it from their
+// first message, and it goes last.
 struct TBridgeWindow {
     TBridgeWindow(const std::string& programPath, const std::string& settingsPath)
-        : Behaviour(Window, settingsPath, SaveFolderPath(programPath)), Window(Behaviour) {}
+        : Behaviour(Window, settingsPath, SaveFolderPath(programPath)),
+          Window(Behaviour),
+          Tray(Behaviour),
+          Autostart(programPath) {
+        Behaviour.AttachTray(Tray);
+        Behaviour.AttachAutostart(Autostart);
+    }
 
     TWindowBehaviour Behaviour;
     TWin32MainWindow Window;
+    TWin32Tray Tray;
+    TAutostart Autostart;
 };
 
 }  // namespace
@@ -50,6 +60,8 @@ int main(int argc, char* argv[]) {
     UriCodecSelfTest();
     try {
         TBridgeWindow bridge(programPath, settingsPath);
+        // Started at login: hidden in the tray.
+        bridge.Behaviour.StartMinimized = commandLine.Minimized;
         // A logout or shutdown that reaches the program another way than through its window
         // closes it the same way; nothing waits for the operator.
         const TTerminationSignals terminationSignals(
@@ -59,7 +71,7 @@ int main(int argc, char* argv[]) {
                         terminationSignals.SetupError() + "); not started");
             return 1;
         }
-        bridge.Window.Show(commandLine.Minimized);
+        bridge.Window.Show();
         // The server could not be set up; the reason is on standard error.
         if (bridge.Behaviour.StartRefused()) {
             return 1;

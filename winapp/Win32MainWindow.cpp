@@ -53,6 +53,8 @@ void AppendItem(HMENU menu, UINT flags, UINT_PTR id, std::string_view text) {
 HMENU MakeMenuBar() {
     const HMENU file = CreatePopupMenu();
     AppendItem(file, MF_STRING, TWin32MainWindow::kSaveCommand, WindowText::kMenuSave);
+    AppendItem(file, MF_STRING, TWin32MainWindow::kStartAtLoginCommand,
+               WindowText::kMenuStartAtLogin);
     AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendItem(file, MF_STRING, TWin32MainWindow::kExitCommand, WindowText::kMenuExit);
     const HMENU viewMenu = CreatePopupMenu();
@@ -185,13 +187,13 @@ TWin32MainWindow::~TWin32MainWindow() {
     DeleteObject(NoticeBackground);
 }
 
-void TWin32MainWindow::Show(bool minimized) {
+void TWin32MainWindow::Show() {
     if (!Started) {
         Started = true;
         Guarded([this] { Events.FormShow(); });
     }
-    if (Window != nullptr) {
-        ShowWindow(Window, minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
+    if (Window != nullptr && !ShownAsTold) {
+        ShowWindow(Window, SW_SHOWNORMAL);
         UpdateWindow(Window);
     }
 }
@@ -347,6 +349,39 @@ std::optional<TWindowPlacement> TWin32MainWindow::NormalPlacement() const {
                             frame.bottom - frame.top};
 }
 
+void TWin32MainWindow::ShowWindowAs(TWindowShown shown) {
+    if (Window == nullptr) {
+        return;
+    }
+    ShownAsTold = true;
+    ShowingAsTold = true;
+    switch (shown) {
+        case TWindowShown::Normal:
+            ShowWindow(Window, IsIconic(Window) ? SW_RESTORE : SW_SHOW);
+            SetForegroundWindow(Window);
+            UpdateWindow(Window);
+            break;
+        case TWindowShown::Minimized:
+            ShowWindow(Window, SW_SHOWMINNOACTIVE);
+            break;
+        case TWindowShown::Hidden:
+            ShowWindow(Window, SW_HIDE);
+            break;
+    }
+    ShowingAsTold = false;
+}
+
+bool TWin32MainWindow::WindowInSight() const {
+    return Window != nullptr && IsWindowVisible(Window) && !IsIconic(Window);
+}
+
+void TWin32MainWindow::ShowStartAtLoginCheck(bool checked) {
+    if (Window != nullptr) {
+        const UINT mark = checked ? MF_CHECKED : MF_UNCHECKED;
+        CheckMenuItem(MenuBar, kStartAtLoginCommand, MF_BYCOMMAND | mark);
+    }
+}
+
 void TWin32MainWindow::ShowAboutBox(const std::string& caption, const std::string& text) {
     ShowMessageBoxWaiting(nullptr, caption, text, 0);
 }
@@ -395,6 +430,9 @@ void TWin32MainWindow::OnCommand(int command) {
         switch (command) {
             case kSaveCommand:
                 Events.M1_SaveClick();
+                break;
+            case kStartAtLoginCommand:
+                Events.M1_StartAtLoginClick();
                 break;
             case kExitCommand:
                 Events.M1_ExitClick();
@@ -466,6 +504,10 @@ LRESULT TWin32MainWindow::OnMessage(HWND window, UINT message, WPARAM wParam, LP
         }
         case WM_SIZE:
             LayOut();
+            // The operator minimized it (its button, the taskbar, a key): the tray may take it.
+            if (wParam == SIZE_MINIMIZED && !ShowingAsTold && IsWindowVisible(window)) {
+                Guarded([this] { Events.WindowMinimized(); });
+            }
             return 0;
         case WM_SETFOCUS:
             if (Log) {

@@ -32,6 +32,7 @@ public:
     enum TCommand : int {
         kSaveCommand = 101,
         kExitCommand = 102,
+        kStartAtLoginCommand = 103,
         kViewErrorCommand = 201,
         kViewSetCommand = 202,
         kViewHexCommand = 203,
@@ -44,9 +45,9 @@ public:
     TWin32MainWindow(const TWin32MainWindow&) = delete;
     TWin32MainWindow& operator=(const TWin32MainWindow&) = delete;
 
-    // The first time, the behaviour's start-up (FormShow) runs before the window appears.
-    // Minimized, it appears on the taskbar only, and takes no focus.
-    void Show(bool minimized = false);
+    // The first time, the behaviour's start-up (FormShow) runs before the window appears, and
+    // the window comes up as the behaviour shows it (normal unless it says otherwise).
+    void Show();
     // The window's own keys, for the message loop to offer each message before it translates and
     // dispatches it: Tab and Shift+Tab move the focus between the log and the question bar's
     // buttons, Enter presses the button that has the focus, Alt with a button's access letter
@@ -66,6 +67,9 @@ public:
                                            const std::string& lastPath) override;
     void PlaceWindow(const TWindowPlacement& placement) override;
     std::optional<TWindowPlacement> NormalPlacement() const override;
+    void ShowWindowAs(TWindowShown shown) override;
+    bool WindowInSight() const override;
+    void ShowStartAtLoginCheck(bool checked) override;
     void ShowAboutBox(const std::string& caption, const std::string& text) override;
     void CloseWindow() override;
 
@@ -105,5 +109,9 @@ private:
     std::string NoticeText;
     uint64_t ModelLines = 0;
     bool Started = false;
+    // The behaviour has chosen how the window is shown.
+    bool ShownAsTold = false;
+    // The window is being shown as the behaviour said: its minimizing is no operator's.
+    bool ShowingAsTold = false;
     TBesideReports BesideReports;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 bool TOriginQuestions::Ask(const std::string& origin, uint64_t nowMs) {
-    if (origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end()) {
+    if (Holds(origin)) {
         return true;
     }
     if (Current_.empty()) {
@@ -30,4 +30,8 @@ const std::string& TOriginQuestions::Answered(uint64_t nowMs) {
         CurrentSinceMs = nowMs;
     }
     return Current_;
+}
+
+bool TOriginQuestions::Holds(const std::string& origin) const {
+    return origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end();
 }

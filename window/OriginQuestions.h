@@ -26,6 +26,8 @@ public:
     // The operator answered the question in view: the next origin comes into view at nowMs
     // (empty: none).
     const std::string& Answered(uint64_t nowMs);
+    // Whether the origin is in view or waits its turn.
+    bool Holds(const std::string& origin) const;
     // The origin in view; empty when no question is shown.
     const std::string& Current() const { return Current_; }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "AccessSettings.h"
+#include "Autostart.h"
 #include "BridgeServer.h"
 #include "BridgeStartup.h"
 #include "DailyLogFiles.h"
@@ -26,6 +27,14 @@ constexpr int kDefaultLogDays = 30;
 std::string UnableToWrite(const TIniFile& settings) {
     return "Unable to write to " + settings.Path();
 }
+
+constexpr char kNoTrayLine[] =
+    "Значок моста не показан: на рабочем столе нет области уведомлений. Свёрнутое окно остаётся "
+    "на панели задач; значок появится, когда появится область уведомлений";
+constexpr char kTrayAppearedLine[] =
+    "Область уведомлений появилась: значок моста — в ней, свёрнутое окно прячется туда";
+constexpr char kTrayGoneLine[] =
+    "Область уведомлений пропала: свёрнутое окно остаётся на панели задач";
 
 }  // namespace
 
@@ -81,7 +90,25 @@ void TWindowBehaviour::FormShow() {
         Closed_ = true;
         View.ShowErrorReport("The server cannot be set up (" + outcome.Reason + "); not started",
                              TReportKind::Unattended);
-    } else if (outcome.Result == TStartResult::NoServer) {
+        return;
+    }
+    const bool listening = outcome.Result == TStartResult::Serving;
+    TrayStatus.ServerStarted(listening ? Startup->ListeningPort() : Port, listening);
+    ShowStartAtLogin();
+    if (Tray) {
+        ShowTray();
+        if (!TrayShown) {
+            LogInfo(kNoTrayLine);
+            NoTrayTold = true;
+        }
+    }
+    // Started at login, the window keeps out of the way; one without its server must be seen.
+    TWindowShown shown = TWindowShown::Normal;
+    if (StartMinimized && listening) {
+        shown = TrayShown ? TWindowShown::Hidden : TWindowShown::Minimized;
+    }
+    View.ShowWindowAs(shown);
+    if (!listening) {
         // The window goes on without a server: its log can be read and saved, and a termination
         // signal or the close button ends it at once, whether or not the box is still open.
         View.ShowErrorReport(outcome.Reason, TReportKind::Beside);
@@ -104,11 +131,18 @@ std::string TWindowBehaviour::OpenLogLimits(const TIniFile& settings) {
 
 bool TWindowBehaviour::AskAboutOrigin(const std::string& origin) {
     const bool wasShown = !Questions.Current().empty();
+    const bool known = Questions.Holds(origin);
     if (!Questions.Ask(origin, ClockMs())) {
         return false;
     }
     if (!wasShown) {
         View.ShowOriginQuestion(Questions.Current());
+        TrayStatus.Asking(Questions.Current());
+        ShowTray();
+    }
+    // The bar is of no use behind a hidden or minimized window.
+    if (!known && Tray && !View.WindowInSight()) {
+        Tray->ShowNotification(std::string(WindowText::kTrayName), OriginNotificationText(origin));
     }
     return true;
 }
@@ -132,6 +166,8 @@ void TWindowBehaviour::OriginAnswered(const std::string& origin, bool allowed) {
         if (!next.empty()) {
             View.ShowOriginQuestion(next);
         }
+        TrayStatus.Asking(next);
+        ShowTray();
     }
 }
 
@@ -164,6 +200,10 @@ void TWindowBehaviour::Shutdown(TCloseCause cause) {
         }
     }
     Startup.reset();
+    if (TrayShown) {
+        TrayShown = false;
+        Tray->RemoveTrayIcon();
+    }
 }
 
 bool TWindowBehaviour::StoreSettings(TIniFile& settings) {
@@ -199,6 +239,112 @@ void TWindowBehaviour::M1_SaveClick() {
     }
     LogDate();
     LogInfo("Файл сохренён: \"" + *path + "\"");
+}
+
+void TWindowBehaviour::M1_StartAtLoginClick() {
+    if (!Closed_ && Autostart != nullptr) {
+        const bool enable = !Autostart->Enabled();
+        const std::string error = enable ? Autostart->Enable() : Autostart->Disable();
+        if (!error.empty()) {
+            LogError(error);
+            View.ShowErrorReport(error, TReportKind::Waiting);
+        } else {
+            LogInfo(std::string("Запуск при входе в систему ") +
+                    (enable ? "включён: " : "выключен, удалено: ") + Autostart->Where());
+        }
+    }
+    // A view that ticks the item itself is put right.
+    ShowStartAtLogin();
+}
+
+void TWindowBehaviour::ShowStartAtLogin() {
+    const bool enabled = Autostart != nullptr && Autostart->Enabled();
+    View.ShowStartAtLoginCheck(enabled);
+    if (Tray) {
+        Tray->ShowStartAtLoginCheck(enabled);
+    }
+}
+
+void TWindowBehaviour::WindowMinimized() {
+    if (!Closed_ && TrayShown) {
+        View.ShowWindowAs(TWindowShown::Hidden);
+    }
+}
+
+void TWindowBehaviour::ShowTray() {
+    if (Tray == nullptr || Closed_ || ViewGone) {
+        return;
+    }
+    const bool wasShown = TrayShown;
+    TrayShown = Tray->ShowTrayIcon(TrayStatus.Picture(), TrayStatus.Tooltip());
+    if (wasShown && !TrayShown) {
+        TrayShown = true;
+        TrayGone();
+    }
+}
+
+void TWindowBehaviour::TrayAppeared() {
+    if (!Started || TrayShown) {
+        return;
+    }
+    ShowTray();
+    if (TrayShown && NoTrayTold) {
+        NoTrayTold = false;
+        LogInfo(kTrayAppearedLine);
+    }
+}
+
+void TWindowBehaviour::TrayGone() {
+    if (!TrayShown || Closed_) {
+        return;
+    }
+    TrayShown = false;
+    NoTrayTold = true;
+    LogInfo(kTrayGoneLine);
+    // A hidden window would be out of reach: its button comes back to the taskbar.
+    if (!View.WindowInSight()) {
+        View.ShowWindowAs(TWindowShown::Minimized);
+    }
+}
+
+void TWindowBehaviour::TrayClicked() {
+    if (Closed_) {
+        return;
+    }
+    View.ShowWindowAs(View.WindowInSight() && TrayShown ? TWindowShown::Hidden
+                                                        : TWindowShown::Normal);
+}
+
+void TWindowBehaviour::TrayShowWindowClick() {
+    if (!Closed_) {
+        View.ShowWindowAs(TWindowShown::Normal);
+    }
+}
+
+void TWindowBehaviour::NotificationClicked() {
+    // The question bar is in the window already.
+    TrayShowWindowClick();
+}
+
+void TWindowBehaviour::RequestBegun() {
+    PostToGuiThread([this] {
+        TrayStatus.RequestBegun();
+        ShowTray();
+    });
+}
+
+void TWindowBehaviour::RequestEnded(const TRequestEnd& end) {
+    PostToGuiThread([this, end] {
+        TrayStatus.RequestEnded(end);
+        ShowTray();
+    });
+}
+
+void TWindowBehaviour::PostToGuiThread(std::function<void()> task) {
+    Inbox.Post(std::move(task));
+    if (OnGuiThread()) {
+        Inbox.RunPosted();
+    }
 }
 
 void TWindowBehaviour::M2_ErrorClick() {

@@ -15,19 +15,23 @@
 #include "MainThreadInbox.h"
 #include "MonotonicClock.h"
 #include "OriginQuestions.h"
+#include "TrayStatus.h"
+#include "TrayView.h"
 #include "WindowView.h"
 
+class TAutostart;
 class TBridgeStartup;
 class TDailyLogFiles;
 struct TLocalTime;
 
 // What the main window does, whatever toolkit draws it: the start-up and the shutdown, the
 // menus, the three view options, the status panels, the settings it reads and writes, saving the
-// log and the question about a new page. It owns the link, the settings file, the server and the
-// log, is the host of the request road, and tells its view what to draw. Made on the GUI thread,
-// whose event loop serves the server; the log writers and the status panels may be called from
-// any thread.
-class TWindowBehaviour : public TWindowEvents, public TBridgeHost {
+// log and the question about a new page; the tray icon, hiding the window in it, and the entry
+// that starts the program at login. It owns the link, the settings file, the server and the
+// log, is the host of the request road, and tells its views what to draw. Made on the GUI
+// thread, whose event loop serves the server; the log writers, the status panels and the
+// request's progress may be called from any thread.
+class TWindowBehaviour : public TWindowEvents, public TTrayEvents, public TBridgeHost {
 public:
     // settingsPath and saveFolder in UTF-8; tests pass port 0 for a free port.
     TWindowBehaviour(TWindowView& view, std::string settingsPath, std::string saveFolder,
@@ -38,15 +42,37 @@ public:
     TWindowBehaviour(const TWindowBehaviour&) = delete;
     TWindowBehaviour& operator=(const TWindowBehaviour&) = delete;
 
+    // The tray icon and the entry that starts the program at login, where the program has them;
+    // before FormShow. Both outlive the behaviour.
+    void AttachTray(TTrayView& tray) { Tray = &tray; }
+    void AttachAutostart(TAutostart& autostart) { Autostart = &autostart; }
+    // Started at login (--minimized): the window comes up hidden in the tray, or minimized where
+    // there is none; in sight all the same when its server could not open its port. Before
+    // FormShow.
+    bool StartMinimized = false;
+
     void FormShow() override;
     void CloseRequested(TCloseCause cause) override;
     void M1_SaveClick() override;
+    void M1_StartAtLoginClick() override;
     void M1_ExitClick() override;
     void M2_ErrorClick() override;
     void M2_SetClick() override;
     void M2_HexClick() override;
     void M_HelpClick() override;
+    void WindowMinimized() override;
     void OriginAnswered(const std::string& origin, bool allowed) override;
+
+    void TrayAppeared() override;
+    void TrayGone() override;
+    void TrayClicked() override;
+    void TrayShowWindowClick() override;
+    void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
+    void TrayExitClick() override { M1_ExitClick(); }
+    void NotificationClicked() override;
+
+    void RequestBegun() override;
+    void RequestEnded(const TRequestEnd& end) override;
 
     void LogDate() override;
     void LogInfo(std::string text) override;
@@ -85,6 +111,11 @@ private:
     std::string OpenLogLimits(const TIniFile& settings);
     bool AskAboutOrigin(const std::string& origin);
     void ShowChecks();
+    // The icon as the tray status says; a tray that has gone is told as TrayGone.
+    void ShowTray();
+    void ShowStartAtLogin();
+    // Runs on the GUI thread, after the lines written before it.
+    void PostToGuiThread(std::function<void()> task);
     // The shutdown steps; the report of settings that cannot be written as the cause allows.
     void Shutdown(TCloseCause cause);
     bool StoreSettings(TIniFile& settings);
@@ -102,6 +133,13 @@ private:
     bool ViewGone = false;
     std::string LastSavePath;
     TOriginQuestions Questions;
+    TTrayView* Tray = nullptr;
+    TAutostart* Autostart = nullptr;
+    TTrayStatus TrayStatus;
+    // The icon is in the tray now.
+    bool TrayShown = false;
+    // The log has said that the desktop has no tray.
+    bool NoTrayTold = false;
     // What the worker thread writes into, declared before the server so that they outlive it:
     // members go in the reverse order, and the server joins its worker when it goes.
     TMainThreadInbox Inbox;

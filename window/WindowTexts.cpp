@@ -7,6 +7,13 @@ std::string OriginQuestionText(std::string_view origin) {
     return text;
 }
 
+std::string OriginNotificationText(std::string_view origin) {
+    std::string text = "Страница ";
+    text.append(origin);
+    text.append(" просит управлять устройствами через мост. Нажмите, чтобы ответить в окне.");
+    return text;
+}
+
 std::string DroppedLinesNotice(uint64_t dropped, std::string_view dailyFilesFolder) {
     std::string text = "Старые строки удалены из памяти: " + std::to_string(dropped) + ". ";
     if (dailyFilesFolder.empty()) {

@@ -16,6 +16,12 @@ inline constexpr std::string_view kMenuViewSet = "Параметры связи"
 // Latin H, E and X here, unlike the log line of this option.
 inline constexpr std::string_view kMenuViewHex = "HEX данные";
 inline constexpr std::string_view kMenuHelp = "?";
+// In "Файл" and in the tray icon's menu.
+inline constexpr std::string_view kMenuStartAtLogin = "Запускать при входе в систему";
+
+// The tray icon: its name (the tooltip's first words, the notifications' title) and its menu.
+inline constexpr std::string_view kTrayName = "Modbus мост";
+inline constexpr std::string_view kTrayShowWindow = "Показать окно";
 
 inline constexpr std::string_view kAboutCaption = "О программе";
 inline constexpr std::string_view kAboutText =
@@ -45,6 +51,9 @@ inline constexpr std::string_view kOriginDeny = "&Запретить";
 
 // "Разрешить странице <origin> управлять устройствами через мост?"
 std::string OriginQuestionText(std::string_view origin);
+
+// The notification about a new page's question while the window is out of sight.
+std::string OriginNotificationText(std::string_view origin);
 
 // The line above the log once the log has dropped its oldest lines: how many went, and the folder
 // of the daily files that still hold them (empty: none are kept).

@@ -51,6 +51,16 @@ enum class TReportKind {
     Unattended,
 };
 
+// How the window is shown.
+enum class TWindowShown {
+    // In sight, neither minimized nor hidden, brought in front of the other windows.
+    Normal,
+    // Minimized, with its button on the taskbar.
+    Minimized,
+    // Out of sight and off the taskbar: only the tray icon brings it back.
+    Hidden,
+};
+
 class TWindowView {
 public:
     virtual ~TWindowView() = default;
@@ -95,6 +105,15 @@ public:
     // maximized. What PlaceWindow was given comes back unchanged while the operator did nothing.
     virtual std::optional<TWindowPlacement> NormalPlacement() const = 0;
 
+    // Shows the window so. Until the behaviour first calls it, a view shows its window as it
+    // always did (normal) when it is shown.
+    virtual void ShowWindowAs(TWindowShown shown) = 0;
+    // Whether the window is in sight: shown, and not minimized.
+    virtual bool WindowInSight() const = 0;
+
+    // The check mark of "Файл" → "Запускать при входе в систему".
+    virtual void ShowStartAtLoginCheck(bool checked) = 0;
+
     // The About box: without an owner, one OK button, no icon. Waits for the operator.
     virtual void ShowAboutBox(const std::string& caption, const std::string& text) = 0;
 
@@ -125,8 +144,9 @@ public:
     // TWindowView::CloseWindow; a view never closes on its own. May come more than once.
     virtual void CloseRequested(TCloseCause cause) = 0;
 
-    // "Файл" → "Сохранить", "Выход".
+    // "Файл" → "Сохранить", "Запускать при входе в систему", "Выход".
     virtual void M1_SaveClick() = 0;
+    virtual void M1_StartAtLoginClick() = 0;
     virtual void M1_ExitClick() = 0;
     // "Вид" → "Только ошибки", "Параметры связи", "HEX данные": a click on an item, whatever its
     // check mark shows; the behaviour sets the marks (ShowViewChecks).
@@ -135,6 +155,9 @@ public:
     virtual void M2_HexClick() = 0;
     // "?".
     virtual void M_HelpClick() = 0;
+
+    // The operator minimized the window (its button, the taskbar, a key).
+    virtual void WindowMinimized() = 0;
 
     // "Разрешить" (allowed) or "Запретить" pressed for the origin question shown, by the mouse
     // or by a key; the behaviour decides whether the press answers it.

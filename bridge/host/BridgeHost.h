@@ -1,7 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+// How a request that reached the device road ended: its reply's error code (0: served) and
+// text, or no code when it was stopped (its page left) and got no reply.
+struct TRequestEnd {
+    std::optional<int> ErrorCode;
+    std::string ErrorText;
+
+    bool operator==(const TRequestEnd&) const = default;
+};
 
 // What the request road needs from the program that hosts it: the event log writers, the status
 // panels and the three view options. The worker thread calls every operation while a request is
@@ -27,4 +37,9 @@ public:
     virtual bool ViewError() const = 0;
     virtual bool ViewSet() const = 0;
     virtual bool ViewHex() const = 0;
+
+    // A request starts on the device road, and how it ended; for a program that shows its state
+    // at a glance (the window's tray icon). The others need not listen.
+    virtual void RequestBegun() {}
+    virtual void RequestEnded(const TRequestEnd& /*end*/) {}
 };

@@ -40,6 +40,7 @@ std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link
                                         const TProcedureOptions& options) {
     Json::Value reply;
     TProcedureEnd end = TProcedureEnd::Completed;
+    host.RequestBegun();
     const THttpRequest request = ParseHttpRequest(received);
     if (request.Error != ErrorCode::None) {
         SetErrorReply(reply, request.Error, host);
@@ -65,7 +66,9 @@ std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link
         link.Disconnect();
     }
     if (end == TProcedureEnd::Stopped || link.StopRequested()) {
+        host.RequestEnded({});
         return std::nullopt;
     }
+    host.RequestEnded({reply.get("error_code", 0).asInt(), reply.get("error_text", "").asString()});
     return BuildHttpResponse(reply);
 }

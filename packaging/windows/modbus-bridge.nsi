@@ -1,5 +1,8 @@
 ; The Windows installer: the programs and the bridge's page into Program Files, a Start-menu
-; shortcut to the window, an entry in the installed programs with its uninstaller. An installed
+; shortcut to the window, an entry in the installed programs with its uninstaller, and on a page
+; of its own (checked) the start of the window at login, hidden in the tray: the value
+; "modbus-bridge" under HKCU\...\Run of the user who installs (/AUTOSTART=1 in a silent
+; install, which leaves it out otherwise; /AUTOSTART=0 unchecks the page). An installed
 ; copy keeps its settings and logs in the user's folders (application data, documents), which
 ; uninstalling leaves alone. MakePackages.cmake stages the files and runs:
 ;
@@ -13,11 +16,18 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh
+!include nsDialogs.nsh
+!include FileFunc.nsh
+!include LogicLib.nsh
 !include "${FILES}"
 
 !define PRODUCT "modbus-bridge"
 !define DISPLAY_NAME "Modbus мост"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; The value's name and text are the window's own ("Файл" → "Запускать при входе в систему"), so
+; the window shows the installer's choice as its check mark.
+!define RUN_VALUE "modbus-bridge"
 
 Name "${DISPLAY_NAME} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -26,10 +36,69 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 
 !insertmacro MUI_PAGE_DIRECTORY
+!if /FileExists "${STAGE}/modbus-bridge.exe"
+    Page custom AutostartPage AutostartPageLeave
+!endif
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
+
+; "1": the window starts at login.
+Var Autostart
+Var AutostartCheck
+
+Function .onInit
+    StrCpy $Autostart "1"
+    ${If} ${Silent}
+        StrCpy $Autostart "0"
+    ${EndIf}
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/AUTOSTART=" $1
+    ${IfNot} ${Errors}
+        StrCpy $Autostart $1
+    ${EndIf}
+FunctionEnd
+
+Function AutostartPage
+    !insertmacro MUI_HEADER_TEXT "Запуск при входе в систему" \
+        "Мост может запускаться сам, когда вы входите в Windows"
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateCheckbox} 0 0 100% 12u "Запускать при входе в систему"
+    Pop $AutostartCheck
+    ${If} $Autostart == "1"
+        ${NSD_Check} $AutostartCheck
+    ${EndIf}
+    ${NSD_CreateLabel} 0 20u 100% 40u "Окно моста откроется скрытым: его значок будет в области \
+уведомлений, щелчок по значку покажет окно. Изменить это можно потом в меню окна: \
+«Файл» → «Запускать при входе в систему»."
+    Pop $0
+    nsDialogs::Show
+FunctionEnd
+
+Function AutostartPageLeave
+    ${NSD_GetState} $AutostartCheck $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Autostart "1"
+    ${Else}
+        StrCpy $Autostart "0"
+    ${EndIf}
+FunctionEnd
+
+; Removes the Run value under the key $0 of the root given when it starts this installation's
+; window; another copy's value stays.
+!macro RemoveRunValue ROOT
+    ReadRegStr $1 ${ROOT} "$0${RUN_KEY}" "${RUN_VALUE}"
+    StrCpy $2 '"$INSTDIR\modbus-bridge.exe"'
+    StrLen $3 $2
+    StrCpy $1 $1 $3
+    ; StrCmp compares without regard to case, as Windows compares paths.
+    ${If} $1 == $2
+        DeleteRegValue ${ROOT} "$0${RUN_KEY}" "${RUN_VALUE}"
+    ${EndIf}
+!macroend
 
 Section "Install"
     ; For every user of the computer: the shortcut among all users' programs.
@@ -54,10 +123,30 @@ Section "Install"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${STAGED_KB}
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    !if /FileExists "${STAGE}/modbus-bridge.exe"
+        ${If} $Autostart == "1"
+            WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\modbus-bridge.exe" --minimized'
+        ${EndIf}
+    !endif
 SectionEnd
 
 Section "Uninstall"
     SetShellVarContext all
+    ; No entry may be left to start a program that is gone: the uninstalling user's, and those of
+    ; every user whose registry is loaded now (signed in, or a service's). A user who is signed
+    ; out keeps an entry that Windows skips at their next login, the program being gone.
+    StrCpy $0 ""
+    !insertmacro RemoveRunValue HKCU
+    StrCpy $4 0
+    ${Do}
+        EnumRegKey $0 HKU "" $4
+        ${If} $0 == ""
+            ${Break}
+        ${EndIf}
+        StrCpy $0 "$0\"
+        !insertmacro RemoveRunValue HKU
+        IntOp $4 $4 + 1
+    ${Loop}
     Delete "$SMPROGRAMS\${DISPLAY_NAME}.lnk"
     !insertmacro RemoveFiles
     Delete "$INSTDIR\uninstall.exe"

@@ -158,6 +158,44 @@ TEST_F(ProcedureOnSimulatorTest, ServeRequestClosesThePortBeforeItAnswers) {
     EXPECT_TRUE(other.Open(1, 19200));
 }
 
+// The host hears of each request as it starts and how it ended, with the reply's own code and
+// text (the window's tray icon shows them): served, a device's exception, a framing error, and a
+// request stopped before its answer, which gets no reply and so no result.
+TEST_F(ProcedureOnSimulatorTest, ServeRequestTellsItsHostHowEachRequestEnded) {
+    ASSERT_TRUE(StartSim({}));
+    const auto post = [](const Json::Value& pdu) {
+        return "POST / HTTP/1.1\r\nHost: x\r\n\r\njson_data=" +
+               UriEncode(SerializeReply(BaseRequest(pdu)));
+    };
+    Json::Value read;
+    read["a"] = Bytes({3, 0, 0, 0, 1});
+    Json::Value beyond;
+    beyond["a"] = Bytes({3, 0x90, 0x00, 0x00, 0x01});
+    const struct {
+        const char* Name;
+        std::string Received;
+        bool Stop;
+        std::string Ended;
+    } rows[] = {
+        {"served", post(read), false, "ended 0 "},
+        {"exception", post(beyond), false, "ended 2 " + ErrorText(2)},
+        {"no form field", "POST / HTTP/1.1\r\nHost: x\r\n\r\nother=1", false,
+         "ended 106 " + ErrorText(106)},
+        {"stopped", post(read), true, "stopped"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        Host.Clear();
+        if (row.Stop) {
+            Link.RequestStop();
+        }
+        const std::optional<std::string> response = ServeRequest(row.Received, Link, Host);
+        Link.ResetStop();
+        EXPECT_EQ(response.has_value(), !row.Stop);
+        EXPECT_EQ(Host.Progress(), (std::vector<std::string>{"begun", row.Ended}));
+    }
+}
+
 TEST_F(ProcedureOnSimulatorTest, LaterPduWinsAndMembersGoInByteOrderOfTheirNames) {
     ASSERT_TRUE(StartSim({}));
     Json::Value pdu;

@@ -5,8 +5,11 @@
 #     file (created with its folder by the program) keeps the placement and the COM map;
 #   - a second run reads the options back, on a display of its own (Xvfb), where the log is saved
 #     as an operator saves it (xdotool: the menu, the save dialog) into the documents folder;
+#     and "Файл" → "Запускать при входе в систему" writes the user's autostart entry;
 #   - modbus-bridged through its systemd unit, where systemd runs;
-#   - apt-get purge leaves nothing under /usr that no other package owns.
+#   - apt-get purge leaves nothing under /usr that no other package owns, and removes the
+#     user's autostart entry that names the packaged window, but not another user's entry that
+#     names another copy of it.
 # Needs root (apt-get, useradd). Ends with 77 (skipped) where it cannot run.
 #   check-installed.sh BUILD_DIR
 set -euo pipefail
@@ -33,7 +36,9 @@ fi
 work=$(mktemp -d /tmp/check-installed-XXXXXX)
 chmod 755 "$work"
 user=mbpkg$$
+other_user=mbpko$$
 home=$work/home
+other_home=$work/other-home
 started=()
 installed=no
 service_config_made=no
@@ -48,6 +53,7 @@ cleanup() {
         systemctl reset-failed modbus-bridged 2>/dev/null || true
     fi
     if id "$user" >/dev/null 2>&1; then userdel --force "$user" || true; fi
+    if id "$other_user" >/dev/null 2>&1; then userdel --force "$other_user" || true; fi
     if [ "$installed" = yes ]; then
         DEBIAN_FRONTEND=noninteractive apt-get purge -y -q modbus-bridge >/dev/null 2>&1 || true
     fi
@@ -205,6 +211,17 @@ until [ -s "$documents/started.txt" ]; do
     [ $SECONDS -lt $deadline ] || fail "no saved log in $documents: $(cat "$work/third.err")"
     sleep 0.05
 done
+# The second item of "Файл": the entry that starts the window at login.
+operator windowfocus --sync "$window"
+operator mousemove --window "$window" 20 10 click 1 key Down Down Return
+autostart=$home/.config/autostart/modbus-bridge.desktop
+deadline=$((SECONDS + 15))
+until [ -s "$autostart" ]; do
+    [ $SECONDS -lt $deadline ] || fail "no autostart entry $autostart: $(cat "$work/third.err")"
+    sleep 0.05
+done
+grep -qxF 'Exec="/usr/bin/modbus-bridge" --minimized' "$autostart" ||
+    fail "the autostart entry does not start the packaged window: $(cat "$autostart")"
 stop_within_2s "$pid" "the window after a save"
 saved=$(iconv -f CP1251 -t UTF-8 "$documents/started.txt")
 grep -q 'Показывать Параметры связи: Включено' <<<"$saved" ||
@@ -241,6 +258,13 @@ else
     say "skipped the service part: systemd is not PID 1 on this machine ($(cat /proc/1/comm))"
 fi
 
+# Another user's entry for a copy of the window elsewhere, which the removal must leave.
+useradd --no-create-home --home-dir "$other_home" --shell /usr/sbin/nologin "$other_user"
+mkdir -p "$other_home/.config/autostart"
+printf '[Desktop Entry]\nType=Application\nExec="/opt/bridge/modbus-bridge" --minimized\n' \
+    >"$other_home/.config/autostart/modbus-bridge.desktop"
+chown -R "$other_user:" "$other_home"
+
 # Removal: nothing of the package, and nothing the programs made, stays under /usr.
 for pid in "${started[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
 for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -263,4 +287,7 @@ while IFS= read -r path; do
     dpkg -S "$path" >/dev/null 2>&1 || left+=("$path")
 done < <(find /usr -xdev -newer "$work/before-install" ! -type d 2>/dev/null)
 [ ${#left[@]} -eq 0 ] || fail "left under /usr after purge: ${left[*]}"
+[ ! -e "$autostart" ] || fail "the autostart entry of the removed window is left: $autostart"
+[ -f "$other_home/.config/autostart/modbus-bridge.desktop" ] ||
+    fail "the removal took another copy's autostart entry"
 say "$(basename "$deb"): installed, used by a new user, purged without a trace under /usr"

@@ -38,6 +38,17 @@ public:
         Statuses.push_back({comPort, slave, deviceType, baud});
     }
 
+    void RequestBegun() override {
+        const std::lock_guard guard(Lock);
+        ProgressList.push_back("begun");
+    }
+    void RequestEnded(const TRequestEnd& end) override {
+        const std::lock_guard guard(Lock);
+        ProgressList.push_back(end.ErrorCode
+                                   ? "ended " + std::to_string(*end.ErrorCode) + " " + end.ErrorText
+                                   : "stopped");
+    }
+
     bool ViewError() const override { return Error; }
     bool ViewSet() const override { return Set; }
     bool ViewHex() const override { return Hex; }
@@ -45,6 +56,11 @@ public:
     std::vector<TLine> Lines() const {
         const std::lock_guard guard(Lock);
         return LineList;
+    }
+    // "begun", then "ended <code> <text>" or "stopped", for each request.
+    std::vector<std::string> Progress() const {
+        const std::lock_guard guard(Lock);
+        return ProgressList;
     }
     std::vector<TStatus> StatusCalls() const {
         const std::lock_guard guard(Lock);
@@ -58,6 +74,7 @@ public:
         const std::lock_guard guard(Lock);
         LineList.clear();
         Statuses.clear();
+        ProgressList.clear();
     }
 
     std::atomic<bool> Error{false};
@@ -73,4 +90,5 @@ private:
     mutable std::mutex Lock;
     std::vector<TLine> LineList;
     std::vector<TStatus> Statuses;
+    std::vector<std::string> ProgressList;
 };

@@ -20,11 +20,13 @@ public:
                                               : "CloseRequested(SessionEnd)");
     }
     void M1_SaveClick() override { Record("M1_SaveClick"); }
+    void M1_StartAtLoginClick() override { Record("M1_StartAtLoginClick"); }
     void M1_ExitClick() override { Record("M1_ExitClick"); }
     void M2_ErrorClick() override { Record("M2_ErrorClick"); }
     void M2_SetClick() override { Record("M2_SetClick"); }
     void M2_HexClick() override { Record("M2_HexClick"); }
     void M_HelpClick() override { Record("M_HelpClick"); }
+    void WindowMinimized() override { Record("WindowMinimized"); }
     void OriginAnswered(const std::string& origin, bool allowed) override {
         Record("OriginAnswered(" + origin + (allowed ? ", allowed)" : ", denied)"));
     }

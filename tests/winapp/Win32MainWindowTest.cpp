@@ -25,8 +25,10 @@
 #include "OriginQuestions.h"
 #include "RecordingEvents.h"
 #include "TempFolder.h"
+#include "TrayPicture.h"
 #include "Win32MainWindow.h"
 #include "Win32Text.h"
+#include "Win32Tray.h"
 #include "WindowBehaviour.h"
 #include "WindowTexts.h"
 
@@ -491,7 +493,8 @@ TEST_F(Win32MainWindowTest, TheMenusReadAsSpecifiedAndReachTheBehaviour) {
     const HMENU bar = Form->Menu();
     EXPECT_EQ(MenuTexts(bar), (std::vector<std::wstring>{L"Файл", L"Вид", L"?"}));
     EXPECT_EQ(MenuTexts(GetSubMenu(bar, 0)),
-              (std::vector<std::wstring>{L"Сохранить", L"-", L"Выход"}));
+              (std::vector<std::wstring>{L"Сохранить", L"Запускать при входе в систему", L"-",
+                                         L"Выход"}));
     EXPECT_EQ(MenuTexts(GetSubMenu(bar, 1)),
               (std::vector<std::wstring>{L"Только ошибки", L"Параметры связи", L"HEX данные"}));
     // "?" is a command of its own, not a menu.
@@ -502,9 +505,13 @@ TEST_F(Win32MainWindowTest, TheMenusReadAsSpecifiedAndReachTheBehaviour) {
         Strings Path;
         std::string Handler;
     } items[] = {
-        {{"Файл", "Сохранить"}, "M1_SaveClick"},     {{"Файл", "Выход"}, "M1_ExitClick"},
-        {{"Вид", "Только ошибки"}, "M2_ErrorClick"}, {{"Вид", "Параметры связи"}, "M2_SetClick"},
-        {{"Вид", "HEX данные"}, "M2_HexClick"},      {{"?"}, "M_HelpClick"},
+        {{"Файл", "Сохранить"}, "M1_SaveClick"},
+        {{"Файл", "Запускать при входе в систему"}, "M1_StartAtLoginClick"},
+        {{"Файл", "Выход"}, "M1_ExitClick"},
+        {{"Вид", "Только ошибки"}, "M2_ErrorClick"},
+        {{"Вид", "Параметры связи"}, "M2_SetClick"},
+        {{"Вид", "HEX данные"}, "M2_HexClick"},
+        {{"?"}, "M_HelpClick"},
     };
     for (const auto& item : items) {
         const UINT command = CommandOf(bar, item.Path);
@@ -512,6 +519,173 @@ TEST_F(Win32MainWindowTest, TheMenusReadAsSpecifiedAndReachTheBehaviour) {
         SendMessageW(Form->Handle(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
         EXPECT_EQ(Events.Take(), Strings{item.Handler});
     }
+}
+
+// The window shown as the behaviour says, and only the operator's minimizing passed in: a
+// minimizing of the behaviour's own (started at login without a tray) that came back as the
+// operator's would hide the window where nothing brings it back.
+TEST_F(Win32MainWindowTest, TheWindowIsShownAsToldAndTheOperatorsMinimizingIsPassedIn) {
+    const HWND window = Form->Handle();
+    const HMENU file = GetSubMenu(Form->Menu(), 0);
+    const UINT startAtLogin = CommandOf(Form->Menu(), {"Файл", "Запускать при входе в систему"});
+    for (const bool checked : {true, false}) {
+        Form->ShowStartAtLoginCheck(checked);
+        EXPECT_EQ((GetMenuState(file, startAtLogin, MF_BYCOMMAND) & MF_CHECKED) != 0, checked);
+    }
+    const struct {
+        const char* Name;
+        std::function<void()> Do;
+        bool Visible;
+        bool Iconic;
+        Strings Events;
+    } steps[] = {
+        {"hidden", [this] { Form->ShowWindowAs(TWindowShown::Hidden); }, false, false, {}},
+        {"normal", [this] { Form->ShowWindowAs(TWindowShown::Normal); }, true, false, {}},
+        {"minimized as told",
+         [this] { Form->ShowWindowAs(TWindowShown::Minimized); },
+         true,
+         true,
+         {}},
+        {"normal from minimized",
+         [this] { Form->ShowWindowAs(TWindowShown::Normal); },
+         true,
+         false,
+         {}},
+        {"the operator minimizes",
+         [window] { SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0); },
+         true,
+         true,
+         {"WindowMinimized"}},
+        {"hidden while minimized",
+         [this] { Form->ShowWindowAs(TWindowShown::Hidden); },
+         false,
+         true,
+         {}},
+        {"normal from hidden",
+         [this] { Form->ShowWindowAs(TWindowShown::Normal); },
+         true,
+         false,
+         {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Name);
+        step.Do();
+        Pump();
+        EXPECT_EQ(IsWindowVisible(window) != FALSE, step.Visible);
+        EXPECT_EQ(IsIconic(window) != FALSE, step.Iconic);
+        EXPECT_EQ(Form->WindowInSight(), step.Visible && !step.Iconic);
+        EXPECT_EQ(Events.Take(), step.Events);
+    }
+}
+
+// A tray that records what the icon and its window pass in.
+class TRecordingTrayEvents : public TTrayEvents {
+public:
+    void TrayAppeared() override { Calls.push_back("TrayAppeared"); }
+    void TrayGone() override { Calls.push_back("TrayGone"); }
+    void TrayClicked() override { Calls.push_back("TrayClicked"); }
+    void TrayShowWindowClick() override { Calls.push_back("TrayShowWindowClick"); }
+    void TrayStartAtLoginClick() override { Calls.push_back("TrayStartAtLoginClick"); }
+    void TrayExitClick() override { Calls.push_back("TrayExitClick"); }
+    void NotificationClicked() override { Calls.push_back("NotificationClicked"); }
+
+    Strings Take() { return std::exchange(Calls, {}); }
+
+    Strings Calls;
+};
+
+// The colour of the icon's pixel at (x, y) of the drawing's 64 units, 0xRRGGBB, and its alpha.
+std::pair<uint32_t, uint32_t> IconPixel(HICON icon, double x, double y) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) {
+        return {0, 0};
+    }
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    const int size = bitmap.bmWidth;
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = size;
+    format.bmiHeader.biHeight = -size;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> pixels(static_cast<size_t>(size * size));
+    const HDC screen = GetDC(nullptr);
+    GetDIBits(screen, info.hbmColor, 0, static_cast<UINT>(size), pixels.data(), &format,
+              DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    const uint32_t pixel = pixels[static_cast<size_t>(static_cast<int>(y * size / 64) * size +
+                                                      static_cast<int>(x * size / 64))];
+    return {pixel & 0xFFFFFF, pixel >> 24};
+}
+
+// Shell_NotifyIconW takes the icon with each state's picture; the shell's messages, the menu's
+// commands and the balloon's click reach the behaviour; after TaskbarCreated (the shell started
+// again) the icon is put back by itself, and a tray that had none tells the behaviour that one
+// came.
+TEST(Win32TrayTest, TheShellTakesTheIconAndItsMessagesReachTheBehaviour) {
+    TRecordingTrayEvents events;
+    TWin32Tray tray(events);
+    const std::string tooltip = "Modbus мост, порт 19284\nЗапросов ещё не было";
+    for (const TTrayPicture picture :
+         {TTrayPicture::Idle, TTrayPicture::Serving, TTrayPicture::Failed, TTrayPicture::Asking}) {
+        SCOPED_TRACE(static_cast<int>(picture));
+        ASSERT_TRUE(tray.ShowTrayIcon(picture, tooltip)) << Win32ErrorText(tray.LastError());
+        EXPECT_TRUE(tray.IconAdded());
+        const auto [colour, alpha] = IconPixel(tray.IconShown(), 46, 46);
+        EXPECT_EQ(alpha, 0xFFu);
+        if (picture != TTrayPicture::Idle) {
+            EXPECT_EQ(colour, TrayMarkColour(picture));
+        }
+    }
+    // A tooltip longer than the shell's field, cut inside a character of two UTF-16 units.
+    ASSERT_TRUE(tray.ShowTrayIcon(TTrayPicture::Idle, std::string(126, 'x') + "\xF0\x9F\x94\x8C"));
+    for (const bool checked : {true, false}) {
+        tray.ShowStartAtLoginCheck(checked);
+        EXPECT_EQ((GetMenuState(tray.Menu(), TWin32Tray::kStartAtLoginCommand, MF_BYCOMMAND) &
+                   MF_CHECKED) != 0,
+                  checked);
+    }
+    EXPECT_EQ(MenuTexts(tray.Menu()),
+              (std::vector<std::wstring>{L"Показать окно", L"Запускать при входе в систему", L"-",
+                                         L"Выход"}));
+    const struct {
+        UINT Message;
+        WPARAM WParam;
+        LPARAM LParam;
+        Strings Calls;
+    } messages[] = {
+        {TWin32Tray::kCallbackMessage, TWin32Tray::kIconId, WM_LBUTTONUP, {"TrayClicked"}},
+        {TWin32Tray::kCallbackMessage, TWin32Tray::kIconId, WM_MOUSEMOVE, {}},
+        {TWin32Tray::kCallbackMessage,
+         TWin32Tray::kIconId,
+         NIN_BALLOONUSERCLICK,
+         {"NotificationClicked"}},
+        {WM_COMMAND, TWin32Tray::kShowWindowCommand, 0, {"TrayShowWindowClick"}},
+        {WM_COMMAND, TWin32Tray::kStartAtLoginCommand, 0, {"TrayStartAtLoginClick"}},
+        {WM_COMMAND, TWin32Tray::kExitCommand, 0, {"TrayExitClick"}},
+        // Another program's close request is not the tray's to answer.
+        {WM_CLOSE, 0, 0, {}},
+    };
+    for (const auto& message : messages) {
+        SCOPED_TRACE(message.Message);
+        SendMessageW(tray.Handle(), message.Message, message.WParam, message.LParam);
+        EXPECT_EQ(events.Take(), message.Calls);
+    }
+    EXPECT_TRUE(IsWindow(tray.Handle()));
+
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    SendMessageW(tray.Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(tray.IconAdded());
+    EXPECT_EQ(events.Take(), Strings{});
+    tray.RemoveTrayIcon();
+    EXPECT_FALSE(tray.IconAdded());
+    SendMessageW(tray.Handle(), taskbarCreated, 0, 0);
+    EXPECT_EQ(events.Take(), Strings{"TrayAppeared"});
+    EXPECT_FALSE(tray.IconAdded());
 }
 
 TEST_F(Win32MainWindowTest, EveryCloseGoesToTheOneCloseEntryWhichAloneEndsTheWindow) {

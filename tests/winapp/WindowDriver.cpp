@@ -21,6 +21,11 @@
 //   window-driver.exe scroll top|bottom the log's scroll bar dragged to its top or bottom
 //   window-driver.exe log              prints the log's first line in sight, its count of lines
 //                                      and 1 when its vertical scroll bar is shown, else 0
+//   window-driver.exe state MS         prints how the window is shown (shown, minimized or
+//                                      hidden) once it exists; 1 when it does not within MS
+//   window-driver.exe tray ID          a command of the tray icon's menu (WM_COMMAND to the
+//                                      icon's window, as the popup menu sends it)
+//   window-driver.exe trayclick        a click on the tray icon, as the shell tells it
 #include <windows.h>
 // The rich-text control's class name needs windows.h first.
 #include <richedit.h>
@@ -38,6 +43,10 @@
 namespace {
 
 constexpr wchar_t kMainWindowClass[] = L"ModbusBridgeMainWindow";
+// The tray icon's window, and the message through which the shell tells it the icon's clicks.
+constexpr wchar_t kTrayWindowClass[] = L"ModbusBridgeMessageWindow";
+constexpr wchar_t kTrayWindowTitle[] = L"modbus-bridge tray";
+constexpr UINT kTrayMessage = WM_APP + 10;
 
 HWND MainWindow() {
     return FindWindowW(kMainWindowClass, nullptr);
@@ -399,13 +408,30 @@ int SaveAs(const char* name, int boundMs) {
     return 0;
 }
 
+int PrintShownState(int boundMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    HWND window = MainWindow();
+    while (window == nullptr) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return 1;
+        }
+        Sleep(10);
+        window = MainWindow();
+    }
+    const char* state = !IsWindowVisible(window) ? "hidden"
+                        : IsIconic(window)       ? "minimized"
+                                                 : "shown";
+    std::printf("%s\n", state);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::fputs(
-            "usage: window-driver.exe wait|command|keys|save|close|endsession|show|scroll|log "
-            "...\n",
+            "usage: window-driver.exe wait|command|keys|save|close|endsession|show|scroll|log|"
+            "state|tray|trayclick ...\n",
             stderr);
         return 2;
     }
@@ -435,6 +461,16 @@ int main(int argc, char* argv[]) {
     }
     if (verb == "log") {
         return PrintLogView();
+    }
+    if (verb == "state") {
+        return PrintShownState(number);
+    }
+    if (verb == "tray" || verb == "trayclick") {
+        const HWND tray = FindWindowW(kTrayWindowClass, kTrayWindowTitle);
+        const BOOL posted = verb == "tray"
+                                ? PostMessageW(tray, WM_COMMAND, static_cast<WPARAM>(number), 0)
+                                : PostMessageW(tray, kTrayMessage, 1, WM_LBUTTONUP);
+        return tray != nullptr && posted ? 0 : 1;
     }
     std::fputs("unknown verb\n", stderr);
     return 2;

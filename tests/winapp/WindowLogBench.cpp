@@ -26,7 +26,9 @@ public:
     void FormShow() override {}
     void CloseRequested(TCloseCause) override {}
     void M1_SaveClick() override {}
+    void M1_StartAtLoginClick() override {}
     void M1_ExitClick() override {}
+    void WindowMinimized() override {}
     void M2_ErrorClick() override {}
     void M2_SetClick() override {}
     void M2_HexClick() override {}

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -18,11 +19,12 @@
 #include "LogSave.h"
 #include "Win32MainWindow.h"
 #include "Win32MessageLoop.h"
+#include "Win32Tray.h"
 #include "WindowTexts.h"
 
 namespace {
 
-class TPreview : public TWindowEvents {
+class TPreview : public TWindowEvents, public TTrayEvents {
 public:
     TWindowView* View = nullptr;
     TLogModel Log;
@@ -30,6 +32,7 @@ public:
     std::string Origin;
     TViewChecks Checks{{false, true}, {true, true}, {true, true}};
     std::string LastPath;
+    bool StartAtLogin = false;
 
     void Write(TLogKind kind, const std::string& text) {
         Log.Append(kind, FormatLogLine(kind, LocalTimeNow(), text));
@@ -78,7 +81,20 @@ public:
             }
         }
     }
+    void M1_StartAtLoginClick() override {
+        StartAtLogin = !StartAtLogin;
+        View->ShowStartAtLoginCheck(StartAtLogin);
+    }
     void M1_ExitClick() override { CloseRequested(TCloseCause::Operator); }
+    void WindowMinimized() override {}
+
+    void TrayAppeared() override {}
+    void TrayGone() override {}
+    void TrayClicked() override {}
+    void TrayShowWindowClick() override {}
+    void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
+    void TrayExitClick() override { M1_ExitClick(); }
+    void NotificationClicked() override {}
     void M2_ErrorClick() override {
         Checks.ViewError.Checked = !Checks.ViewError.Checked;
         Checks.ViewSet.Enabled = Checks.ViewHex.Enabled = !Checks.ViewError.Checked;
@@ -109,23 +125,38 @@ private:
 
 int main(int argc, char* argv[]) {
     TPreview preview;
+    bool tray = false;
     for (int index = 1; index < argc; ++index) {
         const std::string option = argv[index];
         if (option == "--ask" && index + 1 < argc) {
             preview.Origin = argv[++index];
+        } else if (option == "--tray") {
+            tray = true;
         } else if (option == "--place" && index + 4 < argc) {
             preview.Placement = {std::atoi(argv[index + 1]), std::atoi(argv[index + 2]),
                                  std::atoi(argv[index + 3]), std::atoi(argv[index + 4])};
             index += 4;
         } else {
             std::fprintf(stderr,
-                         "usage: window-preview [--ask ORIGIN] [--place LEFT TOP WIDTH HEIGHT]\n");
+                         "usage: window-preview [--ask ORIGIN] [--place LEFT TOP WIDTH HEIGHT] "
+                         "[--tray]\n");
             return 2;
         }
     }
     TWin32MainWindow window(preview);
     preview.View = &window;
     window.Show();
+    // The icon as a page waits for consent, with the notification about it.
+    std::unique_ptr<TWin32Tray> icon;
+    if (tray) {
+        icon = std::make_unique<TWin32Tray>(preview);
+        icon->ShowTrayIcon(preview.Origin.empty() ? TTrayPicture::Idle : TTrayPicture::Asking,
+                           "Modbus мост, порт 19284\nЗапросов ещё не было");
+        if (!preview.Origin.empty()) {
+            icon->ShowNotification(std::string(WindowText::kTrayName),
+                                   OriginNotificationText(preview.Origin));
+        }
+    }
     // Drawn before "shown" is said, so that a picture taken then shows everything.
     RedrawWindow(window.Handle(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

@@ -6,7 +6,10 @@
 # RTF and as text through the save dialog (the same bytes as this build's writers give for the
 # same lines: log-file-twin), keeps its log's view across maximize, minimize and restore, ends
 # within a second of WM_CLOSE with its settings written and nothing left to do once its window
-# went, and starts again with the options on; a logout ends it as WM_CLOSE does.
+# went, and starts again with the options on; a logout ends it as WM_CLOSE does. "Запускать при
+# входе в систему" from the window's menu writes the Run value naming this copy, and from the
+# tray icon's menu removes it; started with --minimized the window hides in the tray, and a
+# click on the icon brings it.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -18,6 +21,8 @@ com=24
 error_command=201
 set_command=202
 hex_command=203
+start_at_login_command=103
+tray_start_at_login_command=402
 
 fail() {
     echo "window-program-test: $*" >&2
@@ -60,9 +65,25 @@ wine_com_port $com "$pty"
 printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$settings"
 
 start_bridge() {
-    wine_run 120 "$program" </dev/null >"$work/bridge.out" 2>&1 &
+    wine_run 120 "$program" "$@" </dev/null >"$work/bridge.out" 2>&1 &
     bridge=$!
-    driver wait 30000 || fail "the window was not shown"
+    if [ "${1:-}" != --minimized ]; then
+        driver wait 30000 || fail "the window was not shown"
+    fi
+}
+
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+run_value() {
+    wine_run 30 reg query "$run_key" /v modbus-bridge </dev/null 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *modbus-bridge *REG_SZ *//p'
+}
+# Waits until the Run value matches (a pattern; empty: no value), at most 20 s.
+wait_run_value() {
+    local deadline=$((SECONDS + 20)) value
+    until value=$(run_value) && [[ $value == $1 ]]; do
+        [ $SECONDS -lt $deadline ] || fail "the Run value is '$value', not like '$1'"
+        sleep 0.2
+    done
 }
 
 # close: WM_CLOSE; endsession: the messages of a logout.
@@ -159,6 +180,15 @@ driver keys access deny 10000 || fail "Alt+З did not answer the second page"
 [ "$(code_for_origin https://first.example)" = 0 ] || fail "the page allowed from the keyboard is not served"
 [ "$(code_for_origin https://second.example)" = 125 ] || fail "the page denied from the keyboard is served"
 
+# The start at login, from the window's menu and from the tray icon's.
+wine_run 30 reg delete "$run_key" /v modbus-bridge /f </dev/null >/dev/null 2>&1 || true
+driver command $start_at_login_command
+wait_run_value '"*\modbus-bridge.exe" --minimized'
+[[ $(run_value) == "\"$(winepath -w "$work" 2>/dev/null)\\"* ]] ||
+    fail "the Run value does not name this copy: $(run_value)"
+driver tray $tray_start_at_login_command
+wait_run_value ''
+
 saved="$work/Мост/save"
 driver save log.rtf 30000 || fail "the log was not saved as RTF through the save dialog"
 driver save log.txt 30000 || fail "the log was not saved as text through the save dialog"
@@ -197,4 +227,15 @@ in_saved 'Адрес: 1, Скорость: 19200 бод, Порт: COM1' ||
     fail "after the restart the link parameters are not shown"
 in_saved '>> READ_HOLDING_REGISTER 010300000002C40B' ||
     fail "after the restart the frames are not shown in hexadecimal"
+
+# Started at login: hidden in the tray (the shell took the icon), brought by a click on it.
+start_bridge --minimized
+[ "$(driver state 30000 | tr -d '\r')" = hidden ] || fail "started with --minimized, the window is shown"
+driver trayclick
+deadline=$((SECONDS + 20))
+until [ "$(driver state 1000 | tr -d '\r')" = shown ]; do
+    [ $SECONDS -lt $deadline ] || fail "a click on the tray icon did not show the window"
+    sleep 0.2
+done
+stop_bridge close
 echo "window-program-test: passed"

@@ -3,23 +3,29 @@
 // loop) and under wine (the thread's message loop), since every toolkit's window draws this.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Autostart.h"
+#include "AutostartEntry.h"
 #include "HttpClient.h"
 #include "IniFile.h"
 #include "LogFile.h"
 #include "OriginQuestions.h"
 #include "TempFolder.h"
 #include "TestEventLoop.h"
+#include "TrayStatus.h"
 #include "Utf8Path.h"
 #include "WindowBehaviour.h"
+#include "WindowTexts.h"
 
 namespace {
 
@@ -69,6 +75,12 @@ public:
         }
         return Placement;
     }
+    void ShowWindowAs(TWindowShown shown) override {
+        Shown = shown;
+        ShownAs.push_back(shown);
+    }
+    bool WindowInSight() const override { return Shown == TWindowShown::Normal; }
+    void ShowStartAtLoginCheck(bool checked) override { StartAtLogin = checked; }
     void ShowAboutBox(const std::string& caption, const std::string& text) override {
         About = caption + "|" + text;
     }
@@ -88,6 +100,41 @@ public:
     bool Maximized = false;
     std::string About;
     int Closes = 0;
+    // Normal until the behaviour says otherwise, as a view shows its window.
+    TWindowShown Shown = TWindowShown::Normal;
+    std::vector<TWindowShown> ShownAs;
+    std::optional<bool> StartAtLogin;
+};
+
+// A tray that draws nothing and keeps what it was told; Present says whether the desktop has
+// one.
+class TRecordingTray : public TTrayView {
+public:
+    bool ShowTrayIcon(TTrayPicture picture, const std::string& tooltip) override {
+        if (!Present) {
+            Shown = false;
+            return false;
+        }
+        Shown = true;
+        if (Pictures.empty() || Pictures.back() != picture) {
+            Pictures.push_back(picture);
+        }
+        Tooltip = tooltip;
+        return true;
+    }
+    void RemoveTrayIcon() override { Shown = false; }
+    void ShowStartAtLoginCheck(bool checked) override { StartAtLogin = checked; }
+    void ShowNotification(const std::string& title, const std::string& text) override {
+        Notifications.push_back(title + "|" + text);
+    }
+
+    bool Present = true;
+    bool Shown = false;
+    // Each picture shown, one entry for a run of the same.
+    std::vector<TTrayPicture> Pictures;
+    std::string Tooltip;
+    std::optional<bool> StartAtLogin;
+    std::vector<std::string> Notifications;
 };
 
 // The texts of the log's lines after their time stamps; date lines as "<date>".
@@ -567,6 +614,268 @@ TEST(WindowBehaviourTest, ATakenPortGivesAnErrorLineAndAReportThatDoesNotWait) {
     second.View.NextSavePath = second.Folder.Path() + "/log.txt";
     second.Behaviour->M1_SaveClick();
     EXPECT_NE(ReadFile(*second.View.NextSavePath).find("on API 'bind'"), std::string::npos);
+}
+
+// The icon's picture and tooltip after each event: a page waiting for consent outranks a request
+// under way, which outranks the last failure; a stopped request (its page left) changes no
+// result; a server without its port shows failure from the start.
+TEST(TrayStatusTest, PictureAndTooltipFollowWhatHappened) {
+    using TStep = std::function<void(TTrayStatus&)>;
+    const std::string port = "Modbus мост, порт 19284\n";
+    const struct {
+        const char* Name;
+        TStep Step;
+        TTrayPicture Picture;
+        std::string Tooltip;
+    } steps[] = {
+        {"started", [](TTrayStatus& s) { s.ServerStarted(19284, true); }, TTrayPicture::Idle,
+         port + "Запросов ещё не было"},
+        {"begun", [](TTrayStatus& s) { s.RequestBegun(); }, TTrayPicture::Serving,
+         port + "Выполняется запрос"},
+        {"served",
+         [](TTrayStatus& s) {
+             s.RequestEnded({0, ""});
+         },
+         TTrayPicture::Idle, port + "Последний запрос: успешно"},
+        {"failed",
+         [](TTrayStatus& s) {
+             s.RequestBegun();
+             s.RequestEnded({122, "Ошибка открытия порта"});
+         },
+         TTrayPicture::Failed, port + "Последний запрос: ошибка 122, Ошибка открытия порта"},
+        {"begun after a failure", [](TTrayStatus& s) { s.RequestBegun(); }, TTrayPicture::Serving,
+         port + "Выполняется запрос"},
+        {"stopped", [](TTrayStatus& s) { s.RequestEnded({}); }, TTrayPicture::Failed,
+         port + "Последний запрос: ошибка 122, Ошибка открытия порта"},
+        {"asking", [](TTrayStatus& s) { s.Asking("https://plant.example"); }, TTrayPicture::Asking,
+         port + "Последний запрос: ошибка 122, Ошибка открытия порта\nЖдёт разрешения: "
+                "https://plant.example"},
+        {"begun while asking", [](TTrayStatus& s) { s.RequestBegun(); }, TTrayPicture::Asking,
+         port + "Выполняется запрос\nЖдёт разрешения: https://plant.example"},
+        {"answered",
+         [](TTrayStatus& s) {
+             s.RequestEnded({0, ""});
+             s.Asking("");
+         },
+         TTrayPicture::Idle, port + "Последний запрос: успешно"},
+        {"internal fault",
+         [](TTrayStatus& s) {
+             s.RequestEnded({-1, ""});
+         },
+         TTrayPicture::Failed, port + "Последний запрос: ошибка -1"},
+        {"port taken", [](TTrayStatus& s) { s.ServerStarted(19284, false); }, TTrayPicture::Failed,
+         "Modbus мост: порт 19284 не открыт\nПоследний запрос: ошибка -1"},
+    };
+    TTrayStatus status;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Name);
+        step.Step(status);
+        EXPECT_EQ(status.Picture(), step.Picture);
+        EXPECT_EQ(status.Tooltip(), step.Tooltip);
+    }
+}
+
+size_t CountLines(TWindowBehaviour& behaviour, const std::string& start) {
+    const std::vector<std::string> lines = LineTexts(behaviour.Log());
+    return static_cast<size_t>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(start); }));
+}
+
+const std::string kNoTray = "Значок моста не показан: на рабочем столе нет области уведомлений";
+const std::string kTrayCame = "Область уведомлений появилась";
+const std::string kTrayWent = "Область уведомлений пропала";
+
+// Without a tray a minimized window must stay on the taskbar (hidden, nothing could bring it
+// back), and the log says so once; a tray that comes later takes the icon and from then on the
+// minimized window; a tray that goes while the window hides in it gives the window back to the
+// taskbar.
+TEST(WindowBehaviourTrayTest, WithoutATrayTheWindowStaysOnTheTaskbarUntilOneComes) {
+    TWindow window;
+    TRecordingTray tray;
+    tray.Present = false;
+    window.Behaviour->AttachTray(tray);
+    window.Behaviour->FormShow();
+    EXPECT_EQ(window.View.ShownAs, std::vector<TWindowShown>{TWindowShown::Normal});
+    EXPECT_EQ(CountLines(*window.Behaviour, kNoTray), 1u);
+    window.Behaviour->WindowMinimized();
+    window.Behaviour->TrayAppeared();
+    EXPECT_EQ(window.View.ShownAs, std::vector<TWindowShown>{TWindowShown::Normal});
+    EXPECT_FALSE(tray.Shown);
+
+    tray.Present = true;
+    window.Behaviour->TrayAppeared();
+    EXPECT_TRUE(tray.Shown);
+    EXPECT_EQ(tray.Pictures, std::vector<TTrayPicture>{TTrayPicture::Idle});
+    EXPECT_EQ(CountLines(*window.Behaviour, kTrayCame), 1u);
+    const struct {
+        const char* Name;
+        void (TWindowBehaviour::*Event)();
+        TWindowShown Then;
+    } events[] = {
+        {"minimized", &TWindowBehaviour::WindowMinimized, TWindowShown::Hidden},
+        {"click on the hidden", &TWindowBehaviour::TrayClicked, TWindowShown::Normal},
+        {"click on the shown", &TWindowBehaviour::TrayClicked, TWindowShown::Hidden},
+        {"menu's show", &TWindowBehaviour::TrayShowWindowClick, TWindowShown::Normal},
+        {"menu's show again", &TWindowBehaviour::TrayShowWindowClick, TWindowShown::Normal},
+        {"minimized again", &TWindowBehaviour::WindowMinimized, TWindowShown::Hidden},
+        {"tray gone", &TWindowBehaviour::TrayGone, TWindowShown::Minimized},
+    };
+    for (const auto& event : events) {
+        SCOPED_TRACE(event.Name);
+        tray.Present = event.Event != &TWindowBehaviour::TrayGone;
+        (window.Behaviour.get()->*event.Event)();
+        EXPECT_EQ(window.View.Shown, event.Then);
+    }
+    EXPECT_EQ(CountLines(*window.Behaviour, kTrayWent), 1u);
+    const size_t shownCalls = window.View.ShownAs.size();
+    window.Behaviour->WindowMinimized();
+    EXPECT_EQ(window.View.ShownAs.size(), shownCalls);
+    EXPECT_EQ(CountLines(*window.Behaviour, kNoTray), 1u);
+}
+
+// Started at login: hidden in the tray; minimized where there is none; in sight when the
+// server could not open its port, since nobody would see that otherwise.
+TEST(WindowBehaviourTrayTest, StartedAtLoginTheWindowKeepsOutOfTheWayUnlessItFailed) {
+    TWindow holder;
+    holder.Behaviour->FormShow();
+    const uint16_t taken = holder.Behaviour->ListeningPort();
+    ASSERT_NE(taken, 0);
+    const struct {
+        const char* Name;
+        bool TrayPresent;
+        uint16_t Port;
+        TWindowShown Shown;
+        TTrayPicture Picture;
+    } rows[] = {
+        {"with a tray", true, 0, TWindowShown::Hidden, TTrayPicture::Idle},
+        {"without a tray", false, 0, TWindowShown::Minimized, TTrayPicture::Idle},
+        {"port taken", true, taken, TWindowShown::Normal, TTrayPicture::Failed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TWindow window({}, row.Port);
+        TRecordingTray tray;
+        tray.Present = row.TrayPresent;
+        window.Behaviour->AttachTray(tray);
+        window.Behaviour->StartMinimized = true;
+        window.Behaviour->FormShow();
+        EXPECT_EQ(window.View.ShownAs, std::vector<TWindowShown>{row.Shown});
+        if (row.TrayPresent) {
+            EXPECT_EQ(tray.Pictures, std::vector<TTrayPicture>{row.Picture});
+        }
+    }
+}
+
+// Requests served through the window's own server change the icon as they start and end, from
+// the worker's thread.
+TEST(WindowBehaviourTrayTest, ARequestShowsAsServingThenAsItsResult) {
+    TWindow window;
+    TRecordingTray tray;
+    window.Behaviour->AttachTray(tray);
+    window.Behaviour->FormShow();
+    // No device_id: the worker answers 109.
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, ""), 109);
+    window.Behaviour->Log();
+    EXPECT_EQ(tray.Pictures, (std::vector<TTrayPicture>{TTrayPicture::Idle, TTrayPicture::Serving,
+                                                        TTrayPicture::Failed}));
+    EXPECT_NE(tray.Tooltip.find("Последний запрос: ошибка 109, "), std::string::npos)
+        << tray.Tooltip;
+    EXPECT_NE(tray.Tooltip.find("порт " + std::to_string(window.Behaviour->ListeningPort())),
+              std::string::npos);
+
+    // Gone with the window, and not put back by a request's late end.
+    window.Behaviour->CloseRequested(TCloseCause::Operator);
+    EXPECT_FALSE(tray.Shown);
+    window.Behaviour->RequestEnded({0, ""});
+    EXPECT_FALSE(tray.Shown);
+}
+
+// The question bar cannot be seen behind a hidden or minimized window: each new page's question
+// is then told by a notification naming it, once; a click on it brings the window with the
+// bar. A window in sight shows the bar alone.
+TEST(WindowBehaviourTrayTest, ANewPagesQuestionIsNotifiedWhileTheWindowIsOutOfSight) {
+    TWindow window;
+    TRecordingTray tray;
+    window.Behaviour->AttachTray(tray);
+    window.Behaviour->FormShow();
+    const std::string seen = "https://seen.example";
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, seen), 127);
+    EXPECT_TRUE(tray.Notifications.empty());
+    EXPECT_EQ(tray.Pictures.back(), TTrayPicture::Asking);
+    EXPECT_NE(tray.Tooltip.find("Ждёт разрешения: " + seen), std::string::npos);
+    window.NowMs += TOriginQuestions::kAnswerDelayMs;
+    window.Behaviour->OriginAnswered(seen, true);
+    EXPECT_EQ(tray.Pictures.back(), TTrayPicture::Idle);
+
+    window.Behaviour->WindowMinimized();
+    ASSERT_EQ(window.View.Shown, TWindowShown::Hidden);
+    const std::string plant = "https://plant.example";
+    const std::string other = "https://other.example";
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, plant), 127);
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, plant), 127);
+    EXPECT_EQ(AskFromOrigin(*window.Behaviour, other), 127);
+    EXPECT_EQ(tray.Notifications,
+              (std::vector<std::string>{"Modbus мост|" + OriginNotificationText(plant),
+                                        "Modbus мост|" + OriginNotificationText(other)}));
+    EXPECT_NE(tray.Notifications[0].find(plant), std::string::npos);
+    EXPECT_EQ(tray.Pictures.back(), TTrayPicture::Asking);
+    window.Behaviour->NotificationClicked();
+    EXPECT_EQ(window.View.Shown, TWindowShown::Normal);
+    EXPECT_EQ(window.View.Question, plant);
+}
+
+// "Запускать при входе в систему", from the window's menu or the tray's: the entry written and
+// removed, both check marks following what is really there, a line for each; a failure is told
+// and leaves the marks unset.
+TEST(WindowBehaviourTrayTest, StartAtLoginWritesAndRemovesTheEntryFromEitherMenu) {
+    TWindow window;
+#ifdef _WIN32
+    const std::string place = "Software\\modbus-bridge-tests\\BehaviourRun";
+#else
+    const std::string place = window.Folder.Path() + "/autostart";
+#endif
+    TAutostart autostart(window.Folder.Path() + "/modbus-bridge", place);
+    TRecordingTray tray;
+    window.Behaviour->AttachTray(tray);
+    window.Behaviour->AttachAutostart(autostart);
+    window.Behaviour->FormShow();
+    EXPECT_EQ(window.View.StartAtLogin, false);
+    EXPECT_EQ(tray.StartAtLogin, false);
+    const struct {
+        const char* Name;
+        void (TWindowBehaviour::*Click)();
+        bool After;
+        std::string Line;
+    } clicks[] = {
+        {"window's menu", &TWindowBehaviour::M1_StartAtLoginClick, true,
+         "Запуск при входе в систему включён: " + autostart.Where()},
+        {"tray's menu", &TWindowBehaviour::TrayStartAtLoginClick, false,
+         "Запуск при входе в систему выключен, удалено: " + autostart.Where()},
+        {"tray's menu again", &TWindowBehaviour::TrayStartAtLoginClick, true,
+         "Запуск при входе в систему включён: " + autostart.Where()},
+        {"window's menu again", &TWindowBehaviour::M1_StartAtLoginClick, false,
+         "Запуск при входе в систему выключен, удалено: " + autostart.Where()},
+    };
+    for (const auto& click : clicks) {
+        SCOPED_TRACE(click.Name);
+        (window.Behaviour.get()->*click.Click)();
+        EXPECT_EQ(autostart.Enabled(), click.After);
+        EXPECT_EQ(window.View.StartAtLogin, click.After);
+        EXPECT_EQ(tray.StartAtLogin, click.After);
+        EXPECT_EQ(LineTexts(window.Behaviour->Log()).back(), click.Line);
+    }
+    EXPECT_TRUE(window.View.Reports.empty());
+#ifndef _WIN32
+    // A file where the folder would be.
+    std::filesystem::remove_all(Utf8Path(place));
+    WriteFile(place, "x");
+    window.Behaviour->M1_StartAtLoginClick();
+    ASSERT_EQ(window.View.Reports.size(), 1u);
+    EXPECT_EQ(window.View.Reports[0].Kind, TReportKind::Waiting);
+    EXPECT_TRUE(window.View.Reports[0].Text.starts_with("Cannot create file " + place + "/"));
+    EXPECT_EQ(window.View.StartAtLogin, false);
+    EXPECT_EQ(tray.StartAtLogin, false);
+#endif
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 # The Windows installer under wine: a silent install puts every staged file into Program Files
 # with its uninstaller, the entry in the installed programs and, with the window program, the
 # Start-menu shortcut; a silent uninstall removes all of that and leaves the user's settings and
-# logs in the application data alone. Neither the installed programs nor those of the portable
+# logs in the application data alone. The start at login is left out of a silent install unless
+# /AUTOSTART=1 asks for it, and then written as the window writes it; the uninstall removes it
+# from every loaded user's registry where it names this installation's window, and leaves
+# another copy's. Neither the installed programs nor those of the portable
 # zip hold a switch of the tests.
 #
 #   tests/windows/installer-test.sh BUILD_FOLDER
@@ -24,6 +27,11 @@ windows_variable() {
     wine_run 30 cmd /c "echo %$1%" </dev/null 2>/dev/null | tr -d '\r'
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\modbus-bridge'
+run_key='Software\Microsoft\Windows\CurrentVersion\Run'
+run_value() {
+    wine_run 30 reg query "$1\\$run_key" /v modbus-bridge </dev/null 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *modbus-bridge *REG_SZ *//p'
+}
 registered() {
     wine_run 30 reg query "$uninstall_key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
@@ -52,10 +60,22 @@ work=$(mktemp -d)
 cleanup() {
     rm -rf "$work" "$folder" "$user_data" "$shortcut"
     wine_run 30 reg delete "$uninstall_key" /f </dev/null >/dev/null 2>&1 || true
+    for hive in HKCU 'HKU\.DEFAULT'; do
+        wine_run 30 reg delete "$hive\\$run_key" /v modbus-bridge /f </dev/null >/dev/null 2>&1 || true
+    done
 }
 trap cleanup EXIT
 
 wine_run 120 "$setup" /S </dev/null || fail "the silent install ended with $?"
+[ -z "$(run_value HKCU)" ] || fail "a silent install without /AUTOSTART=1 starts the window at login"
+if [ -f "$stage/modbus-bridge.exe" ]; then
+    wine_run 120 "$setup" /S /AUTOSTART=1 </dev/null || fail "the install with /AUTOSTART=1 ended with $?"
+    [ "$(run_value HKCU)" = "\"$folder_windows\\modbus-bridge.exe\" --minimized" ] ||
+        fail "the start at login is '$(run_value HKCU)'"
+    # Another user's entry for another copy.
+    wine_run 30 reg add "HKU\\.DEFAULT\\$run_key" /v modbus-bridge /d '"C:\Other\modbus-bridge.exe" --minimized' /f \
+        </dev/null >/dev/null 2>&1 || fail "cannot write another user's entry"
+fi
 # Exactly the staged files, byte for byte, and the uninstaller.
 (cd "$stage" && find . -type f | sort) >"$work/staged"
 (cd "$folder" && find . -type f ! -name uninstall.exe | sort) >"$work/installed"
@@ -97,6 +117,11 @@ wine_run 120 cmd /c "$(winepath -w "$work/uninstall.bat" 2>/dev/null)" </dev/nul
 printf './notes.txt\n./uninstall.exe\n' | diff - "$work/left" || fail "the uninstall left files"
 [ ! -e "$shortcut" ] || fail "the Start-menu shortcut is still there"
 [ -z "$(registered InstallLocation)" ] || fail "still in the installed programs list"
+[ -z "$(run_value HKCU)" ] || fail "the start at login of the removed window is left: $(run_value HKCU)"
+if [ -f "$stage/modbus-bridge.exe" ]; then
+    [ "$(run_value 'HKU\.DEFAULT')" = '"C:\Other\modbus-bridge.exe" --minimized' ] ||
+        fail "the uninstall took another copy's start at login"
+fi
 [ "$(cat "$user_data/modbus-bridge.ini")" = "$(printf '[Options]\r\nViewHex=1\r')" ] ||
     fail "the user's settings changed"
 [ -f "$user_data/modbus-bridge-2026-12-06.txt" ] || fail "the user's log is gone"
