@@ -31,3 +31,11 @@ const std::string& TOriginQuestions::Answered(uint64_t nowMs) {
     }
     return Current_;
 }
+
+void TOriginQuestions::Withdraw(const std::string& origin, uint64_t nowMs) {
+    if (!origin.empty() && origin == Current_) {
+        Answered(nowMs);
+        return;
+    }
+    std::erase(Waiting, origin);
+}

@@ -26,6 +26,9 @@ public:
     // The operator answered the question in view: the next origin comes into view at nowMs
     // (empty: none).
     const std::string& Answered(uint64_t nowMs);
+    // The operator decided about the origin elsewhere (the sites dialog): its question goes,
+    // from view (the next comes into view at nowMs) or from the queue.
+    void Withdraw(const std::string& origin, uint64_t nowMs);
     // The origin in view; empty when no question is shown.
     const std::string& Current() const { return Current_; }
 

@@ -14,6 +14,7 @@
 #include "MainThreadInbox.h"
 #include "MonotonicClock.h"
 #include "OriginQuestions.h"
+#include "SerialPorts.h"
 #include "WindowView.h"
 
 class TBridgeServer;
@@ -47,6 +48,9 @@ public:
     void M2_SetClick() override;
     void M2_HexClick() override;
     void M_HelpClick() override;
+    // In WindowDialogs.cpp.
+    void M3_SitesClick() override;
+    void M3_PortsClick() override;
     void OriginAnswered(const std::string& origin, bool allowed) override;
 
     void LogDate() override;
@@ -77,8 +81,13 @@ public:
     // The monotonic clock, in milliseconds, on which a question's first half second is measured
     // (a press then does not answer it); tests replace it.
     std::function<uint64_t()> ClockMs = MonotonicMs;
+    // The serial ports present, for the ports dialog; tests give a made-up tree's.
+    std::function<TPortsListing()> ListPorts = ListMachinePorts;
 
 private:
+    // What the sites and ports dialogs read and change.
+    friend class TWindowDialogs;
+
     void Write(TLogKind kind, std::string text);
     void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
     // Applies the log's memory limit and opens the daily files; the information line about
