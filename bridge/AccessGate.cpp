@@ -132,11 +132,11 @@ void TAccessGate::ForgetOrigin(const std::string& origin) {
 }
 
 void TAccessGate::NoteActivity(const std::string& origin, uint64_t nowMs) {
-    const std::string lower = LowerAscii(origin);
-    if ((!PlausibleOrigin(lower) && lower != "null") || OwnOrigin(lower, Access, Local)) {
+    // What no browser sends is neither asked about nor listed: nothing the operator could do.
+    if ((!PlausibleOrigin(origin) && origin != "null") || OwnOrigin(origin, Access, Local)) {
         return;
     }
-    auto found = Activity.find(lower);
+    auto found = Activity.find(origin);
     if (found == Activity.end()) {
         if (Activity.size() >= kRememberedOrigins) {
             Activity.erase(std::min_element(Activity.begin(), Activity.end(),
@@ -144,7 +144,7 @@ void TAccessGate::NoteActivity(const std::string& origin, uint64_t nowMs) {
                                                 return one.second.LastMs < other.second.LastMs;
                                             }));
         }
-        found = Activity.emplace(lower, TOriginActivity{}).first;
+        found = Activity.emplace(origin, TOriginActivity{}).first;
     }
     ++found->second.Requests;
     found->second.LastMs = nowMs;

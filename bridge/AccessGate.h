@@ -138,7 +138,7 @@ private:
     TAddressSource Addresses;
     std::set<std::string> SeenOrigins;
     std::set<std::string> AskedOrigins;
-    // By the origin in lower case.
+    // By the origin, in lower case as browsers send it.
     std::map<std::string, TOriginActivity> Activity;
     // The lines of refusals and of framing errors.
     TLimitedLines Refusals{UnloggedRefusalsLine};

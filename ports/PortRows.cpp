@@ -5,7 +5,6 @@
 
 #include "IniFile.h"
 #include "PortMap.h"
-#include "SerialIo.h"
 
 namespace {
 
@@ -90,8 +89,7 @@ std::vector<TPortRow> PortRows(const TPortsListing& listing, const TIniFile& set
         if (lined.test(static_cast<size_t>(number))) {
             continue;
         }
-        if (const std::optional<size_t> port =
-                present(PlatformPortPath(static_cast<uint8_t>(number)))) {
+        if (const std::optional<size_t> port = present(listing.DefaultPath(number))) {
             rows[*port].Numbers.push_back(number);
             rows[*port].DefaultNumber = number;
         } else if (firstFree == 0) {

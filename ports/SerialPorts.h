@@ -65,6 +65,8 @@ struct TPortTarget {
 struct TPortsListing {
     std::vector<TSerialPort> Ports;
     std::function<TPortTarget(const std::string& value)> Target;
+    // The device a COM number opens without a line in [Ports] (/dev/ttyS<n-1>, \\.\COM<n>).
+    std::function<std::string(int number)> DefaultPath;
 };
 
 // The ports present now: from /sys and /dev on Linux, from the device installation API on

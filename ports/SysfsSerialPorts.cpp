@@ -91,6 +91,7 @@ TPortsListing SysfsPortsListing(const std::string& rootFolder) {
         return TPortTarget{
             path, path.starts_with("/dev/pts/") ? TTargetKind::PseudoTerminal : TTargetKind::Other};
     };
+    listing.DefaultPath = [](int number) { return "/dev/ttyS" + std::to_string(number - 1); };
     if (root.empty()) {
         return listing;
     }

@@ -85,6 +85,7 @@ TSerialKind KindOf(const std::string& instanceId, const std::string& service) {
 TPortsListing ListMachinePorts() {
     TPortsListing listing;
     listing.Target = WindowsPortTarget;
+    listing.DefaultPath = WindowsComPath;
     const HDEVINFO devices = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE) {
         return listing;
@@ -99,7 +100,7 @@ TPortsListing ListMachinePorts() {
         }
         TSerialPort port;
         port.Name = "COM" + std::to_string(*number);
-        port.Path = "\\\\.\\" + port.Name;
+        port.Path = WindowsComPath(*number);
         port.Driver = TextProperty(devices, device, SPDRP_SERVICE);
         port.Description = TextProperty(devices, device, SPDRP_FRIENDLYNAME);
         if (port.Description.empty()) {

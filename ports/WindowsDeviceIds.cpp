@@ -44,6 +44,10 @@ TUsbIds ParseWindowsDeviceIds(std::string_view hardwareId, std::string_view inst
     return ids;
 }
 
+std::string WindowsComPath(int number) {
+    return "\\\\.\\COM" + std::to_string(number);
+}
+
 TPortTarget WindowsPortTarget(const std::string& value) {
     std::string_view name = value;
     if (name.starts_with("\\\\.\\")) {
@@ -51,7 +55,7 @@ TPortTarget WindowsPortTarget(const std::string& value) {
     }
     int number = 0;
     if (ParsePortName(name, number)) {
-        return {"\\\\.\\COM" + std::to_string(number), TTargetKind::NotListed};
+        return {WindowsComPath(number), TTargetKind::NotListed};
     }
     return {value, TTargetKind::NotListed};
 }

@@ -20,6 +20,9 @@ struct TUsbIds {
 // the interface of a composite device (MI_) has its parent's.
 TUsbIds ParseWindowsDeviceIds(std::string_view hardwareId, std::string_view instanceId);
 
+// \\.\COM<n>: the device that a COM number opens on Windows.
+std::string WindowsComPath(int number);
+
 // A [Ports] value as the link opens it on Windows: a COM name, with or without \\.\ and in any
 // case, as \\.\COM<n>; anything else as it is. No port listed has it when it is looked up.
 TPortTarget WindowsPortTarget(const std::string& value);

@@ -36,6 +36,8 @@ public:
         kViewSetCommand = 202,
         kViewHexCommand = 203,
         kHelpCommand = 301,
+        kSitesCommand = 401,
+        kPortsCommand = 402,
     };
 
     // Created hidden; Show() starts it. Throws when the system cannot make the window.
@@ -66,6 +68,8 @@ public:
     void PlaceWindow(const TWindowPlacement& placement) override;
     std::optional<TWindowPlacement> NormalPlacement() const override;
     void ShowAboutBox(const std::string& caption, const std::string& text) override;
+    void RunSitesDialog(TSitesDialog& dialog) override;
+    void RunPortsDialog(TPortsDialog& dialog) override;
     void CloseWindow() override;
 
     // The window's parts, for the program and its tests; null once the window is closed.

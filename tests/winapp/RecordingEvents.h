@@ -25,6 +25,8 @@ public:
     void M2_SetClick() override { Record("M2_SetClick"); }
     void M2_HexClick() override { Record("M2_HexClick"); }
     void M_HelpClick() override { Record("M_HelpClick"); }
+    void M3_SitesClick() override { Record("M3_SitesClick"); }
+    void M3_PortsClick() override { Record("M3_PortsClick"); }
     void OriginAnswered(const std::string& origin, bool allowed) override {
         Record("OriginAnswered(" + origin + (allowed ? ", allowed)" : ", denied)"));
     }

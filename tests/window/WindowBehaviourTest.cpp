@@ -749,9 +749,12 @@ TEST(WindowBehaviourTest, ThePortsDialogKeepsAnAdapterOnItsNumberFromTheNextRequ
     uart.Kind = TSerialKind::Builtin;
     window.Behaviour->ListPorts = [&] {
         // The stable path leads to the adapter's device, as its link does.
-        return TPortsListing{{uart, usb}, [&](const std::string& value) {
-                                 return TPortTarget{value == stable ? usb.Path : value};
-                             }};
+        return TPortsListing{
+            {uart, usb},
+            [&](const std::string& value) {
+                return TPortTarget{value == stable ? usb.Path : value};
+            },
+            [](int number) { return PlatformPortPath(static_cast<uint8_t>(number)); }};
     };
     window.Behaviour->FormShow();
     ASSERT_EQ(AskForPort(*window.Behaviour, 7), 126);
