@@ -2,12 +2,18 @@
 // event loop, SIGINT and SIGTERM).
 
 #include <QCoreApplication>
+#include <string_view>
 
 #include "HeadlessBridge.h"
+#include "ListPorts.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::string_view(argv[1]) == "--list-ports") {
+        QCoreApplication application(argc, argv);
+        return PrintPortsTable(QCoreApplication::applicationFilePath().toStdString());
+    }
     UriCodecSelfTest();
     // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination
     // signals' descriptor; unblocked, they would end it without its shutdown.

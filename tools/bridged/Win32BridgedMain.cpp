@@ -2,18 +2,23 @@
 // console's control events and the session's end).
 
 #include <string>
+#include <string_view>
 
 #include "HeadlessBridge.h"
+#include "ListPorts.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 #include "Win32MessageLoop.h"
 #include "Win32SystemLibraries.h"
 
-int main() {
+int main(int argc, char* argv[]) {
     // Before anything can load a DLL: none may come from the program's own folder.
     if (const std::string error = KeepDllLoadsInSystemFolder(); !error.empty()) {
         PrintBridgedError(error + "; not started");
         return 1;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--list-ports") {
+        return PrintPortsTable(ProgramFilePath());
     }
     UriCodecSelfTest();
     THeadlessBridge bridge(ProgramFilePath());

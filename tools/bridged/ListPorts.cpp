@@ -1,0 +1,19 @@
+#include "ListPorts.h"
+
+#include <cstdio>
+
+#include "ConsoleLine.h"
+#include "IniFile.h"
+#include "PortRows.h"
+#include "SettingsPath.h"
+
+int PrintPortsTable(const std::string& programPath) {
+    const TIniFile settings(SettingsFilePath(programPath));
+    const std::string table = PortsTableText(PortRows(ListMachinePorts(), settings));
+    for (size_t at = 0; at < table.size();) {
+        const size_t end = table.find('\n', at);
+        WriteConsoleLine(stdout, std::string_view(table).substr(at, end - at));
+        at = end + 1;
+    }
+    return 0;
+}
