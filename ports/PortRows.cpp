@@ -124,6 +124,9 @@ std::array<std::string, kPortColumns> PortRowCells(const TPortRow& row) {
             cells[0] += " (без строки)";
         }
     }
+    if (cells[0].empty()) {
+        cells[0] = "—";
+    }
     if (!row.Port) {
         cells[1] = row.Value;
         if (row.Target.Path != row.Value && row.Target.Kind != TTargetKind::Missing) {

@@ -34,7 +34,7 @@ struct TPortRow {
 // not among them. Lines that ApplyPortMap ignores (no COM1 to COM255, an empty path) are left out.
 std::vector<TPortRow> PortRows(const TPortsListing& listing, const TIniFile& settings);
 
-// The table's column titles and a row's texts under them.
+// The table's column titles and a row's texts under them ("—" for a port no number opens).
 inline constexpr size_t kPortColumns = 7;
 const std::array<std::string_view, kPortColumns>& PortColumnTitles();
 std::array<std::string, kPortColumns> PortRowCells(const TPortRow& row);

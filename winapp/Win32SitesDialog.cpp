@@ -22,6 +22,7 @@ TWin32SitesDialog::TWin32SitesDialog(TSitesDialog& dialog)
            std::string(DialogText::kSitesNote),
            {DialogText::kSiteColumns.begin(), DialogText::kSiteColumns.end()},
            DialogText::kTypedOriginLabel,
+           DialogText::kTypedOriginHint,
            DialogText::kAdd,
            {DialogText::kAllow, DialogText::kRefuse, DialogText::kForget, DialogText::kRefresh}}) {
     Table.Opened = [this] { Dialog.Attach(this); };
@@ -74,6 +75,7 @@ TWin32PortsDialog::TWin32PortsDialog(TPortsDialog& dialog)
       Table({DialogText::kPortsCaption,
              std::string(DialogText::kPortsNote),
              {PortColumnTitles().begin(), PortColumnTitles().end()},
+             {},
              {},
              {},
              {DialogText::kRefresh}}) {

@@ -129,6 +129,10 @@ void TWin32TableDialog::CreateControls() {
     if (!Layout.FieldLabel.empty()) {
         FieldLabel = child(L"STATIC", Layout.FieldLabel, SS_LEFT, kFieldLabelId);
         Field = child(L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER, kFieldId);
+        if (!Layout.FieldHint.empty()) {
+            const std::wstring hint = WideFromUtf8(Layout.FieldHint);
+            SendMessageW(Field, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(hint.c_str()));
+        }
         FieldButton =
             child(L"BUTTON", Layout.FieldButton, BS_PUSHBUTTON | WS_TABSTOP, kFieldButtonId);
     }

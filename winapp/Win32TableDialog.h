@@ -18,8 +18,9 @@ public:
         std::string_view Caption;
         std::string Note;
         std::vector<std::string_view> Columns;
-        // No field when empty.
+        // No field when empty; the hint shows in the empty field.
         std::string_view FieldLabel;
+        std::string_view FieldHint;
         std::string_view FieldButton;
         // Left of "Закрыть", in this order.
         std::vector<std::string_view> Buttons;

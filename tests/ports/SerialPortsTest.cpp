@@ -156,8 +156,8 @@ TEST_F(SysfsPortsTest, EachPortWithWhatIdentifiesItAndTheNumbersThatOpenIt) {
     EXPECT_EQ(
         cells,
         (std::vector<TCells>{
-            {"", "/dev/ttyACM0", "USB (CDC ACM)", "Example Works Meter", "9c0d:1e2f", "M-7", acm},
-            {"", "/dev/ttyAMA0", "встроенный", "", "", "", ""},
+            {"—", "/dev/ttyACM0", "USB (CDC ACM)", "Example Works Meter", "9c0d:1e2f", "M-7", acm},
+            {"—", "/dev/ttyAMA0", "встроенный", "", "", "", ""},
             {"COM10 (без строки)", "/dev/ttyS9", "встроенный", "", "", "", ""},
             {"COM11 (без строки)", "/dev/ttyS10", "встроенный", "", "", "", ""},
             {"COM1, COM7", "/dev/ttyUSB0", "USB", "Acme Bridge Cable", "1a2b:3c4d", "AB12CD34",
