@@ -148,6 +148,7 @@ void TSitesDialog::Add(const std::string& typed) {
 
 void TSitesDialog::Change(const std::string& origin, std::optional<bool> allowed) {
     if (origin.empty()) {
+        Show("Выберите сайт в таблице", true);
         return;
     }
     // Only the operator's own hand in the settings file may let "null" in.

@@ -121,6 +121,12 @@ struct TRecordingDialogView : TSitesView, TPortsView {
         Error = error;
     }
     void ClearTypedOrigin() override { Cleared = true; }
+    // Before an action: what it shows is its own.
+    void ClearMessage() {
+        Message = "<none>";
+        Error = false;
+        Cleared = false;
+    }
     void ShowPorts(const std::vector<TPortRow>& rows) override { Ports = rows; }
     void ShowPortsMessage(const std::string& text, bool error) override {
         Message = text;
@@ -669,7 +675,7 @@ TEST(WindowBehaviourTest, TheSitesDialogChangesTheNextReplyAndOriginsAtOnce) {
                                          {"null", "не в списке: запрещён", "<seen>", "1"}}));
         for (const auto& step : steps) {
             SCOPED_TRACE(std::to_string(step.Action) + " " + step.Argument);
-            shown.Cleared = false;
+            shown.ClearMessage();
             switch (step.Action) {
                 case Allow:
                     dialog.Allow(step.Argument);
@@ -685,6 +691,7 @@ TEST(WindowBehaviourTest, TheSitesDialogChangesTheNextReplyAndOriginsAtOnce) {
                     break;
             }
             EXPECT_EQ(shown.Error, step.Error) << shown.Message;
+            EXPECT_NE(shown.Message, "<none>");
             EXPECT_EQ(shown.Cleared, step.Action == Add && !step.Error);
             const TIniFile stored(window.SettingsPath);
             EXPECT_EQ(stored.HasValue("Origins", step.Origin), step.Stored.has_value());
@@ -784,8 +791,10 @@ TEST(WindowBehaviourTest, ThePortsDialogKeepsAnAdapterOnItsNumberFromTheNextRequ
         EXPECT_EQ(shown.Ports[1].Numbers, std::vector<int>{3});
         for (const auto& step : steps) {
             SCOPED_TRACE(step.Device + " on " + step.Number);
+            shown.ClearMessage();
             dialog.Pin(step.Device, step.Number);
             EXPECT_EQ(shown.Error, step.Error) << shown.Message;
+            EXPECT_NE(shown.Message, "<none>");
             EXPECT_EQ(TIniFile(window.SettingsPath)
                           .ReadString("Ports", "COM" + std::to_string(step.Com), ""),
                       step.Com == 3 && step.Stored.empty() ? "/dev/ttyUSB0" : step.Stored);
@@ -798,6 +807,12 @@ TEST(WindowBehaviourTest, ThePortsDialogKeepsAnAdapterOnItsNumberFromTheNextRequ
     window.Behaviour->M3_PortsClick();
     const std::vector<std::string> lines = LineTexts(window.Behaviour->Log());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Порт COM3 закреплён оператором за " + stable),
+              lines.end());
+    // The link opened the stable path, not the old device.
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&stable](const std::string& line) {
+                               return line.starts_with("COM3 (" + stable + ") не открыт");
+                           }),
               lines.end());
 }
 
