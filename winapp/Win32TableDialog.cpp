@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kMargin = 8;
 constexpr int kButtonPadding = 24;
+constexpr LRESULT kColumnPadding = 12;
 constexpr int kMinimumWidth = 560;
 constexpr int kMinimumHeight = 320;
 constexpr COLORREF kErrorText = RGB(0xB0, 0x00, 0x00);
@@ -275,8 +276,19 @@ void TWin32TableDialog::SetRows(const std::vector<std::vector<std::string>>& cel
             SendMessageW(List, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
         }
     }
-    for (size_t column = 0; column < Layout.Columns.size(); ++column) {
+    // As wide as the widest cell or the title, whichever is wider; the last column takes the
+    // rest of the list's width too.
+    for (size_t column = 0; column + 1 < Layout.Columns.size(); ++column) {
+        SendMessageW(List, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
+        const LRESULT widest = SendMessageW(List, LVM_GETCOLUMNWIDTH, column, 0);
         SendMessageW(List, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE_USEHEADER);
+        const LRESULT title = SendMessageW(List, LVM_GETCOLUMNWIDTH, column, 0);
+        SendMessageW(List, LVM_SETCOLUMNWIDTH, column,
+                     std::max(widest, title) + kColumnPadding);
+    }
+    if (!Layout.Columns.empty()) {
+        SendMessageW(List, LVM_SETCOLUMNWIDTH, Layout.Columns.size() - 1,
+                     LVSCW_AUTOSIZE_USEHEADER);
     }
     Filling = false;
     if (ChoiceChanged) {
