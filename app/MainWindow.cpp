@@ -13,10 +13,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "DialogTexts.h"
 #include "ErrorReport.h"
 #include "LogView.h"
 #include "OriginQuestionBar.h"
+#include "PortsDialogView.h"
 #include "SettingsPath.h"
+#include "SitesDialogView.h"
 #include "WindowTexts.h"
 
 namespace {
@@ -74,6 +77,9 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     M2_Error = M2_View->addAction(FromUtf8(WindowText::kMenuViewError));
     M2_Set = M2_View->addAction(FromUtf8(WindowText::kMenuViewSet));
     M2_Hex = M2_View->addAction(FromUtf8(WindowText::kMenuViewHex));
+    M3_Service = menuBar()->addMenu(FromUtf8(DialogText::kMenuService));
+    M3_Sites = M3_Service->addAction(FromUtf8(DialogText::kMenuSites));
+    M3_Ports = M3_Service->addAction(FromUtf8(DialogText::kMenuPorts));
     M_Help = menuBar()->addAction(FromUtf8(WindowText::kMenuHelp));
     for (QAction* option : {M2_Error, M2_Set, M2_Hex}) {
         option->setCheckable(true);
@@ -87,6 +93,8 @@ TForm1::TForm1(std::string settingsPath, uint16_t port, QWidget* parent)
     connect(M2_Set, &QAction::triggered, this, [&behaviour] { behaviour.M2_SetClick(); });
     connect(M2_Hex, &QAction::triggered, this, [&behaviour] { behaviour.M2_HexClick(); });
     connect(M_Help, &QAction::triggered, this, [&behaviour] { behaviour.M_HelpClick(); });
+    connect(M3_Sites, &QAction::triggered, this, [&behaviour] { behaviour.M3_SitesClick(); });
+    connect(M3_Ports, &QAction::triggered, this, [&behaviour] { behaviour.M3_PortsClick(); });
 
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
@@ -285,6 +293,14 @@ void TForm1::ShowAboutBox(const std::string& caption, const std::string& text) {
     QMessageBox about(QMessageBox::NoIcon, QString::fromStdString(caption),
                       QString::fromStdString(text), QMessageBox::Ok);
     about.exec();
+}
+
+void TForm1::RunSitesDialog(TSitesDialog& dialog) {
+    TQtSitesDialog(this, dialog).Run();
+}
+
+void TForm1::RunPortsDialog(TPortsDialog& dialog) {
+    TQtPortsDialog(this, dialog).Run();
 }
 
 void TForm1::CloseWindow() {

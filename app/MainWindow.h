@@ -71,6 +71,8 @@ public:
     bool WindowInSight() const override;
     void ShowStartAtLoginCheck(bool checked) override;
     void ShowAboutBox(const std::string& caption, const std::string& text) override;
+    void RunSitesDialog(TSitesDialog& dialog) override;
+    void RunPortsDialog(TPortsDialog& dialog) override;
     void CloseWindow() override;
 
     QMenu* M1_File = nullptr;
@@ -82,6 +84,9 @@ public:
     QAction* M2_Set = nullptr;
     QAction* M2_Hex = nullptr;
     QAction* M_Help = nullptr;
+    QMenu* M3_Service = nullptr;
+    QAction* M3_Sites = nullptr;
+    QAction* M3_Ports = nullptr;
     std::array<QLabel*, 4> StatusPanels{};
     TLogView* RichEdit = nullptr;
     // Shown above the log with Origins=ask when a new page asks to drive the devices.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // A moment of the local wall clock, as the log shows it.
 struct TLocalTime {
     int Year = 0;
@@ -12,3 +14,5 @@ struct TLocalTime {
 };
 
 TLocalTime LocalTimeNow();
+// The local time that many milliseconds ago, by the wall clock of now.
+TLocalTime LocalTimeBefore(uint64_t milliseconds);

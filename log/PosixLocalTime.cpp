@@ -4,9 +4,14 @@
 #include "LocalTime.h"
 
 TLocalTime LocalTimeNow() {
-    const auto now = std::chrono::system_clock::now();
-    const auto sinceEpoch = now.time_since_epoch();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    return LocalTimeBefore(0);
+}
+
+TLocalTime LocalTimeBefore(uint64_t ago) {
+    const auto moment = std::chrono::system_clock::now() -
+                        std::chrono::milliseconds(static_cast<std::chrono::milliseconds::rep>(ago));
+    const auto sinceEpoch = moment.time_since_epoch();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
     std::tm parts{};
     localtime_r(&seconds, &parts);
     const auto milliseconds =

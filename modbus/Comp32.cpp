@@ -12,12 +12,16 @@ TComp32::~TComp32() {
 }
 
 void TComp32::MapPort(uint8_t port, const std::string& path) {
+    const std::lock_guard guard(PortPathsLock);
     PortPaths[port] = path;
 }
 
 std::string TComp32::PortPath(uint8_t port) const {
-    if (!PortPaths[port].empty()) {
-        return PortPaths[port];
+    {
+        const std::lock_guard guard(PortPathsLock);
+        if (!PortPaths[port].empty()) {
+            return PortPaths[port];
+        }
     }
     return port == 0 ? std::string() : PlatformPortPath(port);
 }

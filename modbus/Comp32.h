@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "SerialIo.h"
@@ -28,7 +29,8 @@ public:
     TComp32& operator=(const TComp32&) = delete;
 
     // The device path of a port number; numbers without a mapping name the platform's device
-    // (/dev/ttyS<n-1>, \\.\COM<n>), and port 0 has no device.
+    // (/dev/ttyS<n-1>, \\.\COM<n>), and port 0 has no device. A mapping may change from any
+    // thread while a request runs: the next Open takes it.
     void MapPort(uint8_t port, const std::string& path);
     std::string PortPath(uint8_t port) const;
 
@@ -77,6 +79,7 @@ protected:
 
 private:
     std::unique_ptr<TSerialIo> Io;
+    mutable std::mutex PortPathsLock;
     std::array<std::string, 256> PortPaths;
     int32_t Baud = 0;
 };

@@ -134,6 +134,18 @@ void TIniFile::SetString(std::string_view section, std::string_view key, std::st
     Unsaved = true;
 }
 
+void TIniFile::RemoveKey(std::string_view section, std::string_view key) {
+    // From the last line up, so that the line numbers of those still to go hold.
+    for (auto entry = Entries.rbegin(); entry != Entries.rend(); ++entry) {
+        if (EqualsIgnoringAsciiCase(entry->Section, section) &&
+            EqualsIgnoringAsciiCase(entry->Key, key)) {
+            Lines.erase(Lines.begin() + static_cast<std::ptrdiff_t>(entry->Line));
+            Unsaved = true;
+        }
+    }
+    Parse();
+}
+
 void TIniFile::SetInteger(std::string_view section, std::string_view key, int32_t value) {
     SetString(section, key, std::to_string(value));
 }

@@ -45,6 +45,9 @@ public:
     void SetInteger(std::string_view section, std::string_view key, int32_t value);
     // Set as "1" or "0".
     void SetBool(std::string_view section, std::string_view key, bool value);
+    // Takes the key's lines (each, when it is repeated) out of the section in memory only; the
+    // lines around them stay.
+    void RemoveKey(std::string_view section, std::string_view key);
     // Writes the file when something changed since it was last written (true when nothing did);
     // false when it could not be written, and the changes stay in memory for the next save.
     bool Save();

@@ -15,8 +15,8 @@ constexpr char kOptions[] = "Options";
 }  // namespace
 
 TBridgeStartup::TBridgeStartup(const std::string& settingsPath)
-    : Settings_(settingsPath), Link(std::make_unique<TRavo32>()) {
-    ApplyPortMap(Settings_, *Link);
+    : Settings_(settingsPath), Link_(std::make_unique<TRavo32>()) {
+    ApplyPortMap(Settings_, *Link_);
 }
 
 TBridgeStartup::~TBridgeStartup() {
@@ -33,7 +33,7 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
     TAccessSettings access = ReadAccessSettings(Settings_);
     const std::vector<std::string> problems = access.Problems;
     const std::vector<std::string> risks = AccessRisks(access);
-    Server_ = std::make_unique<TBridgeServer>(*Link, host);
+    Server_ = std::make_unique<TBridgeServer>(*Link_, host);
     if (access.Origins == TOriginMode::Ask) {
         if (shell.AskAboutOrigin) {
             Server_->AskAboutOrigin = std::move(shell.AskAboutOrigin);
@@ -90,7 +90,7 @@ void TBridgeStartup::Shutdown() {
     if (Server_) {
         Server_->Shutdown();
         Server_.reset();
-    } else if (Link->IsOpen()) {
-        Link->Disconnect();
+    } else if (Link_->IsOpen()) {
+        Link_->Disconnect();
     }
 }

@@ -78,6 +78,8 @@ public:
 
     // The server once started; none before Start, after Shutdown, or when it was not set up.
     TBridgeServer* Server() { return Server_.get(); }
+    // The COM port's link, whose map the window's ports dialog changes while it runs.
+    TRavo32* Link() { return Link_.get(); }
     // 0 when nothing listens.
     uint16_t ListeningPort() const;
 
@@ -87,7 +89,7 @@ public:
 
 private:
     TIniFile Settings_;
-    std::unique_ptr<TRavo32> Link;
+    std::unique_ptr<TRavo32> Link_;
     // Last, so that it goes first.
     std::unique_ptr<TBridgeServer> Server_;
 };

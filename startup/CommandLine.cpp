@@ -30,7 +30,8 @@ constexpr std::array<TOption, 8> kOptions = {{
      "print the version and end"},
     {"--minimized", TProgramAction::Run, true, true, false, true, true,
      "start with the window minimized (as at login)"},
-    {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true, ""},
+    {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true,
+     "print the serial ports and their COM numbers, and end"},
     {"--install-service", TProgramAction::InstallService, false, false, true, false, true, ""},
     {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true, ""},
 }};
@@ -149,6 +150,7 @@ std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine
     const std::string name = ProgramName(program);
     switch (commandLine.Action) {
         case TProgramAction::Run:
+        case TProgramAction::ListPorts:
             return std::nullopt;
         case TProgramAction::Help:
             return TProgramAnswer{HelpText(program, platform, settingsPath, port), false, 0};
@@ -158,7 +160,6 @@ std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine
             return TProgramAnswer{name + ": " + commandLine.Refusal + "\n", true, kStatusUsage};
         case TProgramAction::InstallService:
         case TProgramAction::UninstallService:
-        case TProgramAction::ListPorts:
             break;
     }
     // An action that comes in a later version: said so, and nothing starts in its place.

@@ -50,7 +50,7 @@ struct TProgramAnswer {
 
 // The answer to a command line that starts nothing: the help (the options, the settings file's
 // place, the port), the version, a refusal (status 2), or the line of an action this version
-// does not have yet (status 1). None when the program is to run.
+// does not have yet (status 1). None when the program is to run or to list the ports.
 std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine,
                                                  TBridgeProgram program, TProgramPlatform platform,
                                                  const std::string& settingsPath, uint16_t port);

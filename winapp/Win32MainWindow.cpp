@@ -7,10 +7,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "DialogTexts.h"
 #include "LogLine.h"
 #include "OriginBar.h"
 #include "RichEditLog.h"
 #include "Win32Dialogs.h"
+#include "Win32SitesDialog.h"
 #include "Win32Text.h"
 #include "Win32WindowOwner.h"
 #include "WindowTexts.h"
@@ -62,9 +64,13 @@ HMENU MakeMenuBar() {
                WindowText::kMenuViewError);
     AppendItem(viewMenu, MF_STRING, TWin32MainWindow::kViewSetCommand, WindowText::kMenuViewSet);
     AppendItem(viewMenu, MF_STRING, TWin32MainWindow::kViewHexCommand, WindowText::kMenuViewHex);
+    const HMENU service = CreatePopupMenu();
+    AppendItem(service, MF_STRING, TWin32MainWindow::kSitesCommand, DialogText::kMenuSites);
+    AppendItem(service, MF_STRING, TWin32MainWindow::kPortsCommand, DialogText::kMenuPorts);
     const HMENU bar = CreateMenu();
     AppendItem(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), WindowText::kMenuFile);
     AppendItem(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(viewMenu), WindowText::kMenuView);
+    AppendItem(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(service), DialogText::kMenuService);
     // "?" opens the About box directly, without a menu of its own.
     AppendItem(bar, MF_STRING, TWin32MainWindow::kHelpCommand, WindowText::kMenuHelp);
     return bar;
@@ -386,6 +392,18 @@ void TWin32MainWindow::ShowAboutBox(const std::string& caption, const std::strin
     ShowMessageBoxWaiting(nullptr, caption, text, 0);
 }
 
+void TWin32MainWindow::RunSitesDialog(TSitesDialog& dialog) {
+    if (Window != nullptr) {
+        TWin32SitesDialog(dialog).Run(Window);
+    }
+}
+
+void TWin32MainWindow::RunPortsDialog(TPortsDialog& dialog) {
+    if (Window != nullptr) {
+        TWin32PortsDialog(dialog).Run(Window);
+    }
+}
+
 void TWin32MainWindow::CloseWindow() {
     if (Window == nullptr) {
         return;
@@ -448,6 +466,12 @@ void TWin32MainWindow::OnCommand(int command) {
                 break;
             case kHelpCommand:
                 Events.M_HelpClick();
+                break;
+            case kSitesCommand:
+                Events.M3_SitesClick();
+                break;
+            case kPortsCommand:
+                Events.M3_PortsClick();
                 break;
             default:
                 break;

@@ -37,6 +37,8 @@ public:
         kViewSetCommand = 202,
         kViewHexCommand = 203,
         kHelpCommand = 301,
+        kSitesCommand = 401,
+        kPortsCommand = 402,
     };
 
     // Created hidden; Show() starts it. Throws when the system cannot make the window.
@@ -71,6 +73,8 @@ public:
     bool WindowInSight() const override;
     void ShowStartAtLoginCheck(bool checked) override;
     void ShowAboutBox(const std::string& caption, const std::string& text) override;
+    void RunSitesDialog(TSitesDialog& dialog) override;
+    void RunPortsDialog(TPortsDialog& dialog) override;
     void CloseWindow() override;
 
     // The window's parts, for the program and its tests; null once the window is closed.

@@ -35,3 +35,11 @@ const std::string& TOriginQuestions::Answered(uint64_t nowMs) {
 bool TOriginQuestions::Holds(const std::string& origin) const {
     return origin == Current_ || std::find(Waiting.begin(), Waiting.end(), origin) != Waiting.end();
 }
+
+void TOriginQuestions::Withdraw(const std::string& origin, uint64_t nowMs) {
+    if (!origin.empty() && origin == Current_) {
+        Answered(nowMs);
+        return;
+    }
+    std::erase(Waiting, origin);
+}

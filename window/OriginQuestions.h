@@ -28,6 +28,9 @@ public:
     const std::string& Answered(uint64_t nowMs);
     // Whether the origin is in view or waits its turn.
     bool Holds(const std::string& origin) const;
+    // The operator decided about the origin elsewhere (the sites dialog): its question goes,
+    // from view (the next comes into view at nowMs) or from the queue.
+    void Withdraw(const std::string& origin, uint64_t nowMs);
     // The origin in view; empty when no question is shown.
     const std::string& Current() const { return Current_; }
 

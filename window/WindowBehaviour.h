@@ -15,6 +15,7 @@
 #include "MainThreadInbox.h"
 #include "MonotonicClock.h"
 #include "OriginQuestions.h"
+#include "SerialPorts.h"
 #include "TrayStatus.h"
 #include "TrayView.h"
 #include "WindowView.h"
@@ -61,6 +62,9 @@ public:
     void M2_HexClick() override;
     void M_HelpClick() override;
     void WindowMinimized() override;
+    // In WindowDialogs.cpp.
+    void M3_SitesClick() override;
+    void M3_PortsClick() override;
     void OriginAnswered(const std::string& origin, bool allowed) override;
 
     void TrayAppeared() override;
@@ -102,8 +106,13 @@ public:
     // The monotonic clock, in milliseconds, on which a question's first half second is measured
     // (a press then does not answer it); tests replace it.
     std::function<uint64_t()> ClockMs = MonotonicMs;
+    // The serial ports present, for the ports dialog; tests give a made-up tree's.
+    std::function<TPortsListing()> ListPorts = ListMachinePorts;
 
 private:
+    // What the sites and ports dialogs read and change.
+    friend class TWindowDialogs;
+
     void Write(TLogKind kind, std::string text);
     void AppendLine(TLogKind kind, const std::string& line, const TLocalTime& time);
     // Applies the log's memory limit and opens the daily files; the information line about

@@ -6,6 +6,9 @@
 
 #include "LogModel.h"
 
+class TPortsDialog;
+class TSitesDialog;
+
 // The main window as its behaviour sees it, whatever toolkit draws it: the Qt window on Linux,
 // the Win32 window on Windows. The behaviour decides every text, check mark and state; a view
 // only draws what it is told and passes the operator's actions in (TWindowEvents). Every call
@@ -117,6 +120,12 @@ public:
     // The About box: without an owner, one OK button, no icon. Waits for the operator.
     virtual void ShowAboutBox(const std::string& caption, const std::string& text) = 0;
 
+    // The sites and the ports dialog over the window: the view draws what the dialog tells it
+    // (Attach) and passes the operator's actions to it until the operator closes it, then
+    // detaches. Waits for the operator; the server goes on meanwhile.
+    virtual void RunSitesDialog(TSitesDialog& dialog) = 0;
+    virtual void RunPortsDialog(TPortsDialog& dialog) = 0;
+
     // Closes the window for good; the program's event loop ends. The behaviour calls it once,
     // after its shutdown steps.
     virtual void CloseWindow() = 0;
@@ -155,6 +164,9 @@ public:
     virtual void M2_HexClick() = 0;
     // "?".
     virtual void M_HelpClick() = 0;
+    // "Сервис" → "Сайты…", "Порты…" (also from the tray): the dialog, until the operator closes it.
+    virtual void M3_SitesClick() = 0;
+    virtual void M3_PortsClick() = 0;
 
     // The operator minimized the window (its button, the taskbar, a key).
     virtual void WindowMinimized() = 0;

@@ -1,5 +1,7 @@
 #include "AccessGate.h"
 
+#include <algorithm>
+
 #include "AsciiCase.h"
 #include "DemoPages.h"
 #include "HttpFraming.h"
@@ -34,6 +36,9 @@ TGateDecision TAccessGate::Decide(const TGateRequest& request) {
     RefreshAddresses();
     const TAccessVerdict verdict = CheckAccess(request.Received, Access, Local);
     decision.Verdict = verdict;
+    if (verdict.HasOrigin) {
+        NoteActivity(verdict.Origin, request.NowMs);
+    }
     const bool firstSeen = verdict.HasOrigin && !request.ErrorsOnly &&
                            SeenOrigins.size() < kRememberedOrigins &&
                            SeenOrigins.insert(verdict.Origin).second;
@@ -115,6 +120,53 @@ void TAccessGate::OriginAsked(const std::string& origin) {
 void TAccessGate::DecideOrigin(const std::string& origin, bool allowed) {
     Access.OriginDecisions[LowerAscii(origin)] = allowed;
     AskedOrigins.erase(LowerAscii(origin));
+}
+
+void TAccessGate::ForgetOrigin(const std::string& origin) {
+    const std::string lower = LowerAscii(origin);
+    Access.OriginDecisions.erase(lower);
+    AskedOrigins.erase(lower);
+    Activity.erase(lower);
+    SeenOrigins.erase(origin);
+    SeenOrigins.erase(lower);
+}
+
+void TAccessGate::NoteActivity(const std::string& origin, uint64_t nowMs) {
+    // What no browser sends is neither asked about nor listed: nothing the operator could do.
+    if ((!PlausibleOrigin(origin) && origin != "null") || OwnOrigin(origin, Access, Local)) {
+        return;
+    }
+    auto found = Activity.find(origin);
+    if (found == Activity.end()) {
+        if (Activity.size() >= kRememberedOrigins) {
+            Activity.erase(std::min_element(Activity.begin(), Activity.end(),
+                                            [](const auto& one, const auto& other) {
+                                                return one.second.LastMs < other.second.LastMs;
+                                            }));
+        }
+        found = Activity.emplace(origin, TOriginActivity{}).first;
+    }
+    ++found->second.Requests;
+    found->second.LastMs = nowMs;
+}
+
+std::vector<TKnownOrigin> TAccessGate::KnownOrigins(uint64_t nowMs) const {
+    std::map<std::string, TKnownOrigin> known;
+    for (const auto& [origin, allowed] : Access.OriginDecisions) {
+        known[origin].Allowed = allowed;
+    }
+    for (const auto& [origin, activity] : Activity) {
+        TKnownOrigin& entry = known[origin];
+        entry.Requests = activity.Requests;
+        entry.SinceLastRequestMs = nowMs >= activity.LastMs ? nowMs - activity.LastMs : 0;
+    }
+    std::vector<TKnownOrigin> origins;
+    origins.reserve(known.size());
+    for (auto& [origin, entry] : known) {
+        entry.Origin = origin;
+        origins.push_back(std::move(entry));
+    }
+    return origins;
 }
 
 std::vector<TLogEntry> TAccessGate::PortRefused(std::string_view reason, std::string_view peer,

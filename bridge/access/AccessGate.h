@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -50,6 +51,21 @@ struct TGateDecision {
     std::vector<TLogEntry> Lines;
 };
 
+// An origin the gate knows: one the settings list (or the operator answered about), or one whose
+// requests it has seen since the start.
+struct TKnownOrigin {
+    // In lower case.
+    std::string Origin;
+    // What the list says: allowed or refused; none when the origin is not in it.
+    std::optional<bool> Allowed;
+    // Requests seen since the start, whatever their answer.
+    uint64_t Requests = 0;
+    // How long ago the last of them came, in milliseconds; none when none came.
+    std::optional<uint64_t> SinceLastRequestMs;
+
+    bool operator==(const TKnownOrigin&) const = default;
+};
+
 // Who may drive the devices: the access settings applied to each request, the origins seen,
 // asked about and answered by the operator, and the refusal lines (ten a second, then a count).
 // It routes each request whole: a GET of the bridge's page is answered after the Host check
@@ -82,6 +98,13 @@ public:
     void OriginAsked(const std::string& origin);
     // The operator's answer: the origin's requests are served or refused from now on.
     void DecideOrigin(const std::string& origin, bool allowed);
+    // The operator takes the origin off the list: from now on it is new again, asked about
+    // (Origins=ask) or refused as unlisted, and its count of requests starts again.
+    void ForgetOrigin(const std::string& origin);
+    // Every origin of the list and every origin seen (the bridge's own excepted), by name; the
+    // times from nowMs. Of the origins seen, the kRememberedOrigins most recent are kept, so that
+    // a flood of invented origins cannot grow the memory, nor hide a site in use for long.
+    std::vector<TKnownOrigin> KnownOrigins(uint64_t nowMs) const;
 
     // A request that the gate let through and the port policy refused (126): its line, within
     // the limit of refusal lines.
@@ -102,12 +125,21 @@ private:
     // Adds the refusal line of the request to the decision, within the limit of refusal lines.
     void NoteRefusal(const TGateRequest& request, uint8_t code, const TAccessVerdict& verdict,
                      TGateDecision& decision);
+    // Counts a request of an origin that the operator could allow or refuse (and "null").
+    void NoteActivity(const std::string& origin, uint64_t nowMs);
+
+    struct TOriginActivity {
+        uint64_t Requests = 0;
+        uint64_t LastMs = 0;
+    };
 
     TAccessSettings Access;
     TLocalNames Local;
     TAddressSource Addresses;
     std::set<std::string> SeenOrigins;
     std::set<std::string> AskedOrigins;
+    // By the origin, in lower case as browsers send it.
+    std::map<std::string, TOriginActivity> Activity;
     // The lines of refusals and of framing errors.
     TLimitedLines Refusals{UnloggedRefusalsLine};
 };

@@ -47,6 +47,11 @@ public:
     void DecideOrigin(const std::string& origin, bool allowed) {
         Core.DecideOrigin(origin, allowed);
     }
+    void ForgetOrigin(const std::string& origin) { Core.ForgetOrigin(origin); }
+    // The origins listed and seen, with their requests since the start (TAccessGate).
+    std::vector<TKnownOrigin> KnownOrigins() { return Core.KnownOrigins(); }
+    // Who may drive the devices, changed while the server runs: from the next request on.
+    void ChangeAccess(TAccessSettings access) { Core.SetAccess(std::move(access)); }
     bool Busy() const { return Core.Busy(); }
     size_t ConnectionCount() const { return Core.ConnectionCount(); }
 

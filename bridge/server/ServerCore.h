@@ -74,6 +74,10 @@ public:
     void DecideOrigin(const std::string& origin, bool allowed) {
         Gate.DecideOrigin(origin, allowed);
     }
+    // The operator takes the origin off the list (TAccessGate::ForgetOrigin).
+    void ForgetOrigin(const std::string& origin) { Gate.ForgetOrigin(origin); }
+    // The origins listed and seen, with their requests since the start.
+    std::vector<TKnownOrigin> KnownOrigins() { return Gate.KnownOrigins(Platform.NowMs()); }
     bool Busy() const { return WorkerThread.joinable(); }
     size_t ConnectionCount() const { return Connections.size(); }
 

@@ -15,11 +15,14 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -33,10 +36,14 @@
 #include "IniFile.h"
 #include "LogModel.h"
 #include "LogView.h"
+#include "MadeUpSerialTree.h"
 #include "MainWindow.h"
 #include "OriginQuestionBar.h"
 #include "OriginQuestions.h"
+#include "PortsDialogView.h"
 #include "SettingsPath.h"
+#include "SitesDialogView.h"
+#include "SysfsSerialPorts.h"
 
 namespace {
 
@@ -709,6 +716,89 @@ private slots:
         // Ctrl+End takes the view back to the newest line, and it follows again.
         QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
         QVERIFY(followsAfterANewLine("after Ctrl+End"));
+    }
+
+    // "Сервис" → "Сайты…" and "Порты…" worked as the operator works them: a site typed and
+    // added with Enter, refused from its row, and a page that waits allowed from its row (its
+    // question goes); on a made-up machine an adapter kept on the COM number typed, which only
+    // an adapter with a stable path offers. Each reaches [Origins] or [Ports] at once.
+    void TheServiceMenusDialogsChangeSitesAndPortsAtOnce() {
+        QTemporaryDir folder;
+        TWindow window(folder, "[Origins]\nhttps://listed.example=1\n");
+        const std::string machine = folder.filePath(QStringLiteral("machine")).toStdString();
+        TMadeUpSerialTree tree(machine);
+        const std::string stable = "/dev/serial/by-id/usb-Acme_Bridge_Cable_AB12CD34-if00-port0";
+        tree.AddUsb({"ttyUSB0", "acme_uart", "1-1", "1a2b", "3c4d", "Acme", "Bridge Cable",
+                     "AB12CD34", "usb-Acme_Bridge_Cable_AB12CD34-if00-port0"});
+        tree.AddUart("ttyS0", "serial8250", "4");
+        window.Form->Behaviour().ListPorts = [machine] { return SysfsPortsListing(machine); };
+        window.Form->show();
+        const std::string page = "https://page.example";
+        const std::string typed = "https://typed.example";
+        QCOMPARE(AskFromOrigin(*window.Form, page), 127);
+        const auto stored = [&window](const char* section, const std::string& key) {
+            return TIniFile(window.Settings.toStdString()).ReadString(section, key, "<none>");
+        };
+
+        int worked = 0;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = dynamic_cast<TQtSitesDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            // Closed whatever the checks find, so that the menu's call returns.
+            const QScopeGuard close([dialog] { dialog->reject(); });
+            QCOMPARE(dialog->Table->rowCount(), 2);
+            QCOMPARE(dialog->Table->item(1, 0)->text().toStdString(), page);
+            QCOMPARE(dialog->Table->item(1, 1)->text(), QStringLiteral("ждёт ответа"));
+            dialog->Field->setText(QString::fromStdString(typed));
+            QTest::keyClick(dialog->Field, Qt::Key_Return);
+            QCOMPARE(stored("Origins", typed), std::string("1"));
+            QVERIFY(dialog->Field->text().isEmpty());
+            QVERIFY(
+                dialog->Message->text().startsWith(QString::fromStdString(typed + " разрешён")));
+            QCOMPARE(AskFromOrigin(*window.Form, typed), 109);
+            dialog->Table->selectRow(2);
+            QTest::mouseClick(dialog->Refuse, Qt::LeftButton);
+            QCOMPARE(stored("Origins", typed), std::string("0"));
+            QCOMPARE(AskFromOrigin(*window.Form, typed), 125);
+            // The choice stays on its site while the table is filled again.
+            QCOMPARE(dialog->Table->item(dialog->Table->currentRow(), 0)->text().toStdString(),
+                     typed);
+            QVERIFY(window.Form->OriginQuestion->isVisible());
+            dialog->Table->selectRow(1);
+            QTest::mouseClick(dialog->Allow, Qt::LeftButton);
+            QVERIFY(window.Form->OriginQuestion->isHidden());
+            QCOMPARE(AskFromOrigin(*window.Form, page), 109);
+            ++worked;
+        });
+        window.Form->M3_Sites->trigger();
+
+        QTimer::singleShot(0, [&] {
+            auto* dialog = dynamic_cast<TQtPortsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            const QScopeGuard close([dialog] { dialog->reject(); });
+            QCOMPARE(dialog->Table->rowCount(), 2);
+            QCOMPARE(dialog->Table->item(0, 0)->text(), QStringLiteral("COM1 (без строки)"));
+            dialog->Table->selectRow(0);
+            QVERIFY(!dialog->FieldButton->isEnabled());
+            dialog->Table->selectRow(1);
+            QVERIFY(dialog->FieldButton->isEnabled());
+            // The first number without a line that opens no port present.
+            QCOMPARE(dialog->Field->text(), QStringLiteral("2"));
+            dialog->Field->setText(QStringLiteral("5"));
+            QTest::mouseClick(dialog->FieldButton, Qt::LeftButton);
+            QCOMPARE(stored("Ports", "COM5"), stable);
+            QCOMPARE(dialog->Table->item(1, 0)->text(), QStringLiteral("COM5"));
+            QVERIFY(dialog->Message->text().contains(
+                QStringLiteral("действует со следующего запроса")));
+            ++worked;
+        });
+        window.Form->M3_Ports->trigger();
+        QCOMPARE(worked, 2);
+        QVERIFY(window.Errors.isEmpty());
     }
 };
 

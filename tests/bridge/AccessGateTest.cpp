@@ -139,6 +139,15 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
                        {"https://old.example", true, 125, false, true, refused},
                    });
 
+    // Every origin listed or seen, with its requests; not the bridge's own page, nor what no
+    // browser sends (it could be neither asked about nor listed).
+    EXPECT_EQ(gate.KnownOrigins(22000),
+              (std::vector<TKnownOrigin>{{"https://known.example", true, 2, 9000},
+                                         {"https://new.example", std::nullopt, 3, 5000},
+                                         {"https://old.example", false, 1, 0},
+                                         {"https://other.example", std::nullopt, 1, 4000},
+                                         {"null", std::nullopt, 2, 1000}}));
+
     // The operator's answer counts from the next request; errors only leave out the first line.
     gate.DecideOrigin("https://new.example", true);
     EXPECT_EQ(gate.Decide({.Received = FromOrigin("https://new.example"), .Peer = kPeer}).Action,
@@ -149,6 +158,56 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
                                              .ErrorsOnly = true});
     EXPECT_EQ(quiet.Lines,
               std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example", 127)});
+}
+
+// A site the operator forgets is new again: asked about with its next request, its first line
+// written again, its count started again. The origins seen are counted within a bound that a
+// flood of invented ones cannot pass, and the least recently seen give way, not a site in use.
+TEST(AccessGateTest, ForgottenSitesAreNewAgainAndTheSitesSeenStayWithinTheirBound) {
+    const char* const unanswered = "страница ждёт ответа оператора";
+    TAccessGate gate = AskingGate();
+    RunSteps(gate, {
+                       {"https://known.example", true, 0, false, true, nullptr},
+                       {"https://new.example", true, 127, true, true, unanswered, false, true},
+                   });
+    gate.ForgetOrigin("https://known.example");
+    gate.ForgetOrigin("https://new.example");
+    EXPECT_TRUE(gate.KnownOrigins(0).size() == 1 &&
+                gate.KnownOrigins(0)[0].Origin == "https://old.example");
+    RunSteps(gate, {
+                       {"https://known.example", true, 127, true, true, unanswered},
+                       {"https://new.example", true, 127, true, true, unanswered},
+                   });
+
+    TAccessGate flooded = GateWith(TOriginMode::List);
+    const auto ask = [&flooded](const std::string& origin, uint64_t nowMs) {
+        flooded.Decide({.Received = FromOrigin(origin), .Peer = kPeer, .NowMs = nowMs});
+    };
+    const auto invented = [](size_t index) {
+        return "https://" + std::to_string(index) + ".flood.example";
+    };
+    ask("https://inuse.example", 1);
+    for (size_t index = 0; index < TAccessGate::kRememberedOrigins; ++index) {
+        ask(invented(index), 10 + index);
+        if (index == TAccessGate::kRememberedOrigins / 2) {
+            ask("https://inuse.example", 10 + index);
+        }
+    }
+    const std::vector<TKnownOrigin> known = flooded.KnownOrigins(5000);
+    // The two listed ones besides the origins seen.
+    EXPECT_EQ(known.size(), TAccessGate::kRememberedOrigins + 2);
+    const auto find = [&known](const std::string& origin) {
+        return std::find_if(known.begin(), known.end(),
+                            [&origin](const TKnownOrigin& each) { return each.Origin == origin; });
+    };
+    ASSERT_NE(find("https://inuse.example"), known.end());
+    EXPECT_EQ(find("https://inuse.example")->Requests, 2u);
+    EXPECT_EQ(find(invented(0)), known.end());
+    EXPECT_NE(find(invented(1)), known.end());
+    EXPECT_NE(find(invented(TAccessGate::kRememberedOrigins - 1)), known.end());
+    // Listed, never seen: no requests, no time.
+    EXPECT_EQ(*find("https://known.example"),
+              (TKnownOrigin{"https://known.example", true, 0, std::nullopt}));
 }
 
 // A page must not get past the access checks by leaving out its form field, its body or the end

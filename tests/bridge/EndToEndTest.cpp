@@ -1190,6 +1190,42 @@ TEST_P(EndToEndTest, ByDefaultOtherPagesWaitForTheOperatorOrAreRefused) {
     }
 }
 
+// --list-ports prints the ports table by the settings file beside the program (here a [Ports] line
+// whose adapter is not plugged in) and ends at once, without the start lines or a server.
+TEST_P(EndToEndTest, ListPortsPrintsThePortsTableAndServesNothing) {
+    if (!PrintsLog()) {
+        GTEST_SKIP() << "a window has no console to print to";
+    }
+    const std::string gone =
+        Windows() ? "\\\\.\\COM77" : "/dev/serial/by-id/usb-Gone_Adapter_0001-if00-port0";
+    std::ofstream(SettingsFile()) << "[Ports]\nCOM7=" << gone << "\n";
+    if (Windows()) {
+        ASSERT_TRUE(Bridge.Start(WINE_RUN_PATH,
+                                 {WINDOWS_BUILD_PATH, ProgramFile().string(), "--list-ports"}));
+    } else {
+        ASSERT_TRUE(Bridge.Start(ProgramFile().string(), {"--list-ports"}));
+    }
+    std::vector<std::string> lines;
+    while (std::optional<std::string> line = Bridge.ReadLine(kReplyBoundMs)) {
+        lines.push_back(line->ends_with('\r') ? line->substr(0, line->size() - 1) : *line);
+    }
+    EXPECT_EQ(Bridge.WaitForExit(kReplyBoundMs), 0);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(lines.front().starts_with("COM  ") &&
+                lines.front().find("Устройство") != std::string::npos)
+        << lines.front();
+    const std::string note = Windows() ? "нет среди портов" : "устройства нет";
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&](const std::string& line) {
+                               return line.starts_with("COM7 ") &&
+                                      line.find(Windows() ? "\\\\.\\COM77" : gone) !=
+                                          std::string::npos &&
+                                      line.ends_with(note);
+                           }),
+              lines.end());
+    EXPECT_FALSE(PortHolder(kPort));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Programs, EndToEndTest,
     ::testing::Values(TProgram{"modbus-bridged", "modbus-bridged", MODBUS_BRIDGED_PATH, true},

@@ -162,6 +162,33 @@ TEST(IniFileTest, LoadTextReplacesWhatWasRead) {
     EXPECT_EQ(ini.ReadInteger("B", "y", 0), 2);
 }
 
+// A site or a port taken off its list: every line of its key goes, whatever its case (a repeated
+// key left behind would come back), and nothing else: the key in another section, comments,
+// line ends.
+TEST(IniFileTest, RemovingAKeyTakesEachOfItsLinesAndNothingElse) {
+    const struct {
+        const char* Text;
+        const char* Section;
+        const char* Key;
+        const char* Left;
+    } cases[] = {
+        {"[Origins]\r\nhttps://a.example=1\r\n; note\r\nhttps://b.example=0\r\n", "origins",
+         "HTTPS://A.example", "[Origins]\r\n; note\r\nhttps://b.example=0\r\n"},
+        {"[Origins]\nhttps://a.example=1\n[Other]\nhttps://a.example=1\n[origins]\n"
+         "https://a.example=0 ; again\n",
+         "Origins", "https://a.example", "[Origins]\n[Other]\nhttps://a.example=1\n[origins]\n"},
+        {"[Origins]\nhttps://b.example=1\n", "Origins", "https://a.example",
+         "[Origins]\nhttps://b.example=1\n"},
+    };
+    for (const auto& each : cases) {
+        TIniFile ini;
+        ini.LoadText(each.Text);
+        ini.RemoveKey(each.Section, each.Key);
+        EXPECT_EQ(ini.Text(), each.Left) << each.Text;
+        EXPECT_FALSE(ini.HasValue(each.Section, each.Key));
+    }
+}
+
 // A settings file in a folder of its own, removed with it.
 class TSettingsFolder {
 public:

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LocalTime.h"
 #include "LogFile.h"
 #include "LogModel.h"
 
@@ -187,6 +188,31 @@ TEST(LogTextTest, LineLargerThanAWriteBlock) {
     const std::string expected = "before\r\n" + std::string(1500000, '\xFF') + "?\r\nafter\r\n";
     ASSERT_EQ(saved.size(), expected.size());
     EXPECT_TRUE(saved == expected);
+}
+
+// Seconds since 1970-01-01 of a local time, counted as if every day had 86400 seconds.
+int64_t SecondsOf(const TLocalTime& time) {
+    // Days from the civil date, by the proleptic Gregorian calendar.
+    const int64_t year = time.Month <= 2 ? time.Year - 1 : time.Year;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear =
+        (153 * (time.Month + (time.Month > 2 ? -3 : 9)) + 2) / 5 + time.Day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + time.Hour * 3600 + time.Minute * 60 + time.Second;
+}
+
+// The time of a site's last request is shown by the local wall clock: so long before now, not
+// now, not a thousand times more or less.
+TEST(LocalTimeTest, ALocalTimeSoLongAgo) {
+    for (const int64_t agoSeconds : {0, 90, 600}) {
+        const int64_t before = SecondsOf(LocalTimeNow());
+        const int64_t then = SecondsOf(LocalTimeBefore(static_cast<uint64_t>(agoSeconds) * 1000));
+        const int64_t after = SecondsOf(LocalTimeNow());
+        EXPECT_GE(then, before - agoSeconds - 1) << agoSeconds;
+        EXPECT_LE(then, after - agoSeconds + 1) << agoSeconds;
+    }
 }
 
 }  // namespace

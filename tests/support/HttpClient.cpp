@@ -62,11 +62,9 @@ std::string PostRequest(const std::string& json, int port) {
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-int ErrorCodeForOrigin(uint16_t port, const std::string& origin) {
-    std::string request = PostRequest(R"({"company_id":1})", port);
-    if (!origin.empty()) {
-        request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
-    }
+namespace {
+
+int ErrorCodeOfReply(uint16_t port, const std::string& request) {
     THttpClient client;
     std::optional<std::string> response;
     if (client.Connect(port) && client.Send(request)) {
@@ -76,4 +74,18 @@ int ErrorCodeForOrigin(uint16_t port, const std::string& origin) {
     const std::string key = "\"error_code\":";
     const size_t at = body.find(key);
     return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + key.size());
+}
+
+}  // namespace
+
+int ErrorCodeForOrigin(uint16_t port, const std::string& origin) {
+    std::string request = PostRequest(R"({"company_id":1})", port);
+    if (!origin.empty()) {
+        request.insert(request.find("\r\n") + 2, "Origin: " + origin + "\r\n");
+    }
+    return ErrorCodeOfReply(port, request);
+}
+
+int ErrorCodeForJson(uint16_t port, const std::string& json) {
+    return ErrorCodeOfReply(port, PostRequest(json, port));
 }

@@ -47,3 +47,7 @@ std::string PostRequest(const std::string& json, int port = 19284);
 // without Origin); -1 when no reply came. It blocks: call it from a thread other than the one
 // whose event loop serves the bridge.
 int ErrorCodeForOrigin(uint16_t port, const std::string& origin);
+
+// The error code of the bridge's reply to the request's JSON (sent as a program without Origin
+// sends it); -1 when no reply came. It blocks, as ErrorCodeForOrigin does.
+int ErrorCodeForJson(uint16_t port, const std::string& json);

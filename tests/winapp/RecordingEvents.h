@@ -27,6 +27,8 @@ public:
     void M2_HexClick() override { Record("M2_HexClick"); }
     void M_HelpClick() override { Record("M_HelpClick"); }
     void WindowMinimized() override { Record("WindowMinimized"); }
+    void M3_SitesClick() override { Record("M3_SitesClick"); }
+    void M3_PortsClick() override { Record("M3_PortsClick"); }
     void OriginAnswered(const std::string& origin, bool allowed) override {
         Record("OriginAnswered(" + origin + (allowed ? ", allowed)" : ", denied)"));
     }

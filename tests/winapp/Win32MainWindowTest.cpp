@@ -491,14 +491,15 @@ protected:
 
 TEST_F(Win32MainWindowTest, TheMenusReadAsSpecifiedAndReachTheBehaviour) {
     const HMENU bar = Form->Menu();
-    EXPECT_EQ(MenuTexts(bar), (std::vector<std::wstring>{L"Файл", L"Вид", L"?"}));
+    EXPECT_EQ(MenuTexts(bar), (std::vector<std::wstring>{L"Файл", L"Вид", L"Сервис", L"?"}));
     EXPECT_EQ(MenuTexts(GetSubMenu(bar, 0)),
               (std::vector<std::wstring>{L"Сохранить", L"Запускать при входе в систему", L"-",
                                          L"Выход"}));
     EXPECT_EQ(MenuTexts(GetSubMenu(bar, 1)),
               (std::vector<std::wstring>{L"Только ошибки", L"Параметры связи", L"HEX данные"}));
+    EXPECT_EQ(MenuTexts(GetSubMenu(bar, 2)), (std::vector<std::wstring>{L"Сайты…", L"Порты…"}));
     // "?" is a command of its own, not a menu.
-    EXPECT_EQ(GetSubMenu(bar, 2), nullptr);
+    EXPECT_EQ(GetSubMenu(bar, 3), nullptr);
     EXPECT_EQ(TextOf(Form->Handle()), Wide(LogText::kCaption));
 
     const struct {
@@ -512,6 +513,8 @@ TEST_F(Win32MainWindowTest, TheMenusReadAsSpecifiedAndReachTheBehaviour) {
         {{"Вид", "Параметры связи"}, "M2_SetClick"},
         {{"Вид", "HEX данные"}, "M2_HexClick"},
         {{"?"}, "M_HelpClick"},
+        {{"Сервис", "Сайты…"}, "M3_SitesClick"},
+        {{"Сервис", "Порты…"}, "M3_PortsClick"},
     };
     for (const auto& item : items) {
         const UINT command = CommandOf(bar, item.Path);

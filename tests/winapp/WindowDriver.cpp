@@ -26,9 +26,21 @@
 //   window-driver.exe tray ID          a command of the tray icon's menu (WM_COMMAND to the
 //                                      icon's window, as the popup menu sends it)
 //   window-driver.exe trayclick        a click on the tray icon, as the shell tells it
+//   window-driver.exe dialog open ID MS
+//                                      a menu command that opens a dialog (sites, ports), then
+//                                      waits until a dialog is shown over the main window; the
+//                                      verbs below work on that dialog, its controls named by id
+//   window-driver.exe dialog type TEXT     the text into the dialog's field
+//   window-driver.exe dialog press ID      a click on the button
+//   window-driver.exe dialog choose ROW    the list's row (from 0) chosen by the list's own keys
+//   window-driver.exe dialog message       prints the line that tells what an action did
+//   window-driver.exe dialog rows          prints the list's count of rows
+//   window-driver.exe dialog close MS      Escape, then waits until the dialog has gone
 #include <windows.h>
 // The rich-text control's class name needs windows.h first.
 #include <richedit.h>
+// The list's messages need windows.h first.
+#include <commctrl.h>
 // The dialogs' control names need windows.h first.
 #include <dlgs.h>
 
@@ -425,6 +437,109 @@ int PrintShownState(int boundMs) {
     return 0;
 }
 
+// The sites and ports dialogs: their controls by the ids the window gives them.
+
+constexpr int kDialogListId = 101;
+constexpr int kDialogFieldId = 103;
+constexpr int kDialogMessageId = 105;
+
+std::wstring WideOf(const char* text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+void PrintUtf8(const std::wstring& text) {
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), length, nullptr, nullptr);
+    std::printf("%s\n", bytes.c_str());
+}
+
+// The dialog over the main window; none when none is shown.
+HWND OpenDialog() {
+    for (HWND dialog = FindWindowW(L"#32770", nullptr); dialog != nullptr;
+         dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr)) {
+        if (GetWindow(dialog, GW_OWNER) == MainWindow() && IsWindowVisible(dialog)) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+bool WaitForDialog(bool shown, int boundMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while ((OpenDialog() != nullptr) != shown) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+int DriveDialog(int argc, char* argv[]) {
+    const std::string verb = argv[2];
+    const int number = argc > 3 ? std::atoi(argv[3]) : 0;
+    if (verb == "open" && argc == 5) {
+        PostMessageW(MainWindow(), WM_COMMAND, static_cast<WPARAM>(number), 0);
+        return WaitForDialog(true, std::atoi(argv[4])) ? 0 : 1;
+    }
+    const HWND dialog = OpenDialog();
+    if (dialog == nullptr) {
+        std::fputs("no dialog in view\n", stderr);
+        return 1;
+    }
+    // Sent, not posted: the dialog has done what it was told when the call returns.
+    const auto send = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 30000, &result) !=
+               0;
+    };
+    if (verb == "type" && argc == 4) {
+        const std::wstring text = WideOf(argv[3]);
+        return send(GetDlgItem(dialog, kDialogFieldId), WM_SETTEXT, 0,
+                    reinterpret_cast<LPARAM>(text.c_str()))
+                   ? 0
+                   : 1;
+    }
+    if (verb == "press" && argc == 4) {
+        const HWND button = GetDlgItem(dialog, number);
+        if (button == nullptr || !IsWindowEnabled(button)) {
+            std::fputs("no such button enabled\n", stderr);
+            return 1;
+        }
+        return send(button, BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (verb == "choose" && argc == 4) {
+        // The list's own keys: Home chooses the first row, each Down the next.
+        const HWND list = GetDlgItem(dialog, kDialogListId);
+        bool sent = send(list, WM_KEYDOWN, VK_HOME, 0);
+        for (int row = 0; row < number; ++row) {
+            sent = sent && send(list, WM_KEYDOWN, VK_DOWN, 0);
+        }
+        return sent ? 0 : 1;
+    }
+    if (verb == "message") {
+        PrintUtf8(TextOf(GetDlgItem(dialog, kDialogMessageId)));
+        return 0;
+    }
+    if (verb == "rows") {
+        std::printf("%lld\n", static_cast<long long>(SendMessageW(GetDlgItem(dialog, kDialogListId),
+                                                                  LVM_GETITEMCOUNT, 0, 0)));
+        return 0;
+    }
+    if (verb == "close" && argc == 4) {
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        return WaitForDialog(false, number) ? 0 : 1;
+    }
+    std::fputs("dialog open|type|press|choose|message|rows|close ...\n", stderr);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -471,6 +586,9 @@ int main(int argc, char* argv[]) {
                                 ? PostMessageW(tray, WM_COMMAND, static_cast<WPARAM>(number), 0)
                                 : PostMessageW(tray, kTrayMessage, 1, WM_LBUTTONUP);
         return tray != nullptr && posted ? 0 : 1;
+    }
+    if (verb == "dialog" && argc >= 3) {
+        return DriveDialog(argc, argv);
     }
     std::fputs("unknown verb\n", stderr);
     return 2;

@@ -33,6 +33,8 @@ public:
     void M2_SetClick() override {}
     void M2_HexClick() override {}
     void M_HelpClick() override {}
+    void M3_SitesClick() override {}
+    void M3_PortsClick() override {}
     void OriginAnswered(const std::string&, bool) override {}
 };
 

@@ -106,6 +106,8 @@ public:
         View->ShowAboutBox(std::string(WindowText::kAboutCaption),
                            std::string(WindowText::kAboutText));
     }
+    void M3_SitesClick() override {}
+    void M3_PortsClick() override {}
     void OriginAnswered(const std::string& origin, bool allowed) override {
         View->ShowOriginQuestion({});
         Write(TLogKind::Info,

@@ -2,7 +2,8 @@
 # modbus-bridge.exe under wine, on the wine environment's display, driven through its window's
 # messages and real key strokes (window-driver.exe): it serves the README's example request from
 # modbus-sim behind COM24, takes each of the three view options from its menu, asks about two
-# pages and takes the answers from the keyboard (Tab and Space; the access key), saves its log as
+# pages and takes the answers from the keyboard (Tab and Space; the access key), changes sites in
+# its sites dialog and opens its ports dialog, saves its log as
 # RTF and as text through the save dialog (the same bytes as this build's writers give for the
 # same lines: log-file-twin), keeps its log's view across maximize, minimize and restore, ends
 # within a second of WM_CLOSE with its settings written and nothing left to do once its window
@@ -23,6 +24,12 @@ set_command=202
 hex_command=203
 start_at_login_command=103
 tray_start_at_login_command=402
+sites_command=401
+ports_command=402
+# The sites dialog's buttons: the field's "Добавить", then "Разрешить", "Запретить", "Забыть".
+add_button=104
+refuse_button=111
+forget_button=112
 
 fail() {
     echo "window-program-test: $*" >&2
@@ -188,6 +195,33 @@ wait_run_value '"*\modbus-bridge.exe" --minimized'
     fail "the Run value does not name this copy: $(run_value)"
 driver tray $tray_start_at_login_command
 wait_run_value ''
+# The sites dialog from the menu ("Сервис" → "Сайты…"), over the two pages just answered, in the
+# order of their names: a site typed and added is served, refused from its row it is not,
+# forgotten it is asked about again; each from its next request, and in [Origins] at once.
+driver dialog open $sites_command 10000 || fail "the sites dialog did not open"
+[ "$(driver dialog rows | tr -d '\r')" = 2 ] || fail "the sites dialog does not list the two pages"
+driver dialog type https://typed.example
+driver dialog press $add_button
+message=$(driver dialog message | tr -d '\r')
+[ "$message" = "https://typed.example разрешён: записано в [Origins], действует со следующего запроса" ] ||
+    fail "adding a site says: $message"
+grep -q '^https://typed.example=1' "$settings" || fail "the site added is not in [Origins]"
+[ "$(code_for_origin https://typed.example)" = 0 ] || fail "the site added is not served"
+driver dialog choose 2
+driver dialog press $refuse_button
+grep -q '^https://typed.example=0' "$settings" || fail "the site refused is not so in [Origins]"
+[ "$(code_for_origin https://typed.example)" = 125 ] || fail "the site refused is served"
+driver dialog choose 2
+driver dialog press $forget_button
+if grep -q '^https://typed.example=' "$settings"; then fail "the site forgotten is in [Origins]"; fi
+[ "$(code_for_origin https://typed.example)" = 127 ] ||
+    fail "the site forgotten is not put to the operator again"
+driver dialog close 10000 || fail "the sites dialog did not close"
+# The ports dialog: COM1 leads to the simulator's COM port, which is no device that Windows
+# installed (wine installs none).
+driver dialog open $ports_command 10000 || fail "the ports dialog did not open"
+[ "$(driver dialog rows | tr -d '\r')" = 1 ] || fail "the ports dialog does not list COM1's line"
+driver dialog close 10000 || fail "the ports dialog did not close"
 
 saved="$work/Мост/save"
 driver save log.rtf 30000 || fail "the log was not saved as RTF through the save dialog"

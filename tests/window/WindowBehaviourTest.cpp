@@ -20,6 +20,9 @@
 #include "IniFile.h"
 #include "LogFile.h"
 #include "OriginQuestions.h"
+#include "PortsDialog.h"
+#include "SerialIo.h"
+#include "SitesDialog.h"
 #include "TempFolder.h"
 #include "TestEventLoop.h"
 #include "TrayStatus.h"
@@ -84,8 +87,20 @@ public:
     void ShowAboutBox(const std::string& caption, const std::string& text) override {
         About = caption + "|" + text;
     }
+    void RunSitesDialog(TSitesDialog& dialog) override {
+        if (DuringSitesDialog) {
+            DuringSitesDialog(dialog);
+        }
+    }
+    void RunPortsDialog(TPortsDialog& dialog) override {
+        if (DuringPortsDialog) {
+            DuringPortsDialog(dialog);
+        }
+    }
     void CloseWindow() override { ++Closes; }
 
+    std::function<void(TSitesDialog&)> DuringSitesDialog;
+    std::function<void(TPortsDialog&)> DuringPortsDialog;
     size_t LinesShown = 0;
     std::string Notice;
     std::array<std::string, 4> Panels{"x", "x", "x", "x"};
@@ -135,6 +150,41 @@ public:
     std::string Tooltip;
     std::optional<bool> StartAtLogin;
     std::vector<std::string> Notifications;
+};
+
+}  // namespace
+
+void PrintTo(const TSiteRow& row, std::ostream* out) {
+    *out << row.Origin << " | " << row.State << " | " << row.LastRequest << " | " << row.Requests;
+}
+
+namespace {
+
+// The sites or ports dialog as its view: what it was told last.
+struct TRecordingDialogView : TSitesView, TPortsView {
+    void ShowSites(const std::vector<TSiteRow>& rows) override { Sites = rows; }
+    void ShowSitesMessage(const std::string& text, bool error) override {
+        Message = text;
+        Error = error;
+    }
+    void ClearTypedOrigin() override { Cleared = true; }
+    // Before an action: what it shows is its own.
+    void ClearMessage() {
+        Message = "<none>";
+        Error = false;
+        Cleared = false;
+    }
+    void ShowPorts(const std::vector<TPortRow>& rows) override { Ports = rows; }
+    void ShowPortsMessage(const std::string& text, bool error) override {
+        Message = text;
+        Error = error;
+    }
+
+    std::vector<TSiteRow> Sites;
+    std::vector<TPortRow> Ports;
+    std::string Message;
+    bool Error = false;
+    bool Cleared = false;
 };
 
 // The texts of the log's lines after their time stamps; date lines as "<date>".
@@ -197,6 +247,22 @@ int AskFromOrigin(TWindowBehaviour& behaviour, const std::string& origin) {
     const uint16_t port = behaviour.ListeningPort();
     std::atomic<int> code{-2};
     std::thread page([&code, port, origin] { code = ErrorCodeForOrigin(port, origin); });
+    const bool replied = RunUntil([&code] { return code != -2; });
+    page.join();
+    return replied ? code.load() : -1;
+}
+
+// The error code of the reply to a full read request for this COM number, asked from another
+// thread while this thread's event loop runs; -1 when no reply came.
+int AskForPort(TWindowBehaviour& behaviour, int com) {
+    const uint16_t port = behaviour.ListeningPort();
+    const std::string json =
+        R"({"company_id":1,"device_id":1,"slave_addr":1,"baud_rate":19200,"com_port":)" +
+        std::to_string(com) +
+        R"(,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,)"
+        R"("ctrl_invert":false,"rand_string":"port","pdu":{"read":[3,0,0,0,1]}})";
+    std::atomic<int> code{-2};
+    std::thread page([&code, port, json] { code = ErrorCodeForJson(port, json); });
     const bool replied = RunUntil([&code] { return code != -2; });
     page.join();
     return replied ? code.load() : -1;
@@ -590,6 +656,248 @@ TEST(WindowBehaviourTest, AQuestionTakesNoAnswerInItsFirstHalfSecond) {
     EXPECT_EQ(stored.ReadString("Origins", second, ""), "0");
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, first), 109);
     EXPECT_EQ(AskFromOrigin(*window.Behaviour, second), 125);
+}
+
+// The sites dialog, action by action: each changes the site's next reply and its line in [Origins]
+// at once, and an answer given there takes the site's question off the bar. Forgotten, a site is
+// new again (asked about, its count started again); null and what is no origin are never let in;
+// a file that cannot be written is told in the dialog and the change holds all the same.
+TEST(WindowBehaviourTest, TheSitesDialogChangesTheNextReplyAndOriginsAtOnce) {
+    TWindow window("[Origins]\nhttps://listed.example=1\nhttps://refused.example=0\n");
+    window.Behaviour->FormShow();
+    const std::string own = "http://localhost:" + std::to_string(window.Behaviour->ListeningPort());
+    const std::string asked = "https://asked.example";
+    const std::string waiting = "https://waiting.example";
+    const std::string listed = "https://listed.example";
+    const std::string refused = "https://refused.example";
+    const std::string typed = "https://typed.example";
+    for (const auto& [origin, code] : std::vector<std::pair<std::string, int>>{{listed, 109},
+                                                                               {listed, 109},
+                                                                               {refused, 125},
+                                                                               {asked, 127},
+                                                                               {waiting, 127},
+                                                                               {"null", 125},
+                                                                               {own, 109}}) {
+        ASSERT_EQ(AskFromOrigin(*window.Behaviour, origin), code) << origin;
+    }
+    ASSERT_EQ(window.View.Question, asked);
+
+    enum TAction { Allow, Refuse, Forget, Add };
+    const struct {
+        TAction Action;
+        std::string Argument;
+        bool Error;
+        // The origin whose line and reply are looked at; its line in [Origins], or none.
+        std::string Origin;
+        std::optional<std::string> Stored;
+        int Reply;
+        std::string Question;
+    } steps[] = {
+        {Allow, asked, false, asked, "1", 109, waiting},
+        // A question that waits its turn goes too.
+        {Refuse, waiting, false, waiting, "0", 125, ""},
+        {Refuse, listed, false, listed, "0", 125, ""},
+        {Forget, refused, false, refused, std::nullopt, 127, refused},
+        {Add, " HTTPS://Typed.Example:443/ ", false, typed, "1", 109, refused},
+        {Add, "http://typed.example:8080", false, "http://typed.example:8080", "1", 109, refused},
+        {Add, "null", true, "null", std::nullopt, 125, refused},
+        {Allow, "null", true, "null", std::nullopt, 125, refused},
+        {Add, "https://typed.example/page", true, typed, "1", 109, refused},
+        {Add, "ftp://typed.example", true, typed, "1", 109, refused},
+        // No row chosen.
+        {Refuse, "", true, typed, "1", 109, refused},
+        {Forget, asked, false, asked, std::nullopt, 127, refused},
+    };
+    TRecordingDialogView shown;
+    int runs = 0;
+    window.View.DuringSitesDialog = [&](TSitesDialog& dialog) {
+        ++runs;
+        dialog.TimeText = [](uint64_t) { return std::string("<seen>"); };
+        dialog.Attach(&shown);
+        EXPECT_EQ(shown.Sites,
+                  (std::vector<TSiteRow>{{asked, "ждёт ответа", "<seen>", "1"},
+                                         {listed, "разрешён", "<seen>", "2"},
+                                         {refused, "запрещён", "<seen>", "1"},
+                                         {waiting, "ждёт ответа", "<seen>", "1"},
+                                         {"null", "не в списке: запрещён", "<seen>", "1"}}));
+        for (const auto& step : steps) {
+            SCOPED_TRACE(std::to_string(step.Action) + " " + step.Argument);
+            shown.ClearMessage();
+            switch (step.Action) {
+                case Allow:
+                    dialog.Allow(step.Argument);
+                    break;
+                case Refuse:
+                    dialog.Refuse(step.Argument);
+                    break;
+                case Forget:
+                    dialog.Forget(step.Argument);
+                    break;
+                case Add:
+                    dialog.Add(step.Argument);
+                    break;
+            }
+            EXPECT_EQ(shown.Error, step.Error) << shown.Message;
+            EXPECT_NE(shown.Message, "<none>");
+            EXPECT_EQ(shown.Cleared, step.Action == Add && !step.Error);
+            const TIniFile stored(window.SettingsPath);
+            EXPECT_EQ(stored.HasValue("Origins", step.Origin), step.Stored.has_value());
+            EXPECT_EQ(stored.ReadString("Origins", step.Origin, ""), step.Stored.value_or(""));
+            EXPECT_EQ(AskFromOrigin(*window.Behaviour, step.Origin), step.Reply);
+            EXPECT_EQ(window.View.Question, step.Question);
+        }
+        // Forgotten, a site counts again from its next request; refreshed, the table says so.
+        dialog.Refresh();
+        const auto row = [&shown](const std::string& origin) {
+            for (const TSiteRow& each : shown.Sites) {
+                if (each.Origin == origin) {
+                    return each;
+                }
+            }
+            return TSiteRow{};
+        };
+        EXPECT_EQ(row(asked), (TSiteRow{asked, "ждёт ответа", "<seen>", "1"}));
+        EXPECT_EQ(row(listed), (TSiteRow{listed, "запрещён", "<seen>", "3"}));
+        EXPECT_EQ(row(typed), (TSiteRow{typed, "разрешён", "<seen>", "4"}));
+        EXPECT_EQ(row(own).Origin, "");
+
+        // The file cannot be written (a folder took its place): the dialog says so, and the
+        // change holds from the next request all the same.
+        std::filesystem::remove(Utf8Path(window.SettingsPath));
+        std::filesystem::create_directory(Utf8Path(window.SettingsPath));
+        dialog.Allow(refused);
+        EXPECT_TRUE(shown.Error);
+        EXPECT_NE(shown.Message.find("файл настроек не записан"), std::string::npos)
+            << shown.Message;
+        EXPECT_EQ(AskFromOrigin(*window.Behaviour, refused), 109);
+        dialog.Attach(nullptr);
+    };
+    window.Behaviour->M3_SitesClick();
+    EXPECT_EQ(runs, 1);
+    const std::vector<std::string> lines = LineTexts(window.Behaviour->Log());
+    for (const std::string& line : {"Страница " + asked + " разрешена оператором",
+                                    "Страница " + listed + " запрещена оператором",
+                                    "Страница " + refused + " забыта оператором"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+    EXPECT_TRUE(window.View.Reports.empty());
+    std::filesystem::remove(Utf8Path(window.SettingsPath));
+}
+
+// The ports dialog keeps an adapter on a COM number: [Ports] names the adapter's stable path at
+// once, and the next request for that number opens it (here a path with nothing behind it: 122,
+// where the old device or the port policy gave another answer). Only an adapter with a stable
+// path can be kept, on a number from 1 to 255.
+TEST(WindowBehaviourTest, ThePortsDialogKeepsAnAdapterOnItsNumberFromTheNextRequest) {
+    TWindow window("[Server]\nUnmappedPorts=deny\n[Ports]\nCOM3=/dev/ttyUSB0\n");
+    const std::string stable = window.Folder.Path() + "/by-id/usb-Acme_Bridge_SN1-if00-port0";
+    TSerialPort usb;
+    usb.Name = "ttyUSB0";
+    usb.Path = "/dev/ttyUSB0";
+    usb.StablePath = stable;
+    usb.Kind = TSerialKind::Usb;
+    TSerialPort uart;
+    // COM1 without a line: /dev/ttyS0, or \\.\COM1 under wine.
+    uart.Name = "COM1";
+    uart.Path = PlatformPortPath(1);
+    uart.Kind = TSerialKind::Builtin;
+    window.Behaviour->ListPorts = [&] {
+        // The stable path leads to the adapter's device, as its link does.
+        return TPortsListing{
+            {uart, usb},
+            [&](const std::string& value) {
+                return TPortTarget{value == stable ? usb.Path : value};
+            },
+            [](int number) { return PlatformPortPath(static_cast<uint8_t>(number)); }};
+    };
+    window.Behaviour->FormShow();
+    ASSERT_EQ(AskForPort(*window.Behaviour, 7), 126);
+
+    const struct {
+        std::string Device;
+        std::string Number;
+        bool Error;
+        // The line of COM<Com> in [Ports] after the step, and the reply to a request for it.
+        int Com;
+        std::string Stored;
+        int Reply;
+    } steps[] = {
+        {PlatformPortPath(1), "4", true, 4, "", 126},
+        {"/dev/ttyUSB0", "0", true, 7, "", 126},
+        {"/dev/ttyUSB0", "COM256", true, 7, "", 126},
+        {"", "5", true, 5, "", 126},
+        {"/dev/ttyUSB0", " 3", false, 3, stable, 122},
+        {"/dev/ttyUSB0", "com7", false, 7, stable, 122},
+        {"/dev/ttyUSB0", "7", false, 7, stable, 122},
+    };
+    TRecordingDialogView shown;
+    window.View.DuringPortsDialog = [&](TPortsDialog& dialog) {
+        dialog.Attach(&shown);
+        ASSERT_EQ(shown.Ports.size(), 2u);
+        EXPECT_EQ(shown.Ports[0].Numbers, std::vector<int>{1});
+        EXPECT_EQ(shown.Ports[1].Numbers, std::vector<int>{3});
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.Device + " on " + step.Number);
+            shown.ClearMessage();
+            dialog.Pin(step.Device, step.Number);
+            EXPECT_EQ(shown.Error, step.Error) << shown.Message;
+            EXPECT_NE(shown.Message, "<none>");
+            EXPECT_EQ(TIniFile(window.SettingsPath)
+                          .ReadString("Ports", "COM" + std::to_string(step.Com), ""),
+                      step.Com == 3 && step.Stored.empty() ? "/dev/ttyUSB0" : step.Stored);
+            EXPECT_EQ(AskForPort(*window.Behaviour, step.Com), step.Reply);
+        }
+        EXPECT_NE(shown.Message.find("уже"), std::string::npos) << shown.Message;
+        EXPECT_EQ(shown.Ports[1].Numbers, (std::vector<int>{3, 7}));
+        dialog.Attach(nullptr);
+    };
+    window.Behaviour->M3_PortsClick();
+    const std::vector<std::string> lines = LineTexts(window.Behaviour->Log());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Порт COM3 закреплён оператором за " + stable),
+              lines.end());
+    // The link opened the stable path, not the old device.
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&stable](const std::string& line) {
+                               return line.starts_with("COM3 (" + stable + ") не открыт");
+                           }),
+              lines.end());
+}
+
+// A typed site as the origin that browsers send, or the reason it is none.
+TEST(WindowBehaviourTest, ATypedSiteIsTakenAsTheOriginBrowsersSend) {
+    const struct {
+        const char* Typed;
+        const char* Origin;
+    } cases[] = {
+        {"https://scada.example", "https://scada.example"},
+        {"  HTTPS://SCADA.Example/ ", "https://scada.example"},
+        {"https://scada.example:443", "https://scada.example"},
+        {"http://scada.example:80/", "http://scada.example"},
+        {"https://scada.example:80", "https://scada.example:80"},
+        {"http://192.168.1.10:8080", "http://192.168.1.10:8080"},
+        {"http://[::1]:8080", "http://[::1]:8080"},
+        {"http://[fe80::1]", "http://[fe80::1]"},
+        {"null", ""},
+        {"scada.example", ""},
+        {"ftp://scada.example", ""},
+        {"https://", ""},
+        {"https://scada.example/page", ""},
+        {"https://scada.example:8443/x", ""},
+        {"https://user@scada.example", ""},
+        {"https://scada.example:0", ""},
+        {"https://scada.example:080", ""},
+        {"https://scada.example:65536", ""},
+        {"https://scada.example:", ""},
+        {"http://[::1", ""},
+        {"http://[::1]x", ""},
+        {"https://scada example", ""},
+        {"https://скада.example", ""},
+    };
+    for (const auto& each : cases) {
+        std::string problem;
+        EXPECT_EQ(TypedOrigin(each.Typed, problem), each.Origin) << each.Typed;
+        EXPECT_EQ(problem.empty(), *each.Origin != '\0') << each.Typed << ": " << problem;
+    }
 }
 
 // A port that another program holds: the start lines end with the reason, the report does not

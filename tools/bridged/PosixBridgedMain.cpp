@@ -5,6 +5,7 @@
 
 #include "BridgePort.h"
 #include "HeadlessBridge.h"
+#include "ListPorts.h"
 #include "ProgramCommandLine.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
@@ -18,6 +19,9 @@ int main(int argc, char* argv[]) {
             commandLine, TBridgeProgram::Headless, kThisPlatform, settingsPath, kBridgePort)) {
         WriteProgramAnswer(*answer);
         return answer->Status;
+    }
+    if (commandLine.Action == TProgramAction::ListPorts) {
+        return PrintPortsTable(settingsPath);
     }
     UriCodecSelfTest();
     // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination

@@ -1,0 +1,6 @@
+#include "SerialPorts.h"
+#include "SysfsSerialPorts.h"
+
+TPortsListing ListMachinePorts() {
+    return SysfsPortsListing("/");
+}
