@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "DesktopNotifications.h"
+#include "DialogTexts.h"
 #include "TrayPicture.h"
 #include "WindowTexts.h"
 
@@ -36,12 +37,14 @@ TQtTray::TQtTray(TTrayEvents& events, QObject* parent) : QObject(parent), Events
     Icon = new QSystemTrayIcon(this);
     Menu = new QMenu;
     ShowWindow = Menu->addAction(FromUtf8(WindowText::kTrayShowWindow));
+    Sites = Menu->addAction(FromUtf8(DialogText::kMenuSites));
     StartAtLogin = Menu->addAction(FromUtf8(WindowText::kMenuStartAtLogin));
     StartAtLogin->setCheckable(true);
     Menu->addSeparator();
     Exit = Menu->addAction(FromUtf8(WindowText::kMenuExit));
     Icon->setContextMenu(Menu);
     connect(ShowWindow, &QAction::triggered, this, [this] { Events.TrayShowWindowClick(); });
+    connect(Sites, &QAction::triggered, this, [this] { Events.TraySitesClick(); });
     connect(StartAtLogin, &QAction::triggered, this, [this] { Events.TrayStartAtLoginClick(); });
     connect(Exit, &QAction::triggered, this, [this] { Events.TrayExitClick(); });
     connect(Icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {

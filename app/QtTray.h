@@ -29,6 +29,7 @@ public:
     QSystemTrayIcon* Icon = nullptr;
     QMenu* Menu = nullptr;
     QAction* ShowWindow = nullptr;
+    QAction* Sites = nullptr;
     QAction* StartAtLogin = nullptr;
     QAction* Exit = nullptr;
 

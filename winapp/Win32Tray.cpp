@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "DialogTexts.h"
 #include "TrayPicture.h"
 #include "Win32Text.h"
 #include "WindowTexts.h"
@@ -75,6 +76,7 @@ TWin32Tray::TWin32Tray(TTrayEvents& events)
     PopupMenu = CreatePopupMenu();
     AppendMenuW(PopupMenu, MF_STRING, kShowWindowCommand,
                 WideFromUtf8(WindowText::kTrayShowWindow).c_str());
+    AppendMenuW(PopupMenu, MF_STRING, kSitesCommand, WideFromUtf8(DialogText::kMenuSites).c_str());
     AppendMenuW(PopupMenu, MF_STRING, kStartAtLoginCommand,
                 WideFromUtf8(WindowText::kMenuStartAtLogin).c_str());
     AppendMenuW(PopupMenu, MF_SEPARATOR, 0, nullptr);
@@ -198,6 +200,9 @@ bool TWin32Tray::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
             switch (LOWORD(wParam)) {
                 case kShowWindowCommand:
                     Events.TrayShowWindowClick();
+                    break;
+                case kSitesCommand:
+                    Events.TraySitesClick();
                     break;
                 case kStartAtLoginCommand:
                     Events.TrayStartAtLoginClick();

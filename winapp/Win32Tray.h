@@ -22,6 +22,7 @@ public:
         kShowWindowCommand = 401,
         kStartAtLoginCommand = 402,
         kExitCommand = 403,
+        kSitesCommand = 404,
     };
     // The tray window's title, by which tests find it.
     static constexpr wchar_t kWindowTitle[] = L"modbus-bridge tray";

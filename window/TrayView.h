@@ -44,8 +44,9 @@ public:
     virtual void TrayGone() = 0;
     // A click on the icon: shows a hidden window or hides a shown one.
     virtual void TrayClicked() = 0;
-    // The icon's menu: "Показать окно", "Запускать при входе в систему", "Выход".
+    // The icon's menu: "Показать окно", "Сайты…", "Запускать при входе в систему", "Выход".
     virtual void TrayShowWindowClick() = 0;
+    virtual void TraySitesClick() = 0;
     virtual void TrayStartAtLoginClick() = 0;
     virtual void TrayExitClick() = 0;
     // A click on the notification that ShowNotification put up.

@@ -71,6 +71,11 @@ public:
     void TrayGone() override;
     void TrayClicked() override;
     void TrayShowWindowClick() override;
+    // The dialog over the window, brought into sight first.
+    void TraySitesClick() override {
+        TrayShowWindowClick();
+        M3_SitesClick();
+    }
     void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
     void TrayExitClick() override { M1_ExitClick(); }
     void NotificationClicked() override;

@@ -172,8 +172,8 @@ class Bridge:
         self.desktop.x(["xdotool", "mousemove", "--window", icon, "5", "5", "click", button])
 
     def tray_menu(self, item):
-        """Chooses the tray menu's item by its place: 1 "Показать окно", 2 "Запускать при
-        входе в систему", 3 "Выход" (the separator is skipped by the keys)."""
+        """Chooses the tray menu's item by its place: 1 "Показать окно", 2 "Сайты…",
+        3 "Запускать при входе в систему", 4 "Выход" (the separator is skipped by the keys)."""
         self.click_icon("3")
         time.sleep(0.5)
         self.desktop.x(["xdotool", "key", *(["Down"] * item), "Return"])
@@ -217,12 +217,12 @@ def with_a_tray(folder):
         wait_until("the window in sight", lambda: bridge.state() == "shown")
         assert NO_TRAY not in bridge.lines(), bridge.lines()
 
-        bridge.tray_menu(2)
+        bridge.tray_menu(3)
         wait_until("the autostart entry", lambda: os.path.exists(bridge.autostart))
         with open(bridge.autostart) as entry:
             text = entry.read()
         assert f'Exec="{bridge.program}" --minimized\n' in text, text
-        bridge.tray_menu(2)
+        bridge.tray_menu(3)
         wait_until("the autostart entry removed", lambda: not os.path.exists(bridge.autostart))
 
         bridge.minimize()

@@ -588,6 +588,7 @@ public:
     void TrayGone() override { Calls.push_back("TrayGone"); }
     void TrayClicked() override { Calls.push_back("TrayClicked"); }
     void TrayShowWindowClick() override { Calls.push_back("TrayShowWindowClick"); }
+    void TraySitesClick() override { Calls.push_back("TraySitesClick"); }
     void TrayStartAtLoginClick() override { Calls.push_back("TrayStartAtLoginClick"); }
     void TrayExitClick() override { Calls.push_back("TrayExitClick"); }
     void NotificationClicked() override { Calls.push_back("NotificationClicked"); }
@@ -653,8 +654,8 @@ TEST(Win32TrayTest, TheShellTakesTheIconAndItsMessagesReachTheBehaviour) {
                   checked);
     }
     EXPECT_EQ(MenuTexts(tray.Menu()),
-              (std::vector<std::wstring>{L"Показать окно", L"Запускать при входе в систему", L"-",
-                                         L"Выход"}));
+              (std::vector<std::wstring>{L"Показать окно", L"Сайты…",
+                                         L"Запускать при входе в систему", L"-", L"Выход"}));
     const struct {
         UINT Message;
         WPARAM WParam;
@@ -668,6 +669,7 @@ TEST(Win32TrayTest, TheShellTakesTheIconAndItsMessagesReachTheBehaviour) {
          NIN_BALLOONUSERCLICK,
          {"NotificationClicked"}},
         {WM_COMMAND, TWin32Tray::kShowWindowCommand, 0, {"TrayShowWindowClick"}},
+        {WM_COMMAND, TWin32Tray::kSitesCommand, 0, {"TraySitesClick"}},
         {WM_COMMAND, TWin32Tray::kStartAtLoginCommand, 0, {"TrayStartAtLoginClick"}},
         {WM_COMMAND, TWin32Tray::kExitCommand, 0, {"TrayExitClick"}},
         // Another program's close request is not the tray's to answer.

@@ -92,6 +92,7 @@ public:
     void TrayGone() override {}
     void TrayClicked() override {}
     void TrayShowWindowClick() override {}
+    void TraySitesClick() override {}
     void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
     void TrayExitClick() override { M1_ExitClick(); }
     void NotificationClicked() override {}

@@ -1026,7 +1026,14 @@ TEST(WindowBehaviourTrayTest, WithoutATrayTheWindowStaysOnTheTaskbarUntilOneCome
         {"menu's show", &TWindowBehaviour::TrayShowWindowClick, TWindowShown::Normal},
         {"menu's show again", &TWindowBehaviour::TrayShowWindowClick, TWindowShown::Normal},
         {"minimized again", &TWindowBehaviour::WindowMinimized, TWindowShown::Hidden},
+        {"menu's sites", &TWindowBehaviour::TraySitesClick, TWindowShown::Normal},
+        {"minimized once more", &TWindowBehaviour::WindowMinimized, TWindowShown::Hidden},
         {"tray gone", &TWindowBehaviour::TrayGone, TWindowShown::Minimized},
+    };
+    // The sites dialog from the tray comes over a window in sight, not behind a hidden one.
+    std::vector<TWindowShown> shownUnderSitesDialog;
+    window.View.DuringSitesDialog = [&window, &shownUnderSitesDialog](TSitesDialog&) {
+        shownUnderSitesDialog.push_back(window.View.Shown);
     };
     for (const auto& event : events) {
         SCOPED_TRACE(event.Name);
@@ -1034,6 +1041,7 @@ TEST(WindowBehaviourTrayTest, WithoutATrayTheWindowStaysOnTheTaskbarUntilOneCome
         (window.Behaviour.get()->*event.Event)();
         EXPECT_EQ(window.View.Shown, event.Then);
     }
+    EXPECT_EQ(shownUnderSitesDialog, std::vector<TWindowShown>{TWindowShown::Normal});
     EXPECT_EQ(CountLines(*window.Behaviour, kTrayWent), 1u);
     const size_t shownCalls = window.View.ShownAs.size();
     window.Behaviour->WindowMinimized();
