@@ -81,8 +81,10 @@ start_bridge() {
 
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 run_value() {
-    wine_run 30 reg query "$run_key" /v modbus-bridge </dev/null 2>/dev/null | tr -d '\r' |
-        sed -n 's/^ *modbus-bridge *REG_SZ *//p'
+    local answer
+    # reg fails on a missing value, which is an answer here: empty.
+    answer=$(wine_run 30 reg query "$run_key" /v modbus-bridge </dev/null 2>/dev/null) || true
+    tr -d '\r' <<<"$answer" | sed -n 's/^ *modbus-bridge *REG_SZ *//p'
 }
 # Waits until the Run value matches (a pattern; empty: no value), at most 20 s.
 wait_run_value() {
