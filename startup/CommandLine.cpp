@@ -22,7 +22,7 @@ struct TOption {
     std::string_view Help;
 };
 
-constexpr std::array<TOption, 8> kOptions = {{
+constexpr std::array<TOption, 10> kOptions = {{
     {"--help", TProgramAction::Help, false, true, true, true, true, "print this text and end"},
     {"-h", TProgramAction::Help, false, true, true, true, true, ""},
     {"/?", TProgramAction::Help, false, true, true, false, true, ""},
@@ -33,6 +33,9 @@ constexpr std::array<TOption, 8> kOptions = {{
     {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true, ""},
     {"--install-service", TProgramAction::InstallService, false, false, true, false, true, ""},
     {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true, ""},
+    {"--service", TProgramAction::RunService, false, false, true, false, true, ""},
+    {"--reload", TProgramAction::Reload, false, false, true, false, true,
+     "make the modbus-bridged of this session read [Origins] again"},
 }};
 
 bool Takes(const TOption& option, TBridgeProgram program, TProgramPlatform platform) {
@@ -71,8 +74,9 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
             "The Modbus RTU bridge for web pages, without a window: it serves the requests that\n"
             "pages post to port " +
             portText + " and prints its log on standard output until " +
-            (platform == TProgramPlatform::Linux ? "Ctrl+C or\nSIGTERM"
-                                                 : "Ctrl+C or\nthe session's end") +
+            (platform == TProgramPlatform::Linux
+                 ? "Ctrl+C or\nSIGTERM; SIGHUP makes it read [Origins] again"
+                 : "Ctrl+C or\nthe session's end") +
             ".\n";
     }
     text += "\nOptions:\n";
@@ -156,8 +160,11 @@ std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine
             return TProgramAnswer{name + " " + MODBUS_BRIDGE_VERSION + "\n", false, 0};
         case TProgramAction::Refuse:
             return TProgramAnswer{name + ": " + commandLine.Refusal + "\n", true, kStatusUsage};
+        case TProgramAction::Reload:
+            return std::nullopt;
         case TProgramAction::InstallService:
         case TProgramAction::UninstallService:
+        case TProgramAction::RunService:
         case TProgramAction::ListPorts:
             break;
     }

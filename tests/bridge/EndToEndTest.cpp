@@ -1047,6 +1047,58 @@ std::string AdviceLine(const std::string& origin) {
            "=1 и перезапустите мост";
 }
 
+// modbus-bridged reads [Origins] again when asked, without a restart: SIGHUP on Linux, and
+// `modbus-bridged.exe --reload` on Windows. A site taken out of the file is refused from the next
+// request, one still listed is served; a folder in the file's place keeps the list and says why.
+// The faults: a list read only at the start, a reload that is not applied to the next request,
+// a failed read that empties the list (the listed site would be refused) or passes for a reload.
+TEST_P(EndToEndTest, TheSitesAreReadAgainWithoutARestart) {
+    if (!PrintsLog()) {
+        GTEST_SKIP() << "the window's sites are changed in its dialog";
+    }
+    Start({}, "[Server]\nOrigins=list\n[Origins]\nhttps://a.example=1\nhttps://b.example=1\n");
+    const auto reload = [this] {
+        if (!Windows()) {
+            return kill(Bridge.Pid(), SIGHUP) == 0;
+        }
+        TSpawnedProgram asking;
+        return asking.Start(WINE_RUN_PATH,
+                            {WINDOWS_BUILD_PATH, ProgramFile().string(), "--reload"}) &&
+               asking.WaitForExit(2 * kReplyBoundMs) == 0;
+    };
+    const auto code = [this](const std::string& origin) {
+        THttpClient client;
+        if (!client.Connect(kPort) ||
+            !client.Send(FromOrigin(origin, RequestJson(R"({"a":[3,0,3,0,1]})")))) {
+            return Json::Value("no connection");
+        }
+        return ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"];
+    };
+    const std::string reread = "Список сайтов перечитан из ";
+    EXPECT_EQ(code("https://a.example"), 0);
+
+    std::ofstream(SettingsFile(), std::ios::trunc)
+        << "[Server]\nOrigins=list\n[Origins]\nhttps://b.example=1\n[Ports]\nCOM1="
+        << PortSetting(Sim.Port) << "\n";
+    ASSERT_TRUE(reload());
+    const std::optional<std::string> reloaded = Bridge.WaitForLine(reread, kReplyBoundMs);
+    ASSERT_TRUE(reloaded);
+    EXPECT_NE(reloaded->find(": разрешено сайтов: 1"), std::string::npos) << *reloaded;
+    EXPECT_EQ(code("https://a.example"), 125);
+    EXPECT_EQ(code("https://b.example"), 0);
+
+    fs::remove(SettingsFile());
+    fs::create_directory(SettingsFile());
+    ASSERT_TRUE(reload());
+    const std::optional<std::string> kept =
+        Bridge.WaitForLine("Список сайтов не перечитан", kReplyBoundMs);
+    ASSERT_TRUE(kept);
+    EXPECT_NE(kept->find("действует прежний (разрешено сайтов: 1): "), std::string::npos) << *kept;
+    EXPECT_EQ(code("https://b.example"), 0);
+    EXPECT_EQ(code("https://a.example"), 125);
+    fs::remove(SettingsFile());
+}
+
 // An X display of its own (Xvfb), on which the Linux window takes key strokes as an operator
 // types them (xdotool, through the X server's test extension).
 class TDisplay {

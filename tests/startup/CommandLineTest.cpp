@@ -50,6 +50,15 @@ TEST(CommandLineTest, EachProgramTakesItsOwnOptionsInOrderAndRefusesTheRest) {
         {Window, Linux, {"--list-ports"}, Refuse, Unknown("--list-ports")},
         {Headless, Windows, {"--install-service"}, InstallService, ""},
         {Headless, Windows, {"--uninstall-service"}, UninstallService, ""},
+        {Headless, Windows, {"--service"}, RunService, ""},
+        {Headless, Windows, {"--reload"}, Reload, ""},
+        {Headless, Linux, {"--reload"}, Refuse, Unknown("--reload")},
+        {Window, Windows, {"--service"}, Refuse, Unknown("--service")},
+        {Headless,
+         Windows,
+         {"--service", "--reload"},
+         Refuse,
+         "--service and --reload do not go together"},
         {Headless, Linux, {"--install-service"}, Refuse, Unknown("--install-service")},
         {Headless,
          Windows,
@@ -97,21 +106,22 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
          Linux,
          Help,
          0,
-         {"Usage: modbus-bridged", "\nSIGTERM", "  --version ", listed},
-         {"--minimized", "--list-ports", "/?", "-service"}},
+         {"Usage: modbus-bridged", "\nSIGTERM; SIGHUP makes it read [Origins] again",
+          "  --version ", listed},
+         {"--minimized", "--list-ports", "/?", "-service", "--reload"}},
         {Headless,
          Windows,
          Help,
          0,
-         {"the session's end", "/?", listed},
-         {"--minimized", "SIGTERM", "-service", "--list-ports"}},
+         {"the session's end", "/?", listed, "  --reload "},
+         {"--minimized", "SIGTERM", "SIGHUP", "--list-ports", "-service"}},
         {Headless, Linux, Version, 0, {"modbus-bridged " MODBUS_BRIDGE_VERSION "\n"}},
         {Window, Windows, Refuse, 2, {"modbus-bridge: the reason\n"}},
         {Headless,
-         Windows,
-         UninstallService,
+         Linux,
+         ListPorts,
          1,
-         {"modbus-bridged: --uninstall-service is not in this version yet; nothing was done\n"}},
+         {"modbus-bridged: --list-ports is not in this version yet; nothing was done\n"}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(ProgramName(row.Program) + std::string(row.Platform == Linux ? "/L " : "/W ") +
@@ -131,7 +141,10 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
             EXPECT_EQ(answer->Text, row.Has.front());
         }
     }
-    EXPECT_FALSE(AnswerWithoutStart({TProgramAction::Run, true, {}}, Window, Linux, settings, 1));
+    // The program itself carries these out.
+    for (const TProgramAction action : {TProgramAction::Run, Reload}) {
+        EXPECT_FALSE(AnswerWithoutStart({action, true, {}}, Headless, Windows, settings, 1));
+    }
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ public:
 
     // Listens and writes the start lines; false, the reason on standard error, when it cannot.
     bool Start();
+    // Reads [Origins] again (TBridgeStartup::ReloadOrigins).
+    void ReloadOrigins() { Startup.ReloadOrigins(Host); }
     // Stops a running request, closes the port, pauses and closes the server. The headless
     // bridge changes no setting while it runs, so it has none to write.
     void Shutdown() { Startup.Shutdown(); }

@@ -1,14 +1,33 @@
 // modbus-bridged: the bridge without a window, for headless machines and services (Linux: Qt's
-// event loop, SIGINT and SIGTERM).
+// event loop, SIGINT and SIGTERM to end it, SIGHUP to read the sites again).
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 
 #include "BridgePort.h"
 #include "HeadlessBridge.h"
 #include "ProgramCommandLine.h"
+#include "ReloadRequests.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
+
+namespace {
+
+// True when the terminal the log goes to has hung up (its window closed, the SSH session gone):
+// the SIGHUP that the shell passes on then still ends the program, as it did before SIGHUP came
+// to mean "read the sites again" for a service.
+bool LogTerminalHungUp() {
+    if (isatty(STDOUT_FILENO) == 0) {
+        return false;
+    }
+    pollfd terminal{STDOUT_FILENO, POLLOUT, 0};
+    return poll(&terminal, 1, 0) == 1 && (terminal.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     const std::string settingsPath = SettingsFilePath(ProgramFilePath());
@@ -20,10 +39,10 @@ int main(int argc, char* argv[]) {
         return answer->Status;
     }
     UriCodecSelfTest();
-    // Blocked from here on, SIGINT and SIGTERM reach the program only through the termination
-    // signals' descriptor; unblocked, they would end it without its shutdown.
-    if (!TTerminationSignals::Block()) {
-        PrintBridgedError("SIGINT and SIGTERM cannot be blocked; not started");
+    // Blocked from here on, SIGINT, SIGTERM and SIGHUP reach the program only through their
+    // descriptors; unblocked, they would end it without its shutdown.
+    if (!TTerminationSignals::Block() || !TReloadRequests::Block()) {
+        PrintBridgedError("SIGINT, SIGTERM and SIGHUP cannot be blocked; not started");
         return 1;
     }
 
@@ -32,12 +51,24 @@ int main(int argc, char* argv[]) {
     if (!bridge.Start()) {
         return 1;
     }
-    const TTerminationSignals terminationSignals([&bridge] {
+    const auto stop = [&bridge] {
         bridge.Shutdown();
         QCoreApplication::quit();
-    });
+    };
+    const TTerminationSignals terminationSignals(stop);
     if (!terminationSignals.Ready()) {
         PrintBridgedError(terminationSignals.SetupError());
+        return 1;
+    }
+    const TReloadRequests reloadRequests([&bridge, &stop] {
+        if (LogTerminalHungUp()) {
+            stop();
+        } else {
+            bridge.ReloadOrigins();
+        }
+    });
+    if (!reloadRequests.Ready()) {
+        PrintBridgedError(reloadRequests.SetupError());
         return 1;
     }
     return QCoreApplication::exec();

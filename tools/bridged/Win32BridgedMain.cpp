@@ -1,16 +1,38 @@
 // modbus-bridged.exe: the bridge without a window (Windows: the thread's message loop, the
-// console's control events and the session's end).
+// console's control events and the session's end, and the reload requests of --reload).
 
 #include <string>
 
 #include "BridgePort.h"
 #include "HeadlessBridge.h"
 #include "ProgramCommandLine.h"
+#include "ReloadRequests.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
 #include "Win32MessageLoop.h"
+#include "Win32ReloadRequest.h"
 #include "Win32SystemLibraries.h"
+
+namespace {
+
+// --reload: the bridge of this session reads its sites again; 0 once asked.
+int AskRunningBridgeToReload() {
+    std::string error;
+    switch (SendReloadRequest(error)) {
+        case TReloadSent::Sent:
+            return 0;
+        case TReloadSent::NobodyListens:
+            PrintBridgedError("no modbus-bridged runs in this session; nothing was done");
+            return 1;
+        case TReloadSent::Failed:
+            break;
+    }
+    PrintBridgedError(error);
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     // Before anything can load a DLL: none may come from the program's own folder.
@@ -26,6 +48,9 @@ int main(int argc, char* argv[]) {
         WriteProgramAnswer(*answer);
         return answer->Status;
     }
+    if (commandLine.Action == TProgramAction::Reload) {
+        return AskRunningBridgeToReload();
+    }
     UriCodecSelfTest();
     THeadlessBridge bridge(settingsPath, stdout);
     if (!bridge.Start()) {
@@ -37,6 +62,11 @@ int main(int argc, char* argv[]) {
     });
     if (!terminationSignals.Ready()) {
         PrintBridgedError(terminationSignals.SetupError());
+        return 1;
+    }
+    const TReloadRequests reloadRequests([&bridge] { bridge.ReloadOrigins(); });
+    if (!reloadRequests.Ready()) {
+        PrintBridgedError(reloadRequests.SetupError());
         return 1;
     }
     return RunMessageLoop();
