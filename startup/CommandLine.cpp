@@ -31,11 +31,15 @@ constexpr std::array<TOption, 10> kOptions = {{
     {"--minimized", TProgramAction::Run, true, true, false, true, true,
      "start with the window minimized (as at login)"},
     {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true, ""},
-    {"--install-service", TProgramAction::InstallService, false, false, true, false, true, ""},
-    {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true, ""},
-    {"--service", TProgramAction::RunService, false, false, true, false, true, ""},
+    {"--install-service", TProgramAction::InstallService, false, false, true, false, true,
+     "register the Windows service modbus-bridged (as an administrator)"},
+    {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true,
+     "stop and remove that service; its settings and logs stay"},
+    {"--service", TProgramAction::RunService, false, false, true, false, true,
+     "run as that service (the service control manager starts it so)"},
     {"--reload", TProgramAction::Reload, false, false, true, false, true,
-     "make the modbus-bridged of this session read [Origins] again"},
+     "make the modbus-bridged of this session, else the service, read\n"
+     "                    [Origins] again"},
 }};
 
 bool Takes(const TOption& option, TBridgeProgram program, TProgramPlatform platform) {
@@ -160,11 +164,11 @@ std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine
             return TProgramAnswer{name + " " + MODBUS_BRIDGE_VERSION + "\n", false, 0};
         case TProgramAction::Refuse:
             return TProgramAnswer{name + ": " + commandLine.Refusal + "\n", true, kStatusUsage};
-        case TProgramAction::Reload:
-            return std::nullopt;
         case TProgramAction::InstallService:
         case TProgramAction::UninstallService:
         case TProgramAction::RunService:
+        case TProgramAction::Reload:
+            return std::nullopt;
         case TProgramAction::ListPorts:
             break;
     }

@@ -1056,7 +1056,9 @@ TEST_P(EndToEndTest, TheSitesAreReadAgainWithoutARestart) {
     if (!PrintsLog()) {
         GTEST_SKIP() << "the window's sites are changed in its dialog";
     }
-    Start({}, "[Server]\nOrigins=list\n[Origins]\nhttps://a.example=1\nhttps://b.example=1\n");
+    // Each answer comes late, so that a request is being served when the list changes.
+    Start({"--delay", "300"},
+          "[Server]\nOrigins=list\n[Origins]\nhttps://a.example=1\nhttps://b.example=1\n");
     const auto reload = [this] {
         if (!Windows()) {
             return kill(Bridge.Pid(), SIGHUP) == 0;
@@ -1076,11 +1078,18 @@ TEST_P(EndToEndTest, TheSitesAreReadAgainWithoutARestart) {
     };
     const std::string reread = "Список сайтов перечитан из ";
     EXPECT_EQ(code("https://a.example"), 0);
+    ASSERT_TRUE(DeviceTookARequest());
 
+    // The request being served when the list changes finishes as it began.
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(FromOrigin("https://a.example", RequestJson(R"({"a":[3,0,3,0,1]})"))));
+    ASSERT_TRUE(DeviceTookARequest());
     std::ofstream(SettingsFile(), std::ios::trunc)
         << "[Server]\nOrigins=list\n[Origins]\nhttps://b.example=1\n[Ports]\nCOM1="
         << PortSetting(Sim.Port) << "\n";
     ASSERT_TRUE(reload());
+    EXPECT_EQ(ParseBody(served.ReadResponse(kReplyBoundMs))["error_code"], 0);
     const std::optional<std::string> reloaded = Bridge.WaitForLine(reread, kReplyBoundMs);
     ASSERT_TRUE(reloaded);
     EXPECT_NE(reloaded->find(": разрешено сайтов: 1"), std::string::npos) << *reloaded;

@@ -113,8 +113,9 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
          Windows,
          Help,
          0,
-         {"the session's end", "/?", listed, "  --reload "},
-         {"--minimized", "SIGTERM", "SIGHUP", "--list-ports", "-service"}},
+         {"the session's end", "/?", listed, "  --install-service ", "  --uninstall-service ",
+          "  --service ", "  --reload "},
+         {"--minimized", "SIGTERM", "SIGHUP", "--list-ports"}},
         {Headless, Linux, Version, 0, {"modbus-bridged " MODBUS_BRIDGE_VERSION "\n"}},
         {Window, Windows, Refuse, 2, {"modbus-bridge: the reason\n"}},
         {Headless,
@@ -142,7 +143,8 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
         }
     }
     // The program itself carries these out.
-    for (const TProgramAction action : {TProgramAction::Run, Reload}) {
+    for (const TProgramAction action :
+         {TProgramAction::Run, InstallService, UninstallService, RunService, Reload}) {
         EXPECT_FALSE(AnswerWithoutStart({action, true, {}}, Headless, Windows, settings, 1));
     }
 }

@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     }
 
     QCoreApplication application(argc, argv);
-    THeadlessBridge bridge(settingsPath, stdout);
+    THeadlessBridge bridge(settingsPath, ConsoleLogLines(stdout));
     if (!bridge.Start()) {
         return 1;
     }

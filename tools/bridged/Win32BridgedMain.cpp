@@ -1,5 +1,6 @@
 // modbus-bridged.exe: the bridge without a window (Windows: the thread's message loop, the
-// console's control events and the session's end, and the reload requests of --reload).
+// console's control events and the session's end, and the reload requests of --reload), and the
+// same bridge as the Windows service (Win32Service.cpp).
 
 #include <string>
 
@@ -12,18 +13,24 @@
 #include "UriCodec.h"
 #include "Win32MessageLoop.h"
 #include "Win32ReloadRequest.h"
+#include "Win32Service.h"
 #include "Win32SystemLibraries.h"
 
 namespace {
 
-// --reload: the bridge of this session reads its sites again; 0 once asked.
+// --reload: the bridge of this session, else the service, reads its sites again; 0 once asked.
 int AskRunningBridgeToReload() {
     std::string error;
-    switch (SendReloadRequest(error)) {
+    TReloadSent sent = SendReloadRequest(error);
+    if (sent == TReloadSent::NobodyListens) {
+        sent = ReloadService(error);
+    }
+    switch (sent) {
         case TReloadSent::Sent:
             return 0;
         case TReloadSent::NobodyListens:
-            PrintBridgedError("no modbus-bridged runs in this session; nothing was done");
+            PrintBridgedError(
+                "neither a modbus-bridged of this session nor the service runs; nothing was done");
             return 1;
         case TReloadSent::Failed:
             break;
@@ -48,11 +55,20 @@ int main(int argc, char* argv[]) {
         WriteProgramAnswer(*answer);
         return answer->Status;
     }
-    if (commandLine.Action == TProgramAction::Reload) {
-        return AskRunningBridgeToReload();
+    switch (commandLine.Action) {
+        case TProgramAction::Reload:
+            return AskRunningBridgeToReload();
+        case TProgramAction::InstallService:
+            return InstallService();
+        case TProgramAction::UninstallService:
+            return UninstallService();
+        case TProgramAction::RunService:
+            return RunAsService();
+        default:
+            break;
     }
     UriCodecSelfTest();
-    THeadlessBridge bridge(settingsPath, stdout);
+    THeadlessBridge bridge(settingsPath, ConsoleLogLines(stdout));
     if (!bridge.Start()) {
         return 1;
     }
