@@ -29,6 +29,7 @@ wine_env_start
 work=$(mktemp -d)
 sim=""
 console=""
+installed=""
 program="$work/Служба/modbus-bridged.exe"
 data=$(winepath -u "$(wine_run 30 cmd /c 'echo %ProgramData%' </dev/null | tr -d '\r')\\modbus-bridge")
 cleanup() {
@@ -38,7 +39,9 @@ cleanup() {
     if [ -n "$console" ]; then kill "$console" 2>/dev/null || true; fi
     if [ -n "$sim" ]; then kill "$sim" 2>/dev/null || true; fi
     rm -f "$WINEPREFIX/dosdevices/com$com"
-    rm -rf "$work" "$data"
+    rm -rf "$work" "$data" ${installed:+"$installed"}
+    wine_run 30 reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\modbus-bridge' \
+        /f </dev/null >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 rm -rf "$data"
@@ -149,4 +152,26 @@ wine_run 60 "$program" --uninstall-service </dev/null >"$work/uninstall.out" 2>&
     fail "--uninstall-service ended with $?: $(cat "$work/uninstall.out")"
 sc query modbus-bridged | grep -q STATE && fail "the service is still registered"
 [ -d "$data/logs" ] || fail "the uninstall took the logs"
+
+# The installer's component: /SERVICE=1 registers and starts the installed copy's service, and
+# the uninstall removes it with the files.
+setup=$build/modbus-bridge-setup.exe
+if [ -f "$setup" ]; then
+    printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$data/modbus-bridged.ini"
+    installed_windows="$(wine_run 30 cmd /c 'echo %ProgramFiles%' </dev/null | tr -d '\r')\\modbus-bridge"
+    installed=$(winepath -u "$installed_windows")
+    [ ! -e "$installed" ] || fail "$installed is there before the install"
+    wine_run 120 "$setup" /S /SERVICE=1 </dev/null || fail "the silent install ended with $?"
+    wait_for_state "$(date +%s%N)" 4 >/dev/null
+    [ "$(request "$readme_request")" = "$readme_reply" ] ||
+        fail "the installed service did not serve the README's request"
+    printf '@"%s\\uninstall.exe" /S _?=%s\r\n' "$installed_windows" "$installed_windows" \
+        >"$work/uninstall.bat"
+    wine_run 120 cmd /c "$(winepath -w "$work/uninstall.bat")" </dev/null ||
+        fail "the silent uninstall ended with $?"
+    sc query modbus-bridged | grep -q STATE && fail "the uninstall left the service registered"
+    ! ss -ltnH "sport = :19284" | grep -q . || fail "the port is still held after the uninstall"
+    rm -rf "$installed"
+    echo "service-test: the installer's /SERVICE=1 started the service, its uninstall removed it"
+fi
 echo "service-test: installed, started, served, reloaded, stopped in ${took} ms, refused a taken port and unreadable settings with their codes, removed"
