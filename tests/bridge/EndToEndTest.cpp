@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1106,6 +1109,50 @@ TEST_P(EndToEndTest, TheSitesAreReadAgainWithoutARestart) {
     EXPECT_EQ(code("https://b.example"), 0);
     EXPECT_EQ(code("https://a.example"), 125);
     fs::remove(SettingsFile());
+}
+
+// modbus-bridged started in a terminal still ends when that terminal goes (its window closed,
+// the SSH session lost): the SIGHUP of a hang-up is not a request to read the sites again. The
+// fault: a bridge left running without its terminal, holding port 19284.
+TEST_P(EndToEndTest, ABridgeWhoseTerminalHangsUpEnds) {
+    if (!PrintsLog() || Windows()) {
+        GTEST_SKIP() << "a terminal's hang-up is modbus-bridged's on Linux";
+    }
+    std::ofstream(SettingsFile()) << "[Options]\n";
+    const std::string program = ProgramFile().string();
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(program.c_str(), "modbus-bridged", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string shown;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyBoundMs);
+    while (shown.find("/demo/") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{terminal, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&readable, 1, 100) == 1) {
+            const ssize_t got = read(terminal, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            shown.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    EXPECT_NE(shown.find("/demo/"), std::string::npos) << shown;
+    close(terminal);
+    int status = 0;
+    const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the bridge went on after its terminal hung up";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(PortHolder(kPort).has_value());
 }
 
 // An X display of its own (Xvfb), on which the Linux window takes key strokes as an operator

@@ -16,15 +16,13 @@
 
 namespace {
 
-// True when the terminal the log goes to has hung up (its window closed, the SSH session gone):
-// the SIGHUP that the shell passes on then still ends the program, as it did before SIGHUP came
-// to mean "read the sites again" for a service.
-bool LogTerminalHungUp() {
-    if (isatty(STDOUT_FILENO) == 0) {
-        return false;
-    }
-    pollfd terminal{STDOUT_FILENO, POLLOUT, 0};
-    return poll(&terminal, 1, 0) == 1 && (terminal.revents & (POLLHUP | POLLERR)) != 0;
+// True when what the log goes to has hung up or gone: a terminal whose window closed or whose
+// SSH session ended (no longer a terminal then: isatty cannot tell), a pipe whose reader left.
+// The SIGHUP that comes with that still ends the program, as it did before SIGHUP came to mean
+// "read the sites again".
+bool LogOutputHungUp() {
+    pollfd output{STDOUT_FILENO, POLLOUT, 0};
+    return poll(&output, 1, 0) == 1 && (output.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 }  // namespace
@@ -61,7 +59,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const TReloadRequests reloadRequests([&bridge, &stop] {
-        if (LogTerminalHungUp()) {
+        if (LogOutputHungUp()) {
             stop();
         } else {
             bridge.ReloadOrigins();
