@@ -32,14 +32,14 @@ constexpr std::array<TOption, 10> kOptions = {{
      "start with the window minimized (as at login)"},
     {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true, ""},
     {"--install-service", TProgramAction::InstallService, false, false, true, false, true,
-     "register the Windows service modbus-bridged (as an administrator)"},
+     "register the Windows service modbus-bridged (as an administrator);\n"
+     "its settings and logs are in %ProgramData%\\modbus-bridge"},
     {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true,
      "stop and remove that service; its settings and logs stay"},
     {"--service", TProgramAction::RunService, false, false, true, false, true,
      "run as that service (the service control manager starts it so)"},
     {"--reload", TProgramAction::Reload, false, false, true, false, true,
-     "make the modbus-bridged of this session, else the service, read\n"
-     "                    [Origins] again"},
+     "make the modbus-bridged of this session, else the service,\nread [Origins] again"},
 }};
 
 bool Takes(const TOption& option, TBridgeProgram program, TProgramPlatform platform) {
@@ -84,6 +84,13 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
             ".\n";
     }
     text += "\nOptions:\n";
+    // One column for the texts, after the longest option shown.
+    size_t column = 18;
+    for (const TOption& option : kOptions) {
+        if (!option.Help.empty() && Takes(option, program, platform)) {
+            column = std::max(column, option.Name.size() + 2);
+        }
+    }
     for (const TOption& option : kOptions) {
         if (option.Help.empty() || !Takes(option, program, platform)) {
             continue;
@@ -92,8 +99,12 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
         if (option.Action == TProgramAction::Help) {
             names += platform == TProgramPlatform::Windows ? ", -h, /?" : ", -h";
         }
-        names.resize(std::max<size_t>(names.size() + 2, 18), ' ');
-        text += "  " + names + std::string(option.Help) + "\n";
+        names.resize(std::max(names.size() + 2, column), ' ');
+        std::string help(option.Help);
+        for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+            help.insert(at + 1, std::string(column + 2, ' '));
+        }
+        text += "  " + names + help + "\n";
     }
     text += "\nSettings file: " + settingsPath +
             "\n  ([Options], the [Ports] map of COM numbers, the access settings of [Server] and\n"

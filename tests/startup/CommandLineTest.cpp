@@ -113,7 +113,10 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
          Windows,
          Help,
          0,
-         {"the session's end", "/?", listed, "  --install-service ", "  --uninstall-service ",
+         {"the session's end", "/?", listed, "  --uninstall-service  stop and remove",
+          "  --install-service    register",
+          "\n                       its settings and logs are in "
+          "%ProgramData%\\modbus-bridge\n",
           "  --service ", "  --reload "},
          {"--minimized", "SIGTERM", "SIGHUP", "--list-ports"}},
         {Headless, Linux, Version, 0, {"modbus-bridged " MODBUS_BRIDGE_VERSION "\n"}},
