@@ -34,6 +34,7 @@ constexpr wchar_t kDisplayName[] = L"Modbus RTU bridge for web pages";
 constexpr wchar_t kDescription[] =
     L"Serves the requests that web pages on this computer post to port 19284: Modbus RTU on the "
     L"COM ports. Settings and daily logs in %ProgramData%\\modbus-bridge.";
+// The name the service control manager takes for the account whatever the system's language.
 constexpr wchar_t kLocalService[] = L"NT AUTHORITY\\LocalService";
 constexpr UINT kServiceControl = WM_APP + 3;
 constexpr int kDefaultLogDays = 30;
@@ -222,13 +223,21 @@ DWORD GrantServiceWrite(const fs::path& folder) {
     if (result != ERROR_SUCCESS) {
         return result;
     }
+    // By its SID: the account's name is translated on a Russian Windows, and the name lookup
+    // would fail there.
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    if (!CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sidSize)) {
+        LocalFree(descriptor);
+        return GetLastError();
+    }
     EXPLICIT_ACCESSW access{};
     access.grfAccessPermissions = FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE;
     access.grfAccessMode = GRANT_ACCESS;
     access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(kLocalService);
+    access.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid);
     PACL granted = nullptr;
     result = SetEntriesInAclW(1, &access, current, &granted);
     if (result == ERROR_SUCCESS) {
