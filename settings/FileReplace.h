@@ -12,8 +12,17 @@
 // error.
 bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error);
 
+enum class TFileRead {
+    Read,
+    // Nothing at the path: for a settings file, the defaults.
+    Missing,
+    // Something is there that cannot be read (a folder in its place, no permission).
+    Failed,
+};
+
 // Reads a whole file that ReplaceFileContent writes: the old or the new content, never a part of
 // one. Windows cannot replace a file while anyone has it open, so there every copy of the program
 // reads and replaces such files in turn, and a copy that keeps reading never starves one that
-// writes. The path is UTF-8. False when the file cannot be opened or read.
-bool ReadFileContent(const std::string& path, std::string& content);
+// writes. The path is UTF-8. Content is set only when the file is read; error says why it could
+// not be (the step, the path and the system's reason).
+TFileRead ReadFileContent(const std::string& path, std::string& content, std::string& error);

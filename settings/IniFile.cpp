@@ -44,10 +44,16 @@ TIniFile::TIniFile(std::string path) : FilePath(std::move(path)) {
     Load();
 }
 
-void TIniFile::Load() {
+bool TIniFile::Load() {
     std::string content;
-    ReadFileContent(FilePath, content);
+    std::string error;
+    if (ReadFileContent(FilePath, content, error) == TFileRead::Failed) {
+        ReadError = std::move(error);
+        return false;
+    }
+    ReadError.clear();
     LoadText(content);
+    return true;
 }
 
 void TIniFile::LoadText(std::string_view text) {

@@ -20,8 +20,13 @@ public:
     TIniFile() = default;
     explicit TIniFile(std::string path);
 
-    // Reads the file again; a file that does not exist reads as empty.
-    void Load();
+    // Reads the file again; a file that does not exist reads as empty. False when what is at the
+    // path cannot be read (a folder in its place, no permission): the content stays as it was,
+    // and LoadError says why.
+    bool Load();
+    // The failing step, the path and the system's reason of the last Load that failed; empty
+    // once one succeeds.
+    const std::string& LoadError() const { return ReadError; }
     // Parses text as the file's content.
     void LoadText(std::string_view text);
     // The content as it would be written.
@@ -75,6 +80,7 @@ private:
     std::vector<std::string> Lines;
     std::vector<TEntry> Entries;
     std::string WriteError;
+    std::string ReadError;
     bool Unsaved = false;
 };
 

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 #include <utility>
 
@@ -101,18 +99,36 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     return true;
 }
 
-bool ReadFileContent(const std::string& path, std::string& content) {
+TFileRead ReadFileContent(const std::string& path, std::string& content, std::string& error) {
     // A rename over the file leaves an open reader with the file it opened, so POSIX needs no
     // turns.
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return TFileRead::Missing;
+        }
+        error = Failure("open", path, errno);
+        return TFileRead::Failed;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        return false;
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            // A folder opens for reading and fails here, with EISDIR.
+            error = Failure("read", path, errno);
+            ::close(fd);
+            return TFileRead::Failed;
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
     }
-    content = std::move(text).str();
-    return true;
+    ::close(fd);
+    content = std::move(text);
+    return TFileRead::Read;
 }

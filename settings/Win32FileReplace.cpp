@@ -150,7 +150,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     return true;
 }
 
-bool ReadFileContent(const std::string& path, std::string& content) {
+TFileRead ReadFileContent(const std::string& path, std::string& content, std::string& error) {
     const TFileTurn turn;
     // Sharing delete too lets an editor that saves by renaming the old file away go on while
     // this copy reads.
@@ -159,7 +159,17 @@ bool ReadFileContent(const std::string& path, std::string& content) {
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return false;
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            return TFileRead::Missing;
+        }
+        // A folder refuses to open as a file with "access denied", which would send the reader
+        // looking at the permissions.
+        const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+        error = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                    ? "open " + path + ": is a folder"
+                    : Failure("open", path, code);
+        return TFileRead::Failed;
     }
     std::string text;
     char buffer[64 * 1024];
@@ -172,9 +182,12 @@ bool ReadFileContent(const std::string& path, std::string& content) {
         }
         text.append(buffer, read);
     }
+    const DWORD readError = GetLastError();
     CloseHandle(file);
-    if (whole) {
-        content = std::move(text);
+    if (!whole) {
+        error = Failure("read", path, readError);
+        return TFileRead::Failed;
     }
-    return whole;
+    content = std::move(text);
+    return TFileRead::Read;
 }

@@ -53,8 +53,9 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
         Server_.reset();
         return {TStartResult::NotSetUp, error};
     }
+    const bool portTaken = Server_->OpenFailure() == TListenFailure::AddressInUse;
     if (!listening && !shell.StartLinesWithoutServer) {
-        return {TStartResult::NoServer, error};
+        return {TStartResult::NoServer, error, portTaken};
     }
     WriteStartLines(host);
     if (listening) {
@@ -70,6 +71,10 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
     for (const std::string& line : shell.ShellLines) {
         host.LogInfo(line);
     }
+    if (!SettingsError().empty()) {
+        host.LogError("Файл настроек не прочитан, действуют настройки по умолчанию: " +
+                      SettingsError());
+    }
     for (const std::string& problem : problems) {
         host.LogError(problem);
     }
@@ -77,9 +82,35 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
         host.LogError(risk);
     }
     if (!listening) {
-        return {TStartResult::NoServer, error};
+        return {TStartResult::NoServer, error, portTaken};
     }
     return {};
+}
+
+void TBridgeStartup::ReloadOrigins(TBridgeHost& host) {
+    if (!Server_) {
+        return;
+    }
+    // Read apart from the settings the shell may write.
+    TIniFile fresh(Settings_.Path());
+    if (!fresh.LoadError().empty()) {
+        host.LogError("Список сайтов не перечитан, действует прежний (разрешено сайтов: " +
+                      std::to_string(Server_->AllowedOrigins()) + "): " + fresh.LoadError());
+        return;
+    }
+    std::vector<std::string> problems;
+    TAccessSettings origins;
+    origins.OriginDecisions = ReadOriginDecisions(fresh, problems);
+    const std::vector<std::string> risks = AccessRisks(origins);
+    Server_->SetOriginDecisions(std::move(origins.OriginDecisions));
+    host.LogInfo("Список сайтов перечитан из " + fresh.Path() +
+                 ": разрешено сайтов: " + std::to_string(Server_->AllowedOrigins()));
+    for (const std::string& problem : problems) {
+        host.LogError(problem);
+    }
+    for (const std::string& risk : risks) {
+        host.LogError(risk);
+    }
 }
 
 uint16_t TBridgeStartup::ListeningPort() const {

@@ -52,6 +52,8 @@ enum class TStartResult {
 struct TStartOutcome {
     TStartResult Result = TStartResult::Serving;
     std::string Reason;
+    // NoServer: another program listens on the port.
+    bool PortTaken = false;
 };
 
 // The start of the bridge in every program that runs it, without a toolkit: the settings file,
@@ -70,11 +72,20 @@ public:
     TBridgeStartup& operator=(const TBridgeStartup&) = delete;
 
     TIniFile& Settings() { return Settings_; }
+    // Why the settings file could not be read at the start (the defaults apply); empty when it
+    // was read or did not exist.
+    const std::string& SettingsError() const { return Settings_.LoadError(); }
     TViewOptions ViewOptions() const;
 
     // Makes the server with the host as its log, listens and writes the start lines; once. The
     // host must outlive the server: Shutdown ends it.
     TStartOutcome Start(TBridgeHost& host, TBridgeShell shell);
+
+    // Reads the [Origins] section of the settings file again and lets the server apply it from
+    // the next request; one line tells how many sites are allowed now. A file that cannot be
+    // read leaves the sites as they were, and the line says why. The other settings take a
+    // restart. Nothing happens without a server.
+    void ReloadOrigins(TBridgeHost& host);
 
     // The server once started; none before Start, after Shutdown, or when it was not set up.
     TBridgeServer* Server() { return Server_.get(); }

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int kStatusFailure = 1;
 constexpr int kStatusUsage = 2;
 
 // One option: which programs on which systems take it, what it asks for, and its line in the
@@ -22,7 +21,7 @@ struct TOption {
     std::string_view Help;
 };
 
-constexpr std::array<TOption, 8> kOptions = {{
+constexpr std::array<TOption, 10> kOptions = {{
     {"--help", TProgramAction::Help, false, true, true, true, true, "print this text and end"},
     {"-h", TProgramAction::Help, false, true, true, true, true, ""},
     {"/?", TProgramAction::Help, false, true, true, false, true, ""},
@@ -32,8 +31,15 @@ constexpr std::array<TOption, 8> kOptions = {{
      "start with the window minimized (as at login)"},
     {"--list-ports", TProgramAction::ListPorts, false, false, true, true, true,
      "print the serial ports and their COM numbers, and end"},
-    {"--install-service", TProgramAction::InstallService, false, false, true, false, true, ""},
-    {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true, ""},
+    {"--install-service", TProgramAction::InstallService, false, false, true, false, true,
+     "register the Windows service modbus-bridged (as an administrator);\n"
+     "its settings and logs are in %ProgramData%\\modbus-bridge"},
+    {"--uninstall-service", TProgramAction::UninstallService, false, false, true, false, true,
+     "stop and remove that service; its settings and logs stay"},
+    {"--service", TProgramAction::RunService, false, false, true, false, true,
+     "run as that service (the service control manager starts it so)"},
+    {"--reload", TProgramAction::Reload, false, false, true, false, true,
+     "make the modbus-bridged of this session, else the service,\nread [Origins] again"},
 }};
 
 bool Takes(const TOption& option, TBridgeProgram program, TProgramPlatform platform) {
@@ -72,11 +78,19 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
             "The Modbus RTU bridge for web pages, without a window: it serves the requests that\n"
             "pages post to port " +
             portText + " and prints its log on standard output until " +
-            (platform == TProgramPlatform::Linux ? "Ctrl+C or\nSIGTERM"
-                                                 : "Ctrl+C or\nthe session's end") +
+            (platform == TProgramPlatform::Linux
+                 ? "Ctrl+C or\nSIGTERM; SIGHUP makes it read [Origins] again"
+                 : "Ctrl+C or\nthe session's end") +
             ".\n";
     }
     text += "\nOptions:\n";
+    // One column for the texts, after the longest option shown.
+    size_t column = 18;
+    for (const TOption& option : kOptions) {
+        if (!option.Help.empty() && Takes(option, program, platform)) {
+            column = std::max(column, option.Name.size() + 2);
+        }
+    }
     for (const TOption& option : kOptions) {
         if (option.Help.empty() || !Takes(option, program, platform)) {
             continue;
@@ -85,8 +99,12 @@ std::string HelpText(TBridgeProgram program, TProgramPlatform platform,
         if (option.Action == TProgramAction::Help) {
             names += platform == TProgramPlatform::Windows ? ", -h, /?" : ", -h";
         }
-        names.resize(std::max<size_t>(names.size() + 2, 18), ' ');
-        text += "  " + names + std::string(option.Help) + "\n";
+        names.resize(std::max(names.size() + 2, column), ' ');
+        std::string help(option.Help);
+        for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+            help.insert(at + 1, std::string(column + 2, ' '));
+        }
+        text += "  " + names + help + "\n";
     }
     text += "\nSettings file: " + settingsPath +
             "\n  ([Options], the [Ports] map of COM numbers, the access settings of [Server] and\n"
@@ -149,26 +167,20 @@ std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine
                                                  const std::string& settingsPath, uint16_t port) {
     const std::string name = ProgramName(program);
     switch (commandLine.Action) {
-        case TProgramAction::Run:
-        case TProgramAction::ListPorts:
-            return std::nullopt;
         case TProgramAction::Help:
             return TProgramAnswer{HelpText(program, platform, settingsPath, port), false, 0};
         case TProgramAction::Version:
             return TProgramAnswer{name + " " + MODBUS_BRIDGE_VERSION + "\n", false, 0};
         case TProgramAction::Refuse:
             return TProgramAnswer{name + ": " + commandLine.Refusal + "\n", true, kStatusUsage};
+        case TProgramAction::Run:
+        case TProgramAction::ListPorts:
         case TProgramAction::InstallService:
         case TProgramAction::UninstallService:
+        case TProgramAction::RunService:
+        case TProgramAction::Reload:
             break;
     }
-    // An action that comes in a later version: said so, and nothing starts in its place.
-    std::string option;
-    for (const TOption& row : kOptions) {
-        if (row.Action == commandLine.Action && option.empty()) {
-            option = row.Name;
-        }
-    }
-    return TProgramAnswer{name + ": " + option + " is not in this version yet; nothing was done\n",
-                          true, kStatusFailure};
+    // The program runs, or carries out the action asked for.
+    return std::nullopt;
 }

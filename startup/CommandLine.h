@@ -16,9 +16,14 @@ enum class TProgramAction {
     Run,
     Help,
     Version,
-    // modbus-bridged.exe: register or remove the Windows service.
+    // modbus-bridged.exe: register or remove the Windows service; run as that service (its
+    // command line in the service control manager).
     InstallService,
     UninstallService,
+    RunService,
+    // modbus-bridged.exe: the running modbus-bridged (of this session, else the service) reads
+    // [Origins] again.
+    Reload,
     // modbus-bridged: print the serial ports and end.
     ListPorts,
     // The command line cannot be followed; Refusal says why.
@@ -49,8 +54,8 @@ struct TProgramAnswer {
 };
 
 // The answer to a command line that starts nothing: the help (the options, the settings file's
-// place, the port), the version, a refusal (status 2), or the line of an action this version
-// does not have yet (status 1). None when the program is to run or to list the ports.
+// place, the port), the version, or a refusal (status 2). None when the program is to run or to
+// carry out its action.
 std::optional<TProgramAnswer> AnswerWithoutStart(const TCommandLine& commandLine,
                                                  TBridgeProgram program, TProgramPlatform platform,
                                                  const std::string& settingsPath, uint16_t port);

@@ -40,7 +40,8 @@ std::string TAutostart::Where() const {
 
 bool TAutostart::Enabled() const {
     std::string text;
-    if (!ReadFileContent(Where(), text)) {
+    std::string error;
+    if (ReadFileContent(Where(), text, error) != TFileRead::Read) {
         return false;
     }
     return ProgramOfXdgAutostart(text) == ProgramPath;

@@ -12,6 +12,13 @@ void TAccessGate::SetSettings(TAccessSettings settings) {
     Access = std::move(settings);
 }
 
+void TAccessGate::SetOriginDecisions(std::map<std::string, bool> decisions) {
+    Access.OriginDecisions = std::move(decisions);
+    for (const auto& [origin, allowed] : Access.OriginDecisions) {
+        AskedOrigins.erase(origin);
+    }
+}
+
 void TAccessGate::SetLocalNames(uint16_t port, std::string hostName) {
     Local.Port = port;
     Local.HostName = std::move(hostName);

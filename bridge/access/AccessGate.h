@@ -86,6 +86,9 @@ public:
     // The settings apply from the next request; origins seen and asked about are kept.
     void SetSettings(TAccessSettings settings);
     const TAccessSettings& Settings() const { return Access; }
+    // The [Origins] section read again: its decisions replace all the operator's so far, from
+    // the next request on; a question about an origin that now has a decision is not put again.
+    void SetOriginDecisions(std::map<std::string, bool> decisions);
     // The port and host name the server listens under, once it listens.
     void SetLocalNames(uint16_t port, std::string hostName);
     // Asked for each request with Listen=any, where addresses come and go with the network.

@@ -43,6 +43,29 @@ std::string Choice(const TIniFile& settings, std::string_view key, std::string_v
 
 }  // namespace
 
+std::map<std::string, bool> ReadOriginDecisions(const TIniFile& settings,
+                                                std::vector<std::string>& problems) {
+    std::map<std::string, bool> decisions;
+    for (const std::string& origin : settings.Keys(kOriginsSection)) {
+        int32_t allowed = 0;
+        const std::string value = settings.ReadString(kOriginsSection, origin, "");
+        if (!ParseSettingsInteger(value, allowed)) {
+            problems.push_back("Настройка " + origin + "=" + value +
+                               " в разделе Origins не понята, источник запрещён");
+        }
+        decisions[LowerAscii(origin)] = allowed == 1;
+    }
+    return decisions;
+}
+
+size_t AllowedOriginCount(const std::map<std::string, bool>& decisions) {
+    size_t allowed = 0;
+    for (const auto& [origin, isAllowed] : decisions) {
+        allowed += isAllowed ? 1 : 0;
+    }
+    return allowed;
+}
+
 TAccessSettings ReadAccessSettings(const TIniFile& settings) {
     TAccessSettings access;
     const std::string listen =
@@ -55,15 +78,7 @@ TAccessSettings ReadAccessSettings(const TIniFile& settings) {
     access.Origins = origins == "any"    ? TOriginMode::Any
                      : origins == "list" ? TOriginMode::List
                                          : TOriginMode::Ask;
-    for (const std::string& origin : settings.Keys(kOriginsSection)) {
-        int32_t allowed = 0;
-        const std::string value = settings.ReadString(kOriginsSection, origin, "");
-        if (!ParseSettingsInteger(value, allowed)) {
-            access.Problems.push_back("Настройка " + origin + "=" + value +
-                                      " в разделе Origins не понята, источник запрещён");
-        }
-        access.OriginDecisions[LowerAscii(origin)] = allowed == 1;
-    }
+    access.OriginDecisions = ReadOriginDecisions(settings, access.Problems);
 
     access.Key = settings.ReadString(kServer, "Key", "");
 

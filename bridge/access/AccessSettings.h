@@ -32,6 +32,12 @@ struct TAccessSettings {
 // ask takes that as Origins=list.
 TAccessSettings ReadAccessSettings(const TIniFile& settings);
 
+// The [Origins] section alone: each origin in lower case, allowed only by "=1"; a value that is
+// no number is a problem, and the origin is refused.
+std::map<std::string, bool> ReadOriginDecisions(const TIniFile& settings,
+                                                std::vector<std::string>& problems);
+size_t AllowedOriginCount(const std::map<std::string, bool>& decisions);
+
 // An error line for the start of the log for each setting that lets every web site that the
 // browser on this computer opens drive the devices: Origins=any, and null=1.
 std::vector<std::string> AccessRisks(const TAccessSettings& settings);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ public:
 
     // Who may drive the devices; set before Open. The defaults serve this computer only.
     void SetAccess(TAccessSettings access) { Core.SetAccess(std::move(access)); }
+    // The [Origins] section read again: its decisions apply from the next request on, while
+    // one may be served (the gate lives on this thread; the worker never reads them).
+    void SetOriginDecisions(std::map<std::string, bool> decisions) {
+        Core.SetOriginDecisions(std::move(decisions));
+    }
+    size_t AllowedOrigins() const { return AllowedOriginCount(Core.Access().OriginDecisions); }
     // The error number with which the link's stop request or the server's inbox could not get
     // its wake-up; 0 when both have one. Without them a request could be neither stopped nor
     // answered, and Open fails.

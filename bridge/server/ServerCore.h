@@ -67,6 +67,10 @@ public:
     // Who may drive the devices; the defaults serve this computer only.
     void SetAccess(TAccessSettings access);
     const TAccessSettings& Access() const { return Gate.Settings(); }
+    // The [Origins] section read again applies from the next request (TAccessGate).
+    void SetOriginDecisions(std::map<std::string, bool> decisions) {
+        Gate.SetOriginDecisions(std::move(decisions));
+    }
     // The port and host name the server listens under, and where the interface addresses come
     // from (asked for each request with Listen=any), once it listens.
     void SetLocalNames(uint16_t port, std::string hostName, TAccessGate::TAddressSource addresses);

@@ -130,6 +130,43 @@ Section "Install"
     !endif
 SectionEnd
 
+;------------------------------------------------------------------------------------------------
+; The Windows service, for a computer that nobody logs on to: with /SERVICE=1 (a silent install of
+; a panel PC: modbus-bridge-setup.exe /S /SERVICE=1) modbus-bridged.exe registers the service once
+; its files are in place and it is started; a failure ends the installer with status 2. The
+; uninstall removes the service before the files go, whoever registered it, so that none is left
+; naming a missing program. Here, in one place, apart from the rest of the installer.
+!include FileFunc.nsh
+!include LogicLib.nsh
+
+Section "-Service"
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/SERVICE=" $1
+    ${If} ${Errors}
+    ${OrIf} $1 != "1"
+        Return
+    ${EndIf}
+    nsExec::ExecToLog '"$INSTDIR\modbus-bridged.exe" --install-service'
+    Pop $0
+    ${If} $0 == "0"
+        nsExec::ExecToLog '"$SYSDIR\net.exe" start modbus-bridged'
+        Pop $0
+    ${EndIf}
+    ${If} $0 != "0"
+        DetailPrint "Служба modbus-bridged не установлена или не запущена ($0)"
+        SetErrorLevel 2
+    ${EndIf}
+SectionEnd
+
+Section "-un.Service"
+    ${If} ${FileExists} "$INSTDIR\modbus-bridged.exe"
+        nsExec::ExecToLog '"$INSTDIR\modbus-bridged.exe" --uninstall-service'
+        Pop $0
+    ${EndIf}
+SectionEnd
+;------------------------------------------------------------------------------------------------
+
 Section "Uninstall"
     SetShellVarContext all
     ; No entry may be left to start a program that is gone: the uninstalling user's, and those of

@@ -158,6 +158,19 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
                                              .ErrorsOnly = true});
     EXPECT_EQ(quiet.Lines,
               std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example", 127)});
+
+    // [Origins] read again replaces every decision: a site that lost its line waits for the
+    // operator, and one whose question was in view and that the file then decided is asked anew
+    // once the file drops it (not left as "in view" for good).
+    RunSteps(gate, {{"https://pending.example", true, 127, true, true, unanswered, false, true}});
+    gate.SetOriginDecisions({{"https://pending.example", false}});
+    RunSteps(gate, {
+                       {"https://pending.example", true, 125, false, false, refused},
+                       {"https://known.example", true, 127, true, false, unanswered},
+                       {"https://new.example", true, 127, true, false, unanswered},
+                   });
+    gate.SetOriginDecisions({});
+    RunSteps(gate, {{"https://pending.example", true, 127, true, false, unanswered}});
 }
 
 // A site the operator forgets is new again: asked about with its next request, its first line

@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1045,6 +1048,111 @@ std::string AdviceLine(const std::string& origin) {
     return "Чтобы разрешить странице " + origin +
            " управлять устройствами, добавьте в раздел [Origins] файла настроек строку " + origin +
            "=1 и перезапустите мост";
+}
+
+// modbus-bridged reads [Origins] again when asked, without a restart: SIGHUP on Linux, and
+// `modbus-bridged.exe --reload` on Windows. A site taken out of the file is refused from the next
+// request, one still listed is served; a folder in the file's place keeps the list and says why.
+// The faults: a list read only at the start, a reload that is not applied to the next request,
+// a failed read that empties the list (the listed site would be refused) or passes for a reload.
+TEST_P(EndToEndTest, TheSitesAreReadAgainWithoutARestart) {
+    if (!PrintsLog()) {
+        GTEST_SKIP() << "the window's sites are changed in its dialog";
+    }
+    // Each answer comes late, so that a request is being served when the list changes.
+    Start({"--delay", "300"},
+          "[Server]\nOrigins=list\n[Origins]\nhttps://a.example=1\nhttps://b.example=1\n");
+    const auto reload = [this] {
+        if (!Windows()) {
+            return kill(Bridge.Pid(), SIGHUP) == 0;
+        }
+        TSpawnedProgram asking;
+        return asking.Start(WINE_RUN_PATH,
+                            {WINDOWS_BUILD_PATH, ProgramFile().string(), "--reload"}) &&
+               asking.WaitForExit(2 * kReplyBoundMs) == 0;
+    };
+    const auto code = [this](const std::string& origin) {
+        THttpClient client;
+        if (!client.Connect(kPort) ||
+            !client.Send(FromOrigin(origin, RequestJson(R"({"a":[3,0,3,0,1]})")))) {
+            return Json::Value("no connection");
+        }
+        return ParseBody(client.ReadResponse(kReplyBoundMs))["error_code"];
+    };
+    const std::string reread = "Список сайтов перечитан из ";
+    EXPECT_EQ(code("https://a.example"), 0);
+    ASSERT_TRUE(DeviceTookARequest());
+
+    // The request being served when the list changes finishes as it began.
+    THttpClient served;
+    ASSERT_TRUE(served.Connect(kPort));
+    ASSERT_TRUE(served.Send(FromOrigin("https://a.example", RequestJson(R"({"a":[3,0,3,0,1]})"))));
+    ASSERT_TRUE(DeviceTookARequest());
+    std::ofstream(SettingsFile(), std::ios::trunc)
+        << "[Server]\nOrigins=list\n[Origins]\nhttps://b.example=1\n[Ports]\nCOM1="
+        << PortSetting(Sim.Port) << "\n";
+    ASSERT_TRUE(reload());
+    EXPECT_EQ(ParseBody(served.ReadResponse(kReplyBoundMs))["error_code"], 0);
+    const std::optional<std::string> reloaded = Bridge.WaitForLine(reread, kReplyBoundMs);
+    ASSERT_TRUE(reloaded);
+    EXPECT_NE(reloaded->find(": разрешено сайтов: 1"), std::string::npos) << *reloaded;
+    EXPECT_EQ(code("https://a.example"), 125);
+    EXPECT_EQ(code("https://b.example"), 0);
+
+    fs::remove(SettingsFile());
+    fs::create_directory(SettingsFile());
+    ASSERT_TRUE(reload());
+    const std::optional<std::string> kept =
+        Bridge.WaitForLine("Список сайтов не перечитан", kReplyBoundMs);
+    ASSERT_TRUE(kept);
+    EXPECT_NE(kept->find("действует прежний (разрешено сайтов: 1): "), std::string::npos) << *kept;
+    EXPECT_EQ(code("https://b.example"), 0);
+    EXPECT_EQ(code("https://a.example"), 125);
+    fs::remove(SettingsFile());
+}
+
+// modbus-bridged started in a terminal still ends when that terminal goes (its window closed,
+// the SSH session lost): the SIGHUP of a hang-up is not a request to read the sites again. The
+// fault: a bridge left running without its terminal, holding port 19284.
+TEST_P(EndToEndTest, ABridgeWhoseTerminalHangsUpEnds) {
+    if (!PrintsLog() || Windows()) {
+        GTEST_SKIP() << "a terminal's hang-up is modbus-bridged's on Linux";
+    }
+    std::ofstream(SettingsFile()) << "[Options]\n";
+    const std::string program = ProgramFile().string();
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(program.c_str(), "modbus-bridged", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string shown;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyBoundMs);
+    while (shown.find("/demo/") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{terminal, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&readable, 1, 100) == 1) {
+            const ssize_t got = read(terminal, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            shown.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    EXPECT_NE(shown.find("/demo/"), std::string::npos) << shown;
+    close(terminal);
+    int status = 0;
+    const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the bridge went on after its terminal hung up";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(PortHolder(kPort).has_value());
 }
 
 // An X display of its own (Xvfb), on which the Linux window takes key strokes as an operator

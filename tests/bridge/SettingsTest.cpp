@@ -337,7 +337,8 @@ TEST(IniFileWriteTest, AReaderSeesTheOldOrTheNewFileNeverPartOfOne) {
     const auto readAgainAndAgain = [&] {
         while (!done) {
             std::string seen;
-            if (!ReadFileContent(path, seen)) {
+            std::string error;
+            if (ReadFileContent(path, seen, error) != TFileRead::Read) {
                 ++refused;
                 continue;
             }

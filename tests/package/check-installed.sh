@@ -247,6 +247,17 @@ if [ "$(cat /proc/1/comm)" = systemd ]; then
         sleep 0.05
     done
     expect_answer "$(request)" "the service"
+    # systemctl reload reads the sites again (ExecReload sends SIGHUP) and the service goes on.
+    printf '[Ports]\nCOM1=%s\n[Origins]\nhttps://scada.example=1\n' "$sim_pty" \
+        >/etc/modbus-bridged/modbus-bridged.ini
+    systemctl reload modbus-bridged || fail "systemctl reload modbus-bridged"
+    deadline=$((SECONDS + 5))
+    until journalctl -u modbus-bridged --no-pager | grep -q 'разрешено сайтов: 1'; do
+        [ $SECONDS -lt $deadline ] || fail "no reload line: $(journalctl -u modbus-bridged -n 20 --no-pager)"
+        sleep 0.05
+    done
+    [ "$(systemctl show -p MainPID --value modbus-bridged)" = "$service_pid" ] ||
+        fail "systemctl reload restarted the service"
     start=$(date +%s%N)
     systemctl stop modbus-bridged
     ms=$((($(date +%s%N) - start) / 1000000))

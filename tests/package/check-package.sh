@@ -66,6 +66,7 @@ unit=$root/usr/lib/systemd/system/modbus-bridged.service
 [ -f "$unit" ] || fail "systemd unit missing"
 grep -qx 'ExecStart=/usr/bin/modbus-bridged' "$unit" || fail "unit does not start modbus-bridged"
 grep -qx 'SupplementaryGroups=dialout' "$unit" || fail "unit cannot reach serial ports"
+grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "systemctl reload does not reach the unit's bridge"
 grep -qx 'WantedBy=multi-user.target' "$unit" || fail "unit cannot be enabled"
 
 [ -f "$root/usr/share/doc/modbus-bridge/README.md" ] || fail "user guide missing"

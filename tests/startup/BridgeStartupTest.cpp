@@ -3,10 +3,12 @@
 // end-to-end tests' and the window tests' subject, against both programs.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "BridgeServer.h"
 #include "BridgeStartup.h"
 #include "ListenSocket.h"
 #include "RecordingHost.h"
@@ -111,6 +113,73 @@ TEST(BridgeStartupTest, TheStartLinesComeInOneOrderAndATakenPortAsTheShellWants)
         EXPECT_EQ(lines, expected);
         EXPECT_EQ(asked,
                   start.Holder.empty() ? std::vector<uint16_t>{} : std::vector<uint16_t>{taken});
+    }
+}
+
+// [Origins] read again while the server runs, each step after the one before: the sites that
+// the file allows now, with its problems and risks; a folder in the file's place keeps the list
+// (and the start said at once that the file could not be read); a file that is gone reads as an
+// empty list, as a restart would. The faults: a list that is not replaced, a failed read that
+// empties the list or passes for a success, a count of all sites rather than the allowed ones.
+TEST(BridgeStartupTest, TheSitesAreReadAgainAndAnUnreadableFileKeepsThem) {
+    const TTempFolder folder("bridge-reload");
+    const std::string settingsPath = folder.Path() + "/bridge.ini";
+    std::filesystem::create_directory(Utf8Path(settingsPath));
+    TBridgeStartup startup(settingsPath);
+    TRecordingHost host;
+    TBridgeShell shell;
+    shell.Port = 0;
+    ASSERT_EQ(startup.Start(host, shell).Result, TStartResult::Serving);
+    const std::string unreadable = "Файл настроек не прочитан, действуют настройки по умолчанию: ";
+    ASSERT_FALSE(host.Lines().empty());
+    EXPECT_TRUE(host.Lines().back().Text.starts_with(unreadable + "read " + settingsPath) ||
+                host.Lines().back().Text == unreadable + "open " + settingsPath + ": is a folder")
+        << host.Lines().back().Text;
+
+    const std::string reread =
+        "Список сайтов перечитан из " + settingsPath + ": разрешено сайтов: ";
+    const std::string kept = "Список сайтов не перечитан, действует прежний (разрешено сайтов: ";
+    const char* const folderInPlace = "";
+    const struct {
+        // Written as the file; folderInPlace puts a folder there, nullptr removes it.
+        const char* Content;
+        size_t Allowed;
+        std::vector<TLine> Lines;
+    } steps[] = {
+        {"[Origins]\nhttps://a.example=1\nhttps://b.example=1\nhttps://c.example=0\n",
+         2,
+         {{TLogKind::Info, reread + "2"}}},
+        {"[Server]\nOrigins=any\n[Origins]\nhttps://B.example=1\nhttps://c.example=x\nnull=1\n",
+         2,
+         {{TLogKind::Info, reread + "2"},
+          {TLogKind::Error,
+           "Настройка https://c.example=x в разделе Origins не понята, источник запрещён"},
+          {TLogKind::Error,
+           "Настройка null=1 в разделе Origins: любой сайт, открытый в браузере на этом "
+           "компьютере, может управлять устройствами через мост из изолированного фрейма "
+           "(sandbox), который посылает Origin: null"}}},
+        {folderInPlace, 2, {{TLogKind::Error, kept + "2): "}}},
+        {nullptr, 0, {{TLogKind::Info, reread + "0"}}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Content == nullptr ? "(removed)" : step.Content);
+        std::filesystem::remove_all(Utf8Path(settingsPath));
+        if (step.Content == folderInPlace) {
+            std::filesystem::create_directory(Utf8Path(settingsPath));
+        } else if (step.Content != nullptr) {
+            std::ofstream(Utf8Path(settingsPath), std::ios::binary) << step.Content;
+        }
+        const size_t before = host.Lines().size();
+        startup.ReloadOrigins(host);
+        std::vector<TLine> lines = host.Lines();
+        lines.erase(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(before));
+        // The system's reason for the failed read.
+        if (step.Content == folderInPlace && lines.size() == 1 &&
+            lines[0].Text.find(settingsPath) != std::string::npos) {
+            lines[0].Text.resize(lines[0].Text.find("): ") + 3);
+        }
+        EXPECT_EQ(lines, step.Lines);
+        EXPECT_EQ(startup.Server()->AllowedOrigins(), step.Allowed);
     }
 }
 

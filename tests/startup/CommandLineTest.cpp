@@ -50,6 +50,15 @@ TEST(CommandLineTest, EachProgramTakesItsOwnOptionsInOrderAndRefusesTheRest) {
         {Window, Linux, {"--list-ports"}, Refuse, Unknown("--list-ports")},
         {Headless, Windows, {"--install-service"}, InstallService, ""},
         {Headless, Windows, {"--uninstall-service"}, UninstallService, ""},
+        {Headless, Windows, {"--service"}, RunService, ""},
+        {Headless, Windows, {"--reload"}, Reload, ""},
+        {Headless, Linux, {"--reload"}, Refuse, Unknown("--reload")},
+        {Window, Windows, {"--service"}, Refuse, Unknown("--service")},
+        {Headless,
+         Windows,
+         {"--service", "--reload"},
+         Refuse,
+         "--service and --reload do not go together"},
         {Headless, Linux, {"--install-service"}, Refuse, Unknown("--install-service")},
         {Headless,
          Windows,
@@ -73,7 +82,7 @@ TEST(CommandLineTest, EachProgramTakesItsOwnOptionsInOrderAndRefusesTheRest) {
 
 // What a command line that starts nothing answers, where, and with which status. A fault here is
 // help that hides the settings file or lists options the program refuses, a refusal on standard
-// output or with status 0, or an action of a later version that reports success.
+// output or with status 0.
 TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
     const std::string settings = "/home/оператор/.config/modbus-bridged/modbus-bridged.ini";
     const std::string listed = "\nSettings file: " + settings + "\n";
@@ -97,21 +106,21 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
          Linux,
          Help,
          0,
-         {"Usage: modbus-bridged", "\nSIGTERM", "  --version ", "  --list-ports ", listed},
-         {"--minimized", "/?", "-service"}},
+         {"Usage: modbus-bridged", "\nSIGTERM; SIGHUP makes it read [Origins] again",
+          "  --version ", "  --list-ports ", listed},
+         {"--minimized", "/?", "-service", "--reload"}},
         {Headless,
          Windows,
          Help,
          0,
-         {"the session's end", "/?", "  --list-ports ", listed},
-         {"--minimized", "SIGTERM", "-service"}},
+         {"the session's end", "/?", listed, "  --list-ports ",
+          "  --uninstall-service  stop and remove", "  --install-service    register",
+          "\n                       its settings and logs are in "
+          "%ProgramData%\\modbus-bridge\n",
+          "  --service ", "  --reload "},
+         {"--minimized", "SIGTERM", "SIGHUP"}},
         {Headless, Linux, Version, 0, {"modbus-bridged " MODBUS_BRIDGE_VERSION "\n"}},
         {Window, Windows, Refuse, 2, {"modbus-bridge: the reason\n"}},
-        {Headless,
-         Windows,
-         UninstallService,
-         1,
-         {"modbus-bridged: --uninstall-service is not in this version yet; nothing was done\n"}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(ProgramName(row.Program) + std::string(row.Platform == Linux ? "/L " : "/W ") +
@@ -131,7 +140,11 @@ TEST(CommandLineTest, TheAnswersSayWhatTheProgramTakesAndEndWithTheirStatus) {
             EXPECT_EQ(answer->Text, row.Has.front());
         }
     }
-    EXPECT_FALSE(AnswerWithoutStart({TProgramAction::Run, true, {}}, Window, Linux, settings, 1));
+    // The program itself carries these out.
+    for (const TProgramAction action :
+         {TProgramAction::Run, InstallService, UninstallService, RunService, Reload}) {
+        EXPECT_FALSE(AnswerWithoutStart({action, true, {}}, Headless, Windows, settings, 1));
+    }
 }
 
 }  // namespace

@@ -6,8 +6,12 @@ void PrintBridgedError(const std::string& text) {
     WriteConsoleLine(stderr, "modbus-bridged: " + text);
 }
 
-THeadlessBridge::THeadlessBridge(const std::string& settingsPath, std::FILE* logStream)
-    : Startup(settingsPath), Host(logStream, Startup.ViewOptions()) {}
+TLogLineSink ConsoleLogLines(std::FILE* stream) {
+    return [stream](const TLocalTime&, std::string_view line) { WriteConsoleLine(stream, line); };
+}
+
+THeadlessBridge::THeadlessBridge(const std::string& settingsPath, TLogLineSink logLines)
+    : Startup(settingsPath), Host(std::move(logLines), Startup.ViewOptions()) {}
 
 bool THeadlessBridge::Start() {
     TBridgeShell shell;
@@ -18,4 +22,14 @@ bool THeadlessBridge::Start() {
         return false;
     }
     return true;
+}
+
+TStartOutcome THeadlessBridge::StartUnattended() {
+    TBridgeShell shell;
+    shell.StartLinesWithoutServer = true;
+    TStartOutcome outcome = Startup.Start(Host, std::move(shell));
+    if (outcome.Result == TStartResult::NotSetUp) {
+        Host.LogError("The server cannot be set up (" + outcome.Reason + "); not started");
+    }
+    return outcome;
 }

@@ -1,19 +1,23 @@
 #pragma once
 
-#include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string_view>
 
 #include "BridgeHost.h"
 #include "BridgeStartup.h"
+#include "LocalTime.h"
 #include "LogLine.h"
 
-// The host of the headless bridge: every log line goes to a stream as the plain-text log holds
-// it, one line at a time, whichever thread writes it (WriteConsoleLine); the view options come
-// from the settings and do not change while it runs.
-class TConsoleHost : public TBridgeHost {
+// Where the headless bridge's log lines go, each whole as the plain-text log holds it, with the
+// time it was stamped with: standard output for modbus-bridged, the daily files for the service.
+using TLogLineSink = std::function<void(const TLocalTime& time, std::string_view line)>;
+
+// The host of the headless bridge: every log line goes to the sink, one line at a time, whichever
+// thread writes it; the view options come from the settings and do not change while it runs.
+class TLineHost : public TBridgeHost {
 public:
-    TConsoleHost(std::FILE* stream, TViewOptions options) : Stream(stream), Options(options) {}
+    TLineHost(TLogLineSink sink, TViewOptions options) : Sink(std::move(sink)), Options(options) {}
 
     void LogDate() override { Write(TLogKind::Date, {}); }
     void LogInfo(std::string text) override { Write(TLogKind::Info, text); }
@@ -32,7 +36,8 @@ public:
 private:
     void Write(TLogKind kind, std::string_view text);
 
-    std::FILE* Stream;
+    const TLogLineSink Sink;
     const TViewOptions Options;
+    // The stamp and the sink in one step, so lines are in the order of their stamps.
     std::mutex Lock;
 };
