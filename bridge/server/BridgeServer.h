@@ -20,10 +20,9 @@ class TServerSockets;
 // loop must run. AskAboutOrigin and ReportFault (TServerHooks) are set before Open.
 class TBridgeServer : public TServerHooks {
 public:
-    using TThreadStarter = TServerCore::TThreadStarter;
+    using TTaskRunner = TServerCore::TTaskRunner;
 
-    TBridgeServer(TRavo32& link, TBridgeHost& host,
-                  TThreadStarter startThread = TServerCore::StartThread);
+    TBridgeServer(TRavo32& link, TBridgeHost& host, TTaskRunner runOnWorker = {});
     ~TBridgeServer();
     TBridgeServer(const TBridgeServer&) = delete;
     TBridgeServer& operator=(const TBridgeServer&) = delete;

@@ -28,14 +28,18 @@ std::string UnloggedBusyLine(uint64_t count) {
 }  // namespace
 
 TServerCore::TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
-                         const TServerHooks& hooks, TThreadStarter startThread)
+                         const TServerHooks& hooks, TTaskRunner runOnWorker)
     : Link(link),
       Host(host),
       Platform(platform),
       Hooks(hooks),
-      StartWorkerThread(std::move(startThread)),
+      RunOnWorker(std::move(runOnWorker)),
       BusyLines(UnloggedBusyLine),
-      ReadBuffer(kReadChunkBytes, '\0') {}
+      ReadBuffer(kReadChunkBytes, '\0') {
+    if (!RunOnWorker) {
+        RunOnWorker = [this](std::function<void()> task) { Worker.Run(std::move(task)); };
+    }
+}
 
 TServerCore::~TServerCore() {
     StopWorker();
@@ -129,7 +133,8 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         }
     }
     Platform.StopTimer(id);
-    const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
+    THttpRequest request = connection.Request.Parsed();
+    const TGateDecision decision = Gate.Decide({.Request = request,
                                                 .Peer = connection.Peer,
                                                 .NowMs = Platform.NowMs(),
                                                 .ErrorsOnly = Host.ViewError(),
@@ -149,7 +154,7 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         Platform.Write(id, decision.Response);
         return;
     }
-    StartWorker(id, connection, decision.Verdict);
+    StartWorker(id, connection, std::move(request), decision.Verdict);
 }
 
 std::string TServerCore::HeldBytes(TConnectionId id, const TConnection& connection) {
@@ -207,7 +212,7 @@ void TServerCore::ForgetConnection(TConnectionId id) {
     }
 }
 
-void TServerCore::StartWorker(TConnectionId id, TConnection& connection,
+void TServerCore::StartWorker(TConnectionId id, TConnection& connection, THttpRequest request,
                               const TAccessVerdict& verdict) {
     Link.ResetStop();
     ClientConnection = id;
@@ -219,21 +224,40 @@ void TServerCore::StartWorker(TConnectionId id, TConnection& connection,
             WriteLines(Gate.PortRefused(reason, peer, verdict, Platform.NowMs()));
         });
     };
+    {
+        const std::lock_guard<std::mutex> hold(TaskLock);
+        TaskRunning = true;
+    }
     try {
-        WorkerThread = StartWorkerThread(
-            [this, generation, received = std::string(connection.Request.Bytes()),
-             options = std::move(options)] { ServeOnWorker(generation, received, options); });
+        RunOnWorker([this, generation, request = std::move(request), options = std::move(options)] {
+            ServeOnWorker(generation, request, options);
+            {
+                const std::lock_guard<std::mutex> hold(TaskLock);
+                TaskRunning = false;
+            }
+            TaskEnded.notify_all();
+        });
     } catch (const std::system_error&) {
         // The request stays with its connection, unread and unanswered, as if it had never
         // been taken: the next data on that connection brings it along.
+        {
+            const std::lock_guard<std::mutex> hold(TaskLock);
+            TaskRunning = false;
+        }
         ClientConnection = 0;
         Host.LogError(kThreadFault);
         return;
     }
+    Serving = true;
     connection.Request.Clear();
 }
 
-void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received,
+void TServerCore::WaitForWorkerTask() {
+    std::unique_lock<std::mutex> hold(TaskLock);
+    TaskEnded.wait(hold, [this] { return !TaskRunning; });
+}
+
+void TServerCore::ServeOnWorker(uint64_t generation, const THttpRequest& request,
                                 const TProcedureOptions& options) noexcept {
     // An exception that left the thread would end the process. One that escaped the request's
     // own fault reply (the host itself failed) becomes the general error report on the server's
@@ -241,7 +265,7 @@ void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received
     std::optional<std::string> response;
     std::optional<std::string> fault;
     try {
-        response = ServeRequest(received, Link, Host, options);
+        response = ServeRequest(request, Link, Host, options);
     } catch (const std::exception& error) {
         fault = *error.what() != '\0' ? error.what() : kUnknownFault;
     } catch (...) {
@@ -274,12 +298,13 @@ void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> 
             Host.LogError(*fault);
         }
     }
-    if (generation != Generation || !WorkerThread.joinable()) {
+    if (generation != Generation || !Serving) {
         return;
     }
     // The busy mark is cleared and the reply handed over in one step, so a client that sends
     // its next request the moment it reads the reply is served.
-    WorkerThread.join();
+    WaitForWorkerTask();
+    Serving = false;
     // A worker cut short by an exception may have left the port open.
     if (Link.IsOpen()) {
         Link.Disconnect();
@@ -292,11 +317,12 @@ void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> 
 }
 
 void TServerCore::StopWorker() {
-    if (!WorkerThread.joinable()) {
+    if (!Serving) {
         return;
     }
     Link.RequestStop();
-    WorkerThread.join();
+    WaitForWorkerTask();
+    Serving = false;
     ++Generation;
     ClientConnection = 0;
     if (Link.IsOpen()) {

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AccessGate.h"
@@ -15,6 +16,7 @@
 #include "RequestAssembler.h"
 #include "RequestProcedure.h"
 #include "ServerPlatform.h"
+#include "WorkerThread.h"
 
 class TRavo32;
 
@@ -50,15 +52,13 @@ public:
     // timer numbered as the connection.
     static constexpr uint64_t kLineFlushTimer = 0;
 
-    // Starts a thread running the task; throws std::system_error when the system cannot create
-    // one, as std::thread does. Tests put in one that fails.
-    using TThreadStarter = std::function<std::thread(std::function<void()>)>;
-    static std::thread StartThread(std::function<void()> task) {
-        return std::thread(std::move(task));
-    }
+    // Runs a request's task on the worker's thread; throws std::system_error when the system
+    // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
+    // fail.
+    using TTaskRunner = std::function<void(std::function<void()>)>;
 
     TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
-                const TServerHooks& hooks, TThreadStarter startThread = StartThread);
+                const TServerHooks& hooks, TTaskRunner runOnWorker = {});
     // Stops a running request.
     ~TServerCore();
     TServerCore(const TServerCore&) = delete;
@@ -74,7 +74,7 @@ public:
     void DecideOrigin(const std::string& origin, bool allowed) {
         Gate.DecideOrigin(origin, allowed);
     }
-    bool Busy() const { return WorkerThread.joinable(); }
+    bool Busy() const { return Serving; }
     size_t ConnectionCount() const { return Connections.size(); }
 
     // The platform's events, on the server's thread. A new connection gets its id here.
@@ -107,10 +107,13 @@ private:
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();
-    void StartWorker(TConnectionId id, TConnection& connection, const TAccessVerdict& verdict);
+    void StartWorker(TConnectionId id, TConnection& connection, THttpRequest request,
+                     const TAccessVerdict& verdict);
     // The worker thread's whole work; nothing escapes it.
-    void ServeOnWorker(uint64_t generation, const std::string& received,
+    void ServeOnWorker(uint64_t generation, const THttpRequest& request,
                        const TProcedureOptions& options) noexcept;
+    // Until the worker's task has ended, once it has handed its response over or was stopped.
+    void WaitForWorkerTask();
     void FinishRequest(uint64_t generation, std::optional<std::string> response,
                        const std::optional<std::string>& fault);
     void StopWorker();
@@ -119,7 +122,8 @@ private:
     TBridgeHost& Host;
     TServerPlatform& Platform;
     const TServerHooks& Hooks;
-    TThreadStarter StartWorkerThread;
+    TWorkerThread Worker;
+    TTaskRunner RunOnWorker;
     TAccessGate Gate;
     // The two busy lines, for each arrival of data while a request is served.
     TLimitedLines BusyLines;
@@ -130,8 +134,13 @@ private:
     TConnectionId LastConnection = 0;
     // What the platform's Read fills, kept between reads.
     std::string ReadBuffer;
-    // The busy mark: joinable from the start of a worker until the server's thread joins it.
-    std::thread WorkerThread;
+    // The busy mark: from the hand-over of a request to the worker until the server's thread has
+    // taken its response, or stopped it.
+    bool Serving = false;
+    // True while the worker's task runs, up to its last step; guarded by TaskLock.
+    bool TaskRunning = false;
+    std::mutex TaskLock;
+    std::condition_variable TaskEnded;
     // The connection whose request the worker serves; 0 while none.
     TConnectionId ClientConnection = 0;
     // Tells a finished worker's hand-over from that of a worker stopped before it arrived.

@@ -148,7 +148,7 @@ TEST_F(ProcedureOnSimulatorTest, ServeRequestClosesThePortBeforeItAnswers) {
     const std::string body = "json_data=" + UriEncode(SerializeReply(BaseRequest(pdu)));
     const std::string received = "POST / HTTP/1.1\r\nHost: x\r\n\r\n" + body;
 
-    const auto response = ServeRequest(received, Link, Host);
+    const auto response = ServeRequest(ParseHttpRequest(received), Link, Host);
     ASSERT_TRUE(response.has_value());
     EXPECT_NE(response->find("\"status\":\"ok\""), std::string::npos) << *response;
     EXPECT_FALSE(Link.IsOpen());
@@ -462,7 +462,7 @@ TEST_F(ProcedureOnSimulatorTest, AHostCallThatThrowsIsAnsweredAsTheBridgesIntern
                                      UriEncode(SerializeReply(BaseRequest(pdu)));
         std::optional<std::string> response;
         try {
-            response = ServeRequest(received, Link, faulty);
+            response = ServeRequest(ParseHttpRequest(received), Link, faulty);
         } catch (...) {
             ADD_FAILURE() << "the exception left the request road";
         }

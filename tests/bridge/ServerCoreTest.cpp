@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "DemoPages.h"
@@ -90,7 +89,7 @@ protected:
         TRavo32 link{std::unique_ptr<TSerialIo>(line)};
         link.MapPort(1, "/dev/aside");
         TRecordingHost host;
-        return ServeRequest(request, link, host).value_or("no reply");
+        return ServeRequest(ParseHttpRequest(request), link, host).value_or("no reply");
     }
 
     // A new client asks and the worker's hand-over runs; what the client got.
@@ -117,7 +116,6 @@ protected:
                                  std::make_error_code(std::errc::resource_unavailable_try_again));
                          }
                          task();
-                         return std::thread([] {});
                      }};
 };
 
