@@ -137,8 +137,8 @@ std::string SerializeReply(const Json::Value& reply) {
 std::string ErrorStatusResponse(uint8_t code) {
     Json::Value reply;
     reply["status"] = "error";
-    reply["error_code"] = int{code};
-    reply["error_text"] = ErrorText(static_cast<int8_t>(code));
+    reply["error_code"] = ShownErrorCode(code);
+    reply["error_text"] = ErrorText(ShownErrorCode(code));
     return BuildHttpResponse(reply);
 }
 

@@ -29,6 +29,8 @@ public:
 
     // Who may drive the devices; set before Open. The defaults serve this computer only.
     void SetAccess(TAccessSettings access) { Core.SetAccess(std::move(access)); }
+    // The line's queue; set before Open.
+    void SetQueue(TQueueSettings queue) { Core.SetQueue(queue); }
     // The error number with which the link's stop request or the server's inbox could not get
     // its wake-up; 0 when both have one. Without them a request could be neither stopped nor
     // answered, and Open fails.

@@ -13,6 +13,8 @@
 #include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "LimitedLines.h"
+#include "LineQueue.h"
+#include "QueueSettings.h"
 #include "RequestAssembler.h"
 #include "RequestProcedure.h"
 #include "ServerPlatform.h"
@@ -51,6 +53,8 @@ public:
     // The timer of the count lines. A connection's wait for the rest of its request is the
     // timer numbered as the connection.
     static constexpr uint64_t kLineFlushTimer = 0;
+    // The timer of the oldest wait in the line's queue; no connection gets this id.
+    static constexpr uint64_t kQueueWaitTimer = ~uint64_t{0};
 
     // Runs a request's task on the worker's thread; throws std::system_error when the system
     // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
@@ -66,6 +70,9 @@ public:
 
     // Who may drive the devices; the defaults serve this computer only.
     void SetAccess(TAccessSettings access);
+    // The line's queue; without one (Depth 0) a request that finds the line busy is refused.
+    // Set before the first request.
+    void SetQueue(TQueueSettings settings);
     const TAccessSettings& Access() const { return Gate.Settings(); }
     // The port and host name the server listens under, and where the interface addresses come
     // from (asked for each request with Listen=any), once it listens.
@@ -76,6 +83,7 @@ public:
     }
     bool Busy() const { return Serving; }
     size_t ConnectionCount() const { return Connections.size(); }
+    size_t WaitingCount() const { return Queue.Size(); }
 
     // The platform's events, on the server's thread. A new connection gets its id here.
     TConnectionId Accepted(std::string peer);
@@ -107,15 +115,28 @@ private:
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();
-    void StartWorker(TConnectionId id, TConnection& connection, THttpRequest request,
+    // False when no thread could take it: the FAULT line is written.
+    bool StartWorker(TConnectionId id, const std::string& peer, THttpRequest request,
                      const TAccessVerdict& verdict);
-    // The worker thread's whole work; nothing escapes it.
+    // The worker thread's whole work; nothing escapes it. restMs: the pause the line still owes
+    // its last exchange.
     void ServeOnWorker(uint64_t generation, const THttpRequest& request,
-                       const TProcedureOptions& options) noexcept;
+                       const TProcedureOptions& options, uint32_t restMs) noexcept;
     // Until the worker's task has ended, once it has handed its response over or was stopped.
     void WaitForWorkerTask();
     void FinishRequest(uint64_t generation, std::optional<std::string> response,
-                       const std::optional<std::string>& fault);
+                       const std::optional<std::string>& fault, const std::optional<TLineUse>& use);
+    // A request that found the line busy, with the queue on: it waits its turn, is refused as
+    // when there is no queue, or, for a silent slave, answered at once.
+    void Enqueue(TConnectionId id, TConnection& connection, THttpRequest request,
+                 const TAccessVerdict& verdict);
+    // While the line is free, the next waiting request takes it.
+    void ServeNextWaiting();
+    void ExpireWaits();
+    void ArmQueueTimer();
+    bool HasWaitingRequest(TConnectionId id) const;
+    // 128 on the connection, nothing of the request sent.
+    void AnswerUnsent(TConnectionId id, const THttpRequest& request);
     void StopWorker();
 
     TRavo32& Link;
@@ -127,6 +148,21 @@ private:
     TAccessGate Gate;
     // The two busy lines, for each arrival of data while a request is served.
     TLimitedLines BusyLines;
+    // The lines of requests that waited too long (128).
+    TLimitedLines QueueLines;
+    TQueueSettings QueueSettings;
+    TLineQueue Queue{0, 0};
+    struct TWaitingRequest {
+        TConnectionId Connection = 0;
+        std::string Peer;
+        THttpRequest Request;
+        TAccessVerdict Verdict;
+    };
+    // By the ticket the queue knows them by.
+    std::map<uint64_t, TWaitingRequest> WaitingRequests;
+    uint64_t LastTicket = 0;
+    // Until when the line rests after an exchange that ended without its pause (queue on).
+    uint64_t LineRestUntilMs = 0;
     // When the count lines' timer is due, while it runs.
     std::optional<uint64_t> LineFlushAtMs;
     // By id, so the oldest comes first.
