@@ -75,8 +75,8 @@ TEST(ErrorTextTest, EveryCodeHasItsText) {
 }
 
 TEST(ErrorTextTest, ByteAbove127ReadsNegativeButTheQueuesCode) {
-    const std::pair<uint8_t, int> rows[] = {{200, -56}, {255, -1}, {129, -127}, {127, 127},
-                                            {128, 128}};
+    const std::pair<uint8_t, int> rows[] = {
+        {200, -56}, {255, -1}, {129, -127}, {127, 127}, {128, 128}};
     for (const auto& [code, shown] : rows) {
         EXPECT_EQ(ShownErrorCode(code), shown) << int{code};
     }
