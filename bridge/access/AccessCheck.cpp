@@ -225,8 +225,8 @@ std::string RefusalReason(TRefusal refusal) {
 
 std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,
                         const TAccessVerdict& verdict) {
-    return "Error[" + std::to_string(code) + "] - " + ErrorText(code) + ": " +
-           std::string(reason) + " (адрес " + std::string(peer) +
+    return "Error[" + std::to_string(code) + "] - " + ErrorText(code) + ": " + std::string(reason) +
+           " (адрес " + std::string(peer) +
            ", Host: " + (verdict.HasHost ? ShownRequestText(verdict.Host) : "-") +
            ", Origin: " + (verdict.HasOrigin ? ShownRequestText(verdict.Origin) : "-") + ")";
 }

@@ -87,8 +87,7 @@ void TAccessGate::AnswerFramingError(const TGateRequest& request, TGateDecision&
     }
     decision.Action = TGateAction::Answer;
     decision.Response = ErrorStatusResponse(code);
-    Refusals.Note(request.NowMs,
-                  {{TLogKind::Error, ErrorLine(code, ErrorText(code))}},
+    Refusals.Note(request.NowMs, {{TLogKind::Error, ErrorLine(code, ErrorText(code))}},
                   decision.Lines);
 }
 
