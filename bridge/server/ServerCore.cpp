@@ -94,6 +94,10 @@ void TServerCore::TimerFired(uint64_t timer) {
 }
 
 void TServerCore::Shutdown() {
+    // Nothing more may take the line, also when the served client's closing comes after this.
+    Queue = TLineQueue(0, 0);
+    WaitingRequests.clear();
+    Platform.StopTimer(kQueueWaitTimer);
     StopWorker();
     if (Link.IsOpen()) {
         Link.Disconnect();

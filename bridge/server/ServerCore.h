@@ -53,8 +53,9 @@ public:
     // The timer of the count lines. A connection's wait for the rest of its request is the
     // timer numbered as the connection.
     static constexpr uint64_t kLineFlushTimer = 0;
-    // The timer of the oldest wait in the line's queue; no connection gets this id.
-    static constexpr uint64_t kQueueWaitTimer = ~uint64_t{0};
+    // The timer of the oldest wait in the line's queue; no connection gets this id, and a
+    // platform may add its own base to it.
+    static constexpr uint64_t kQueueWaitTimer = uint64_t{1} << 62;
 
     // Runs a request's task on the worker's thread; throws std::system_error when the system
     // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
@@ -93,7 +94,8 @@ public:
     // No descriptor was left for a new connection: the oldest idle one makes room.
     void AcceptFailed() { DropOldestIdleConnection(); }
 
-    // Stops a running request, closes the port and pauses; the listening sockets close after.
+    // Drops the waiting requests unanswered, stops a running request, closes the port and
+    // pauses; the listening sockets close after.
     void Shutdown();
 
 private:

@@ -616,3 +616,23 @@ TEST_F(ServerCoreTest, ASilentSlaveWaitsBehindTheOthersWithOneRequestAndOneLine)
     EXPECT_EQ(Platform.TakeWritten(answering), WorkersReply(ReadRequest("answering")));
     EXPECT_NE(Platform.TakeWritten(silent[0]).find(R"("error_code":123)"), std::string::npos);
 }
+
+// After shutdown the waiting requests never take the line, not even when a late request arrives
+// before the sockets close (that one is served, as without a queue).
+TEST_F(ServerCoreTest, ShutdownLeavesTheWaitingRequestsOffTheLine) {
+    Core.SetQueue({.Depth = 4, .WaitMs = 5000});
+    const TConnectionId served = Platform.Connect();
+    Platform.Send(served, ReadRequest("served"));
+    const TConnectionId waiting = Platform.Connect();
+    Platform.Send(waiting, ReadRequest("waiting"));
+    Core.Shutdown();
+    const TConnectionId late = Platform.Connect();
+    Platform.Send(late, SlaveRequest("late", 7, 0));
+    Platform.RunPosted();
+    std::vector<int> slaves;
+    for (const std::vector<uint8_t>& frame : Line->Written) {
+        slaves.push_back(frame.at(0));
+    }
+    EXPECT_EQ(slaves, (std::vector<int>{1, 7}));
+    EXPECT_EQ(Platform.TakeWritten(waiting), "");
+}
