@@ -280,10 +280,10 @@ bool TServerCore::StartWorker(TConnectionId id, const std::string& peer, THttpRe
         RunOnWorker(
             [this, generation, request = std::move(request), options = std::move(options), restMs] {
                 ServeOnWorker(generation, request, options, restMs);
-                {
-                    const std::lock_guard<std::mutex> hold(TaskLock);
-                    TaskRunning = false;
-                }
+                // Told under the lock: once the server's thread sees the task ended, nothing of
+                // the core is touched from here, and the core may go.
+                const std::lock_guard<std::mutex> hold(TaskLock);
+                TaskRunning = false;
                 TaskEnded.notify_all();
             });
     } catch (const std::system_error&) {
