@@ -6,6 +6,8 @@
 // build's modbus-bridged.exe under wine, its COM port leading to a simulator of its own. With
 // --overhead [RUNS], only the overhead, measured RUNS times (5 unless given) one after the other,
 // and the median of the runs: on a shared machine a single run moves by a tenth of a millisecond.
+// With --queue, the shared line's throughput with the queue on for 1, 2, 4 and 8 clients that
+// each read as fast as they are answered, beside the wire's limit (an exchange and its pause).
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <signal.h>
@@ -20,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -81,7 +84,8 @@ constexpr int kWineComPort = 22;
 // given a Windows build, its modbus-bridged.exe under wine, ended by Ctrl+C (SIGINT).
 class TBridgeProcess {
 public:
-    TBridgeProcess(const std::string& devicePath, const std::string& windowsBuild = {})
+    TBridgeProcess(const std::string& devicePath, const std::string& windowsBuild = {},
+                   const std::string& serverSettings = {})
         : Windows(!windowsBuild.empty()) {
         Folder = fs::temp_directory_path() / ("bench-e2e-" + std::to_string(getpid()));
         fs::create_directories(Folder);
@@ -96,7 +100,9 @@ public:
             fs::create_symlink(devicePath, ComLink);
             port = "\\\\.\\COM" + std::to_string(kWineComPort);
         }
-        std::ofstream(Folder / "modbus-bridged.ini") << "[Ports]\nCOM1=" << port << "\n";
+        std::ofstream(Folder / "modbus-bridged.ini")
+            << "[Server]\n"
+            << serverSettings << "[Ports]\nCOM1=" << port << "\n";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (Folder / "log.txt").c_str(),
@@ -275,6 +281,86 @@ int MeasureOverheadRuns(int runs) {
     return 0;
 }
 
+// Exchanges a second through one bridge with the queue on, for several clients on connections of
+// their own, each sending its next read as soon as its reply comes; beside the wire's limit, one
+// exchange (libmodbus's median read) and the pause after it, whoever asks.
+int MeasureQueueThroughput() {
+    constexpr int kSeconds = 5;
+    TRunningSim bridgeDevice;
+    TRunningSim libmodbusDevice;
+    if (!bridgeDevice.Start({}) || !libmodbusDevice.Start({})) {
+        std::fprintf(stderr, "bench-e2e: modbus-sim did not start\n");
+        return 1;
+    }
+    const TBridgeProcess bridge(bridgeDevice.Port, {}, "Queue=8\n");
+    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
+    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
+        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+        return 1;
+    }
+    uint16_t registers[10];
+    const TFigures exchange = Measure(kRounds, [context, &registers] {
+        return modbus_read_registers(context, 0, 10, registers) == 10;
+    });
+    modbus_close(context);
+    modbus_free(context);
+    const double wireLimit = 1000.0 / (exchange.Median + ExchangePause(kBaud));
+    std::printf(
+        "bench-e2e: reads of 10 registers at %d baud, %d s per row; one exchange %.3f ms, "
+        "pause %u ms\n",
+        kBaud, kSeconds, exchange.Median, ExchangePause(kBaud));
+    std::printf("%8s %14s %14s %10s %16s\n", "clients", "exchanges/s", "wire limit/s", "of limit",
+                "slowest reply");
+    for (const int clients : {1, 2, 4, 8}) {
+        std::vector<std::unique_ptr<THttpClient>> connections;
+        for (int index = 0; index < clients; ++index) {
+            connections.push_back(std::make_unique<THttpClient>());
+            if (!Connected(*connections.back())) {
+                std::fprintf(stderr, "bench-e2e: modbus-bridged did not start on port %d\n", kPort);
+                return 1;
+            }
+        }
+        std::vector<int> answered(static_cast<size_t>(clients), 0);
+        std::vector<double> slowest(static_cast<size_t>(clients), 0.0);
+        // Not vector<bool>: its elements share bytes, and each thread writes its own.
+        std::vector<int> failed(static_cast<size_t>(clients), 0);
+        const auto end = TClock::now() + std::chrono::seconds(kSeconds);
+        std::vector<std::thread> threads;
+        for (size_t index = 0; index < connections.size(); ++index) {
+            threads.emplace_back([&, index] {
+                const std::function<bool()> read = BridgeRead(*connections[index], 1, 10);
+                while (TClock::now() < end) {
+                    const auto start = TClock::now();
+                    if (!read()) {
+                        failed[index] = 1;
+                        return;
+                    }
+                    ++answered[index];
+                    slowest[index] = std::max(
+                        slowest[index],
+                        std::chrono::duration<double, std::milli>(TClock::now() - start).count());
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+            std::fprintf(stderr, "bench-e2e: a request through the queue failed\n");
+            return 1;
+        }
+        int total = 0;
+        for (const int count : answered) {
+            total += count;
+        }
+        const double perSecond = total / static_cast<double>(kSeconds);
+        std::printf("%8d %14.1f %14.1f %9.1f%% %13.1f ms\n", clients, perSecond, wireLimit,
+                    100.0 * perSecond / wireLimit,
+                    *std::max_element(slowest.begin(), slowest.end()));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -293,8 +379,12 @@ int main(int argc, char* argv[]) {
         }
         return MeasureOverheadRuns(runs);
     }
+    if (argc == 2 && std::string(argv[1]) == "--queue") {
+        return MeasureQueueThroughput();
+    }
     if (argc != 1) {
-        std::fprintf(stderr, "usage: bench-e2e [--windows-build <folder> | --overhead [RUNS]]\n");
+        std::fprintf(stderr,
+                     "usage: bench-e2e [--windows-build <folder> | --overhead [RUNS] | --queue]\n");
         return 2;
     }
     TRunningSim bridgeDevice;

@@ -32,6 +32,7 @@
 #include "FuzzInput.h"
 #include "HttpFraming.h"
 #include "Ravo32.h"
+#include "RequestAssembler.h"
 #include "RequestErrors.h"
 #include "RequestWorker.h"
 #include "Utf8.h"
@@ -260,12 +261,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view received(reinterpret_cast<const char*>(http.data()), http.size());
     CheckDemoPage(received);
     const TAccessSettings access = AccessFromOptions(viewOptions);
+    // The server's one parse: the assembler finds the empty line as the bytes arrive, in two
+    // pieces here, and its parse must be the one the bytes give whole.
+    TRequestAssembler assembler(received.size() + 1);
+    assembler.Append(received.substr(0, received.size() / 2));
+    assembler.Append(received.substr(received.size() / 2));
+    const THttpRequest request = assembler.Parsed();
+    const THttpRequest whole = ParseHttpRequest(std::string(received));
+    FUZZ_CHECK(request.Received == received && request.HeaderEnd == whole.HeaderEnd &&
+               request.Error == whole.Error && request.Json == whole.Json);
     const auto decide = [&](bool busy) {
         TAccessGate gate;
         gate.SetSettings(access);
         gate.SetLocalNames(kLocal.Port, kLocal.HostName);
         gate.SetAddressSource([] { return kLocal.Addresses; });
-        return gate.Decide({.Received = received,
+        return gate.Decide({.Request = request,
                             .Peer = "::1",
                             .ErrorsOnly = host.ViewError(),
                             .CanAsk = true,
@@ -285,7 +295,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              ++length) {
             FUZZ_CHECK(MayBeDemoPageRequest(received.substr(0, length)));
         }
-        const bool hostRefused = CheckHost(received, access, kLocal).Refusal != TRefusal::None;
+        const bool hostRefused = CheckHost(request, access, kLocal).Refusal != TRefusal::None;
         FUZZ_CHECK(hostRefused == (decision.Response != page.Response));
         if (hostRefused) {
             FUZZ_CHECK(CheckResponse(decision.Response) == ErrorCode::AccessRefused);
@@ -298,7 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                !whileBusy.Question && whileBusy.Response.empty());
     // Access is decided first, whatever the framing; only sound framing reaches the worker.
     CheckVerdict(received, access, decision.Verdict);
-    const uint8_t framing = ParseHttpRequest(received).Error;
+    const uint8_t framing = request.Error;
     FUZZ_CHECK(decision.Action == TGateAction::Answer || framing == ErrorCode::None);
     TProcedureOptions options{.PauseAfterExchange = false};
     options.Ports = access.Ports;
@@ -308,11 +318,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The gate's answer to a framing error is the request road's, byte for byte.
         if (decision.Verdict.Refusal == TRefusal::None) {
             FUZZ_CHECK(framing != ErrorCode::None);
-            FUZZ_CHECK(response == ServeRequest(received, link, host, options));
+            FUZZ_CHECK(response == ServeRequest(request, link, host, options));
         }
         FUZZ_CHECK(line->Written.empty());
     } else {
-        response = ServeRequest(received, link, host, options);
+        response = ServeRequest(request, link, host, options);
     }
 
     FUZZ_CHECK(response.has_value());

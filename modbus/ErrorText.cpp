@@ -6,7 +6,7 @@ constexpr char kUnknownError[] = "Unknown ERROR";
 
 }  // namespace
 
-std::string ErrorText(int8_t code) {
+std::string ErrorText(int code) {
     switch (code) {
         case 0:
             return "OK";
@@ -84,11 +84,19 @@ std::string ErrorText(int8_t code) {
             return "Порт или функция запрещены настройками моста";
         case 127:
             return "Страница ждёт разрешения оператора в окне моста";
+        case 128:
+            return "Линия занята: время ожидания в очереди моста истекло";
         case -1:
             return "Внутренняя ошибка моста";
         default:
             return kUnknownError;
     }
+}
+
+int ShownErrorCode(uint8_t code) {
+    // The line's queue: a code past the signed bytes, since every one up to 127 was taken.
+    constexpr uint8_t kQueueWaitExpired = 128;
+    return code == kQueueWaitExpired ? int{code} : int{static_cast<int8_t>(code)};
 }
 
 std::string AnswerErrorText(uint8_t code) {

@@ -34,6 +34,11 @@ public:
     // for the short waits of the line's turnaround.
     bool WaitForMicroseconds(uint64_t microseconds) const;
 
+    // Asks the system to end the calling thread's timed waits at their time, not the little
+    // later that it may allow itself to save power: the pause after an exchange is counted
+    // exactly. For the thread that drives the line.
+    static void PreferPreciseWaitsOnThisThread();
+
 private:
     int fd_ = -1;
     int setupError_ = 0;

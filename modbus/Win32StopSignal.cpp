@@ -87,3 +87,7 @@ bool TStopSignal::WaitForMicroseconds(uint64_t microseconds) const {
     }
     return false;
 }
+
+void TStopSignal::PreferPreciseWaitsOnThisThread() {
+    // Nothing to ask: WaitForMicroseconds already spends the last timer tick awake.
+}

@@ -5,6 +5,7 @@
 #include "DemoPages.h"
 #include "NoServerLine.h"
 #include "PortMap.h"
+#include "QueueSettings.h"
 #include "Ravo32.h"
 #include "StartLines.h"
 
@@ -31,7 +32,8 @@ TViewOptions TBridgeStartup::ViewOptions() const {
 
 TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
     TAccessSettings access = ReadAccessSettings(Settings_);
-    const std::vector<std::string> problems = access.Problems;
+    std::vector<std::string> problems = access.Problems;
+    const TQueueSettings queue = ReadQueueSettings(Settings_, problems);
     const std::vector<std::string> risks = AccessRisks(access);
     Server_ = std::make_unique<TBridgeServer>(*Link_, host);
     if (access.Origins == TOriginMode::Ask) {
@@ -44,6 +46,7 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
         }
     }
     Server_->SetAccess(std::move(access));
+    Server_->SetQueue(queue);
     Server_->ReportFault = std::move(shell.ReportFault);
 
     std::string error;

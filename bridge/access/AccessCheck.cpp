@@ -58,13 +58,11 @@ TRefusal OriginRefusal(const std::string& origin, const TAccessSettings& setting
                : TRefusal::OriginUnlisted;
 }
 
-TRefusal KeyRefusal(std::string_view received, const std::string& key) {
+TRefusal KeyRefusal(const THttpRequest& request, const std::string& key) {
     if (key.empty()) {
         return TRefusal::None;
     }
-    const size_t headerEnd = received.find("\r\n\r\n");
-    std::string_view body =
-        headerEnd == std::string_view::npos ? std::string_view() : received.substr(headerEnd + 4);
+    std::string_view body = request.Body();
     body = body.substr(0, body.find('\0'));
     const TFormField field = FormFieldBeforeJsonData(body, "key");
     if (!field.Found) {
@@ -124,11 +122,11 @@ bool HostAllowed(std::string_view host, const TAccessSettings& settings, const T
     return NameAllowed(LowerAscii(std::string(name)), bracketed, settings, local);
 }
 
-TAccessVerdict CheckHost(std::string_view received, const TAccessSettings& settings,
+TAccessVerdict CheckHost(const THttpRequest& request, const TAccessSettings& settings,
                          const TLocalNames& local) {
     TAccessVerdict verdict;
-    const std::vector<std::string_view> hosts = HeaderValues(received, "Host");
-    const std::vector<std::string_view> origins = HeaderValues(received, "Origin");
+    const std::vector<std::string_view> hosts = HeaderValues(request.HeaderBlock(), "Host");
+    const std::vector<std::string_view> origins = HeaderValues(request.HeaderBlock(), "Origin");
     verdict.HasHost = !hosts.empty();
     verdict.Host = verdict.HasHost ? std::string(hosts.front()) : std::string();
     verdict.HasOrigin = !origins.empty();
@@ -141,24 +139,25 @@ TAccessVerdict CheckHost(std::string_view received, const TAccessSettings& setti
     return verdict;
 }
 
-TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
+TAccessVerdict CheckAccess(const THttpRequest& request, const TAccessSettings& settings,
                            const TLocalNames& local) {
-    TAccessVerdict verdict = CheckHost(received, settings, local);
+    TAccessVerdict verdict = CheckHost(request, settings, local);
     if (verdict.Refusal != TRefusal::None) {
         return verdict;
     }
-    const std::vector<std::string_view> modes = HeaderValues(received, "Sec-Fetch-Mode");
+    const std::vector<std::string_view> modes =
+        HeaderValues(request.HeaderBlock(), "Sec-Fetch-Mode");
     if (std::any_of(modes.begin(), modes.end(), [](std::string_view mode) {
             return mode != "cors" && mode != "same-origin";
         })) {
         verdict.Refusal = TRefusal::Navigation;
-    } else if (HeaderValues(received, "Origin").size() > 1) {
+    } else if (HeaderValues(request.HeaderBlock(), "Origin").size() > 1) {
         verdict.Refusal = TRefusal::OriginRepeated;
     } else if (verdict.HasOrigin) {
         verdict.Refusal = OriginRefusal(verdict.Origin, settings, local);
     }
     if (verdict.Refusal == TRefusal::None) {
-        verdict.Refusal = KeyRefusal(received, settings.Key);
+        verdict.Refusal = KeyRefusal(request, settings.Key);
     }
     return verdict;
 }
@@ -226,8 +225,8 @@ std::string RefusalReason(TRefusal refusal) {
 
 std::string RefusalLine(uint8_t code, std::string_view reason, std::string_view peer,
                         const TAccessVerdict& verdict) {
-    return "Error[" + std::to_string(code) + "] - " + ErrorText(static_cast<int8_t>(code)) + ": " +
-           std::string(reason) + " (адрес " + std::string(peer) +
+    return "Error[" + std::to_string(code) + "] - " + ErrorText(code) + ": " + std::string(reason) +
+           " (адрес " + std::string(peer) +
            ", Host: " + (verdict.HasHost ? ShownRequestText(verdict.Host) : "-") +
            ", Origin: " + (verdict.HasOrigin ? ShownRequestText(verdict.Origin) : "-") + ")";
 }

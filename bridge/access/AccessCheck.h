@@ -7,6 +7,7 @@
 
 #include "AccessSettings.h"
 #include "BridgePort.h"
+#include "HttpFraming.h"
 
 // What this machine answers to: the port it listens on, its host name and, when it listens on
 // every interface, the addresses of its interfaces (as inet_ntop writes them).
@@ -45,12 +46,12 @@ struct TAccessVerdict {
 // The access checks of a request whose HTTP framing is sound, in this order: Host (against DNS
 // rebinding), fetch metadata (no navigations), Origin, key. The bridge's own origin passes the
 // Origin check whatever the Origins setting says.
-TAccessVerdict CheckAccess(std::string_view received, const TAccessSettings& settings,
+TAccessVerdict CheckAccess(const THttpRequest& request, const TAccessSettings& settings,
                            const TLocalNames& local);
 
 // The Host check alone, which is all a GET of the bridge's page needs: opening a page is a
 // navigation, and the page's files are the same for everybody.
-TAccessVerdict CheckHost(std::string_view received, const TAccessSettings& settings,
+TAccessVerdict CheckHost(const THttpRequest& request, const TAccessSettings& settings,
                          const TLocalNames& local);
 
 // True when the Host header's value names this machine on its port.

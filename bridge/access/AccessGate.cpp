@@ -29,7 +29,7 @@ void TAccessGate::SetAddressSource(TAddressSource source) {
 }
 
 TGateDecision TAccessGate::Decide(const TGateRequest& request) {
-    TDemoPageAnswer page = AnswerDemoPage(request.Received);
+    TDemoPageAnswer page = AnswerDemoPage(request.Request.Received);
     if (page.Kind != TDemoPageKind::NotOurs) {
         return DecidePage(request, std::move(page.Response));
     }
@@ -41,7 +41,7 @@ TGateDecision TAccessGate::Decide(const TGateRequest& request) {
     // Access is decided on the bytes as they came, whatever their framing: a page must not get
     // past the checks by leaving out its form field.
     RefreshAddresses();
-    const TAccessVerdict verdict = CheckAccess(request.Received, Access, Local);
+    const TAccessVerdict verdict = CheckAccess(request.Request, Access, Local);
     decision.Verdict = verdict;
     if (verdict.HasOrigin) {
         NoteActivity(verdict.Origin, request.NowMs);
@@ -82,7 +82,7 @@ TGateDecision TAccessGate::DecidePage(const TGateRequest& request, std::string p
     RefreshAddresses();
     TGateDecision decision;
     decision.Action = TGateAction::Answer;
-    decision.Verdict = CheckHost(request.Received, Access, Local);
+    decision.Verdict = CheckHost(request.Request, Access, Local);
     if (decision.Verdict.Refusal == TRefusal::None) {
         decision.Response = std::move(pageResponse);
     } else {
@@ -93,14 +93,13 @@ TGateDecision TAccessGate::DecidePage(const TGateRequest& request, std::string p
 }
 
 void TAccessGate::AnswerFramingError(const TGateRequest& request, TGateDecision& decision) {
-    const uint8_t code = ParseHttpRequest(request.Received).Error;
+    const uint8_t code = request.Request.Error;
     if (code == ErrorCode::None) {
         return;
     }
     decision.Action = TGateAction::Answer;
     decision.Response = ErrorStatusResponse(code);
-    Refusals.Note(request.NowMs,
-                  {{TLogKind::Error, ErrorLine(code, ErrorText(static_cast<int8_t>(code)))}},
+    Refusals.Note(request.NowMs, {{TLogKind::Error, ErrorLine(code, ErrorText(code))}},
                   decision.Lines);
 }
 

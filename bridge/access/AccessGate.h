@@ -11,12 +11,13 @@
 
 #include "AccessCheck.h"
 #include "AccessSettings.h"
+#include "HttpFraming.h"
 #include "LimitedLines.h"
 
 // A request that has arrived whole, as the server hands it to the gate.
 struct TGateRequest {
-    // The bytes the connection delivered.
-    std::string_view Received;
+    // The bytes the connection delivered, parsed once; the worker takes the same.
+    const THttpRequest& Request;
     // The peer's address, as the log names it.
     std::string_view Peer;
     // Milliseconds of a monotonic clock.

@@ -36,4 +36,7 @@ inline constexpr uint8_t AccessAwaitingOperator = 127;
 // Every code up to 127 is taken; the byte
 // 255 reads -1 in a reply, the usual sign of an internal failure, and leaves 128 and up free.
 inline constexpr uint8_t InternalFault = 255;
+// Not sent: the request waited for the line longer than the queue allows, or its slave did not
+// answer its last request and one request for it waits already. Reads 128 (ShownErrorCode).
+inline constexpr uint8_t QueueWaitExpired = 128;
 }  // namespace ErrorCode

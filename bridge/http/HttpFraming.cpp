@@ -2,6 +2,7 @@
 
 #include <json/writer.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr std::string_view kMissing = "0";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 
 bool AllUtf8(const Json::Value& value) {
     if (value.isString()) {
@@ -86,25 +88,39 @@ std::string ExtractAfter(std::string_view text, std::string_view marker,
     return std::string(result);
 }
 
-THttpRequest ParseHttpRequest(std::string_view received) {
-    const std::string line = ExtractAfter(received, "POST", "\r\n");
+THttpRequest ParseHttpRequest(std::string received) {
+    const size_t headerEnd = received.find(kHeaderEnd);
+    return ParseHttpRequest(std::move(received), headerEnd);
+}
+
+THttpRequest ParseHttpRequest(std::string received, size_t headerEnd) {
+    THttpRequest request;
+    request.Received = std::move(received);
+    request.HeaderEnd = headerEnd;
+    const std::string line = ExtractAfter(request.Received, "POST", "\r\n");
     if (line == kMissing) {
-        return {ErrorCode::NoPostLine, {}};
+        request.Error = ErrorCode::NoPostLine;
+        return request;
     }
     if (ExtractAfter(line, "HTTP/", "\r\n") == kMissing) {
-        return {ErrorCode::NoHttpVersion, {}};
+        request.Error = ErrorCode::NoHttpVersion;
+        return request;
     }
-    const std::string body = ExtractAfter(received, "\r\n\r\n", "");
-    if (body == kMissing) {
-        return {ErrorCode::NoHeaderEnd, {}};
+    const std::string_view body = request.Body();
+    // A body that is exactly "0" reads as the missing marker, as it always has.
+    if (headerEnd == std::string::npos || body == kMissing) {
+        request.Error = ErrorCode::NoHeaderEnd;
+        return request;
     }
-    std::string decoded = UriDecode(std::string_view(body).substr(0, body.find('\0')));
+    std::string decoded = UriDecode(body.substr(0, body.find('\0')));
     decoded.resize(std::min(decoded.size(), decoded.find('\0')));
     std::string json = ExtractAfter(decoded, "json_data=", "");
     if (json == kMissing) {
-        return {ErrorCode::NoJsonData, {}};
+        request.Error = ErrorCode::NoJsonData;
+        return request;
     }
-    return {ErrorCode::None, std::move(json)};
+    request.Json = std::move(json);
+    return request;
 }
 
 std::string SerializeReply(const Json::Value& reply) {
@@ -121,8 +137,8 @@ std::string SerializeReply(const Json::Value& reply) {
 std::string ErrorStatusResponse(uint8_t code) {
     Json::Value reply;
     reply["status"] = "error";
-    reply["error_code"] = int{code};
-    reply["error_text"] = ErrorText(static_cast<int8_t>(code));
+    reply["error_code"] = ShownErrorCode(code);
+    reply["error_text"] = ErrorText(ShownErrorCode(code));
     return BuildHttpResponse(reply);
 }
 

@@ -10,9 +10,9 @@ constexpr std::string_view kJsonDataField = "json_data";
 
 }  // namespace
 
-std::vector<std::string_view> HeaderValues(std::string_view received, std::string_view name) {
+std::vector<std::string_view> HeaderValues(std::string_view headerBlock, std::string_view name) {
     std::vector<std::string_view> values;
-    std::string_view block = received.substr(0, received.find("\r\n\r\n"));
+    std::string_view block = headerBlock;
     const size_t firstLineEnd = block.find(kLineEnd);
     if (firstLineEnd == std::string_view::npos) {
         return values;

@@ -57,6 +57,10 @@ bool TRequestAssembler::Complete() const {
     return !ContentLength || Held.size() - *BodyStart >= *ContentLength;
 }
 
+THttpRequest TRequestAssembler::Parsed() const {
+    return ParseHttpRequest(Held, BodyStart ? *BodyStart - kHeaderEnd.size() : std::string::npos);
+}
+
 void TRequestAssembler::Clear() {
     Held.clear();
     BodyStart.reset();

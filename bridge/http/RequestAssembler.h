@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "HttpFraming.h"
+
 // Holds the bytes of one request as TCP delivers them, up to a limit, and tells when the header
 // block has ended and as much body has arrived as its Content-Length names.
 class TRequestAssembler {
@@ -18,6 +20,8 @@ public:
     bool Empty() const { return Held.empty(); }
     size_t Room() const { return Limit - Held.size(); }
     std::string_view Bytes() const { return Held; }
+    // The bytes held, parsed with the empty line that Append found: the one parse of a request.
+    THttpRequest Parsed() const;
     // Forgets the bytes held and starts afresh.
     void Clear();
 

@@ -139,7 +139,7 @@ void BuildRequestFrame(const Json::Value& member, TFrameBuilder& frame) {
 
 void RefusePort(Json::Value& reply, const std::string& reason, TBridgeHost& host,
                 const TProcedureOptions& options) {
-    const std::string text = ErrorText(static_cast<int8_t>(ErrorCode::PortRefused));
+    const std::string text = ErrorText(ErrorCode::PortRefused);
     if (options.PortRefused) {
         options.PortRefused(reason);
     } else {
@@ -198,19 +198,24 @@ uint8_t CheckPduMembers(const Json::Value& pdu) {
     return ErrorCode::None;
 }
 
-std::string ErrorLine(uint8_t code, const std::string& text) {
-    return FormatLine("Error[%d] - %s", int{static_cast<int8_t>(code)}, text.c_str());
+std::string ErrorLine(int shownCode, const std::string& text) {
+    return FormatLine("Error[%d] - %s", shownCode, text.c_str());
 }
 
 void SetErrorReply(Json::Value& reply, uint8_t code, TBridgeHost& host) {
-    SetErrorReply(reply, code, ErrorText(static_cast<int8_t>(code)), host);
+    host.LogError(ErrorLine(ShownErrorCode(code), ErrorText(ShownErrorCode(code))));
+    SetErrorMembers(reply, ShownErrorCode(code), ErrorText(ShownErrorCode(code)));
 }
 
 void SetErrorReply(Json::Value& reply, uint8_t code, const std::string& text, TBridgeHost& host) {
-    const auto signedCode = static_cast<int8_t>(code);
-    host.LogError(ErrorLine(code, text));
+    const int signedCode = static_cast<int8_t>(code);
+    host.LogError(ErrorLine(signedCode, text));
+    SetErrorMembers(reply, signedCode, text);
+}
+
+void SetErrorMembers(Json::Value& reply, int shownCode, const std::string& text) {
     reply["status"] = "error";
-    reply["error_code"] = int{signedCode};
+    reply["error_code"] = shownCode;
     reply["error_text"] = text;
 }
 
@@ -276,7 +281,12 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
 
     const int32_t timeout = EffectiveTimeoutMs(requestedTimeout);
     const Json::Value& pdu = request["pdu"];
+    std::optional<TLineUse> use;
     for (const Json::Value& member : pdu) {
+        // Until the pause after it is made, the exchange owes it.
+        use = TLineUse{.Slave = {comPort, slave},
+                       .Answered = std::nullopt,
+                       .PauseOwedMs = ExchangePause(baud)};
         BuildRequestFrame(member, link.Frame);
         const std::span<const uint8_t> frame(link.Frame.FrameBuf,
                                              static_cast<size_t>(link.Frame.FrameLen));
@@ -287,12 +297,16 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
             if (link.StopRequested()) {
                 return TProcedureEnd::Stopped;
             }
+            if (link.GetError() == ErrorCode::AnswerTimeout) {
+                use->Answered = false;
+            }
             SetErrorReply(reply, link.GetError(), host);
             break;
         }
         if (timeout == 0) {
             break;
         }
+        use->Answered = true;
         const uint8_t* answerBytes = nullptr;
         int32_t answerLength = 0;
         const uint8_t answerCode = link.CheckAnswer(answerBytes, answerLength);
@@ -312,9 +326,30 @@ TProcedureEnd RunRequestProcedure(std::string_view jsonText, Json::Value& reply,
         if (options.PauseAfterExchange && !link.Pause(ExchangePause(baud))) {
             return TProcedureEnd::Stopped;
         }
+        use->PauseOwedMs = 0;
+    }
+    if (use && options.LineUsed) {
+        options.LineUsed(*use);
     }
     if (!host.ViewError()) {
         host.LogInfo(std::string(LogText::kSeparator));
     }
     return TProcedureEnd::Completed;
+}
+
+std::optional<TSlaveId> RequestSlave(std::string_view jsonText) {
+    Json::Value request;
+    if (!ParseRequest(jsonText, request) || CheckParameters(request) != ErrorCode::None) {
+        return std::nullopt;
+    }
+    return TSlaveId{static_cast<uint8_t>(request["com_port"].asInt()),
+                    static_cast<uint8_t>(request["slave_addr"].asInt())};
+}
+
+Json::Value UnsentRequestReply(std::string_view jsonText, uint8_t code) {
+    Json::Value reply;
+    // As far as the text parses, as the procedure's own error replies have it.
+    ParseRequest(jsonText, reply);
+    SetErrorMembers(reply, ShownErrorCode(code), ErrorText(ShownErrorCode(code)));
+    return reply;
 }

@@ -5,10 +5,10 @@
 #include "Ravo32.h"
 #include "ServerSockets.h"
 
-TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, TThreadStarter startThread)
+TBridgeServer::TBridgeServer(TRavo32& link, TBridgeHost& host, TTaskRunner runOnWorker)
     : Link(link),
       Sockets(MakeServerSockets()),
-      Core(link, host, *Sockets, *this, std::move(startThread)) {
+      Core(link, host, *Sockets, *this, std::move(runOnWorker)) {
     Sockets->Attach(Core);
 }
 

@@ -21,10 +21,9 @@ class TServerSockets;
 // loop must run. AskAboutOrigin and ReportFault (TServerHooks) are set before Open.
 class TBridgeServer : public TServerHooks {
 public:
-    using TThreadStarter = TServerCore::TThreadStarter;
+    using TTaskRunner = TServerCore::TTaskRunner;
 
-    TBridgeServer(TRavo32& link, TBridgeHost& host,
-                  TThreadStarter startThread = TServerCore::StartThread);
+    TBridgeServer(TRavo32& link, TBridgeHost& host, TTaskRunner runOnWorker = {});
     ~TBridgeServer();
     TBridgeServer(const TBridgeServer&) = delete;
     TBridgeServer& operator=(const TBridgeServer&) = delete;
@@ -37,6 +36,8 @@ public:
         Core.SetOriginDecisions(std::move(decisions));
     }
     size_t AllowedOrigins() const { return AllowedOriginCount(Core.Access().OriginDecisions); }
+    // The line's queue; set before Open.
+    void SetQueue(TQueueSettings queue) { Core.SetQueue(queue); }
     // The error number with which the link's stop request or the server's inbox could not get
     // its wake-up; 0 when both have one. Without them a request could be neither stopped nor
     // answered, and Open fails.

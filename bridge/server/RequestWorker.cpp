@@ -36,12 +36,11 @@ std::string InternalFaultResponse() {
     return BuildHttpResponse(reply);
 }
 
-std::optional<std::string> ServeRequest(std::string_view received, TRavo32& link, TBridgeHost& host,
-                                        const TProcedureOptions& options) {
+std::optional<std::string> ServeRequest(const THttpRequest& request, TRavo32& link,
+                                        TBridgeHost& host, const TProcedureOptions& options) {
     Json::Value reply;
     TProcedureEnd end = TProcedureEnd::Completed;
     host.RequestBegun();
-    const THttpRequest request = ParseHttpRequest(received);
     if (request.Error != ErrorCode::None) {
         SetErrorReply(reply, request.Error, host);
     } else {

@@ -7,6 +7,7 @@
 
 #include "DemoPages.h"
 #include "Ravo32.h"
+#include "RequestErrors.h"
 #include "RequestWorker.h"
 
 namespace {
@@ -25,17 +26,33 @@ std::string UnloggedBusyLine(uint64_t count) {
            std::to_string(count);
 }
 
+std::string UnloggedQueueLine(uint64_t count) {
+    return "Ещё ответов 128 без строки в журнале: " + std::to_string(count);
+}
+
+std::string SilentSlaveLine(const TSlaveId& slave) {
+    return "Устройство с адресом " + std::to_string(slave.Address) + " на COM" +
+           std::to_string(slave.Port) +
+           " не ответило на последний запрос: пока оно молчит, в очереди ждёт один его запрос, "
+           "остальные сразу получают ошибку 128";
+}
+
 }  // namespace
 
 TServerCore::TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
-                         const TServerHooks& hooks, TThreadStarter startThread)
+                         const TServerHooks& hooks, TTaskRunner runOnWorker)
     : Link(link),
       Host(host),
       Platform(platform),
       Hooks(hooks),
-      StartWorkerThread(std::move(startThread)),
+      RunOnWorker(std::move(runOnWorker)),
       BusyLines(UnloggedBusyLine),
-      ReadBuffer(kReadChunkBytes, '\0') {}
+      QueueLines(UnloggedQueueLine),
+      ReadBuffer(kReadChunkBytes, '\0') {
+    if (!RunOnWorker) {
+        RunOnWorker = [this](std::function<void()> task) { Worker.Run(std::move(task)); };
+    }
+}
 
 TServerCore::~TServerCore() {
     StopWorker();
@@ -43,6 +60,11 @@ TServerCore::~TServerCore() {
 
 void TServerCore::SetAccess(TAccessSettings access) {
     Gate.SetSettings(std::move(access));
+}
+
+void TServerCore::SetQueue(TQueueSettings settings) {
+    QueueSettings = settings;
+    Queue = TLineQueue(settings.Depth, settings.WaitMs);
 }
 
 void TServerCore::SetLocalNames(uint16_t port, std::string hostName,
@@ -64,12 +86,18 @@ void TServerCore::TimerFired(uint64_t timer) {
     if (timer == kLineFlushTimer) {
         LineFlushAtMs.reset();
         FlushLines();
+    } else if (timer == kQueueWaitTimer) {
+        ExpireWaits();
     } else {
         TakeClientBytes(timer, true);
     }
 }
 
 void TServerCore::Shutdown() {
+    // Nothing more may take the line, also when the served client's closing comes after this.
+    Queue = TLineQueue(0, 0);
+    WaitingRequests.clear();
+    Platform.StopTimer(kQueueWaitTimer);
     StopWorker();
     if (Link.IsOpen()) {
         Link.Disconnect();
@@ -79,8 +107,9 @@ void TServerCore::Shutdown() {
 
 void TServerCore::DropOldestIdleConnection() {
     const auto oldest =
-        std::find_if(Connections.begin(), Connections.end(),
-                     [this](const auto& entry) { return entry.first != ClientConnection; });
+        std::find_if(Connections.begin(), Connections.end(), [this](const auto& entry) {
+            return entry.first != ClientConnection && !HasWaitingRequest(entry.first);
+        });
     if (oldest == Connections.end()) {
         return;
     }
@@ -95,6 +124,7 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
     // this data in the event queue, but it must stop its request first, as it would have.
     if (Busy() && ClientConnection != 0 && Platform.PeerHasClosed(ClientConnection)) {
         StopWorker();
+        ServeNextWaiting();
     }
     const auto found = Connections.find(id);
     if (found == Connections.end()) {
@@ -102,8 +132,12 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
     }
     TConnection& connection = found->second;
     // Only a request for the bridge's page goes on while another is served: it never touches the
-    // line. Any other data stays unread: the page asks faster than the line answers.
-    if (Busy() && (id == ClientConnection || !MayBeDemoPageRequest(HeldBytes(id, connection)))) {
+    // line. Any other data stays unread: the page asks faster than the line answers. With the
+    // queue on, a request of another client is read and waits its turn; a client whose request
+    // is served or waits has its next one left unread.
+    const bool queueing = QueueSettings.Depth > 0;
+    if (Busy() && (id == ClientConnection || HasWaitingRequest(id) ||
+                   (!queueing && !MayBeDemoPageRequest(HeldBytes(id, connection))))) {
         NoteBusy();
         return;
     }
@@ -129,12 +163,13 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         }
     }
     Platform.StopTimer(id);
-    const TGateDecision decision = Gate.Decide({.Received = connection.Request.Bytes(),
+    THttpRequest request = connection.Request.Parsed();
+    const TGateDecision decision = Gate.Decide({.Request = request,
                                                 .Peer = connection.Peer,
                                                 .NowMs = Platform.NowMs(),
                                                 .ErrorsOnly = Host.ViewError(),
                                                 .CanAsk = static_cast<bool>(Hooks.AskAboutOrigin),
-                                                .Busy = Busy()});
+                                                .Busy = Busy() && !queueing});
     if (decision.Question && Hooks.AskAboutOrigin(*decision.Question)) {
         Gate.OriginAsked(*decision.Question);
     }
@@ -149,7 +184,14 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         Platform.Write(id, decision.Response);
         return;
     }
-    StartWorker(id, connection, decision.Verdict);
+    if (queueing && (Busy() || !Queue.Empty())) {
+        Enqueue(id, connection, std::move(request), decision.Verdict);
+        ServeNextWaiting();
+        return;
+    }
+    if (StartWorker(id, connection.Peer, std::move(request), decision.Verdict)) {
+        connection.Request.Clear();
+    }
 }
 
 std::string TServerCore::HeldBytes(TConnectionId id, const TConnection& connection) {
@@ -177,9 +219,10 @@ void TServerCore::WriteLines(const std::vector<TLogEntry>& lines) {
     WriteLogEntries(Host, lines);
     // One timer writes the count lines of both limits, at the earlier of their times.
     std::optional<uint64_t> due = Gate.FlushDue();
-    if (const std::optional<uint64_t> busyDue = BusyLines.FlushDue();
-        busyDue && (!due || *busyDue < *due)) {
-        due = busyDue;
+    for (const std::optional<uint64_t> otherDue : {BusyLines.FlushDue(), QueueLines.FlushDue()}) {
+        if (otherDue && (!due || *otherDue < *due)) {
+            due = otherDue;
+        }
     }
     if (!due || (LineFlushAtMs && *LineFlushAtMs <= *due)) {
         return;
@@ -193,6 +236,7 @@ void TServerCore::FlushLines() {
     const uint64_t now = Platform.NowMs();
     std::vector<TLogEntry> lines = Gate.Flush(now);
     BusyLines.Flush(now, lines);
+    QueueLines.Flush(now, lines);
     // Also arms the timer again when it fired before either limit's time.
     WriteLines(lines);
 }
@@ -200,48 +244,83 @@ void TServerCore::FlushLines() {
 void TServerCore::ForgetConnection(TConnectionId id) {
     Connections.erase(id);
     Platform.StopTimer(id);
+    // Its waiting requests leave the queue; none of them touched the line.
+    for (const TQueueEntry& entry : Queue.RemoveClient(id)) {
+        WaitingRequests.erase(entry.Ticket);
+    }
+    ArmQueueTimer();
     // Only the connection that waits for the answer may cancel it: browsers close idle and
     // speculative connections on their own.
     if (Busy() && id == ClientConnection) {
         StopWorker();
+        ServeNextWaiting();
     }
 }
 
-void TServerCore::StartWorker(TConnectionId id, TConnection& connection,
+bool TServerCore::StartWorker(TConnectionId id, const std::string& peer, THttpRequest request,
                               const TAccessVerdict& verdict) {
     Link.ResetStop();
     ClientConnection = id;
     const uint64_t generation = ++Generation;
+    const uint64_t now = Platform.NowMs();
+    const auto restMs =
+        static_cast<uint32_t>(LineRestUntilMs > now ? LineRestUntilMs - now : uint64_t{0});
     TProcedureOptions options;
     options.Ports = Gate.Settings().Ports;
-    options.PortRefused = [this, peer = connection.Peer, verdict](const std::string& reason) {
+    options.PortRefused = [this, peer, verdict](const std::string& reason) {
         Platform.Post([this, peer, verdict, reason] {
             WriteLines(Gate.PortRefused(reason, peer, verdict, Platform.NowMs()));
         });
     };
+    {
+        const std::lock_guard<std::mutex> hold(TaskLock);
+        TaskRunning = true;
+    }
     try {
-        WorkerThread = StartWorkerThread(
-            [this, generation, received = std::string(connection.Request.Bytes()),
-             options = std::move(options)] { ServeOnWorker(generation, received, options); });
+        RunOnWorker(
+            [this, generation, request = std::move(request), options = std::move(options), restMs] {
+                ServeOnWorker(generation, request, options, restMs);
+                // Told under the lock: once the server's thread sees the task ended, nothing of
+                // the core is touched from here, and the core may go.
+                const std::lock_guard<std::mutex> hold(TaskLock);
+                TaskRunning = false;
+                TaskEnded.notify_all();
+            });
     } catch (const std::system_error&) {
         // The request stays with its connection, unread and unanswered, as if it had never
         // been taken: the next data on that connection brings it along.
+        {
+            const std::lock_guard<std::mutex> hold(TaskLock);
+            TaskRunning = false;
+        }
         ClientConnection = 0;
         Host.LogError(kThreadFault);
-        return;
+        return false;
     }
-    connection.Request.Clear();
+    Serving = true;
+    return true;
 }
 
-void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received,
-                                const TProcedureOptions& options) noexcept {
+void TServerCore::WaitForWorkerTask() {
+    std::unique_lock<std::mutex> hold(TaskLock);
+    TaskEnded.wait(hold, [this] { return !TaskRunning; });
+}
+
+void TServerCore::ServeOnWorker(uint64_t generation, const THttpRequest& request,
+                                const TProcedureOptions& options, uint32_t restMs) noexcept {
     // An exception that left the thread would end the process. One that escaped the request's
     // own fault reply (the host itself failed) becomes the general error report on the server's
     // thread, and the request is still answered with the internal fault.
     std::optional<std::string> response;
     std::optional<std::string> fault;
+    std::optional<TLineUse> use;
     try {
-        response = ServeRequest(received, Link, Host, options);
+        // The pause the last exchange is owed holds whoever sent it; a stop ends it, unanswered.
+        if (restMs == 0 || Link.Pause(restMs)) {
+            TProcedureOptions taskOptions = options;
+            taskOptions.LineUsed = [&use](const TLineUse& used) { use = used; };
+            response = ServeRequest(request, Link, Host, taskOptions);
+        }
     } catch (const std::exception& error) {
         fault = *error.what() != '\0' ? error.what() : kUnknownFault;
     } catch (...) {
@@ -256,9 +335,8 @@ void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received
     }
     try {
         Platform.Post(
-            [this, generation, response = std::move(response), fault = std::move(fault)]() mutable {
-                FinishRequest(generation, std::move(response), fault);
-            });
+            [this, generation, response = std::move(response), fault = std::move(fault),
+             use]() mutable { FinishRequest(generation, std::move(response), fault, use); });
     } catch (...) {
         // Not even the hand-over could be queued (no memory left): the server stays busy until
         // its shutdown joins this thread, rather than the process ending here.
@@ -266,7 +344,8 @@ void TServerCore::ServeOnWorker(uint64_t generation, const std::string& received
 }
 
 void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> response,
-                                const std::optional<std::string>& fault) {
+                                const std::optional<std::string>& fault,
+                                const std::optional<TLineUse>& use) {
     if (fault) {
         if (Hooks.ReportFault) {
             Hooks.ReportFault(*fault);
@@ -274,12 +353,13 @@ void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> 
             Host.LogError(*fault);
         }
     }
-    if (generation != Generation || !WorkerThread.joinable()) {
+    if (generation != Generation || !Serving) {
         return;
     }
     // The busy mark is cleared and the reply handed over in one step, so a client that sends
     // its next request the moment it reads the reply is served.
-    WorkerThread.join();
+    WaitForWorkerTask();
+    Serving = false;
     // A worker cut short by an exception may have left the port open.
     if (Link.IsOpen()) {
         Link.Disconnect();
@@ -289,14 +369,103 @@ void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> 
     if (response && Connections.contains(id)) {
         Platform.Write(id, *response);
     }
+    if (use) {
+        if (use->Answered) {
+            Queue.Heard(use->Slave, *use->Answered);
+        }
+        LineRestUntilMs = QueueSettings.Depth > 0 && use->PauseOwedMs > 0
+                              ? Platform.NowMs() + use->PauseOwedMs
+                              : 0;
+    }
+    ServeNextWaiting();
+}
+
+void TServerCore::Enqueue(TConnectionId id, TConnection& connection, THttpRequest request,
+                          const TAccessVerdict& verdict) {
+    const TQueueEntry entry{.Ticket = ++LastTicket,
+                            .Client = id,
+                            .Slave = RequestSlave(request.Json),
+                            .ArrivedMs = Platform.NowMs()};
+    switch (Queue.Admit(entry)) {
+        case TAdmission::Full:
+            // As without a queue: the request stays with its connection, unanswered.
+            NoteBusy();
+            return;
+        case TAdmission::SlaveSilent:
+            if (Queue.FirstRefusalSinceSilent(*entry.Slave)) {
+                Host.LogError(SilentSlaveLine(*entry.Slave));
+            }
+            connection.Request.Clear();
+            AnswerUnsent(id, request);
+            return;
+        case TAdmission::Queued:
+            connection.Request.Clear();
+            WaitingRequests.emplace(
+                entry.Ticket, TWaitingRequest{id, connection.Peer, std::move(request), verdict});
+            ArmQueueTimer();
+            return;
+    }
+}
+
+void TServerCore::ServeNextWaiting() {
+    while (!Busy()) {
+        const std::optional<TQueueEntry> next = Queue.TakeNext();
+        if (!next) {
+            break;
+        }
+        auto waiting = WaitingRequests.extract(next->Ticket);
+        ArmQueueTimer();
+        if (waiting.empty() || !Connections.contains(waiting.mapped().Connection)) {
+            continue;
+        }
+        TWaitingRequest& request = waiting.mapped();
+        StartWorker(request.Connection, request.Peer, std::move(request.Request), request.Verdict);
+    }
+}
+
+void TServerCore::ExpireWaits() {
+    const uint64_t now = Platform.NowMs();
+    std::vector<TLogEntry> lines;
+    const int shown = ShownErrorCode(ErrorCode::QueueWaitExpired);
+    for (const TQueueEntry& entry : Queue.TakeExpired(now)) {
+        auto waiting = WaitingRequests.extract(entry.Ticket);
+        if (waiting.empty() || !Connections.contains(entry.Client)) {
+            continue;
+        }
+        AnswerUnsent(entry.Client, waiting.mapped().Request);
+        QueueLines.Note(now, {{TLogKind::Error, ErrorLine(shown, ErrorText(shown))}}, lines);
+    }
+    WriteLines(lines);
+    ArmQueueTimer();
+}
+
+void TServerCore::ArmQueueTimer() {
+    const std::optional<uint64_t> due = Queue.NextExpiryMs();
+    if (!due) {
+        Platform.StopTimer(kQueueWaitTimer);
+        return;
+    }
+    const uint64_t now = Platform.NowMs();
+    Platform.StartTimer(kQueueWaitTimer, static_cast<int>(*due > now ? *due - now : 0));
+}
+
+bool TServerCore::HasWaitingRequest(TConnectionId id) const {
+    return std::any_of(WaitingRequests.begin(), WaitingRequests.end(),
+                       [id](const auto& waiting) { return waiting.second.Connection == id; });
+}
+
+void TServerCore::AnswerUnsent(TConnectionId id, const THttpRequest& request) {
+    Platform.Write(
+        id, BuildHttpResponse(UnsentRequestReply(request.Json, ErrorCode::QueueWaitExpired)));
 }
 
 void TServerCore::StopWorker() {
-    if (!WorkerThread.joinable()) {
+    if (!Serving) {
         return;
     }
     Link.RequestStop();
-    WorkerThread.join();
+    WaitForWorkerTask();
+    Serving = false;
     ++Generation;
     ClientConnection = 0;
     if (Link.IsOpen()) {

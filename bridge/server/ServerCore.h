@@ -1,20 +1,24 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AccessGate.h"
 #include "AccessSettings.h"
 #include "BridgeHost.h"
 #include "LimitedLines.h"
+#include "LineQueue.h"
+#include "QueueSettings.h"
 #include "RequestAssembler.h"
 #include "RequestProcedure.h"
 #include "ServerPlatform.h"
+#include "WorkerThread.h"
 
 class TRavo32;
 
@@ -49,16 +53,17 @@ public:
     // The timer of the count lines. A connection's wait for the rest of its request is the
     // timer numbered as the connection.
     static constexpr uint64_t kLineFlushTimer = 0;
+    // The timer of the oldest wait in the line's queue; no connection gets this id, and a
+    // platform may add its own base to it.
+    static constexpr uint64_t kQueueWaitTimer = uint64_t{1} << 62;
 
-    // Starts a thread running the task; throws std::system_error when the system cannot create
-    // one, as std::thread does. Tests put in one that fails.
-    using TThreadStarter = std::function<std::thread(std::function<void()>)>;
-    static std::thread StartThread(std::function<void()> task) {
-        return std::thread(std::move(task));
-    }
+    // Runs a request's task on the worker's thread; throws std::system_error when the system
+    // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
+    // fail.
+    using TTaskRunner = std::function<void(std::function<void()>)>;
 
     TServerCore(TRavo32& link, TBridgeHost& host, TServerPlatform& platform,
-                const TServerHooks& hooks, TThreadStarter startThread = StartThread);
+                const TServerHooks& hooks, TTaskRunner runOnWorker = {});
     // Stops a running request.
     ~TServerCore();
     TServerCore(const TServerCore&) = delete;
@@ -66,6 +71,9 @@ public:
 
     // Who may drive the devices; the defaults serve this computer only.
     void SetAccess(TAccessSettings access);
+    // The line's queue; without one (Depth 0) a request that finds the line busy is refused.
+    // Set before the first request.
+    void SetQueue(TQueueSettings settings);
     const TAccessSettings& Access() const { return Gate.Settings(); }
     // The [Origins] section read again applies from the next request (TAccessGate).
     void SetOriginDecisions(std::map<std::string, bool> decisions) {
@@ -82,8 +90,9 @@ public:
     void ForgetOrigin(const std::string& origin) { Gate.ForgetOrigin(origin); }
     // The origins listed and seen, with their requests since the start.
     std::vector<TKnownOrigin> KnownOrigins() { return Gate.KnownOrigins(Platform.NowMs()); }
-    bool Busy() const { return WorkerThread.joinable(); }
+    bool Busy() const { return Serving; }
     size_t ConnectionCount() const { return Connections.size(); }
+    size_t WaitingCount() const { return Queue.Size(); }
 
     // The platform's events, on the server's thread. A new connection gets its id here.
     TConnectionId Accepted(std::string peer);
@@ -93,7 +102,8 @@ public:
     // No descriptor was left for a new connection: the oldest idle one makes room.
     void AcceptFailed() { DropOldestIdleConnection(); }
 
-    // Stops a running request, closes the port and pauses; the listening sockets close after.
+    // Drops the waiting requests unanswered, stops a running request, closes the port and
+    // pauses; the listening sockets close after.
     void Shutdown();
 
 private:
@@ -115,22 +125,54 @@ private:
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();
-    void StartWorker(TConnectionId id, TConnection& connection, const TAccessVerdict& verdict);
-    // The worker thread's whole work; nothing escapes it.
-    void ServeOnWorker(uint64_t generation, const std::string& received,
-                       const TProcedureOptions& options) noexcept;
+    // False when no thread could take it: the FAULT line is written.
+    bool StartWorker(TConnectionId id, const std::string& peer, THttpRequest request,
+                     const TAccessVerdict& verdict);
+    // The worker thread's whole work; nothing escapes it. restMs: the pause the line still owes
+    // its last exchange.
+    void ServeOnWorker(uint64_t generation, const THttpRequest& request,
+                       const TProcedureOptions& options, uint32_t restMs) noexcept;
+    // Until the worker's task has ended, once it has handed its response over or was stopped.
+    void WaitForWorkerTask();
     void FinishRequest(uint64_t generation, std::optional<std::string> response,
-                       const std::optional<std::string>& fault);
+                       const std::optional<std::string>& fault, const std::optional<TLineUse>& use);
+    // A request that found the line busy, with the queue on: it waits its turn, is refused as
+    // when there is no queue, or, for a silent slave, answered at once.
+    void Enqueue(TConnectionId id, TConnection& connection, THttpRequest request,
+                 const TAccessVerdict& verdict);
+    // While the line is free, the next waiting request takes it.
+    void ServeNextWaiting();
+    void ExpireWaits();
+    void ArmQueueTimer();
+    bool HasWaitingRequest(TConnectionId id) const;
+    // 128 on the connection, nothing of the request sent.
+    void AnswerUnsent(TConnectionId id, const THttpRequest& request);
     void StopWorker();
 
     TRavo32& Link;
     TBridgeHost& Host;
     TServerPlatform& Platform;
     const TServerHooks& Hooks;
-    TThreadStarter StartWorkerThread;
+    TWorkerThread Worker;
+    TTaskRunner RunOnWorker;
     TAccessGate Gate;
     // The two busy lines, for each arrival of data while a request is served.
     TLimitedLines BusyLines;
+    // The lines of requests that waited too long (128).
+    TLimitedLines QueueLines;
+    TQueueSettings QueueSettings;
+    TLineQueue Queue{0, 0};
+    struct TWaitingRequest {
+        TConnectionId Connection = 0;
+        std::string Peer;
+        THttpRequest Request;
+        TAccessVerdict Verdict;
+    };
+    // By the ticket the queue knows them by.
+    std::map<uint64_t, TWaitingRequest> WaitingRequests;
+    uint64_t LastTicket = 0;
+    // Until when the line rests after an exchange that ended without its pause (queue on).
+    uint64_t LineRestUntilMs = 0;
     // When the count lines' timer is due, while it runs.
     std::optional<uint64_t> LineFlushAtMs;
     // By id, so the oldest comes first.
@@ -138,8 +180,13 @@ private:
     TConnectionId LastConnection = 0;
     // What the platform's Read fills, kept between reads.
     std::string ReadBuffer;
-    // The busy mark: joinable from the start of a worker until the server's thread joins it.
-    std::thread WorkerThread;
+    // The busy mark: from the hand-over of a request to the worker until the server's thread has
+    // taken its response, or stopped it.
+    bool Serving = false;
+    // True while the worker's task runs, up to its last step; guarded by TaskLock.
+    bool TaskRunning = false;
+    std::mutex TaskLock;
+    std::condition_variable TaskEnded;
     // The connection whose request the worker serves; 0 while none.
     TConnectionId ClientConnection = 0;
     // Tells a finished worker's hand-over from that of a worker stopped before it arrived.

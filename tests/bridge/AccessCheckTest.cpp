@@ -27,9 +27,9 @@ namespace {
 
 const TLocalNames kLocal{19284, "Plant-PC", {"127.0.0.1", "::1", "192.168.1.20", "fe80::1"}};
 
-std::string Request(const std::string& headers, const std::string& body = "json_data=%7B%7D") {
-    return "POST / HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
+THttpRequest Request(const std::string& headers, const std::string& body = "json_data=%7B%7D") {
+    return ParseHttpRequest("POST / HTTP/1.1\r\n" + headers +
+                            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 Json::Value ParseJson(const std::string& text) {
@@ -43,10 +43,12 @@ TEST(HeaderValuesTest, NamesIgnoreCaseAndOnlyTheHeaderBlockCounts) {
     const std::string received =
         "POST /Host: first-line HTTP/1.1\r\nhost:  a.example \r\nX-Host: b\r\nHOST:\tc\r\n"
         "Host : spaced\r\nNoColon\r\n\r\nHost: in-the-body\r\n";
-    EXPECT_EQ(HeaderValues(received, "Host"), (std::vector<std::string_view>{"a.example", "c"}));
-    EXPECT_TRUE(HeaderValues("POST / HTTP/1.1", "Host").empty());
-    EXPECT_EQ(HeaderValues("POST / HTTP/1.1\r\nOrigin: null", "origin"),
-              (std::vector<std::string_view>{"null"}));
+    EXPECT_EQ(HeaderValues(ParseHttpRequest(received).HeaderBlock(), "Host"),
+              (std::vector<std::string_view>{"a.example", "c"}));
+    EXPECT_TRUE(HeaderValues(ParseHttpRequest("POST / HTTP/1.1").HeaderBlock(), "Host").empty());
+    EXPECT_EQ(
+        HeaderValues(ParseHttpRequest("POST / HTTP/1.1\r\nOrigin: null").HeaderBlock(), "origin"),
+        (std::vector<std::string_view>{"null"}));
 }
 
 TEST(FormFieldTest, OnlyFieldsBeforeJsonDataCount) {
@@ -507,7 +509,7 @@ TEST(ReadAccessSettingsTest, TheUserGuidesExamplesMeanWhatItSays) {
         {"http://localhost:19284", TRefusal::None, TRefusal::None},
     };
     for (const TRow& row : rows) {
-        const std::string received = Request("Origin: " + row.Origin + "\r\n");
+        const THttpRequest received = Request("Origin: " + row.Origin + "\r\n");
         EXPECT_EQ(CheckAccess(received, read[0], kLocal).Refusal, row.Window) << row.Origin;
         EXPECT_EQ(CheckAccess(received, headless, kLocal).Refusal, row.Bridged) << row.Origin;
     }

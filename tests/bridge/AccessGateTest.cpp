@@ -100,11 +100,11 @@ void RunSteps(TAccessGate& gate, const std::vector<TStep>& steps) {
         }
         // A second apart: the limit of refusal lines plays no part here.
         now += 1000;
-        const TGateDecision decision =
-            gate.Decide({.Received = step.Origin == nullptr ? Request("") : FromOrigin(origin),
-                         .Peer = kPeer,
-                         .NowMs = now,
-                         .CanAsk = step.CanAsk});
+        const TGateDecision decision = gate.Decide(
+            {.Request = ParseHttpRequest(step.Origin == nullptr ? Request("") : FromOrigin(origin)),
+             .Peer = kPeer,
+             .NowMs = now,
+             .CanAsk = step.CanAsk});
         EXPECT_EQ(decision.Action, step.Code == 0 ? TGateAction::Serve : TGateAction::Answer);
         EXPECT_EQ(decision.Response,
                   step.Code == 0 ? "" : ErrorStatusResponse(static_cast<uint8_t>(step.Code)));
@@ -150,12 +150,15 @@ TEST(AccessGateTest, ServesAnswersAndAsksAsTheOriginsAndTheOperatorSay) {
 
     // The operator's answer counts from the next request; errors only leave out the first line.
     gate.DecideOrigin("https://new.example", true);
-    EXPECT_EQ(gate.Decide({.Received = FromOrigin("https://new.example"), .Peer = kPeer}).Action,
-              TGateAction::Serve);
-    const TGateDecision quiet = gate.Decide({.Received = FromOrigin("https://quiet.example"),
-                                             .Peer = kPeer,
-                                             .NowMs = 100000,
-                                             .ErrorsOnly = true});
+    EXPECT_EQ(
+        gate.Decide({.Request = ParseHttpRequest(FromOrigin("https://new.example")), .Peer = kPeer})
+            .Action,
+        TGateAction::Serve);
+    const TGateDecision quiet =
+        gate.Decide({.Request = ParseHttpRequest(FromOrigin("https://quiet.example")),
+                     .Peer = kPeer,
+                     .NowMs = 100000,
+                     .ErrorsOnly = true});
     EXPECT_EQ(quiet.Lines,
               std::vector<TLogEntry>{Refusal(unanswered, "https://quiet.example", 127)});
 
@@ -194,7 +197,8 @@ TEST(AccessGateTest, ForgottenSitesAreNewAgainAndTheSitesSeenStayWithinTheirBoun
 
     TAccessGate flooded = GateWith(TOriginMode::List);
     const auto ask = [&flooded](const std::string& origin, uint64_t nowMs) {
-        flooded.Decide({.Received = FromOrigin(origin), .Peer = kPeer, .NowMs = nowMs});
+        flooded.Decide(
+            {.Request = ParseHttpRequest(FromOrigin(origin)), .Peer = kPeer, .NowMs = nowMs});
     };
     const auto invented = [](size_t index) {
         return "https://" + std::to_string(index) + ".flood.example";
@@ -271,7 +275,7 @@ TEST(AccessGateTest, AccessComesFirstAndFramingErrorsAreAnsweredAsTheWorkerWould
         access.Key = row.Key;
         gate.SetSettings(access);
         const TGateDecision decision =
-            gate.Decide({.Received = row.Received, .Peer = kPeer, .CanAsk = true});
+            gate.Decide({.Request = ParseHttpRequest(row.Received), .Peer = kPeer, .CanAsk = true});
         EXPECT_EQ(decision.Action, TGateAction::Answer);
         EXPECT_EQ(decision.Response, ErrorStatusResponse(static_cast<uint8_t>(row.Code)));
         EXPECT_EQ(decision.Question.has_value(), row.Asked);
@@ -285,7 +289,8 @@ TEST(AccessGateTest, AccessComesFirstAndFramingErrorsAreAnsweredAsTheWorkerWould
             TFakeSerialIo* const line = new TFakeSerialIo;
             TRavo32 link{std::unique_ptr<TSerialIo>(line)};
             TRecordingHost worker;
-            EXPECT_EQ(decision.Response, ServeRequest(row.Received, link, worker));
+            EXPECT_EQ(decision.Response,
+                      ServeRequest(ParseHttpRequest(row.Received), link, worker));
             EXPECT_EQ(worker.Lines(),
                       (std::vector<TRecordingHost::TLine>{{TLogKind::Error, errorLines[0].Text}}));
             EXPECT_TRUE(line->Events.empty());
@@ -362,7 +367,7 @@ TEST(AccessGateTest, ThePageIsAnsweredAfterTheHostCheckAloneBusyOrNot) {
         SCOPED_TRACE(row.Name);
         for (const bool busy : {true, false}) {
             TAccessGate gate = AskingGate();
-            const TGateDecision decision = gate.Decide({.Received = row.Received,
+            const TGateDecision decision = gate.Decide({.Request = ParseHttpRequest(row.Received),
                                                         .Peer = kPeer,
                                                         .ErrorsOnly = true,
                                                         .CanAsk = true,
@@ -389,7 +394,7 @@ TEST(AccessGateTest, RefusalLinesOfBothKindsShareTheLimit) {
     for (uint64_t index = 0; index < 14; ++index) {
         const uint64_t now = 5000 + index;
         if (index % 2 == 0) {
-            written += gate.Decide({.Received = FromOrigin("https://old.example"),
+            written += gate.Decide({.Request = ParseHttpRequest(FromOrigin("https://old.example")),
                                     .Peer = kPeer,
                                     .NowMs = now,
                                     .ErrorsOnly = true})
@@ -420,9 +425,11 @@ TEST(AccessGateTest, ListeningEverywhereAsksForTheAddressesOfTheMoment) {
     std::vector<std::string> addresses = {"192.168.1.20"};
     gate.SetAddressSource([&addresses] { return addresses; });
     const std::string received = "POST / HTTP/1.1\r\nHost: 192.168.1.20:19284\r\n\r\njson_data=x";
-    EXPECT_EQ(gate.Decide({.Received = received, .Peer = kPeer}).Action, TGateAction::Serve);
+    EXPECT_EQ(gate.Decide({.Request = ParseHttpRequest(received), .Peer = kPeer}).Action,
+              TGateAction::Serve);
     addresses = {"192.168.1.21"};
-    EXPECT_EQ(gate.Decide({.Received = received, .Peer = kPeer}).Action, TGateAction::Answer);
+    EXPECT_EQ(gate.Decide({.Request = ParseHttpRequest(received), .Peer = kPeer}).Action,
+              TGateAction::Answer);
 }
 
 }  // namespace

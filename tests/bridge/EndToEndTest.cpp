@@ -501,6 +501,44 @@ TEST_P(EndToEndTest, RequestWhileOneIsServedGetsTheBusyLinesAndNoReply) {
     EXPECT_TRUE(second.StaysSilent(300));
 }
 
+// With the queue on, clients that ask at once are each answered, once and with their own data,
+// and the line carries one exchange at a time: the device tells of a request that reaches it
+// while it answers. The faults: a waiting request lost, answered twice or on another client's
+// connection; two exchanges on the line at once.
+TEST_P(EndToEndTest, WithAQueueClientsAskingAtOnceAreEachAnsweredOnceOneExchangeAtATime) {
+    constexpr int kClients = 5;
+    constexpr int kRounds = 3;
+    Start({"--delay", "20"}, "[Server]\nQueue=8\n");
+    std::vector<std::unique_ptr<THttpClient>> clients;
+    for (int client = 0; client < kClients; ++client) {
+        clients.push_back(std::make_unique<THttpClient>());
+        ASSERT_TRUE(clients.back()->Connect(kPort));
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        for (int client = 0; client < kClients; ++client) {
+            const std::string pdu = R"({"a":[3,0,)" + std::to_string(client) + ",0,1]}";
+            ASSERT_TRUE(clients[static_cast<size_t>(client)]->Send(PostRequest(
+                RequestJson(pdu, 2000, std::to_string(client) + "/" + std::to_string(round)))));
+        }
+        for (int client = 0; client < kClients; ++client) {
+            const Json::Value reply =
+                ParseBody(clients[static_cast<size_t>(client)]->ReadResponse(kFirstWindowBoundMs));
+            EXPECT_EQ(reply["status"], "ok") << client << "/" << round;
+            EXPECT_EQ(reply["rand_string"], std::to_string(client) + "/" + std::to_string(round));
+            EXPECT_EQ(reply["data"][std::to_string(client)], client);
+        }
+    }
+    for (const std::unique_ptr<THttpClient>& client : clients) {
+        EXPECT_TRUE(client->StaysSilent(200));
+    }
+    int requests = 0;
+    while (const std::optional<std::string> line = Sim.Process.ReadLine(500)) {
+        EXPECT_FALSE(line->starts_with("overlap")) << *line;
+        requests += line->starts_with("rx ") ? 1 : 0;
+    }
+    EXPECT_EQ(requests, kClients * kRounds);
+}
+
 // A client that keeps sending while a request is served cannot fill the log: the busy lines
 // come at most ten pairs a second, and a count line tells of the rest.
 TEST_P(EndToEndTest, ABurstOfRequestsDuringASlowOneHasItsBusyLinesLimited) {

@@ -148,7 +148,7 @@ TEST_F(ProcedureOnSimulatorTest, ServeRequestClosesThePortBeforeItAnswers) {
     const std::string body = "json_data=" + UriEncode(SerializeReply(BaseRequest(pdu)));
     const std::string received = "POST / HTTP/1.1\r\nHost: x\r\n\r\n" + body;
 
-    const auto response = ServeRequest(received, Link, Host);
+    const auto response = ServeRequest(ParseHttpRequest(received), Link, Host);
     ASSERT_TRUE(response.has_value());
     EXPECT_NE(response->find("\"status\":\"ok\""), std::string::npos) << *response;
     EXPECT_FALSE(Link.IsOpen());
@@ -189,7 +189,8 @@ TEST_F(ProcedureOnSimulatorTest, ServeRequestTellsItsHostHowEachRequestEnded) {
         if (row.Stop) {
             Link.RequestStop();
         }
-        const std::optional<std::string> response = ServeRequest(row.Received, Link, Host);
+        const std::optional<std::string> response =
+            ServeRequest(ParseHttpRequest(row.Received), Link, Host);
         Link.ResetStop();
         EXPECT_EQ(response.has_value(), !row.Stop);
         EXPECT_EQ(Host.Progress(), (std::vector<std::string>{"begun", row.Ended}));
@@ -500,7 +501,7 @@ TEST_F(ProcedureOnSimulatorTest, AHostCallThatThrowsIsAnsweredAsTheBridgesIntern
                                      UriEncode(SerializeReply(BaseRequest(pdu)));
         std::optional<std::string> response;
         try {
-            response = ServeRequest(received, Link, faulty);
+            response = ServeRequest(ParseHttpRequest(received), Link, faulty);
         } catch (...) {
             ADD_FAILURE() << "the exception left the request road";
         }

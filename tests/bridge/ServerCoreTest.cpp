@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "DemoPages.h"
@@ -90,7 +90,7 @@ protected:
         TRavo32 link{std::unique_ptr<TSerialIo>(line)};
         link.MapPort(1, "/dev/aside");
         TRecordingHost host;
-        return ServeRequest(request, link, host).value_or("no reply");
+        return ServeRequest(ParseHttpRequest(request), link, host).value_or("no reply");
     }
 
     // A new client asks and the worker's hand-over runs; what the client got.
@@ -117,7 +117,6 @@ protected:
                                  std::make_error_code(std::errc::resource_unavailable_try_again));
                          }
                          task();
-                         return std::thread([] {});
                      }};
 };
 
@@ -487,3 +486,153 @@ TEST_F(ServerCoreTest, IdleConnectionsBeyondTheLimitGiveWayToNewOnes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read of one register from a slave that the scripted line leaves without an answer when a
+// time-out is given: a time-out (123), and the slave is silent from then on.
+std::string SlaveRequest(const std::string& rand, int slave, int timeoutMs) {
+    return PostRequest(
+        R"({"company_id":1,"device_id":2,"slave_addr":)" + std::to_string(slave) +
+            R"(,"baud_rate":115200,"com_port":1,"poll_ms":100,"timeout_ms":)" +
+            std::to_string(timeoutMs) +
+            R"(,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,)"
+            R"("rand_string":")" +
+            rand + R"(","pdu":{"a":[3,0,1,0,1]}})",
+        kPort);
+}
+
+const std::string kQueueLine = "Error[128] - Линия занята: время ожидания в очереди моста истекло";
+
+}  // namespace
+
+// With the queue on, requests that find the line busy wait and are served one after another in
+// the order they came, each answered once on its own connection; one more than the queue holds
+// gets the busy lines and no reply, as without a queue. The faults: a waiting request lost or
+// answered twice, a reply on another client's connection, a full queue that grows.
+TEST_F(ServerCoreTest, WaitingRequestsAreServedInTurnEachOnceAndOneTooManyIsBusy) {
+    Core.SetQueue({.Depth = 3, .WaitMs = 5000});
+    std::vector<std::pair<TConnectionId, std::string>> clients;
+    for (const char* rand : {"a", "b", "c", "d"}) {
+        clients.emplace_back(Platform.Connect(), ReadRequest(rand));
+        Platform.Send(clients.back().first, clients.back().second);
+    }
+    EXPECT_EQ(Core.WaitingCount(), 3U);
+    EXPECT_EQ(Line->Written.size(), 1U);
+    const TConnectionId tooMany = Platform.Connect();
+    Platform.Send(tooMany, ReadRequest("e"));
+    EXPECT_EQ(Core.WaitingCount(), 3U);
+    EXPECT_EQ(Host.Count(TLogKind::Error, kBusyLine), 1U);
+    for (size_t served = 0; served < clients.size(); ++served) {
+        EXPECT_EQ(Platform.RunPosted(), 1U) << served;
+        for (size_t client = 0; client < clients.size(); ++client) {
+            EXPECT_EQ(Platform.TakeWritten(clients[client].first),
+                      client == served ? WorkersReply(clients[client].second) : "")
+                << served << " " << client;
+        }
+        EXPECT_EQ(Line->Written.size(), std::min(served + 2, clients.size()));
+    }
+    EXPECT_FALSE(Core.Busy());
+    EXPECT_EQ(Platform.TakeWritten(tooMany), "");
+    EXPECT_EQ(Platform.StrayWrites, 0U);
+}
+
+// A waiting request whose client leaves is dropped without touching the line; one that waits
+// too long is answered 128 with nothing of it sent, its line in the log. The request being
+// served goes on.
+TEST_F(ServerCoreTest, AWaitEndsWithItsClientOrAs128AndNeitherTouchesTheLine) {
+    Core.SetQueue({.Depth = 3, .WaitMs = 1000});
+    const TConnectionId served = Platform.Connect();
+    Platform.Send(served, ReadRequest("served"));
+    const TConnectionId waiting = Platform.Connect();
+    Platform.Send(waiting, ReadRequest("waiting"));
+    const TConnectionId leaving = Platform.Connect();
+    Platform.Send(leaving, ReadRequest("leaving"));
+    EXPECT_EQ(Core.WaitingCount(), 2U);
+    Platform.PeerCloses(leaving);
+    EXPECT_EQ(Core.WaitingCount(), 1U);
+    EXPECT_TRUE(Core.Busy());
+
+    Platform.Advance(999);
+    EXPECT_EQ(Platform.TakeWritten(waiting), "");
+    Platform.Advance(1);
+    const std::string expired = Platform.TakeWritten(waiting);
+    EXPECT_NE(expired.find(R"("error_code":128)"), std::string::npos) << expired;
+    EXPECT_NE(
+        expired.find(R"("error_text":"Линия занята: время ожидания в очереди моста истекло")"),
+        std::string::npos)
+        << expired;
+    EXPECT_NE(expired.find(R"("rand_string":"waiting")"), std::string::npos) << expired;
+    EXPECT_EQ(Host.Count(TLogKind::Error, kQueueLine), 1U);
+    EXPECT_EQ(Core.WaitingCount(), 0U);
+
+    EXPECT_EQ(Platform.RunPosted(), 1U);
+    EXPECT_EQ(Platform.TakeWritten(served), WorkersReply(ReadRequest("served")));
+    EXPECT_EQ(Platform.RunPosted(), 0U);
+    EXPECT_EQ(Line->Written.size(), 1U);
+    EXPECT_EQ(Platform.StrayWrites, 0U);
+}
+
+// A slave that did not answer its last request: requests to answering slaves go first, one
+// request for it waits, more are answered 128 at once with one line for the slave, not one per
+// request. The pause its time-out left owed holds before the next exchange, whoever sent it.
+TEST_F(ServerCoreTest, ASilentSlaveWaitsBehindTheOthersWithOneRequestAndOneLine) {
+    Core.SetQueue({.Depth = 8, .WaitMs = 5000});
+    const TConnectionId first = Platform.Connect();
+    Platform.Send(first, SlaveRequest("first", 5, 250));
+    Platform.RunPosted();
+    EXPECT_NE(Platform.TakeWritten(first).find(R"("error_code":123)"), std::string::npos);
+
+    const auto start = std::chrono::steady_clock::now();
+    const TConnectionId busy = Platform.Connect();
+    Platform.Send(busy, ReadRequest("busy"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50))
+        << "the exchange after a time-out began before the pause";
+    std::vector<TConnectionId> silent;
+    for (const char* rand : {"silent 1", "silent 2", "silent 3"}) {
+        silent.push_back(Platform.Connect());
+        Platform.Send(silent.back(), SlaveRequest(rand, 5, 250));
+    }
+    const TConnectionId answering = Platform.Connect();
+    Platform.Send(answering, ReadRequest("answering"));
+    EXPECT_EQ(Core.WaitingCount(), 2U);
+    for (const size_t refused : {size_t{1}, size_t{2}}) {
+        const std::string reply = Platform.TakeWritten(silent[refused]);
+        EXPECT_NE(reply.find(R"("error_code":128)"), std::string::npos) << reply;
+    }
+    EXPECT_EQ(Host.Count(TLogKind::Error,
+                         "Устройство с адресом 5 на COM1 не ответило на последний запрос: пока "
+                         "оно молчит, в очереди ждёт один его запрос, остальные сразу получают "
+                         "ошибку 128"),
+              1U);
+
+    while (Platform.RunPosted() > 0) {
+    }
+    std::vector<int> slaves;
+    for (const std::vector<uint8_t>& frame : Line->Written) {
+        slaves.push_back(frame.at(0));
+    }
+    EXPECT_EQ(slaves, (std::vector<int>{5, 1, 1, 5}));
+    EXPECT_EQ(Platform.TakeWritten(answering), WorkersReply(ReadRequest("answering")));
+    EXPECT_NE(Platform.TakeWritten(silent[0]).find(R"("error_code":123)"), std::string::npos);
+}
+
+// After shutdown the waiting requests never take the line, not even when a late request arrives
+// before the sockets close (that one is served, as without a queue).
+TEST_F(ServerCoreTest, ShutdownLeavesTheWaitingRequestsOffTheLine) {
+    Core.SetQueue({.Depth = 4, .WaitMs = 5000});
+    const TConnectionId served = Platform.Connect();
+    Platform.Send(served, ReadRequest("served"));
+    const TConnectionId waiting = Platform.Connect();
+    Platform.Send(waiting, ReadRequest("waiting"));
+    Core.Shutdown();
+    const TConnectionId late = Platform.Connect();
+    Platform.Send(late, SlaveRequest("late", 7, 0));
+    Platform.RunPosted();
+    std::vector<int> slaves;
+    for (const std::vector<uint8_t>& frame : Line->Written) {
+        slaves.push_back(frame.at(0));
+    }
+    EXPECT_EQ(slaves, (std::vector<int>{1, 7}));
+    EXPECT_EQ(Platform.TakeWritten(waiting), "");
+}

@@ -13,6 +13,7 @@ import json
 import os
 import re
 import subprocess
+import threading
 import time
 import urllib.parse
 
@@ -198,6 +199,25 @@ def check_read_only_ports(run, value):
     return None
 
 
+def check_queue(run, value):
+    """Two requests at once: with a queue both are answered, the second once the first is."""
+    replies = []
+    def ask():
+        try:
+            replies.append(run.ask())
+        except OSError:
+            pass
+
+    askers = [threading.Thread(target=ask) for _ in range(2)]
+    for asker in askers:
+        asker.start()
+    for asker in askers:
+        asker.join()
+    # Without a queue the second gets no reply at all; what the line said is not the point.
+    return expect(len(replies) == 2 and all(code(reply) is not None for reply in replies),
+                  f"Queue={value}: of two requests at once {len(replies)} answered: {replies}")
+
+
 def check(run, section, key, value):
     """None when the setting does what the documents say, else what went wrong."""
     name = key.lower()
@@ -217,6 +237,7 @@ def check(run, section, key, value):
         ("server", "origins"): check_origins,
         ("server", "unmappedports"): check_unmapped_ports,
         ("server", "readonlyports"): check_read_only_ports,
+        ("server", "queue"): check_queue,
     }
     if (section, name) not in checks:
         return f"no check for [{section}] {key}: say in settings_examples.py how it is seen"

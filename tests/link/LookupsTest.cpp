@@ -59,24 +59,30 @@ TEST(ErrorTextTest, EveryCodeHasItsText) {
         {125, "Запрос отклонён настройками доступа моста"},
         {126, "Порт или функция запрещены настройками моста"},
         {127, "Страница ждёт разрешения оператора в окне моста"},
+        {128, "Линия занята: время ожидания в очереди моста истекло"},
         {-1, "Внутренняя ошибка моста"},
     };
     std::set<int> withText;
     for (const auto& [code, text] : rows) {
-        EXPECT_EQ(ErrorText(static_cast<int8_t>(code)), text) << code;
+        EXPECT_EQ(ErrorText(code), text) << code;
         withText.insert(code);
     }
-    for (int code = -128; code <= 127; ++code) {
+    for (int code = -128; code <= 255; ++code) {
         if (withText.count(code) == 0) {
-            EXPECT_EQ(ErrorText(static_cast<int8_t>(code)), "Unknown ERROR") << code;
+            EXPECT_EQ(ErrorText(code), "Unknown ERROR") << code;
         }
     }
 }
 
-TEST(ErrorTextTest, ByteAbove127ReadsNegative) {
-    const uint8_t deviceCode = 200;
-    EXPECT_EQ(static_cast<int8_t>(deviceCode), -56);
-    EXPECT_EQ(ErrorText(static_cast<int8_t>(deviceCode)), "Unknown ERROR");
+TEST(ErrorTextTest, ByteAbove127ReadsNegativeButTheQueuesCode) {
+    const std::pair<uint8_t, int> rows[] = {
+        {200, -56}, {255, -1}, {129, -127}, {127, 127}, {128, 128}};
+    for (const auto& [code, shown] : rows) {
+        EXPECT_EQ(ShownErrorCode(code), shown) << int{code};
+    }
+    EXPECT_EQ(ErrorText(ShownErrorCode(200)), "Unknown ERROR");
+    // A device's exception code 0x80 is none of the bridge's.
+    EXPECT_EQ(AnswerErrorText(128), "Unknown ERROR");
 }
 
 TEST(FunctionNameTest, NamesTheKnownCodesOnly) {

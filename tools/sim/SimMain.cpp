@@ -169,18 +169,26 @@ int OpenSignalFd() {
     return signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-// Waits the whole time unless a stop signal comes; true when the time ran out undisturbed.
-bool WaitUnlessStopped(int signalFd, uint32_t milliseconds) {
+// Waits the whole time unless a stop signal comes; true when the time ran out undisturbed. With
+// a line given, bytes that arrive on it meanwhile stay unread and set arrived.
+bool WaitUnlessStopped(int signalFd, uint32_t milliseconds, int line = -1,
+                       bool* arrived = nullptr) {
     const TDeadline deadline(milliseconds);
     for (;;) {
         const int remaining = deadline.RemainingMs();
         if (remaining == 0) {
             return true;
         }
-        pollfd stop{signalFd, POLLIN, 0};
-        const int ready = poll(&stop, 1, remaining);
-        if (ready > 0) {
+        // poll passes over a negative descriptor: the line is watched until bytes come.
+        std::array<pollfd, 2> fds = {
+            {{signalFd, POLLIN, 0}, {arrived != nullptr && !*arrived ? line : -1, POLLIN, 0}}};
+        const int ready = poll(fds.data(), fds.size(), remaining);
+        if (ready > 0 && fds[0].revents != 0) {
             return false;
+        }
+        if (ready > 0) {
+            *arrived = true;
+            continue;
         }
         if (ready < 0 && errno != EINTR) {
             return true;
@@ -266,22 +274,31 @@ int Serve(const TSimOptions& options, const TPty& pty, int signalFd) {
             return kExitFailure;
         }
         lastReceiveMs = MonotonicMs();
-        for (const TFrame& frame :
-             framer.Push(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(got)))) {
+        const std::vector<TFrame> frames =
+            framer.Push(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(got)));
+        for (size_t index = 0; index < frames.size(); ++index) {
+            const TFrame& frame = frames[index];
             if (options.Verbose) {
                 PrintEvent("rx", frame);
             }
             const std::optional<uint32_t> baud = LineBaud(pty.Slave.Get());
             const TBusAnswer heard = bus.Hear(frame, baud.value_or(0), MonotonicMs() - startMs);
             uint32_t turnaround = TurnaroundMs(baud);
-            for (const TChunk& chunk :
-                 planners[heard.Slave.value_or(0)].Plan(frame, heard.Answer)) {
+            const std::vector<TChunk> chunks =
+                planners[heard.Slave.value_or(0)].Plan(frame, heard.Answer);
+            // A master that sends before the line is free: the next frame came with this one, or
+            // comes while this one is answered.
+            bool overlapped = !chunks.empty() && index + 1 < frames.size();
+            for (const TChunk& chunk : chunks) {
                 const uint32_t wait = chunk.WaitMs + turnaround;
                 turnaround = 0;
-                if (wait > 0 && !WaitUnlessStopped(signalFd, wait)) {
+                if (wait > 0 && !WaitUnlessStopped(signalFd, wait, master, &overlapped)) {
                     return 0;
                 }
                 WriteChunk(master, chunk.Bytes, options.Verbose);
+            }
+            if (overlapped && options.Verbose) {
+                PrintEvent("overlap", frame);
             }
         }
     }

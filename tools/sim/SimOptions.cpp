@@ -249,7 +249,9 @@ Other:
                      "tx HEX" for every chunk written (echo, noise, answer pieces). HEX is the
                      whole frame or chunk in upper-case hexadecimal without separators. Bytes
                      the terminal cannot take, as when nobody reads it, are dropped and left
-                     out of the line.
+                     out of the line. "overlap HEX" after the answer to the request HEX when
+                     another request came before that answer was written: two masters, or one
+                     that does not wait for answers.
   --help, -h         print this text.
 
 Register model:

@@ -153,8 +153,9 @@ export class ModbusBridge {
 /**
  * What a BridgeError is about. access: the bridge does not serve this page (125), or waits for the
  * operator to allow it in the bridge's window (127): advise the user to allow the page;
- * request: the request is malformed (103 to 121); port: the COM port cannot be opened or used, or
- * the bridge's settings forbid the port or the function (122, 124, 126); device: an exception from
+ * request: the request is malformed (103 to 121); port: the COM port cannot be opened or used,
+ * the bridge's settings forbid the port or the function (122, 124, 126), or the request waited
+ * out its turn on a line shared by other clients (128); device: an exception from
  * the device (also one whose code is 125 to 127), a broken answer or none (100 to 102, 123).
  */
 export type BridgeErrorKind = 'access' | 'request' | 'port' | 'device';

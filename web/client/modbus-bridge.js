@@ -26,7 +26,7 @@ const DEVICE_SECTION_REGISTERS = 16;
 const INT32_MAX = 0x7FFFFFFF;
 // Error codes that end a request before its first PDU is sent.
 const REQUEST_LEVEL_CODES = new Set([103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114,
-  115, 116, 117, 118, 119, 120, 121, 122, 125, 126, 127]);
+  115, 116, 117, 118, 119, 120, 121, 122, 125, 126, 127, 128]);
 // Refused by the access settings (125), or waiting for the operator's answer in the window (127).
 const ACCESS_CODES = new Set([125, 127]);
 // A device's exception code that is also one of the bridge's own codes reads with this text.
@@ -35,15 +35,17 @@ const UNKNOWN_CODE_TEXT = 'Unknown ERROR';
 /**
  * What a failure is about: 'access' (the bridge does not serve this page yet: allow it in the
  * bridge's window or settings), 'request' (103 to 121: the request is malformed), 'port' (the
- * COM port cannot be opened or used, or the bridge's settings forbid it), 'device' (an exception
- * from the device, a broken answer or none).
+ * COM port cannot be opened or used, the bridge's settings forbid it, or the line stayed busy
+ * with other clients' requests: 128), 'device' (an exception from the device, a broken answer or
+ * none).
  */
 function errorKind(reply) {
   const code = reply.error_code;
   // A refusal echoes nothing of the request, which tells it from a device's exception 125 or 127.
   if (ACCESS_CODES.has(code) && !('rand_string' in reply)) return 'access';
   if (code >= 103 && code <= 121) return 'request';
-  if (code === 122 || code === 124 || (code === 126 && reply.error_text !== UNKNOWN_CODE_TEXT)) return 'port';
+  if (code === 122 || code === 124 || code === 128 ||
+      (code === 126 && reply.error_text !== UNKNOWN_CODE_TEXT)) return 'port';
   return 'device';
 }
 

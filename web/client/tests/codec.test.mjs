@@ -233,6 +233,7 @@ describe('what a failure is about', () => {
     [122, 'Ошибка открытия COM порта', true, 'port', null],
     [124, 'Ошибка операции с COM портом', true, 'port', 0],
     [126, 'Порт или функция запрещены настройками моста', true, 'port', null],
+    [128, 'Линия занята: время ожидания в очереди моста истекло', true, 'port', null],
     [125, 'Запрос отклонён настройками доступа моста', false, 'access', null],
     [127, 'Страница ждёт разрешения оператора в окне моста', false, 'access', null],
     // A device's exception codes that are also the bridge's own: the request comes back with them.
