@@ -53,18 +53,19 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
         Server_.reset();
         return {TStartResult::NotSetUp, error};
     }
+    const std::string holder =
+        !listening && shell.PortHolder && Server_->OpenFailure() == TListenFailure::AddressInUse
+            ? shell.PortHolder(shell.Port)
+            : std::string();
     if (!listening && !shell.StartLinesWithoutServer) {
-        return {TStartResult::NoServer, error};
+        return {TStartResult::NoServer,
+                NoServerLine(shell.Port, error, Server_->OpenFailure(), holder)};
     }
     WriteStartLines(host);
     if (listening) {
         host.LogInfo(Server_->ListeningLine());
         host.LogInfo(DemoPageLine(Server_->ListeningPort()));
     } else {
-        const std::string holder =
-            shell.PortHolder && Server_->OpenFailure() == TListenFailure::AddressInUse
-                ? shell.PortHolder(shell.Port)
-                : std::string();
         host.LogError(NoServerLine(shell.Port, error, Server_->OpenFailure(), holder));
     }
     for (const std::string& line : shell.ShellLines) {

@@ -74,6 +74,7 @@ void TWindowBehaviour::FormShow() {
     TBridgeShell shell;
     shell.Port = Port;
     shell.StartLinesWithoutServer = true;
+    shell.PortHolder = PortHolder;
     shell.AskAboutOrigin = [this](const std::string& origin) { return AskAboutOrigin(origin); };
     // Beside the window: the request was answered, and the server goes on while the box is open.
     shell.ReportFault = [this](const std::string& text) {

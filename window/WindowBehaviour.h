@@ -111,6 +111,9 @@ public:
     // The monotonic clock, in milliseconds, on which a question's first half second is measured
     // (a press then does not answer it); tests replace it.
     std::function<uint64_t()> ClockMs = MonotonicMs;
+    // The program that holds the port when the server cannot listen on it (TBridgeShell); the
+    // program gives it, tests keep their start lines free of programs that run beside them.
+    std::function<std::string(uint16_t port)> PortHolder;
     // The serial ports present, for the ports dialog; tests give a made-up tree's.
     std::function<TPortsListing()> ListPorts = ListMachinePorts;
 

@@ -12,10 +12,12 @@ THeadlessBridge::THeadlessBridge(const std::string& settingsPath, std::FILE* log
 bool THeadlessBridge::Start() {
     TBridgeShell shell;
     shell.ReportFault = [](const std::string& text) { PrintBridgedError(text); };
+    shell.PortHolder = [](uint16_t) { return MarkedPortHolder(TMarkedProgram::Headless); };
     const TStartOutcome outcome = Startup.Start(Host, std::move(shell));
     if (outcome.Result != TStartResult::Serving) {
         PrintBridgedError(outcome.Reason);
         return false;
     }
+    Marker = std::make_unique<TProgramMarker>(TMarkedProgram::Headless);
     return true;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "BridgeStartup.h"
 #include "ConsoleHost.h"
+#include "ProgramMarker.h"
 
 // modbus-bridged on either platform, all but its event loop and the requests to end it: the
 // bridge's start with the log on a stream and nobody to ask about a new page. Made on the thread
@@ -25,6 +27,8 @@ private:
     TBridgeStartup Startup;
     // After the start-up, which ends its server before the host goes (Shutdown).
     TConsoleHost Host;
+    // Held while it serves, so that the window's start lines can name it.
+    std::unique_ptr<TProgramMarker> Marker;
 };
 
 // "modbus-bridged: <text>" on standard error.
