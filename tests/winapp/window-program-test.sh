@@ -10,7 +10,9 @@
 # went, and starts again with the options on; a logout ends it as WM_CLOSE does. "Запускать при
 # входе в систему" from the window's menu writes the Run value naming this copy, and from the
 # tray icon's menu removes it; started with --minimized the window hides in the tray, and a
-# click on the icon brings it.
+# click on the icon brings it. A second start brings the window out of the tray and ends with 0
+# (one at login leaves it hidden), modbus-bridged.exe beside it names it as the port's holder, and
+# a first copy that was killed keeps no later start out.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -273,5 +275,31 @@ until [ "$(driver state 1000 | tr -d '\r')" = shown ]; do
     [ $SECONDS -lt $deadline ] || fail "a click on the tray icon did not show the window"
     sleep 0.2
 done
+
+# One copy: a start at login leaves the window hidden in the tray as it is; a start by hand
+# brings it into sight; both end at once with 0, and one window is left.
+driver show minimize
+[ "$(driver state 1000 | tr -d '\r')" = hidden ] || fail "minimized, the window did not hide in the tray"
+wine_run 60 "$program" --minimized </dev/null || fail "a second start at login ended with $?"
+[ "$(driver state 1000 | tr -d '\r')" = hidden ] || fail "a second start at login showed the window"
+wine_run 60 "$program" </dev/null || fail "a second start ended with $?"
+[ "$(driver state 1000 | tr -d '\r')" = shown ] || fail "a second start did not bring the window"
+[ "$(driver windows | tr -d '\r')" = 1 ] || fail "more than one window after a second start"
+
+# modbus-bridged.exe beside the window names it as the port's holder, from its marker.
+set +e
+wine_run 60 "$build/modbus-bridged.exe" </dev/null >/dev/null 2>"$work/bridged.err"
+bridged_status=$?
+set -e
+bridged_line=$(tr -d '\r' <"$work/bridged.err")
+[ $bridged_status = 1 ] || fail "modbus-bridged beside the window ended with $bridged_status"
+[[ $bridged_line == *"порт 19284 занят программой modbus-bridge (окно) ("* ]] ||
+    fail "modbus-bridged did not name the window: $bridged_line"
+
+# A first copy that was killed keeps no later start out.
+wine_run 30 taskkill /f /im modbus-bridge.exe </dev/null >/dev/null 2>&1 || true
+wait "$bridge" || true
+bridge=""
+start_bridge
 stop_bridge close
 echo "window-program-test: passed"
