@@ -6,12 +6,14 @@
 
 namespace {
 
-// What a later start sends, and what the first answers once its window is in sight.
+// What a later start sends, and what the first answers: its window is in sight, or it closes.
 constexpr char kShowRequest[] = "show\n";
 constexpr char kShownAnswer[] = "shown\n";
-// The first copy listens a moment after it takes the marker, and may be busy starting.
+constexpr char kClosingAnswer[] = "closing\n";
+// The first copy listens a moment after it takes the marker, may be busy starting, or may be
+// closing (its shutdown takes about half a second).
 constexpr int kFirstCopyWaitMs = 5000;
-constexpr int kAnswerWaitMs = 5000;
+constexpr int kRetryMs = 50;
 
 }  // namespace
 
@@ -21,34 +23,37 @@ TMarkerState TQtCopyLink::Claim() {
     return Marker->State();
 }
 
-bool TQtCopyLink::AskFirstToShow() {
+TFirstAnswer TQtCopyLink::AskFirstToShow() {
     const QString address = QString::fromStdString(FirstCopyAddress());
     const QDeadlineTimer deadline(kFirstCopyWaitMs);
-    QLocalSocket socket;
-    while (true) {
+    std::string lastError = "no answer";
+    while (!deadline.hasExpired()) {
+        if (Claim() == TMarkerState::Held) {
+            return TFirstAnswer::TakenOver;
+        }
+        QLocalSocket socket;
         socket.connectToServer(address);
         if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            break;
+            socket.write(kShowRequest);
+            QByteArray answer;
+            while (!answer.endsWith('\n') &&
+                   socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+                answer += socket.readAll();
+            }
+            if (answer == kShownAnswer) {
+                return TFirstAnswer::Shown;
+            }
+            lastError = answer == kClosingAnswer ? "it is closing" : "no answer";
+        } else {
+            lastError = socket.errorString().toStdString();
         }
-        if (deadline.hasExpired()) {
-            Error_ = socket.errorString().toStdString();
-            return false;
-        }
-        QThread::msleep(50);
+        QThread::msleep(kRetryMs);
     }
-    socket.write(kShowRequest);
-    QByteArray answer;
-    while (!answer.endsWith('\n') && socket.waitForReadyRead(kAnswerWaitMs)) {
-        answer += socket.readAll();
-    }
-    if (answer != kShownAnswer) {
-        Error_ = "no answer: " + socket.errorString().toStdString();
-        return false;
-    }
-    return true;
+    Error_ = lastError;
+    return TFirstAnswer::NoAnswer;
 }
 
-bool TQtCopyLink::ListenForLaterStarts(std::function<void()> asked) {
+bool TQtCopyLink::ListenForLaterStarts(std::function<bool()> asked) {
     const QString address = QString::fromStdString(FirstCopyAddress());
     if (address.isEmpty()) {
         Error_ = "no runtime folder";
@@ -71,8 +76,7 @@ bool TQtCopyLink::ListenForLaterStarts(std::function<void()> asked) {
                     return;
                 }
                 if (socket->readLine() == kShowRequest) {
-                    Asked();
-                    socket->write(kShownAnswer);
+                    socket->write(Asked() ? kShownAnswer : kClosingAnswer);
                 }
                 socket->disconnectFromServer();
             });

@@ -14,12 +14,12 @@ class TQtCopyLink : public TCopyLink {
 public:
     TMarkerState Claim() override;
     std::string Error() const override { return Error_; }
-    bool AskFirstToShow() override;
-    bool ListenForLaterStarts(std::function<void()> asked) override;
+    TFirstAnswer AskFirstToShow() override;
+    bool ListenForLaterStarts(std::function<bool()> asked) override;
 
 private:
     std::unique_ptr<TProgramMarker> Marker;
     QLocalServer Server;
-    std::function<void()> Asked;
+    std::function<bool()> Asked;
     std::string Error_;
 };

@@ -42,12 +42,14 @@ int main(int argc, char* argv[]) {
     TQtCopyLink copyLink;
     const TOneCopyStart oneCopy =
         StartAsOneCopy(copyLink, commandLine.Minimized, [&shownOnRequest] {
-            if (shownOnRequest != nullptr) {
-                shownOnRequest->Behaviour().TrayShowWindowClick();
-            }
+            return shownOnRequest != nullptr && shownOnRequest->Behaviour().ShowForLaterStart();
         });
     if (!oneCopy.Message.empty()) {
         PrintErrorReport(QString::fromStdString(oneCopy.Message));
+    }
+    // Started from a launcher, nothing else would tell why no window comes.
+    if (oneCopy.ExitStatus != 0) {
+        ShowErrorReport(QString::fromStdString(oneCopy.Message));
     }
     if (!oneCopy.Run) {
         return oneCopy.ExitStatus;

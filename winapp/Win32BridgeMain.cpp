@@ -68,12 +68,14 @@ int main(int argc, char* argv[]) {
         TWin32CopyLink copyLink;
         const TOneCopyStart oneCopy =
             StartAsOneCopy(copyLink, commandLine.Minimized, [&shownOnRequest] {
-                if (shownOnRequest != nullptr) {
-                    shownOnRequest->Behaviour.TrayShowWindowClick();
-                }
+                return shownOnRequest != nullptr && shownOnRequest->Behaviour.ShowForLaterStart();
             });
         if (!oneCopy.Message.empty()) {
             PrintReport(oneCopy.Message);
+        }
+        // Started from a shortcut, nothing else would tell why no window comes.
+        if (oneCopy.ExitStatus != 0) {
+            ShowMessageBoxWaiting(nullptr, "modbus-bridge", oneCopy.Message, MB_ICONERROR);
         }
         if (!oneCopy.Run) {
             return oneCopy.ExitStatus;

@@ -4,11 +4,13 @@
 
 namespace {
 
-// What the first copy returns once its window is in sight.
+// What the first copy answers: its window is in sight, or it closes.
 constexpr LRESULT kShownAnswer = 0x5348;
-// The first copy makes its window a moment after it takes the marker, and may be busy starting.
+constexpr LRESULT kClosingAnswer = 0x4343;
+// The first copy makes its window a moment after it takes the marker, may be busy starting, or
+// may be closing (its shutdown takes about half a second).
 constexpr ULONGLONG kFirstCopyWaitMs = 5000;
-constexpr UINT kAnswerWaitMs = 5000;
+constexpr DWORD kRetryMs = 50;
 
 }  // namespace
 
@@ -21,42 +23,46 @@ TMarkerState TWin32CopyLink::Claim() {
     return Marker->State();
 }
 
-bool TWin32CopyLink::AskFirstToShow() {
+TFirstAnswer TWin32CopyLink::AskFirstToShow() {
     const std::wstring title = WideFromUtf8(FirstCopyAddress());
     const ULONGLONG deadline = GetTickCount64() + kFirstCopyWaitMs;
-    while (true) {
+    std::string lastError = "no window of the first copy";
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        if (Claim() == TMarkerState::Held) {
+            return TFirstAnswer::TakenOver;
+        }
         if (const HWND first = FindWindowW(nullptr, title.c_str())) {
             // Windows gives the foreground only to a program the operator used last: this one.
             DWORD firstProcess = 0;
             GetWindowThreadProcessId(first, &firstProcess);
             AllowSetForegroundWindow(firstProcess);
             DWORD_PTR answer = 0;
-            if (SendMessageTimeoutW(first, ShowMessage, 0, 0, SMTO_ABORTIFHUNG, kAnswerWaitMs,
-                                    &answer) != 0 &&
-                static_cast<LRESULT>(answer) == kShownAnswer) {
-                return true;
+            if (SendMessageTimeoutW(first, ShowMessage, 0, 0, SMTO_ABORTIFHUNG,
+                                    static_cast<UINT>(deadline - now), &answer) == 0) {
+                lastError = "no answer: " + Win32ErrorText(GetLastError());
+            } else if (static_cast<LRESULT>(answer) == kShownAnswer) {
+                return TFirstAnswer::Shown;
+            } else {
+                lastError = "it is closing";
             }
-            Error_ = "no answer: " + Win32ErrorText(GetLastError());
-            return false;
         }
-        if (GetTickCount64() > deadline) {
-            Error_ = "no window of the first copy";
-            return false;
-        }
-        Sleep(50);
+        Sleep(kRetryMs);
     }
+    Error_ = lastError;
+    return TFirstAnswer::NoAnswer;
 }
 
-bool TWin32CopyLink::ListenForLaterStarts(std::function<void()> asked) {
+bool TWin32CopyLink::ListenForLaterStarts(std::function<bool()> asked) {
     Asked = std::move(asked);
     Window = std::make_unique<TMessageWindow>(
         [this](UINT message, WPARAM, LPARAM, LRESULT& result) {
-            if (message != ShowMessage) {
-                return false;
+            if (message == ShowMessage) {
+                result = Asked() ? kShownAnswer : kClosingAnswer;
+                return true;
             }
-            Asked();
-            result = kShownAnswer;
-            return true;
+            // Another program's close request (taskkill) is the main window's to answer; this
+            // window must stay until then, or later starts would wait for it in vain.
+            return message == WM_CLOSE;
         },
         TMessageWindow::TKind::HiddenTopLevel, WideFromUtf8(FirstCopyAddress()).c_str());
     if (Window->Handle() == nullptr) {

@@ -19,13 +19,13 @@ public:
 
     TMarkerState Claim() override;
     std::string Error() const override { return Error_; }
-    bool AskFirstToShow() override;
-    bool ListenForLaterStarts(std::function<void()> asked) override;
+    TFirstAnswer AskFirstToShow() override;
+    bool ListenForLaterStarts(std::function<bool()> asked) override;
 
 private:
     const UINT ShowMessage;
     std::unique_ptr<TProgramMarker> Marker;
     std::unique_ptr<TMessageWindow> Window;
-    std::function<void()> Asked;
+    std::function<bool()> Asked;
     std::string Error_;
 };

@@ -2,24 +2,31 @@
 
 #include <utility>
 
-TOneCopyStart StartAsOneCopy(TCopyLink& link, bool minimized, std::function<void()> showWindow) {
-    switch (link.Claim()) {
-        case TMarkerState::Held:
-            if (!link.ListenForLaterStarts(std::move(showWindow))) {
-                return {true, 0,
-                        "a later start cannot reach this window (" + link.Error() +
-                            "); it will find the port taken"};
-            }
-            return {};
-        case TMarkerState::HeldElsewhere:
-            if (minimized || link.AskFirstToShow()) {
+TOneCopyStart StartAsOneCopy(TCopyLink& link, bool minimized, std::function<bool()> showWindow) {
+    TMarkerState marker = link.Claim();
+    if (marker == TMarkerState::HeldElsewhere) {
+        if (minimized) {
+            return {false, 0, {}};
+        }
+        switch (link.AskFirstToShow()) {
+            case TFirstAnswer::Shown:
                 return {false, 0, {}};
-            }
-            return {
-                false, 1,
-                "the window runs already but did not answer (" + link.Error() + "); not started"};
-        case TMarkerState::Failed:
-            break;
+            case TFirstAnswer::NoAnswer:
+                return {false, 1,
+                        "the window runs already but did not answer (" + link.Error() +
+                            "); not started"};
+            case TFirstAnswer::TakenOver:
+                marker = TMarkerState::Held;
+                break;
+        }
     }
-    return {true, 0, "one window per user cannot be kept (" + link.Error() + ")"};
+    if (marker == TMarkerState::Failed) {
+        return {true, 0, "one window per user cannot be kept (" + link.Error() + ")"};
+    }
+    if (!link.ListenForLaterStarts(std::move(showWindow))) {
+        return {true, 0,
+                "a later start cannot reach this window (" + link.Error() +
+                    "); it will find the port taken"};
+    }
+    return {};
 }

@@ -322,6 +322,14 @@ void TWindowBehaviour::TrayShowWindowClick() {
     }
 }
 
+bool TWindowBehaviour::ShowForLaterStart() {
+    if (Closed_) {
+        return false;
+    }
+    TrayShowWindowClick();
+    return true;
+}
+
 void TWindowBehaviour::NotificationClicked() {
     // The question bar is in the window already.
     TrayShowWindowClick();

@@ -79,6 +79,9 @@ public:
     void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
     void TrayExitClick() override { M1_ExitClick(); }
     void NotificationClicked() override;
+    // A later start of the window asked for it: brought into sight as the tray's "Показать окно"
+    // does; false once the window is closing.
+    bool ShowForLaterStart();
 
     void RequestBegun() override;
     void RequestEnded(const TRequestEnd& end) override;

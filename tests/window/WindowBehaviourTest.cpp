@@ -1197,59 +1197,73 @@ TEST(WindowBehaviourTrayTest, StartAtLoginWritesAndRemovesTheEntryFromEitherMenu
 }
 
 // A platform's way between two starts, as told: what the marker was, whether the first listens
-// and answers; it records the asks.
+// and what it answers; it records the asks.
 struct TRecordingCopyLink : TCopyLink {
     TMarkerState Claim() override { return Marker; }
     std::string Error() const override { return "told"; }
-    bool AskFirstToShow() override {
+    TFirstAnswer AskFirstToShow() override {
         ++Asks;
-        return FirstAnswers;
+        return Answer;
     }
-    bool ListenForLaterStarts(std::function<void()> asked) override {
+    bool ListenForLaterStarts(std::function<bool()> asked) override {
         Asked = std::move(asked);
         return Listens;
     }
     TMarkerState Marker = TMarkerState::Held;
     bool Listens = true;
-    bool FirstAnswers = true;
+    TFirstAnswer Answer = TFirstAnswer::Shown;
     int Asks = 0;
-    std::function<void()> Asked;
+    std::function<bool()> Asked;
 };
 
-// The first start runs and listens; a later one asks it and ends with 0, or with 1 and a line
-// when it never answers; one at login asks nothing; without a marker the window runs as before.
-// A later start's request brings the first's window out of the tray, where it was hidden.
+// The first start runs and listens; a later one asks it and ends with 0, runs as the first when
+// the first ended meanwhile, or ends with 1 and a line when it never answers; one at login asks
+// nothing; without a marker the window runs as before. A later start's request brings the
+// first's window out of the tray, where it was hidden, until the window closes.
 TEST(OneCopyTest, TheFirstRunsALaterStartAsksItAndEnds) {
     const struct {
         const char* Name;
         TMarkerState Marker;
         bool Listens;
-        bool FirstAnswers;
+        TFirstAnswer Answer;
         bool Minimized;
         TOneCopyStart Start;
         int Asks;
     } starts[] = {
-        {"first", TMarkerState::Held, true, true, false, {true, 0, ""}, 0},
+        {"first", TMarkerState::Held, true, TFirstAnswer::Shown, false, {true, 0, ""}, 0},
         {"first, unreachable",
          TMarkerState::Held,
          false,
-         true,
+         TFirstAnswer::Shown,
          false,
          {true, 0, "a later start cannot reach this window (told); it will find the port taken"},
          0},
-        {"later", TMarkerState::HeldElsewhere, true, true, false, {false, 0, ""}, 1},
-        {"later, at login", TMarkerState::HeldElsewhere, true, true, true, {false, 0, ""}, 0},
+        {"later", TMarkerState::HeldElsewhere, true, TFirstAnswer::Shown, false, {false, 0, ""}, 1},
+        {"later, at login",
+         TMarkerState::HeldElsewhere,
+         true,
+         TFirstAnswer::Shown,
+         true,
+         {false, 0, ""},
+         0},
+        {"later, the first ended meanwhile",
+         TMarkerState::HeldElsewhere,
+         true,
+         TFirstAnswer::TakenOver,
+         false,
+         {true, 0, ""},
+         1},
         {"later, the first silent",
          TMarkerState::HeldElsewhere,
          true,
-         false,
+         TFirstAnswer::NoAnswer,
          false,
          {false, 1, "the window runs already but did not answer (told); not started"},
          1},
         {"no marker",
          TMarkerState::Failed,
          true,
-         true,
+         TFirstAnswer::Shown,
          false,
          {true, 0, "one window per user cannot be kept (told)"},
          0},
@@ -1259,15 +1273,20 @@ TEST(OneCopyTest, TheFirstRunsALaterStartAsksItAndEnds) {
         TRecordingCopyLink link;
         link.Marker = start.Marker;
         link.Listens = start.Listens;
-        link.FirstAnswers = start.FirstAnswers;
+        link.Answer = start.Answer;
         int shows = 0;
-        const TOneCopyStart outcome = StartAsOneCopy(link, start.Minimized, [&shows] { ++shows; });
+        const TOneCopyStart outcome = StartAsOneCopy(link, start.Minimized, [&shows] {
+            ++shows;
+            return true;
+        });
         EXPECT_EQ(outcome.Run, start.Start.Run);
         EXPECT_EQ(outcome.ExitStatus, start.Start.ExitStatus);
         EXPECT_EQ(outcome.Message, start.Start.Message);
         EXPECT_EQ(link.Asks, start.Asks);
         EXPECT_EQ(shows, 0);
-        EXPECT_EQ(static_cast<bool>(link.Asked), start.Marker == TMarkerState::Held);
+        // Whoever runs with the marker listens for later starts.
+        EXPECT_EQ(static_cast<bool>(link.Asked),
+                  start.Start.Run && start.Marker != TMarkerState::Failed);
     }
 
     TRecordingCopyLink link;
@@ -1276,15 +1295,20 @@ TEST(OneCopyTest, TheFirstRunsALaterStartAsksItAndEnds) {
     first.Behaviour->AttachTray(tray);
     first.Behaviour->StartMinimized = true;
     ASSERT_TRUE(
-        StartAsOneCopy(link, true, [&first] { first.Behaviour->TrayShowWindowClick(); }).Run);
+        StartAsOneCopy(link, true, [&first] { return first.Behaviour->ShowForLaterStart(); }).Run);
     first.Behaviour->FormShow();
     ASSERT_EQ(first.View.Shown, TWindowShown::Hidden);
-    link.Asked();
+    EXPECT_TRUE(link.Asked());
     EXPECT_EQ(first.View.Shown, TWindowShown::Normal);
     first.Behaviour->WindowMinimized();
     ASSERT_EQ(first.View.Shown, TWindowShown::Hidden);
-    link.Asked();
+    EXPECT_TRUE(link.Asked());
     EXPECT_EQ(first.View.Shown, TWindowShown::Normal);
+    // Closing, it tells the later start so, which then waits for the marker.
+    first.Behaviour->CloseRequested(TCloseCause::Operator);
+    const size_t shownCalls = first.View.ShownAs.size();
+    EXPECT_FALSE(link.Asked());
+    EXPECT_EQ(first.View.ShownAs.size(), shownCalls);
 }
 
 // The markers themselves: the window's is one per user, taken over as soon as its holder lets go
