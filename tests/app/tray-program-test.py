@@ -46,6 +46,15 @@ class Desktop:
     def __init__(self, folder, tray):
         self.folder = folder
         self.processes = []
+        # A desktop that never came up leaves no Xvfb or icewm behind.
+        try:
+            self.start_session(tray)
+        except BaseException:
+            self.stop()
+            raise
+
+    def start_session(self, tray):
+        folder = self.folder
         read, write = os.pipe()
         self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
                     "-nolisten", "tcp"], pass_fds=(write,))
