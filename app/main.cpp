@@ -5,7 +5,10 @@
 #include "BridgePort.h"
 #include "ErrorReport.h"
 #include "MainWindow.h"
+#include "OneCopy.h"
 #include "ProgramCommandLine.h"
+#include "ProgramMarker.h"
+#include "QtCopyLink.h"
 #include "QtTray.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
@@ -33,7 +36,28 @@ int main(int argc, char* argv[]) {
     // A box closed while the window hides in the tray must not end the program: the window's
     // close does (QuitOnClose).
     QApplication::setQuitOnLastWindowClosed(false);
+    // Before a port is opened or the settings read: a later start of the user's window brings the
+    // running one into sight and ends. The request comes through the event loop, the form there.
+    TForm1* shownOnRequest = nullptr;
+    TQtCopyLink copyLink;
+    const TOneCopyStart oneCopy =
+        StartAsOneCopy(copyLink, commandLine.Minimized, [&shownOnRequest] {
+            return shownOnRequest != nullptr && shownOnRequest->Behaviour().ShowForLaterStart();
+        });
+    if (!oneCopy.Message.empty()) {
+        PrintErrorReport(QString::fromStdString(oneCopy.Message));
+    }
+    // Started from a launcher, nothing else would tell why no window comes.
+    if (oneCopy.ExitStatus != 0) {
+        ShowErrorReport(QString::fromStdString(oneCopy.Message));
+    }
+    if (!oneCopy.Run) {
+        return oneCopy.ExitStatus;
+    }
     TForm1 form(settingsPath);
+    shownOnRequest = &form;
+    // The start line names modbus-bridged when it holds the port.
+    form.Behaviour().PortHolder = [](uint16_t) { return MarkedPortHolder(TMarkedProgram::Window); };
     form.QuitOnClose = true;
     TQtTray tray(form.Behaviour());
     TAutostart autostart(programPath);

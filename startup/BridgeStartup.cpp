@@ -57,18 +57,17 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
         return {TStartResult::NotSetUp, error};
     }
     const bool portTaken = Server_->OpenFailure() == TListenFailure::AddressInUse;
+    const std::string holder =
+        !listening && portTaken && shell.PortHolder ? shell.PortHolder(shell.Port) : std::string();
     if (!listening && !shell.StartLinesWithoutServer) {
-        return {TStartResult::NoServer, error, portTaken};
+        return {TStartResult::NoServer,
+                NoServerLine(shell.Port, error, Server_->OpenFailure(), holder), portTaken};
     }
     WriteStartLines(host);
     if (listening) {
         host.LogInfo(Server_->ListeningLine());
         host.LogInfo(DemoPageLine(Server_->ListeningPort()));
     } else {
-        const std::string holder =
-            shell.PortHolder && Server_->OpenFailure() == TListenFailure::AddressInUse
-                ? shell.PortHolder(shell.Port)
-                : std::string();
         host.LogError(NoServerLine(shell.Port, error, Server_->OpenFailure(), holder));
     }
     for (const std::string& line : shell.ShellLines) {

@@ -42,7 +42,8 @@ struct TBridgeShell {
 
 enum class TStartResult {
     Serving,
-    // The port could not be listened on (taken, most often); Reason is the socket error.
+    // The port could not be listened on (taken, most often); Reason is the socket error, or
+    // for a shell that ends the whole line of a start without its server (NoServerLine).
     NoServer,
     // The descriptors that stop a request or hand over its answer could not be made: the server
     // could serve nobody, and the program must not start.

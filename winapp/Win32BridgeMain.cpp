@@ -8,10 +8,13 @@
 
 #include "Autostart.h"
 #include "BridgePort.h"
+#include "OneCopy.h"
 #include "ProgramCommandLine.h"
+#include "ProgramMarker.h"
 #include "SettingsPath.h"
 #include "TerminationSignals.h"
 #include "UriCodec.h"
+#include "Win32CopyLink.h"
 #include "Win32Dialogs.h"
 #include "Win32MainWindow.h"
 #include "Win32MessageLoop.h"
@@ -59,7 +62,30 @@ int main(int argc, char* argv[]) {
     }
     UriCodecSelfTest();
     try {
+        // Before a port is opened or the settings read: a later start of the user's window brings
+        // the running one into sight and ends. The request comes through the message loop.
+        TBridgeWindow* shownOnRequest = nullptr;
+        TWin32CopyLink copyLink;
+        const TOneCopyStart oneCopy =
+            StartAsOneCopy(copyLink, commandLine.Minimized, [&shownOnRequest] {
+                return shownOnRequest != nullptr && shownOnRequest->Behaviour.ShowForLaterStart();
+            });
+        if (!oneCopy.Message.empty()) {
+            PrintReport(oneCopy.Message);
+        }
+        // Started from a shortcut, nothing else would tell why no window comes.
+        if (oneCopy.ExitStatus != 0) {
+            ShowMessageBoxWaiting(nullptr, "modbus-bridge", oneCopy.Message, MB_ICONERROR);
+        }
+        if (!oneCopy.Run) {
+            return oneCopy.ExitStatus;
+        }
         TBridgeWindow bridge(programPath, settingsPath);
+        shownOnRequest = &bridge;
+        // The start line names modbus-bridged when it holds the port.
+        bridge.Behaviour.PortHolder = [](uint16_t) {
+            return MarkedPortHolder(TMarkedProgram::Window);
+        };
         // Started at login: hidden in the tray.
         bridge.Behaviour.StartMinimized = commandLine.Minimized;
         // A logout or shutdown that reaches the program another way than through its window

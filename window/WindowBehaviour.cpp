@@ -74,6 +74,7 @@ void TWindowBehaviour::FormShow() {
     TBridgeShell shell;
     shell.Port = Port;
     shell.StartLinesWithoutServer = true;
+    shell.PortHolder = PortHolder;
     shell.AskAboutOrigin = [this](const std::string& origin) { return AskAboutOrigin(origin); };
     // Beside the window: the request was answered, and the server goes on while the box is open.
     shell.ReportFault = [this](const std::string& text) {
@@ -319,6 +320,14 @@ void TWindowBehaviour::TrayShowWindowClick() {
     if (!Closed_) {
         View.ShowWindowAs(TWindowShown::Normal);
     }
+}
+
+bool TWindowBehaviour::ShowForLaterStart() {
+    if (Closed_) {
+        return false;
+    }
+    TrayShowWindowClick();
+    return true;
 }
 
 void TWindowBehaviour::NotificationClicked() {

@@ -79,6 +79,9 @@ public:
     void TrayStartAtLoginClick() override { M1_StartAtLoginClick(); }
     void TrayExitClick() override { M1_ExitClick(); }
     void NotificationClicked() override;
+    // A later start of the window asked for it: brought into sight as the tray's "Показать окно"
+    // does; false once the window is closing.
+    bool ShowForLaterStart();
 
     void RequestBegun() override;
     void RequestEnded(const TRequestEnd& end) override;
@@ -111,6 +114,9 @@ public:
     // The monotonic clock, in milliseconds, on which a question's first half second is measured
     // (a press then does not answer it); tests replace it.
     std::function<uint64_t()> ClockMs = MonotonicMs;
+    // The program that holds the port when the server cannot listen on it (TBridgeShell); the
+    // program gives it, tests keep their start lines free of programs that run beside them.
+    std::function<std::string(uint16_t port)> PortHolder;
     // The serial ports present, for the ports dialog; tests give a made-up tree's.
     std::function<TPortsListing()> ListPorts = ListMachinePorts;
 

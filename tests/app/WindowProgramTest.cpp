@@ -84,6 +84,10 @@ protected:
         std::ofstream(Folder / "modbus-bridge.ini")
             << "[Options]\nLogFolder=" << LogFolder().string() << "\n";
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The programs' markers in a runtime folder of the test's own.
+        fs::create_directory(Folder / "runtime");
+        fs::permissions(Folder / "runtime", fs::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", (Folder / "runtime").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(Folder); }
 
@@ -141,6 +145,43 @@ TEST_F(WindowProgramTest, WithThePortTakenItLogsWhyAndEndsOnSigterm) {
     EXPECT_EQ(status, 0) << "killed after SIGTERM went unheard";
     EXPECT_LT(endedMs, kEndBoundMs);
     RecordProperty("ms_from_sigterm_to_end", static_cast<int>(endedMs));
+}
+
+// Whichever of the window and modbus-bridged starts second finds the port taken and names the
+// first in its line, read from the first's marker: the window in its log and running on,
+// modbus-bridged on standard error, ending with 1.
+TEST_F(WindowProgramTest, TheLaterOfTheWindowAndModbusBridgedNamesTheFirst) {
+    fs::copy_file(MODBUS_BRIDGED_PATH, Folder / "modbus-bridged");
+    const std::string taken =
+        "Сервер не запущен, запросы страниц не принимаются: порт 19284 занят программой ";
+    const std::string reason =
+        " (Windows socket error: Address already in use (98), on API "
+        "'bind')";
+    {
+        SCOPED_TRACE("modbus-bridged first");
+        TSpawnedProgram bridged;
+        ASSERT_TRUE(bridged.Start((Folder / "modbus-bridged").string(), {}));
+        ASSERT_TRUE(bridged.WaitForLine("Сервер слушает порт", kStartBoundMs));
+        TSpawnedProgram window;
+        ASSERT_TRUE(window.Start((Folder / "modbus-bridge").string(), {}));
+        const std::vector<std::string> lines = LogLinesUpTo(taken);
+        ASSERT_GE(lines.size(), 8U) << "no line about the taken port";
+        EXPECT_EQ(lines[7], taken + "modbus-bridged" + reason);
+        EXPECT_EQ(window.Stop(), 0);
+        EXPECT_EQ(bridged.Stop(), 0);
+    }
+    {
+        SCOPED_TRACE("the window first");
+        TSpawnedProgram window;
+        ASSERT_TRUE(window.Start((Folder / "modbus-bridge").string(), {}));
+        ASSERT_FALSE(LogLinesUpTo("Сервер слушает порт").empty());
+        TSpawnedProgram bridged;
+        ASSERT_TRUE(bridged.Start((Folder / "modbus-bridged").string(), {}));
+        EXPECT_EQ(bridged.WaitForExit(kStartBoundMs), 1);
+        EXPECT_EQ(bridged.ReadErrorLine(kStartBoundMs),
+                  "modbus-bridged: " + taken + "modbus-bridge (окно)" + reason);
+        EXPECT_EQ(window.Stop(), 0);
+    }
 }
 
 // With the descriptor limit set lower and lower, the window fails at one step after another;

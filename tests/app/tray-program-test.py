@@ -2,8 +2,9 @@
 """The window's tray icon on a desktop session of its own (Xvfb and icewm, whose taskbar holds
 a system tray or, when a case says so, none), as an operator meets it. A notification service on
 the session bus (notification-listener, under dbus-run-session) prints what it gets and clicks on
-request; the window is a copy in a folder of its own, with daily log files there and its
-autostart folder there (XDG_CONFIG_HOME).
+request; the window is a copy in a folder of its own, with daily log files there, its
+autostart folder there (XDG_CONFIG_HOME) and its runtime folder, where it keeps its one-copy
+marker and socket (XDG_RUNTIME_DIR).
 
     dbus-run-session -- tray-program-test.py MODBUS_BRIDGE NOTIFICATION_LISTENER MODBUS_SIM
 """
@@ -45,6 +46,15 @@ class Desktop:
     def __init__(self, folder, tray):
         self.folder = folder
         self.processes = []
+        # A desktop that never came up leaves no Xvfb or icewm behind.
+        try:
+            self.start_session(tray)
+        except BaseException:
+            self.stop()
+            raise
+
+    def start_session(self, tray):
+        folder = self.folder
         read, write = os.pipe()
         self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
                     "-nolisten", "tcp"], pass_fds=(write,))
@@ -108,12 +118,19 @@ class Bridge:
                                            stdout=subprocess.PIPE, text=True)
         ready = self.notifications.stdout.readline().strip()
         assert ready == "ready", f"the notification service did not start: {ready}"
-        self.process = desktop.start([self.program, *options],
-                                     environment={"XDG_CONFIG_HOME": self.config,
-                                                  "QT_QPA_PLATFORM": "xcb"})
+        # The window's marker and socket in a runtime folder of the case's own.
+        self.runtime = os.path.join(self.folder, "runtime")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        self.process = self.start(options)
         wait_until("the window listens", self.listening)
         # Started hidden, it has no window on the display until it is first shown.
         self.window = None if options else wait_until("the window exists", self.main_window)
+
+    def start(self, options=()):
+        return self.desktop.start([self.program, *options],
+                                  environment={"XDG_CONFIG_HOME": self.config,
+                                               "XDG_RUNTIME_DIR": self.runtime,
+                                               "QT_QPA_PLATFORM": "xcb"})
 
     def listening(self):
         assert self.process.poll() is None, f"the window ended with {self.process.returncode}"
@@ -280,6 +297,40 @@ def without_a_tray_until_one_comes(folder):
         desktop.stop()
 
 
+def one_copy(folder):
+    """A second start (a double click on the shortcut) brings the window hidden in the tray into
+    sight and ends at once with 0, leaving the settings as they were; one at login leaves it
+    hidden. A first copy that was killed blocks no later start."""
+    desktop = Desktop(folder, tray=True)
+    try:
+        bridge = Bridge(desktop, ["--minimized"])
+        wait_until("the icon in icewm's tray", bridge.tray_icon)
+        settings = bridge.program + ".ini"
+        with open(settings, "rb") as file:
+            stored = file.read()
+        at_login = bridge.start(["--minimized"])
+        assert at_login.wait(timeout=10) == 0, f"a start at login ended with {at_login.returncode}"
+        time.sleep(1)
+        assert not bridge.windows("--onlyvisible", "--name", CAPTION), "shown by a start at login"
+        second = bridge.start()
+        assert second.wait(timeout=10) == 0, f"the second start ended with {second.returncode}"
+        bridge.window = wait_until("the first's window brought by the second start",
+                                   bridge.main_window)
+        wait_until("the window in sight", lambda: bridge.state() == "shown")
+        assert bridge.process.poll() is None, "the first copy ended"
+        with open(settings, "rb") as file:
+            assert file.read() == stored, "the second start wrote the settings"
+        assert bridge.lines().count("Старт") == 1, bridge.lines()
+
+        bridge.process.kill()
+        bridge.process.wait()
+        bridge.process = bridge.start()
+        wait_until("a start after the first was killed listens", bridge.listening)
+        bridge.stop()
+    finally:
+        desktop.stop()
+
+
 def main():
     taken = port_taken()
     if taken:
@@ -288,6 +339,7 @@ def main():
     cases = [
         ("with a tray", with_a_tray),
         ("without a tray until one comes", without_a_tray_until_one_comes),
+        ("one copy", one_copy),
     ]
     failed = 0
     for name, case in cases:

@@ -51,6 +51,8 @@ TEST(BridgeStartupTest, TheStartLinesComeInOneOrderAndATakenPortAsTheShellWants)
     } cases[] = {
         {"serving", 0, false, "", TStartResult::Serving, "Сервер слушает порт "},
         {"taken, the shell ends", taken, false, "", TStartResult::NoServer, ""},
+        {"taken, the shell ends, the holder known", taken, false, "modbus-bridged",
+         TStartResult::NoServer, ""},
         {"taken, the shell runs on", taken, true, "", TStartResult::NoServer,
          noServer + " занят другой программой (<reason>); какой, покажет " + kPortHolderCommand},
         {"taken, the holder known", taken, true, "modbus-bridge (окно)", TStartResult::NoServer,
@@ -102,6 +104,11 @@ TEST(BridgeStartupTest, TheStartLinesComeInOneOrderAndATakenPortAsTheShellWants)
                   "Настройка Origins=any: любой сайт, открытый в браузере на этом компьютере, "
                   "может управлять устройствами через мост"}});
         } else {
+            // The one line that a shell which ends prints: the holder as the window's log has it.
+            EXPECT_TRUE(outcome.Reason.starts_with(
+                noServer + (start.Holder.empty() ? " занят другой программой ("
+                                                 : " занят программой " + start.Holder)))
+                << outcome.Reason;
             EXPECT_NE(outcome.Reason.find("on API 'bind'"), std::string::npos) << outcome.Reason;
         }
         std::vector<TLine> lines = host.Lines();

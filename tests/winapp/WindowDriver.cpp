@@ -23,6 +23,7 @@
 //                                      and 1 when its vertical scroll bar is shown, else 0
 //   window-driver.exe state MS         prints how the window is shown (shown, minimized or
 //                                      hidden) once it exists; 1 when it does not within MS
+//   window-driver.exe windows          prints how many main windows exist, of every copy
 //   window-driver.exe tray ID          a command of the tray icon's menu (WM_COMMAND to the
 //                                      icon's window, as the popup menu sends it)
 //   window-driver.exe trayclick        a click on the tray icon, as the shell tells it
@@ -437,6 +438,16 @@ int PrintShownState(int boundMs) {
     return 0;
 }
 
+int PrintMainWindows() {
+    int count = 0;
+    for (HWND window = FindWindowExW(nullptr, nullptr, kMainWindowClass, nullptr);
+         window != nullptr; window = FindWindowExW(nullptr, window, kMainWindowClass, nullptr)) {
+        ++count;
+    }
+    std::printf("%d\n", count);
+    return 0;
+}
+
 // The sites and ports dialogs: their controls by the ids the window gives them.
 
 constexpr int kDialogListId = 101;
@@ -579,6 +590,9 @@ int main(int argc, char* argv[]) {
     }
     if (verb == "state") {
         return PrintShownState(number);
+    }
+    if (verb == "windows") {
+        return PrintMainWindows();
     }
     if (verb == "tray" || verb == "trayclick") {
         const HWND tray = FindWindowW(kTrayWindowClass, kTrayWindowTitle);

@@ -10,7 +10,10 @@
 # went, and starts again with the options on; a logout ends it as WM_CLOSE does. "Запускать при
 # входе в систему" from the window's menu writes the Run value naming this copy, and from the
 # tray icon's menu removes it; started with --minimized the window hides in the tray, and a
-# click on the icon brings it.
+# click on the icon brings it. A second start brings the window out of the tray and ends with 0
+# (one at login leaves it hidden), modbus-bridged.exe beside it names it as the port's holder, and
+# a first copy that was killed keeps no later start out; the window beside modbus-bridged.exe names
+# that.
 #
 #   tests/winapp/window-program-test.sh WINDOWS_BUILD MODBUS_SIM LOG_FILE_TWIN
 set -euo pipefail
@@ -45,8 +48,12 @@ wine_env_start
 work=$(mktemp -d)
 sim=""
 bridge=""
+bridged=""
 cleanup() {
     if [ -n "$bridge" ]; then kill "$bridge" 2>/dev/null || true; fi
+    if [ -n "$bridged" ]; then
+        wine_run 30 taskkill /f /im modbus-bridged.exe </dev/null >/dev/null 2>&1 || true
+    fi
     if [ -n "$sim" ]; then kill "$sim" 2>/dev/null || true; fi
     rm -f "$WINEPREFIX/dosdevices/com$com"
     rm -rf "$work"
@@ -273,5 +280,49 @@ until [ "$(driver state 1000 | tr -d '\r')" = shown ]; do
     [ $SECONDS -lt $deadline ] || fail "a click on the tray icon did not show the window"
     sleep 0.2
 done
+
+# One copy: a start at login leaves the window hidden in the tray as it is; a start by hand
+# brings it into sight; both end at once with 0, and one window is left.
+driver show minimize
+[ "$(driver state 1000 | tr -d '\r')" = hidden ] || fail "minimized, the window did not hide in the tray"
+wine_run 60 "$program" --minimized </dev/null || fail "a second start at login ended with $?"
+[ "$(driver state 1000 | tr -d '\r')" = hidden ] || fail "a second start at login showed the window"
+wine_run 60 "$program" </dev/null || fail "a second start ended with $?"
+[ "$(driver state 1000 | tr -d '\r')" = shown ] || fail "a second start did not bring the window"
+[ "$(driver windows | tr -d '\r')" = 1 ] || fail "more than one window after a second start"
+
+# modbus-bridged.exe beside the window names it as the port's holder, from its marker.
+set +e
+wine_run 60 "$build/modbus-bridged.exe" </dev/null >/dev/null 2>"$work/bridged.err"
+bridged_status=$?
+set -e
+bridged_line=$(tr -d '\r' <"$work/bridged.err")
+[ $bridged_status = 1 ] || fail "modbus-bridged beside the window ended with $bridged_status"
+[[ $bridged_line == *"порт 19284 занят программой modbus-bridge (окно) ("* ]] ||
+    fail "modbus-bridged did not name the window: $bridged_line"
+
+# A first copy that was killed keeps no later start out.
+wine_run 30 taskkill /f /im modbus-bridge.exe </dev/null >/dev/null 2>&1 || true
+wait "$bridge" || true
+bridge=""
+start_bridge
 stop_bridge close
+
+# The window started while modbus-bridged.exe serves names it in its line about the taken port.
+wine_run 120 "$build/modbus-bridged.exe" </dev/null >"$work/bridged.out" 2>&1 &
+bridged=$!
+deadline=$((SECONDS + 30))
+until grep -q 'Сервер слушает порт 19284' "$work/bridged.out"; do
+    [ $SECONDS -lt $deadline ] || fail "modbus-bridged did not listen: $(cat "$work/bridged.out")"
+    sleep 0.2
+done
+start_bridge
+driver save holder.txt 30000 || fail "the log was not saved beside modbus-bridged"
+grep -q "$(printf 'порт 19284 занят программой modbus-bridged (' | iconv -f UTF-8 -t CP1251)" \
+    "$saved/holder.txt" || fail "the window did not name modbus-bridged: $(iconv -f CP1251 -t UTF-8 "$saved/holder.txt")"
+stop_bridge close
+wine_run 30 taskkill /im modbus-bridged.exe </dev/null >/dev/null 2>&1 ||
+    fail "modbus-bridged was not asked to end"
+wait "$bridged" || fail "modbus-bridged ended with $?"
+bridged=""
 echo "window-program-test: passed"

@@ -19,8 +19,10 @@
 #include "HttpClient.h"
 #include "IniFile.h"
 #include "LogFile.h"
+#include "OneCopy.h"
 #include "OriginQuestions.h"
 #include "PortsDialog.h"
+#include "ProgramMarker.h"
 #include "SerialIo.h"
 #include "SitesDialog.h"
 #include "TempFolder.h"
@@ -1192,6 +1194,150 @@ TEST(WindowBehaviourTrayTest, StartAtLoginWritesAndRemovesTheEntryFromEitherMenu
     EXPECT_EQ(window.View.StartAtLogin, false);
     EXPECT_EQ(tray.StartAtLogin, false);
 #endif
+}
+
+// A platform's way between two starts, as told: what the marker was, whether the first listens
+// and what it answers; it records the asks.
+struct TRecordingCopyLink : TCopyLink {
+    TMarkerState Claim() override { return Marker; }
+    std::string Error() const override { return "told"; }
+    TFirstAnswer AskFirstToShow() override {
+        ++Asks;
+        return Answer;
+    }
+    bool ListenForLaterStarts(std::function<bool()> asked) override {
+        Asked = std::move(asked);
+        return Listens;
+    }
+    TMarkerState Marker = TMarkerState::Held;
+    bool Listens = true;
+    TFirstAnswer Answer = TFirstAnswer::Shown;
+    int Asks = 0;
+    std::function<bool()> Asked;
+};
+
+// The first start runs and listens; a later one asks it and ends with 0, runs as the first when
+// the first ended meanwhile, or ends with 1 and a line when it never answers; one at login asks
+// nothing; without a marker the window runs as before. A later start's request brings the
+// first's window out of the tray, where it was hidden, until the window closes.
+TEST(OneCopyTest, TheFirstRunsALaterStartAsksItAndEnds) {
+    const struct {
+        const char* Name;
+        TMarkerState Marker;
+        bool Listens;
+        TFirstAnswer Answer;
+        bool Minimized;
+        TOneCopyStart Start;
+        int Asks;
+    } starts[] = {
+        {"first", TMarkerState::Held, true, TFirstAnswer::Shown, false, {true, 0, ""}, 0},
+        {"first, unreachable",
+         TMarkerState::Held,
+         false,
+         TFirstAnswer::Shown,
+         false,
+         {true, 0, "a later start cannot reach this window (told); it will find the port taken"},
+         0},
+        {"later", TMarkerState::HeldElsewhere, true, TFirstAnswer::Shown, false, {false, 0, ""}, 1},
+        {"later, at login",
+         TMarkerState::HeldElsewhere,
+         true,
+         TFirstAnswer::Shown,
+         true,
+         {false, 0, ""},
+         0},
+        {"later, the first ended meanwhile",
+         TMarkerState::HeldElsewhere,
+         true,
+         TFirstAnswer::TakenOver,
+         false,
+         {true, 0, ""},
+         1},
+        {"later, the first silent",
+         TMarkerState::HeldElsewhere,
+         true,
+         TFirstAnswer::NoAnswer,
+         false,
+         {false, 1, "the window runs already but did not answer (told); not started"},
+         1},
+        {"no marker",
+         TMarkerState::Failed,
+         true,
+         TFirstAnswer::Shown,
+         false,
+         {true, 0, "one window per user cannot be kept (told)"},
+         0},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.Name);
+        TRecordingCopyLink link;
+        link.Marker = start.Marker;
+        link.Listens = start.Listens;
+        link.Answer = start.Answer;
+        int shows = 0;
+        const TOneCopyStart outcome = StartAsOneCopy(link, start.Minimized, [&shows] {
+            ++shows;
+            return true;
+        });
+        EXPECT_EQ(outcome.Run, start.Start.Run);
+        EXPECT_EQ(outcome.ExitStatus, start.Start.ExitStatus);
+        EXPECT_EQ(outcome.Message, start.Start.Message);
+        EXPECT_EQ(link.Asks, start.Asks);
+        EXPECT_EQ(shows, 0);
+        // Whoever runs with the marker listens for later starts.
+        EXPECT_EQ(static_cast<bool>(link.Asked),
+                  start.Start.Run && start.Marker != TMarkerState::Failed);
+    }
+
+    TRecordingCopyLink link;
+    TWindow first;
+    TRecordingTray tray;
+    first.Behaviour->AttachTray(tray);
+    first.Behaviour->StartMinimized = true;
+    ASSERT_TRUE(
+        StartAsOneCopy(link, true, [&first] { return first.Behaviour->ShowForLaterStart(); }).Run);
+    first.Behaviour->FormShow();
+    ASSERT_EQ(first.View.Shown, TWindowShown::Hidden);
+    EXPECT_TRUE(link.Asked());
+    EXPECT_EQ(first.View.Shown, TWindowShown::Normal);
+    first.Behaviour->WindowMinimized();
+    ASSERT_EQ(first.View.Shown, TWindowShown::Hidden);
+    EXPECT_TRUE(link.Asked());
+    EXPECT_EQ(first.View.Shown, TWindowShown::Normal);
+    // Closing, it tells the later start so, which then waits for the marker.
+    first.Behaviour->CloseRequested(TCloseCause::Operator);
+    const size_t shownCalls = first.View.ShownAs.size();
+    EXPECT_FALSE(link.Asked());
+    EXPECT_EQ(first.View.ShownAs.size(), shownCalls);
+}
+
+// The markers themselves: the window's is one per user, taken over as soon as its holder lets go
+// (a killed process lets go the same way), modbus-bridged's is shared; each program names the
+// other one that holds its marker, and the window never names itself.
+TEST(OneCopyTest, MarkersKeepOneWindowAndNameTheOtherProgram) {
+#ifndef _WIN32
+    const TTempFolder runtime("one-copy-runtime");
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+#endif
+    EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Headless), "");
+    {
+        TProgramMarker first(TMarkedProgram::Window);
+        ASSERT_EQ(first.State(), TMarkerState::Held) << first.Error();
+        EXPECT_EQ(TProgramMarker(TMarkedProgram::Window).State(), TMarkerState::HeldElsewhere);
+        EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Headless), "modbus-bridge (окно)");
+        EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Window), "");
+    }
+    EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Headless), "");
+    const TProgramMarker again(TMarkedProgram::Window);
+    EXPECT_EQ(again.State(), TMarkerState::Held) << again.Error();
+    {
+        const TProgramMarker bridged(TMarkedProgram::Headless);
+        const TProgramMarker another(TMarkedProgram::Headless);
+        EXPECT_EQ(bridged.State(), TMarkerState::Held) << bridged.Error();
+        EXPECT_EQ(another.State(), TMarkerState::Held) << another.Error();
+        EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Window), "modbus-bridged");
+    }
+    EXPECT_EQ(MarkedPortHolder(TMarkedProgram::Window), "");
 }
 
 }  // namespace

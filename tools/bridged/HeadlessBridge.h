@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "BridgeStartup.h"
 #include "LineHost.h"
+#include "ProgramMarker.h"
 
 // modbus-bridged on either platform, all but its event loop and the requests to end it: the
 // bridge's start with the log on a sink and nobody to ask about a new page. Made on the thread
@@ -35,6 +37,8 @@ private:
     TBridgeStartup Startup;
     // After the start-up, which ends its server before the host goes (Shutdown).
     TLineHost Host;
+    // Held while it serves, so that the window's start lines can name it.
+    std::unique_ptr<TProgramMarker> Marker;
 };
 
 // Each line to the stream as a whole line (WriteConsoleLine).
