@@ -9,6 +9,8 @@
 namespace MbapException {
 // A write to a port that the bridge only reads.
 inline constexpr uint8_t IllegalFunction = 0x01;
+// A fault of the bridge itself while it served the request.
+inline constexpr uint8_t DeviceFailure = 0x04;
 // The line's queue is full.
 inline constexpr uint8_t PathUnavailable = 0x0A;
 // The slave did not answer, or its request could not go out.
