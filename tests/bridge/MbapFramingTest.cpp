@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "IniFile.h"
 #include "MbapFraming.h"
+#include "ModbusTcpSettings.h"
 
 namespace {
 
@@ -123,6 +126,46 @@ TEST(MbapFramingTest, StreamHoldsAtMostOneFrame) {
     EXPECT_EQ(stream.Room(), 0u);
     // Zeros read as transaction 0, protocol 0, length 0: malformed, never a grown buffer.
     EXPECT_EQ(stream.Next().Result, TMbapParse::Malformed);
+}
+
+TEST(ModbusTcpSettingsTest, OffWithoutPortAndOddValuesAProblemEach) {
+    const struct {
+        const char* Text;
+        std::optional<uint16_t> Port;
+        uint8_t Com;
+        int32_t Baud;
+        int32_t TimeoutMs;
+        bool Echo;
+        bool Invert;
+        size_t Problems;
+    } rows[] = {
+        {"", std::nullopt, 1, 9600, 1000, false, false, 0},
+        {"[ModbusTcp]\nCOM=3\n", std::nullopt, 1, 9600, 1000, false, false, 0},
+        {"[ModbusTcp]\nPort=1502\nCOM=3\nBaud=19200\nTimeoutMs=300\nCtrlEcho=1\nCtrlInvert=1\n",
+         1502, 3, 19200, 300, true, true, 0},
+        {"[ModbusTcp]\nPort=502 ; the standard port\n", 502, 1, 9600, 1000, false, false, 0},
+        {"[ModbusTcp]\nPort=0\nCOM=3\n", std::nullopt, 1, 9600, 1000, false, false, 1},
+        {"[ModbusTcp]\nPort=65536\n", std::nullopt, 1, 9600, 1000, false, false, 1},
+        {"[ModbusTcp]\nPort=tcp\n", std::nullopt, 1, 9600, 1000, false, false, 1},
+        {"[ModbusTcp]\nPort=1502\nCOM=0\nBaud=-1\nTimeoutMs=0\nCtrlEcho=2\nCtrlInvert=yes\n", 1502,
+         1, 9600, 1000, false, false, 5},
+        {"[ModbusTcp]\nPort=1502\nCOM=256\nTimeoutMs=60001\n", 1502, 1, 9600, 1000, false, false,
+         2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Text);
+        TIniFile file;
+        file.LoadText(row.Text);
+        std::vector<std::string> problems;
+        const TModbusTcpSettings read = ReadModbusTcpSettings(file, problems);
+        EXPECT_EQ(read.Port, row.Port);
+        EXPECT_EQ(read.Com, row.Com);
+        EXPECT_EQ(read.Baud, row.Baud);
+        EXPECT_EQ(read.TimeoutMs, row.TimeoutMs);
+        EXPECT_EQ(read.CtrlEcho, row.Echo);
+        EXPECT_EQ(read.CtrlInvert, row.Invert);
+        EXPECT_EQ(problems.size(), row.Problems);
+    }
 }
 
 }  // namespace
