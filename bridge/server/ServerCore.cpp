@@ -550,16 +550,19 @@ void TServerCore::TakeModbusBytes(TConnectionId id) {
             return;
         }
         TConnection& connection = found->second;
-        if (connection.Slots.size() >= kMostOutstanding) {
+        if (connection.CloseWhenAnswered || connection.Slots.size() >= kMostOutstanding) {
             return;
         }
         const TMbapParsed parsed = connection.Frames.Next();
         if (parsed.Result == TMbapParse::Malformed) {
-            // Nothing after a broken header can be trusted; the line never saw any of it.
+            // Nothing after a broken header can be trusted, and none of it reaches the line.
             Host.LogError("Modbus TCP от " + connection.Peer +
                           ": кадр не по правилам MBAP, соединение закрыто");
-            ForgetConnection(id);
-            Platform.Abort(id);
+            connection.CloseWhenAnswered = true;
+            if (connection.Slots.empty()) {
+                ForgetConnection(id);
+                Platform.Abort(id);
+            }
             return;
         }
         if (parsed.Result == TMbapParse::Request) {
@@ -640,6 +643,13 @@ void TServerCore::WriteModbusAnswers(TConnectionId id, TConnection& connection) 
             Platform.Write(id, *connection.Slots.front().Answer);
         }
         connection.Slots.pop_front();
+    }
+    if (connection.CloseWhenAnswered) {
+        if (connection.Slots.empty()) {
+            ForgetConnection(id);
+            Platform.Abort(id);
+        }
+        return;
     }
     Platform.StartTimer(id, kModbusIdleMs);
     // Bytes left unread while it had its most requests outstanding come in now.

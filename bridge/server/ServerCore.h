@@ -130,6 +130,9 @@ private:
         // A Modbus TCP connection: its bytes are MBAP frames, its answers go out in order.
         bool Modbus = false;
         TMbapStream Frames;
+        // Its framing broke: nothing more is read, and it closes once the requests before the
+        // break are answered.
+        bool CloseWhenAnswered = false;
         struct TSlot {
             uint64_t Ticket = 0;
             // Empty for a request that gets no answer (a broadcast).
