@@ -1426,13 +1426,15 @@ TMbpollRun RunMbpollTcp(int port, int first, int count, const std::vector<std::s
 
 // A SCADA tool beside the page, in one run: mbpoll and a libmodbus master write and read through
 // the Modbus TCP front end, the page's JSON road reads what they wrote, and a slave that stays
-// silent is answered with exception 0x0B. The faults: the front end not listening, a wrong
-// transaction id or unit id (both masters check them), a write lost on the way, a silent slave
-// left unanswered until the master's own time-out.
+// silent is answered with exception 0x0B; the queue is on, so two pages asking at once are both
+// answered. The faults: the front end not listening, a wrong transaction id or unit id (both
+// masters check them), a write lost on the way, a silent slave left unanswered until the master's
+// own time-out, the front end on without the queue.
 TEST_P(EndToEndTest, ModbusTcpMastersAndThePageShareTheLine) {
     const int tcpPort = FreeTcpPort();
     ASSERT_NE(tcpPort, 0);
-    Start({},
+    // The device's delay holds each exchange long enough for a second page to ask meanwhile.
+    Start({"--delay", "100"},
           "[ModbusTcp]\nPort=" + std::to_string(tcpPort) + "\nCOM=1\nBaud=19200\nTimeoutMs=300\n");
     if (PrintsLog()) {
         const std::vector<std::string> lines = LinesUpTo("Modbus TCP слушает порт");
@@ -1470,6 +1472,17 @@ TEST_P(EndToEndTest, ModbusTcpMastersAndThePageShareTheLine) {
     const TMbpollRun read = RunMbpollTcp(tcpPort, 5, 2, {});
     EXPECT_EQ(read.Status, 0);
     EXPECT_EQ(read.Values, (std::map<int, long>{{5, 1234}, {6, 4321}}));
+
+    // With the front end on, the queue is: a page that asks while another page's request is on
+    // the line is answered in its turn rather than left without a reply.
+    while (Sim.Process.ReadLine(200)) {
+    }
+    THttpClient second;
+    ASSERT_TRUE(second.Connect(kPort));
+    ASSERT_TRUE(client.Send(PostRequest(RequestJson(R"({"a":[3,0,5,0,1]})"))));
+    ASSERT_TRUE(DeviceTookARequest());
+    EXPECT_EQ(ParseBody(Ask(second, RequestJson(R"({"a":[3,0,6,0,1]})")))["data"]["6"], 4321);
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["5"], 1234);
 }
 
 INSTANTIATE_TEST_SUITE_P(
