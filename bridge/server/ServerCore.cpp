@@ -478,8 +478,13 @@ void TServerCore::ServeNextWaiting() {
         }
         TWaitingRequest& request = waiting.mapped();
         if (request.Modbus) {
-            StartModbusWorker(request.Connection, next->Ticket, request.Peer,
-                              std::move(*request.Modbus));
+            // Its slot must be answered, or the connection's later answers would wait forever.
+            const std::string unserved =
+                BuildMbapException(*request.Modbus, MbapException::DeviceFailure);
+            if (!StartModbusWorker(request.Connection, next->Ticket, request.Peer,
+                                   std::move(*request.Modbus))) {
+                AnswerModbus(request.Connection, next->Ticket, unserved);
+            }
         } else {
             StartWorker(request.Connection, request.Peer, std::move(request.Request),
                         request.Verdict);
