@@ -123,11 +123,11 @@ std::vector<std::string> ListeningAddresses() {
 
 // Waits until the program accepts connections on the port; the window prints nothing when it
 // is ready, so the port itself is the sign.
-bool WaitUntilListening(int boundMs) {
+bool WaitUntilListening(int boundMs, int port = kPort) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     while (std::chrono::steady_clock::now() < deadline) {
         THttpClient probe;
-        if (probe.Connect(kPort)) {
+        if (probe.Connect(port)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -1201,8 +1201,8 @@ TEST_P(EndToEndTest, ABridgeWhoseTerminalHangsUpEnds) {
 class TDisplay {
 public:
     bool Start() {
-        if (!Server.Start(XVFB_PATH,
-                          {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"})) {
+        if (!Server.Start(XVFB_PATH, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten",
+                                      "tcp", "-noreset"})) {
             return false;
         }
         const std::optional<std::string> number = Server.ReadLine(kReplyBoundMs);
@@ -1442,6 +1442,9 @@ TEST_P(EndToEndTest, ModbusTcpMastersAndThePageShareTheLine) {
         EXPECT_EQ(lines.back(), "Modbus TCP слушает порт " + std::to_string(tcpPort) +
                                     " только на 127.0.0.1 и ::1: запросы на COM1, 19200 бод, "
                                     "таймаут 300 мс");
+    } else {
+        // The window opens the front end after the HTTP side, and tells it in no output.
+        ASSERT_TRUE(WaitUntilListening(kReplyBoundMs, tcpPort));
     }
 
     EXPECT_EQ(RunMbpollTcp(tcpPort, 5, 0, {"1234"}).Status, 0);
