@@ -7,6 +7,7 @@ Layouts (see the fuzzers' sources):
            HTTP bytes, answer chunks
   answer:  options byte, slave address, PDU length, PDU, answer chunks
   uri:     the text itself
+  mbap:    piece length byte, then a Modbus TCP connection's bytes
 An answer chunk is a length byte and that many bytes; a chunk of length 0 reads as a time-out.
 """
 
@@ -413,6 +414,26 @@ def uri_seeds():
     return {f"text-{i:02d}": text for i, text in enumerate(texts)}
 
 
+def mbap_seeds():
+    def mbap(transaction, unit, pdu, protocol=0, length=None):
+        length = len(pdu) + 1 if length is None else length
+        return bytes([transaction >> 8, transaction & 0xFF, protocol >> 8, protocol & 0xFF,
+                      length >> 8, length & 0xFF, unit]) + bytes(pdu)
+
+    read = mbap(1, 17, [3] + words(0x6B, 3))
+    write = mbap(2, 17, [16] + words(1, 2) + [4] + words(10, 20))
+    return {
+        "read": bytes([64]) + read,
+        "read-bytewise": bytes([1]) + read,
+        "pipelined": bytes([5]) + read + write + mbap(3, 0, [0x11]),
+        "longest": bytes([255]) + mbap(4, 1, [16] + [0x10] * 252),
+        "protocol-1": bytes([64]) + read + mbap(5, 1, [3] + words(0, 1), protocol=1),
+        "length-0": bytes([64]) + mbap(6, 1, [], length=0),
+        "length-255": bytes([64]) + mbap(7, 1, [3] * 254, length=255),
+        "half-frame": bytes([3]) + read[:9],
+    }
+
+
 def write(target, seeds):
     folder = ROOT / target
     if folder.exists():
@@ -427,3 +448,4 @@ if __name__ == "__main__":
     write("request", request_seeds())
     write("answer", answer_seeds())
     write("uri", uri_seeds())
+    write("mbap", mbap_seeds())

@@ -3,6 +3,7 @@
 #include "AccessSettings.h"
 #include "BridgeServer.h"
 #include "DemoPages.h"
+#include "ModbusTcpSettings.h"
 #include "NoServerLine.h"
 #include "PortMap.h"
 #include "QueueSettings.h"
@@ -33,7 +34,12 @@ TViewOptions TBridgeStartup::ViewOptions() const {
 TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
     TAccessSettings access = ReadAccessSettings(Settings_);
     std::vector<std::string> problems = access.Problems;
-    const TQueueSettings queue = ReadQueueSettings(Settings_, problems);
+    TQueueSettings queue = ReadQueueSettings(Settings_, problems);
+    const TModbusTcpSettings modbusTcp = ReadModbusTcpSettings(Settings_, problems);
+    // A SCADA tool beside the pages: one line, so their requests wait their turn.
+    if (modbusTcp.Port && queue.Depth < TModbusTcpSettings::kLeastQueue) {
+        queue.Depth = TModbusTcpSettings::kLeastQueue;
+    }
     const std::vector<std::string> risks = AccessRisks(access);
     Server_ = std::make_unique<TBridgeServer>(*Link_, host);
     if (access.Origins == TOriginMode::Ask) {
@@ -67,6 +73,15 @@ TStartOutcome TBridgeStartup::Start(TBridgeHost& host, TBridgeShell shell) {
     if (listening) {
         host.LogInfo(Server_->ListeningLine());
         host.LogInfo(DemoPageLine(Server_->ListeningPort()));
+        if (modbusTcp.Port) {
+            std::string modbusError;
+            if (Server_->OpenModbusTcp(modbusTcp, modbusError)) {
+                host.LogInfo(Server_->ModbusTcpListeningLine());
+            } else {
+                host.LogError("Modbus TCP не слушает порт " + std::to_string(*modbusTcp.Port) +
+                              ": " + modbusError);
+            }
+        }
     } else {
         host.LogError(NoServerLine(shell.Port, error, Server_->OpenFailure(), holder));
     }

@@ -3,7 +3,7 @@
 # (default 30) over its committed seed corpus. Fails when any target finds a crash, a hang or a
 # broken invariant; the input is kept in build-fuzz/fuzz-artifacts/<target>/.
 #
-#   tools/fuzz.sh [SECONDS] [TARGET...]      targets: request answer uri (default: all)
+#   tools/fuzz.sh [SECONDS] [TARGET...]      targets: request answer uri mbap (default: all)
 #
 # The committed corpus is only read: new inputs go to a temporary folder, or to
 # $FUZZ_WORK_DIR/<target> when that is set (to keep what a long run found).
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(request answer uri)
+[ ${#targets[@]} -gt 0 ] || targets=(request answer uri mbap)
 
 build=build-fuzz
 if [ ! -f "$build/build.ninja" ]; then

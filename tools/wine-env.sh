@@ -65,7 +65,7 @@ wine_env_start() {
             mkfifo "$fifo"
             # Xvfb picks a free display and writes its number once it takes connections; in a
             # session of its own, holding none of the caller's descriptors, it outlives the caller.
-            setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+            setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
                 </dev/null >/dev/null 2>&1 3>"$fifo" 9>&- &
             xvfb_pid=$!
             number=""

@@ -16,19 +16,23 @@ TAdmission TLineQueue::Admit(const TQueueEntry& entry) {
     if (Waiting.size() >= Depth) {
         return TAdmission::Full;
     }
+    // A client new to the queue takes its place in the round at its arrival, not before every
+    // client served so far: a page that comes back on a new connection for each request would
+    // otherwise always go first, and a master that keeps its connection would wait for ever.
+    LastTurn.try_emplace(entry.Client, TClientTurn{Turn, false});
     Waiting.push_back(entry);
     return TAdmission::Queued;
 }
 
 std::optional<TQueueEntry> TLineQueue::TakeNext() {
     // Only each client's oldest request may go; of those, one for an answering slave first, then
-    // the client whose turn is longest ago, then the one that came first.
+    // the client whose turn is longest ago (one that came at a turn goes before the client served
+    // at it), then the one that came first.
     auto best = Waiting.end();
     std::set<uint64_t> seen;
     const auto rank = [this](const TQueueEntry& entry) {
-        const auto turn = LastTurn.find(entry.Client);
-        return std::make_tuple(WaitsForSilentSlave(entry),
-                               turn == LastTurn.end() ? uint64_t{0} : turn->second, entry.Ticket);
+        const TClientTurn& turn = LastTurn.at(entry.Client);
+        return std::make_tuple(WaitsForSilentSlave(entry), turn.Turn, turn.Served, entry.Ticket);
     };
     for (auto entry = Waiting.begin(); entry != Waiting.end(); ++entry) {
         if (!seen.insert(entry->Client).second) {
@@ -43,7 +47,7 @@ std::optional<TQueueEntry> TLineQueue::TakeNext() {
     }
     const TQueueEntry next = *best;
     Waiting.erase(best);
-    LastTurn[next.Client] = ++Turn;
+    LastTurn[next.Client] = TClientTurn{++Turn, true};
     return next;
 }
 

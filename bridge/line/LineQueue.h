@@ -38,10 +38,10 @@ enum class TAdmission {
 };
 
 // The order in which requests that arrive while the line is busy get the line. The clients take
-// turns, the one served longest ago (or never) first, each client's requests in the order they
-// came; requests for slaves that answered their last request go before those for a slave that did
-// not, and only one request per such silent slave may wait. A request waits at most waitMs. No
-// sockets and no clock: times are given.
+// turns, the one served longest ago first (a client new to the queue counts from its arrival),
+// each client's requests in the order they came; requests for slaves that answered their last
+// request go before those for a slave that did not, and only one request per such silent slave may
+// wait. A request waits at most waitMs. No sockets and no clock: times are given.
 class TLineQueue {
 public:
     TLineQueue(size_t depth, uint64_t waitMs) : Depth(depth), WaitMs(waitMs) {}
@@ -73,8 +73,13 @@ private:
     uint64_t WaitMs;
     // In the order of arrival.
     std::vector<TQueueEntry> Waiting;
-    // The turn number at which each client was last served; a client never served has none.
-    std::map<uint64_t, uint64_t> LastTurn;
+    // The turn number at which each client was last served, or at which it came when it has not
+    // been served yet.
+    struct TClientTurn {
+        uint64_t Turn = 0;
+        bool Served = false;
+    };
+    std::map<uint64_t, TClientTurn> LastTurn;
     uint64_t Turn = 0;
     std::set<TSlaveId> SilentSlaves;
     std::set<TSlaveId> RefusalsLogged;

@@ -38,7 +38,7 @@ bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
         errorText = ListenErrorText(listening);
         return false;
     }
-    if (!Sockets->Listen(listening, errorText)) {
+    if (!Sockets->Listen(listening, TListenerKind::Http, errorText)) {
         return false;
     }
     OpenFailure_ = TListenFailure::None;
@@ -48,7 +48,41 @@ bool TBridgeServer::Open(uint16_t port, std::string& errorText) {
 }
 
 uint16_t TBridgeServer::ListeningPort() const {
-    return Sockets->Port();
+    return Sockets->Port(TListenerKind::Http);
+}
+
+bool TBridgeServer::OpenModbusTcp(const TModbusTcpSettings& settings, std::string& errorText) {
+    if (!settings.Port) {
+        return false;
+    }
+    const TListenSocket listening =
+        OpenListenSockets(*SystemListenCalls(), *settings.Port, Core.Access().Listen);
+    if (listening.Sockets.empty()) {
+        errorText = ListenErrorText(listening);
+        return false;
+    }
+    if (!Sockets->Listen(listening, TListenerKind::ModbusTcp, errorText)) {
+        return false;
+    }
+    ModbusTcp = settings;
+    ModbusAddresses = listening.Addresses;
+    Core.SetModbusTcp(settings);
+    return true;
+}
+
+std::string TBridgeServer::ModbusTcpListeningLine() const {
+    const std::string port = std::to_string(Sockets->Port(TListenerKind::ModbusTcp));
+    const std::string line = ": запросы на COM" + std::to_string(ModbusTcp.Com) + ", " +
+                             std::to_string(ModbusTcp.Baud) + " бод, таймаут " +
+                             std::to_string(ModbusTcp.TimeoutMs) + " мс";
+    if (Core.Access().Listen == TListenScope::Any) {
+        return "Modbus TCP слушает порт " + port + " на всех интерфейсах (Listen=any)" + line;
+    }
+    std::string addresses;
+    for (const std::string& address : ModbusAddresses) {
+        addresses += (addresses.empty() ? "" : " и ") + address;
+    }
+    return "Modbus TCP слушает порт " + port + " только на " + addresses + line;
 }
 
 std::string TBridgeServer::ListeningLine() const {

@@ -10,6 +10,7 @@
 #include "BridgeHost.h"
 #include "BridgePort.h"
 #include "ListenSocket.h"
+#include "ModbusTcpSettings.h"
 #include "ServerCore.h"
 
 class TRavo32;
@@ -44,6 +45,11 @@ public:
     int SetupError() const;
     // Listens as the access settings say; on failure, false and the text for the operator.
     bool Open(uint16_t port, std::string& errorText);
+    // The Modbus TCP front end on its own port, under the same listening rules (Listen); after
+    // Open. False with the text for the operator when it cannot listen.
+    bool OpenModbusTcp(const TModbusTcpSettings& settings, std::string& errorText);
+    // The information line that says where the Modbus TCP front end listens and on which line.
+    std::string ModbusTcpListeningLine() const;
     // What the last Open's failure was: AddressInUse for a port that another program holds,
     // None once listening.
     TListenFailure OpenFailure() const { return OpenFailure_; }
@@ -72,5 +78,7 @@ private:
     std::unique_ptr<TServerSockets> Sockets;
     TServerCore Core;
     std::vector<std::string> ListeningAddresses;
+    std::vector<std::string> ModbusAddresses;
+    TModbusTcpSettings ModbusTcp;
     TListenFailure OpenFailure_ = TListenFailure::None;
 };

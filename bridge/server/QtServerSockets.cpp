@@ -55,12 +55,14 @@ public:
         return TListenSocket{{}, Inbox.SetupError(), kWakeUpCall, {}};
     }
 
-    bool Listen(const TListenSocket& listening, std::string& errorText) override {
+    bool Listen(const TListenSocket& listening, TListenerKind kind,
+                std::string& errorText) override {
+        const size_t first = Servers.size();
         for (size_t index = 0; index < listening.Sockets.size(); ++index) {
             auto server = std::make_unique<QTcpServer>();
             QTcpServer* raw = server.get();
             connect(raw, &QTcpServer::newConnection, this,
-                    [this, raw] { AcceptConnections(*raw); });
+                    [this, raw, kind] { AcceptConnections(*raw, kind); });
             // The server stops accepting after a failed accept (no descriptor left, for
             // instance); it must not stay deaf, so it makes room and listens again a moment later.
             connect(raw, &QTcpServer::acceptError, this, [this, raw] {
@@ -70,20 +72,29 @@ public:
                 QTimer::singleShot(kAcceptRetryMs, raw, [raw] { raw->resumeAccepting(); });
             });
             Servers.push_back(std::move(server));
+            Kinds.push_back(kind);
             if (!raw->setSocketDescriptor(listening.Sockets[index])) {
                 errorText = raw->errorString().toStdString();
                 // Qt did not take this descriptor, nor has it seen the ones after it.
                 for (size_t rest = index; rest < listening.Sockets.size(); ++rest) {
                     ::close(static_cast<int>(listening.Sockets[rest]));
                 }
-                Servers.clear();
+                Servers.resize(first);
+                Kinds.resize(first);
                 return false;
             }
         }
         return true;
     }
 
-    uint16_t Port() const override { return Servers.empty() ? 0 : Servers.front()->serverPort(); }
+    uint16_t Port(TListenerKind kind) const override {
+        for (size_t index = 0; index < Servers.size(); ++index) {
+            if (Kinds[index] == kind) {
+                return Servers[index]->serverPort();
+            }
+        }
+        return 0;
+    }
 
     void CloseListeners() override {
         for (const auto& server : Servers) {
@@ -185,7 +196,7 @@ private:
         return found == Sockets.end() ? nullptr : found->second;
     }
 
-    void AcceptConnections(QTcpServer& server) {
+    void AcceptConnections(QTcpServer& server, TListenerKind kind) {
         while (QTcpSocket* socket = server.nextPendingConnection()) {
             if (Core == nullptr) {
                 socket->abort();
@@ -193,7 +204,15 @@ private:
                 continue;
             }
             socket->setReadBufferSize(kSocketBufferBytes);
-            const TConnectionId id = Core->Accepted(socket->peerAddress().toString().toStdString());
+            std::string peer = socket->peerAddress().toString().toStdString();
+            const TConnectionId id = kind == TListenerKind::ModbusTcp
+                                         ? Core->AcceptedModbus(std::move(peer))
+                                         : Core->Accepted(std::move(peer));
+            if (id == 0) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             Sockets.emplace(id, socket);
             connect(socket, &QTcpSocket::readyRead, this, [this, id] {
                 if (Core != nullptr) {
@@ -212,6 +231,8 @@ private:
 
     TServerCore* Core = nullptr;
     std::vector<std::unique_ptr<QTcpServer>> Servers;
+    // The kind of each of Servers.
+    std::vector<TListenerKind> Kinds;
     std::unordered_map<TConnectionId, QTcpSocket*> Sockets;
     // Both ways between the core's timer numbers and Qt's.
     std::unordered_map<uint64_t, int> QtTimers;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "DemoPages.h"
+#include "ModbusExchange.h"
 #include "Ravo32.h"
 #include "RequestErrors.h"
 #include "RequestWorker.h"
@@ -82,12 +83,31 @@ TConnectionId TServerCore::Accepted(std::string peer) {
     return id;
 }
 
+TConnectionId TServerCore::AcceptedModbus(std::string peer) {
+    if (ModbusConnectionCount() >= kMaxModbusConnections) {
+        return 0;
+    }
+    const TConnectionId id = Accepted(std::move(peer));
+    Connections[id].Modbus = true;
+    Platform.StartTimer(id, kModbusIdleMs);
+    return id;
+}
+
+size_t TServerCore::ModbusConnectionCount() const {
+    return static_cast<size_t>(
+        std::count_if(Connections.begin(), Connections.end(),
+                      [](const auto& entry) { return entry.second.Modbus; }));
+}
+
 void TServerCore::TimerFired(uint64_t timer) {
     if (timer == kLineFlushTimer) {
         LineFlushAtMs.reset();
         FlushLines();
     } else if (timer == kQueueWaitTimer) {
         ExpireWaits();
+    } else if (const auto found = Connections.find(timer);
+               found != Connections.end() && found->second.Modbus) {
+        ModbusIdle(timer);
     } else {
         TakeClientBytes(timer, true);
     }
@@ -108,7 +128,8 @@ void TServerCore::Shutdown() {
 void TServerCore::DropOldestIdleConnection() {
     const auto oldest =
         std::find_if(Connections.begin(), Connections.end(), [this](const auto& entry) {
-            return entry.first != ClientConnection && !HasWaitingRequest(entry.first);
+            return entry.first != ClientConnection && !entry.second.Modbus &&
+                   !HasWaitingRequest(entry.first);
         });
     if (oldest == Connections.end()) {
         return;
@@ -131,6 +152,10 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         return;
     }
     TConnection& connection = found->second;
+    if (connection.Modbus) {
+        TakeModbusBytes(id);
+        return;
+    }
     // Only a request for the bridge's page goes on while another is served: it never touches the
     // line. Any other data stays unread: the page asks faster than the line answers. With the
     // queue on, a request of another client is read and waits its turn; a client whose request
@@ -259,12 +284,6 @@ void TServerCore::ForgetConnection(TConnectionId id) {
 
 bool TServerCore::StartWorker(TConnectionId id, const std::string& peer, THttpRequest request,
                               const TAccessVerdict& verdict) {
-    Link.ResetStop();
-    ClientConnection = id;
-    const uint64_t generation = ++Generation;
-    const uint64_t now = Platform.NowMs();
-    const auto restMs =
-        static_cast<uint32_t>(LineRestUntilMs > now ? LineRestUntilMs - now : uint64_t{0});
     TProcedureOptions options;
     options.Ports = Gate.Settings().Ports;
     options.PortRefused = [this, peer, verdict](const std::string& reason) {
@@ -272,20 +291,50 @@ bool TServerCore::StartWorker(TConnectionId id, const std::string& peer, THttpRe
             WriteLines(Gate.PortRefused(reason, peer, verdict, Platform.NowMs()));
         });
     };
+    return StartTask(
+        id, 0,
+        [this, request = std::move(request)](const TProcedureOptions& taskOptions) {
+            return ServeRequest(request, Link, Host, taskOptions);
+        },
+        InternalFaultResponse, std::move(options));
+}
+
+bool TServerCore::StartModbusWorker(TConnectionId id, uint64_t ticket, const std::string& peer,
+                                    TMbapRequest request) {
+    TFaultAnswer faultAnswer = [request] {
+        return BuildMbapException(request, MbapException::DeviceFailure);
+    };
+    return StartTask(id, ticket,
+                     [this, peer, request = std::move(request),
+                      line = ModbusTcp](const TProcedureOptions& taskOptions) {
+                         return RunModbusExchange(request, line, peer, Link, Host, taskOptions);
+                     },
+                     std::move(faultAnswer), {});
+}
+
+bool TServerCore::StartTask(TConnectionId id, uint64_t ticket, TServeTask serve,
+                            TFaultAnswer faultAnswer, TProcedureOptions options) {
+    Link.ResetStop();
+    ClientConnection = id;
+    ServedTicket = ticket;
+    const uint64_t generation = ++Generation;
+    const uint64_t now = Platform.NowMs();
+    const auto restMs =
+        static_cast<uint32_t>(LineRestUntilMs > now ? LineRestUntilMs - now : uint64_t{0});
     {
         const std::lock_guard<std::mutex> hold(TaskLock);
         TaskRunning = true;
     }
     try {
-        RunOnWorker(
-            [this, generation, request = std::move(request), options = std::move(options), restMs] {
-                ServeOnWorker(generation, request, options, restMs);
-                // Told under the lock: once the server's thread sees the task ended, nothing of
-                // the core is touched from here, and the core may go.
-                const std::lock_guard<std::mutex> hold(TaskLock);
-                TaskRunning = false;
-                TaskEnded.notify_all();
-            });
+        RunOnWorker([this, generation, serve = std::move(serve),
+                     faultAnswer = std::move(faultAnswer), options = std::move(options), restMs] {
+            ServeOnWorker(generation, serve, faultAnswer, options, restMs);
+            // Told under the lock: once the server's thread sees the task ended, nothing of
+            // the core is touched from here, and the core may go.
+            const std::lock_guard<std::mutex> hold(TaskLock);
+            TaskRunning = false;
+            TaskEnded.notify_all();
+        });
     } catch (const std::system_error&) {
         // The request stays with its connection, unread and unanswered, as if it had never
         // been taken: the next data on that connection brings it along.
@@ -294,6 +343,7 @@ bool TServerCore::StartWorker(TConnectionId id, const std::string& peer, THttpRe
             TaskRunning = false;
         }
         ClientConnection = 0;
+        ServedTicket = 0;
         Host.LogError(kThreadFault);
         return false;
     }
@@ -306,8 +356,9 @@ void TServerCore::WaitForWorkerTask() {
     TaskEnded.wait(hold, [this] { return !TaskRunning; });
 }
 
-void TServerCore::ServeOnWorker(uint64_t generation, const THttpRequest& request,
-                                const TProcedureOptions& options, uint32_t restMs) noexcept {
+void TServerCore::ServeOnWorker(uint64_t generation, const TServeTask& serve,
+                                const TFaultAnswer& faultAnswer, const TProcedureOptions& options,
+                                uint32_t restMs) noexcept {
     // An exception that left the thread would end the process. One that escaped the request's
     // own fault reply (the host itself failed) becomes the general error report on the server's
     // thread, and the request is still answered with the internal fault.
@@ -319,7 +370,7 @@ void TServerCore::ServeOnWorker(uint64_t generation, const THttpRequest& request
         if (restMs == 0 || Link.Pause(restMs)) {
             TProcedureOptions taskOptions = options;
             taskOptions.LineUsed = [&use](const TLineUse& used) { use = used; };
-            response = ServeRequest(request, Link, Host, taskOptions);
+            response = serve(taskOptions);
         }
     } catch (const std::exception& error) {
         fault = *error.what() != '\0' ? error.what() : kUnknownFault;
@@ -328,7 +379,7 @@ void TServerCore::ServeOnWorker(uint64_t generation, const THttpRequest& request
     }
     if (fault) {
         try {
-            response = InternalFaultResponse();
+            response = faultAnswer();
         } catch (...) {
             // No memory even for the reply: the page's own time-out ends its wait.
         }
@@ -365,9 +416,15 @@ void TServerCore::FinishRequest(uint64_t generation, std::optional<std::string> 
         Link.Disconnect();
     }
     const TConnectionId id = ClientConnection;
+    const uint64_t ticket = ServedTicket;
     ClientConnection = 0;
-    if (response && Connections.contains(id)) {
-        Platform.Write(id, *response);
+    ServedTicket = 0;
+    if (const auto found = Connections.find(id); found != Connections.end()) {
+        if (found->second.Modbus) {
+            AnswerModbus(id, ticket, response.value_or(std::string()));
+        } else if (response) {
+            Platform.Write(id, *response);
+        }
     }
     if (use) {
         if (use->Answered) {
@@ -401,7 +458,8 @@ void TServerCore::Enqueue(TConnectionId id, TConnection& connection, THttpReques
         case TAdmission::Queued:
             connection.Request.Clear();
             WaitingRequests.emplace(
-                entry.Ticket, TWaitingRequest{id, connection.Peer, std::move(request), verdict});
+                entry.Ticket,
+                TWaitingRequest{id, connection.Peer, std::move(request), verdict, std::nullopt});
             ArmQueueTimer();
             return;
     }
@@ -419,7 +477,18 @@ void TServerCore::ServeNextWaiting() {
             continue;
         }
         TWaitingRequest& request = waiting.mapped();
-        StartWorker(request.Connection, request.Peer, std::move(request.Request), request.Verdict);
+        if (request.Modbus) {
+            // Its slot must be answered, or the connection's later answers would wait forever.
+            const std::string unserved =
+                BuildMbapException(*request.Modbus, MbapException::DeviceFailure);
+            if (!StartModbusWorker(request.Connection, next->Ticket, request.Peer,
+                                   std::move(*request.Modbus))) {
+                AnswerModbus(request.Connection, next->Ticket, unserved);
+            }
+        } else {
+            StartWorker(request.Connection, request.Peer, std::move(request.Request),
+                        request.Verdict);
+        }
     }
 }
 
@@ -432,7 +501,12 @@ void TServerCore::ExpireWaits() {
         if (waiting.empty() || !Connections.contains(entry.Client)) {
             continue;
         }
-        AnswerUnsent(entry.Client, waiting.mapped().Request);
+        if (waiting.mapped().Modbus) {
+            AnswerModbus(entry.Client, entry.Ticket,
+                         BuildMbapException(*waiting.mapped().Modbus, MbapException::TargetFailed));
+        } else {
+            AnswerUnsent(entry.Client, waiting.mapped().Request);
+        }
         QueueLines.Note(now, {{TLogKind::Error, ErrorLine(shown, ErrorText(shown))}}, lines);
     }
     WriteLines(lines);
@@ -468,7 +542,136 @@ void TServerCore::StopWorker() {
     Serving = false;
     ++Generation;
     ClientConnection = 0;
+    ServedTicket = 0;
     if (Link.IsOpen()) {
         Link.Disconnect();
     }
+}
+
+void TServerCore::TakeModbusBytes(TConnectionId id) {
+    for (;;) {
+        auto found = Connections.find(id);
+        if (found == Connections.end()) {
+            return;
+        }
+        TConnection& connection = found->second;
+        if (connection.CloseWhenAnswered || connection.Slots.size() >= kMostOutstanding) {
+            return;
+        }
+        const TMbapParsed parsed = connection.Frames.Next();
+        if (parsed.Result == TMbapParse::Malformed) {
+            // Nothing after a broken header can be trusted, and none of it reaches the line.
+            Host.LogError("Modbus TCP от " + connection.Peer +
+                          ": кадр не по правилам MBAP, соединение закрыто");
+            connection.CloseWhenAnswered = true;
+            if (connection.Slots.empty()) {
+                ForgetConnection(id);
+                Platform.Abort(id);
+            }
+            return;
+        }
+        if (parsed.Result == TMbapParse::Request) {
+            AdmitModbus(id, connection, parsed.Request);
+            continue;
+        }
+        const size_t got = Platform.Read(id, ReadBuffer.data(),
+                                         std::min(ReadBuffer.size(), connection.Frames.Room()));
+        if (got == 0) {
+            return;
+        }
+        connection.Frames.Append(std::string_view(ReadBuffer.data(), got));
+        Platform.StartTimer(id, kModbusIdleMs);
+    }
+}
+
+void TServerCore::AdmitModbus(TConnectionId id, TConnection& connection, TMbapRequest request) {
+    const uint64_t ticket = ++LastTicket;
+    connection.Slots.push_back({ticket, std::nullopt});
+    if (const std::optional<TModbusRefusal> refusal =
+            ModbusPortRefusal(request, ModbusTcp.Com, Gate.Settings().Ports)) {
+        WriteLines(Gate.PortRefused(refusal->Reason, connection.Peer, {}, Platform.NowMs()));
+        AnswerModbus(id, ticket, BuildMbapException(request, refusal->Exception));
+        return;
+    }
+    if (!Busy() && Queue.Empty()) {
+        const std::string peer = connection.Peer;
+        if (!StartModbusWorker(id, ticket, peer, request)) {
+            AnswerModbus(id, ticket, BuildMbapException(request, MbapException::DeviceFailure));
+        }
+        return;
+    }
+    const TSlaveId slave = ModbusSlave(request, ModbusTcp);
+    const TQueueEntry entry{
+        .Ticket = ticket, .Client = id, .Slave = slave, .ArrivedMs = Platform.NowMs()};
+    switch (Queue.Admit(entry)) {
+        case TAdmission::Full:
+            NoteBusy();
+            AnswerModbus(id, ticket, BuildMbapException(request, MbapException::PathUnavailable));
+            return;
+        case TAdmission::SlaveSilent:
+            if (Queue.FirstRefusalSinceSilent(slave)) {
+                Host.LogError(SilentSlaveLine(slave));
+            }
+            AnswerModbus(id, ticket, BuildMbapException(request, MbapException::TargetFailed));
+            return;
+        case TAdmission::Queued:
+            WaitingRequests.emplace(ticket, TWaitingRequest{.Connection = id,
+                                                            .Peer = connection.Peer,
+                                                            .Request = {},
+                                                            .Verdict = {},
+                                                            .Modbus = std::move(request)});
+            ArmQueueTimer();
+            ServeNextWaiting();
+            return;
+    }
+}
+
+void TServerCore::AnswerModbus(TConnectionId id, uint64_t ticket, std::string answer) {
+    const auto found = Connections.find(id);
+    if (found == Connections.end()) {
+        return;
+    }
+    TConnection& connection = found->second;
+    for (TConnection::TSlot& slot : connection.Slots) {
+        if (slot.Ticket == ticket) {
+            slot.Answer = std::move(answer);
+            break;
+        }
+    }
+    WriteModbusAnswers(id, connection);
+}
+
+void TServerCore::WriteModbusAnswers(TConnectionId id, TConnection& connection) {
+    const bool wasFull = connection.Slots.size() >= kMostOutstanding;
+    while (!connection.Slots.empty() && connection.Slots.front().Answer) {
+        if (!connection.Slots.front().Answer->empty()) {
+            Platform.Write(id, *connection.Slots.front().Answer);
+        }
+        connection.Slots.pop_front();
+    }
+    if (connection.CloseWhenAnswered) {
+        if (connection.Slots.empty()) {
+            ForgetConnection(id);
+            Platform.Abort(id);
+        }
+        return;
+    }
+    Platform.StartTimer(id, kModbusIdleMs);
+    // Bytes left unread while it had its most requests outstanding come in now.
+    if (wasFull && connection.Slots.size() < kMostOutstanding) {
+        Platform.Post([this, id] { TakeModbusBytes(id); });
+    }
+}
+
+void TServerCore::ModbusIdle(TConnectionId id) {
+    const auto found = Connections.find(id);
+    if (found == Connections.end()) {
+        return;
+    }
+    if (!found->second.Slots.empty()) {
+        Platform.StartTimer(id, kModbusIdleMs);
+        return;
+    }
+    ForgetConnection(id);
+    Platform.Abort(id);
 }

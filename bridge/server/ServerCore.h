@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -14,6 +15,8 @@
 #include "BridgeHost.h"
 #include "LimitedLines.h"
 #include "LineQueue.h"
+#include "MbapFraming.h"
+#include "ModbusTcpSettings.h"
 #include "QueueSettings.h"
 #include "RequestAssembler.h"
 #include "RequestProcedure.h"
@@ -56,6 +59,13 @@ public:
     // The timer of the oldest wait in the line's queue; no connection gets this id, and a
     // platform may add its own base to it.
     static constexpr uint64_t kQueueWaitTimer = uint64_t{1} << 62;
+    // Modbus TCP masters keep their connection; more than this many are refused, and one that
+    // sends nothing for kModbusIdleMs (with no request of its own under way) is closed.
+    static constexpr size_t kMaxModbusConnections = 32;
+    static constexpr int kModbusIdleMs = 60'000;
+    // Requests of one Modbus TCP connection taken at a time; its further bytes stay unread until
+    // answers go out, so one client cannot fill the queue alone.
+    static constexpr size_t kMostOutstanding = 16;
 
     // Runs a request's task on the worker's thread; throws std::system_error when the system
     // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
@@ -74,6 +84,8 @@ public:
     // The line's queue; without one (Depth 0) a request that finds the line busy is refused.
     // Set before the first request.
     void SetQueue(TQueueSettings settings);
+    // The line of the Modbus TCP front end; set before its first connection.
+    void SetModbusTcp(const TModbusTcpSettings& settings) { ModbusTcp = settings; }
     const TAccessSettings& Access() const { return Gate.Settings(); }
     // The [Origins] section read again applies from the next request (TAccessGate).
     void SetOriginDecisions(std::map<std::string, bool> decisions) {
@@ -96,6 +108,9 @@ public:
 
     // The platform's events, on the server's thread. A new connection gets its id here.
     TConnectionId Accepted(std::string peer);
+    // A connection on the Modbus TCP port; 0 when kMaxModbusConnections are open already, and the
+    // platform closes it.
+    TConnectionId AcceptedModbus(std::string peer);
     void DataArrived(TConnectionId connection) { TakeClientBytes(connection, false); }
     void Closed(TConnectionId connection) { ForgetConnection(connection); }
     void TimerFired(uint64_t timer);
@@ -112,6 +127,19 @@ private:
         std::string Peer;
         TRequestAssembler Request{kMaxRequestBytes};
         uint64_t FirstByteMs = 0;
+        // A Modbus TCP connection: its bytes are MBAP frames, its answers go out in order.
+        bool Modbus = false;
+        TMbapStream Frames;
+        // Its framing broke: nothing more is read, and it closes once the requests before the
+        // break are answered.
+        bool CloseWhenAnswered = false;
+        struct TSlot {
+            uint64_t Ticket = 0;
+            // Empty for a request that gets no answer (a broadcast).
+            std::optional<std::string> Answer;
+        };
+        // Its requests in the order they came, until each and those before it are answered.
+        std::deque<TSlot> Slots;
     };
 
     void DropOldestIdleConnection();
@@ -122,16 +150,34 @@ private:
     std::string HeldBytes(TConnectionId id, const TConnection& connection);
     // The two busy lines, within their limit.
     void NoteBusy();
+    // A Modbus TCP connection's bytes: its whole requests are answered at once or go to the line.
+    void TakeModbusBytes(TConnectionId id);
+    void AdmitModbus(TConnectionId id, TConnection& connection, TMbapRequest request);
+    // The answer of the connection's request under the ticket; what is answered in order goes out.
+    void AnswerModbus(TConnectionId id, uint64_t ticket, std::string answer);
+    void WriteModbusAnswers(TConnectionId id, TConnection& connection);
+    // The 60 s idle close of a Modbus TCP connection, from its last activity.
+    void ModbusIdle(TConnectionId id);
+    size_t ModbusConnectionCount() const;
     // The lines of the gate and of the busy rule; the count lines of their limits come later.
     void WriteLines(const std::vector<TLogEntry>& lines);
     void FlushLines();
     // False when no thread could take it: the FAULT line is written.
     bool StartWorker(TConnectionId id, const std::string& peer, THttpRequest request,
                      const TAccessVerdict& verdict);
+    bool StartModbusWorker(TConnectionId id, uint64_t ticket, const std::string& peer,
+                           TMbapRequest request);
+    // What the worker does for one request: its response bytes, none when a stop ended it.
+    using TServeTask = std::function<std::optional<std::string>(const TProcedureOptions&)>;
+    // The response when the task failed with an exception.
+    using TFaultAnswer = std::function<std::string()>;
+    bool StartTask(TConnectionId id, uint64_t ticket, TServeTask serve, TFaultAnswer faultAnswer,
+                   TProcedureOptions options);
     // The worker thread's whole work; nothing escapes it. restMs: the pause the line still owes
     // its last exchange.
-    void ServeOnWorker(uint64_t generation, const THttpRequest& request,
-                       const TProcedureOptions& options, uint32_t restMs) noexcept;
+    void ServeOnWorker(uint64_t generation, const TServeTask& serve,
+                       const TFaultAnswer& faultAnswer, const TProcedureOptions& options,
+                       uint32_t restMs) noexcept;
     // Until the worker's task has ended, once it has handed its response over or was stopped.
     void WaitForWorkerTask();
     void FinishRequest(uint64_t generation, std::optional<std::string> response,
@@ -167,6 +213,8 @@ private:
         std::string Peer;
         THttpRequest Request;
         TAccessVerdict Verdict;
+        // A Modbus TCP request in place of the HTTP one.
+        std::optional<TMbapRequest> Modbus;
     };
     // By the ticket the queue knows them by.
     std::map<uint64_t, TWaitingRequest> WaitingRequests;
@@ -189,6 +237,9 @@ private:
     std::condition_variable TaskEnded;
     // The connection whose request the worker serves; 0 while none.
     TConnectionId ClientConnection = 0;
+    // The served request's ticket on a Modbus TCP connection.
+    uint64_t ServedTicket = 0;
+    TModbusTcpSettings ModbusTcp;
     // Tells a finished worker's hand-over from that of a worker stopped before it arrived.
     uint64_t Generation = 0;
 };

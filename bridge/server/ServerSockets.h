@@ -9,6 +9,9 @@
 
 class TServerCore;
 
+// What a listening set serves: the pages' HTTP, or Modbus TCP masters.
+enum class TListenerKind { Http, ModbusTcp };
+
 // The platform side of a server: the listening sockets, the connections, the timers and the
 // inbox of the server's thread, delivering their events to a server core. One realisation per
 // platform: Qt's event loop (QtServerSockets.cpp), Winsock on a message-only window
@@ -22,11 +25,12 @@ public:
     // Why no request could be answered (the server's thread cannot be woken from the worker,
     // or the sockets cannot be used at all): the call and its error; Error 0 when all is well.
     virtual TListenSocket SetupFailure() const = 0;
-    // Takes over the listening sockets and accepts on them; false with the text for the
-    // operator when it cannot (the sockets are closed then).
-    virtual bool Listen(const TListenSocket& listening, std::string& errorText) = 0;
-    // The port listened on; 0 before Listen.
-    virtual uint16_t Port() const = 0;
+    // Takes over the listening sockets and accepts on them, each connection for the core as its
+    // kind; false with the text for the operator when it cannot (the sockets are closed then).
+    virtual bool Listen(const TListenSocket& listening, TListenerKind kind,
+                        std::string& errorText) = 0;
+    // The port listened on for the kind; 0 before Listen.
+    virtual uint16_t Port(TListenerKind kind) const = 0;
     virtual void CloseListeners() = 0;
     // Closes every connection at the server's end, none left lingering on the port, and no
     // event of theirs reaches the core any more.

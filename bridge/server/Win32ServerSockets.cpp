@@ -62,25 +62,35 @@ public:
         return TListenSocket{{}, Inbox.SetupError(), "CreateWindowExW", {}};
     }
 
-    bool Listen(const TListenSocket& listening, std::string& errorText) override {
+    bool Listen(const TListenSocket& listening, TListenerKind kind,
+                std::string& errorText) override {
+        const size_t first = Listeners.size();
         for (const intptr_t socket : listening.Sockets) {
             Listeners.push_back(static_cast<SOCKET>(socket));
+            ListenerKinds.push_back(kind);
         }
         if (!WatchListeners(true)) {
             errorText = ListenErrorText(TListenSocket{{}, WSAGetLastError(), "WSAAsyncSelect", {}});
-            CloseListeners();
+            // Only this set closes; another kind's listening goes on.
+            for (size_t index = first; index < Listeners.size(); ++index) {
+                closesocket(Listeners[index]);
+            }
+            Listeners.resize(first);
+            ListenerKinds.resize(first);
             return false;
         }
         return true;
     }
 
-    uint16_t Port() const override {
-        if (Listeners.empty()) {
+    uint16_t Port(TListenerKind kind) const override {
+        const auto found = std::find(ListenerKinds.begin(), ListenerKinds.end(), kind);
+        if (found == ListenerKinds.end()) {
             return 0;
         }
         sockaddr_storage address{};
         int size = sizeof address;
-        if (getsockname(Listeners.front(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (getsockname(Listeners[static_cast<size_t>(found - ListenerKinds.begin())],
+                        reinterpret_cast<sockaddr*>(&address), &size) != 0) {
             return 0;
         }
         return ntohs(address.ss_family == AF_INET6
@@ -93,6 +103,7 @@ public:
             closesocket(listener);
         }
         Listeners.clear();
+        ListenerKinds.clear();
     }
 
     // With exclusive use, Windows refuses to bind the port again while one of its connections
@@ -246,9 +257,11 @@ private:
     }
 
     void AcceptConnections(SOCKET listener) {
-        if (std::find(Listeners.begin(), Listeners.end(), listener) == Listeners.end()) {
+        const auto found = std::find(Listeners.begin(), Listeners.end(), listener);
+        if (found == Listeners.end()) {
             return;
         }
+        const TListenerKind kind = ListenerKinds[static_cast<size_t>(found - Listeners.begin())];
         for (;;) {
             const SOCKET socket = accept(listener, nullptr, nullptr);
             if (socket == INVALID_SOCKET) {
@@ -268,7 +281,14 @@ private:
                 closesocket(socket);
                 continue;
             }
-            const TConnectionId id = Core->Accepted(PeerAddressText(static_cast<intptr_t>(socket)));
+            std::string peer = PeerAddressText(static_cast<intptr_t>(socket));
+            const TConnectionId id = kind == TListenerKind::ModbusTcp
+                                         ? Core->AcceptedModbus(std::move(peer))
+                                         : Core->Accepted(std::move(peer));
+            if (id == 0) {
+                closesocket(socket);
+                continue;
+            }
             Clients[id].Socket = socket;
             Connections[socket] = id;
         }
@@ -340,6 +360,8 @@ private:
     TMessageWindow Window;
     TMainThreadInbox Inbox;
     std::vector<SOCKET> Listeners;
+    // The kind of each of Listeners.
+    std::vector<TListenerKind> ListenerKinds;
     std::unordered_map<TConnectionId, TClient> Clients;
     std::unordered_map<SOCKET, TConnectionId> Connections;
 };

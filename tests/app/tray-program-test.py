@@ -56,8 +56,10 @@ class Desktop:
     def start_session(self, tray):
         folder = self.folder
         read, write = os.pipe()
+        # Without -noreset the server starts over each time its last client leaves, as the
+        # probe below does just before icewm comes: one moving part fewer.
         self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                    "-nolisten", "tcp"], pass_fds=(write,))
+                    "-nolisten", "tcp", "-noreset"], pass_fds=(write,))
         os.close(write)
         with os.fdopen(read) as numbers:
             self.display = ":" + numbers.readline().strip()
@@ -68,10 +70,16 @@ class Desktop:
         os.makedirs(preferences)
         with open(os.path.join(preferences, "preferences"), "w") as file:
             file.write(f"TaskBarEnableSystemTray={1 if tray else 0}\n")
-        self.start(["icewm"], environment={"ICEWM_PRIVCFG": preferences})
+        icewm = self.start(["icewm"], environment={"ICEWM_PRIVCFG": preferences})
         # The window manager is there once it owns the root window's redirection.
         wait_until("icewm manages the display",
-                   lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.x(["xprop", "-root"]))
+                   lambda: self.running(icewm) and
+                   "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.x(["xprop", "-root"]))
+
+    def running(self, process):
+        if process.poll() is not None:
+            raise AssertionError(f"{process.args[0]} ended with {process.returncode}")
+        return True
 
     def environment(self, extra=None):
         return {**os.environ, "DISPLAY": self.display, **(extra or {})}
@@ -350,7 +358,7 @@ def main():
         except Exception as error:  # noqa: BLE001 (every case runs, each failure is told)
             failed += 1
             print(f"FAIL: {name}: {error}")
-            for log in ("modbus-bridge.out", "icewm.out"):
+            for log in ("modbus-bridge.out", "icewm.out", "Xvfb.out"):
                 path = os.path.join(folder, log)
                 if os.path.exists(path):
                     print(f"--- {log}\n" + open(path, errors="replace").read()[-2000:])

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <modbus/modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
@@ -18,7 +19,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -120,11 +123,11 @@ std::vector<std::string> ListeningAddresses() {
 
 // Waits until the program accepts connections on the port; the window prints nothing when it
 // is ready, so the port itself is the sign.
-bool WaitUntilListening(int boundMs) {
+bool WaitUntilListening(int boundMs, int port = kPort) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     while (std::chrono::steady_clock::now() < deadline) {
         THttpClient probe;
-        if (probe.Connect(kPort)) {
+        if (probe.Connect(port)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -1198,8 +1201,8 @@ TEST_P(EndToEndTest, ABridgeWhoseTerminalHangsUpEnds) {
 class TDisplay {
 public:
     bool Start() {
-        if (!Server.Start(XVFB_PATH,
-                          {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"})) {
+        if (!Server.Start(XVFB_PATH, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten",
+                                      "tcp", "-noreset"})) {
             return false;
         }
         const std::optional<std::string> number = Server.ReadLine(kReplyBoundMs);
@@ -1370,6 +1373,119 @@ TEST_P(EndToEndTest, ListPortsPrintsThePortsTableAndServesNothing) {
                            }),
               lines.end());
     EXPECT_FALSE(PortHolder(kPort));
+}
+
+// A loopback port that nothing listens on now, for a server of the test's own.
+int FreeTcpPort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(probe);
+    return port;
+}
+
+struct TMbpollRun {
+    std::optional<int> Status;
+    // The value of each register mbpoll printed, by its address.
+    std::map<int, long> Values;
+};
+
+// mbpoll as a Modbus TCP master, registers from address first (0-based); with values it writes.
+TMbpollRun RunMbpollTcp(int port, int first, int count, const std::vector<std::string>& values) {
+    std::vector<std::string> arguments = {"-m", "tcp", "-p", std::to_string(port),
+                                          "-a", "1",   "-0", "-1",
+                                          "-o", "3",   "-r", std::to_string(first)};
+    // A write takes its count from its values.
+    if (values.empty()) {
+        arguments.insert(arguments.end(), {"-c", std::to_string(count)});
+    }
+    arguments.push_back("127.0.0.1");
+    arguments.insert(arguments.end(), values.begin(), values.end());
+    TMbpollRun run;
+    TSpawnedProgram mbpoll;
+    if (!mbpoll.Start(MBPOLL_PATH, arguments)) {
+        return run;
+    }
+    while (const std::optional<std::string> line = mbpoll.ReadLine(kFirstWindowBoundMs)) {
+        int address = 0;
+        long value = 0;
+        if (std::sscanf(line->c_str(), "[%d]: %ld", &address, &value) == 2) {
+            run.Values[address] = value;
+        }
+    }
+    run.Status = mbpoll.WaitForExit(kReplyBoundMs);
+    return run;
+}
+
+// A SCADA tool beside the page, in one run: mbpoll and a libmodbus master write and read through
+// the Modbus TCP front end, the page's JSON road reads what they wrote, and a slave that stays
+// silent is answered with exception 0x0B; the queue is on, so two pages asking at once are both
+// answered. The faults: the front end not listening, a wrong transaction id or unit id (both
+// masters check them), a write lost on the way, a silent slave left unanswered until the master's
+// own time-out, the front end on without the queue.
+TEST_P(EndToEndTest, ModbusTcpMastersAndThePageShareTheLine) {
+    const int tcpPort = FreeTcpPort();
+    ASSERT_NE(tcpPort, 0);
+    // The device's delay holds each exchange long enough for a second page to ask meanwhile.
+    Start({"--delay", "100"},
+          "[ModbusTcp]\nPort=" + std::to_string(tcpPort) + "\nCOM=1\nBaud=19200\nTimeoutMs=300\n");
+    if (PrintsLog()) {
+        const std::vector<std::string> lines = LinesUpTo("Modbus TCP слушает порт");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "Modbus TCP слушает порт " + std::to_string(tcpPort) +
+                                    " только на 127.0.0.1 и ::1: запросы на COM1, 19200 бод, "
+                                    "таймаут 300 мс");
+    } else {
+        // The window opens the front end after the HTTP side, and tells it in no output.
+        ASSERT_TRUE(WaitUntilListening(kReplyBoundMs, tcpPort));
+    }
+
+    EXPECT_EQ(RunMbpollTcp(tcpPort, 5, 0, {"1234"}).Status, 0);
+
+    modbus_t* master = modbus_new_tcp("127.0.0.1", tcpPort);
+    ASSERT_NE(master, nullptr);
+    modbus_set_response_timeout(master, 5, 0);
+    ASSERT_EQ(modbus_connect(master), 0) << modbus_strerror(errno);
+    modbus_set_slave(master, 1);
+    uint16_t registers[2] = {};
+    EXPECT_EQ(modbus_read_registers(master, 5, 2, registers), 2) << modbus_strerror(errno);
+    EXPECT_EQ(registers[0], 1234);
+    EXPECT_EQ(registers[1], 6);
+    EXPECT_EQ(modbus_write_register(master, 6, 4321), 1) << modbus_strerror(errno);
+    modbus_set_slave(master, 9);
+    EXPECT_EQ(modbus_read_registers(master, 5, 1, registers), -1);
+    EXPECT_EQ(errno, EMBXGTAR) << modbus_strerror(errno);
+    modbus_close(master);
+    modbus_free(master);
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    const Json::Value reply = ParseBody(Ask(client, RequestJson(R"({"a":[3,0,5,0,2]})")));
+    EXPECT_EQ(reply["status"], "ok");
+    EXPECT_EQ(reply["data"]["5"], 1234);
+    EXPECT_EQ(reply["data"]["6"], 4321);
+
+    const TMbpollRun read = RunMbpollTcp(tcpPort, 5, 2, {});
+    EXPECT_EQ(read.Status, 0);
+    EXPECT_EQ(read.Values, (std::map<int, long>{{5, 1234}, {6, 4321}}));
+
+    // With the front end on, the queue is: a page that asks while another page's request is on
+    // the line is answered in its turn rather than left without a reply.
+    while (Sim.Process.ReadLine(200)) {
+    }
+    THttpClient second;
+    ASSERT_TRUE(second.Connect(kPort));
+    ASSERT_TRUE(client.Send(PostRequest(RequestJson(R"({"a":[3,0,5,0,1]})"))));
+    ASSERT_TRUE(DeviceTookARequest());
+    EXPECT_EQ(ParseBody(Ask(second, RequestJson(R"({"a":[3,0,6,0,1]})")))["data"]["6"], 4321);
+    EXPECT_EQ(ParseBody(client.ReadResponse(kReplyBoundMs))["data"]["5"], 1234);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -10,6 +10,14 @@ TConnectionId TScriptedServerPlatform::Connect(const std::string& peer) {
     return id;
 }
 
+TConnectionId TScriptedServerPlatform::ConnectModbus(const std::string& peer) {
+    const TConnectionId id = Core->AcceptedModbus(peer);
+    if (id != 0) {
+        Connections[id];
+    }
+    return id;
+}
+
 void TScriptedServerPlatform::Send(TConnectionId connection, std::string_view bytes) {
     Connections.at(connection).Input.append(bytes);
     Core->DataArrived(connection);

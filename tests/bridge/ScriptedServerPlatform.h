@@ -22,6 +22,8 @@ public:
 
     // A client connects; the id the core gave it.
     TConnectionId Connect(const std::string& peer = "127.0.0.1");
+    // A client connects to the Modbus TCP port; 0 when the core refused it.
+    TConnectionId ConnectModbus(const std::string& peer = "127.0.0.1");
     // The bytes arrive, and the core hears of them.
     void Send(TConnectionId connection, std::string_view bytes);
     // The peer closes. With the news the core hears of it at once; without, it learns of it only

@@ -17,6 +17,7 @@
 #include "FakeSerialIo.h"
 #include "HttpClient.h"
 #include "HttpFraming.h"
+#include "MbapFraming.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
 #include "RefusalLimiter.h"
@@ -24,6 +25,7 @@
 #include "RequestWorker.h"
 #include "ScriptedServerPlatform.h"
 #include "ServerCore.h"
+#include "TestFrames.h"
 
 namespace {
 
@@ -635,4 +637,116 @@ TEST_F(ServerCoreTest, ShutdownLeavesTheWaitingRequestsOffTheLine) {
     }
     EXPECT_EQ(slaves, (std::vector<int>{1, 7}));
     EXPECT_EQ(Platform.TakeWritten(waiting), "");
+}
+
+namespace {
+
+// An MBAP frame of the unit and PDU under the transaction id.
+std::string Mbap(uint16_t transaction, uint8_t unit, const TBytes& pdu) {
+    return BuildMbapAnswer(transaction, unit, std::string(pdu.begin(), pdu.end()));
+}
+
+std::string ExceptionFrame(uint16_t transaction, uint8_t unit, uint8_t function, uint8_t code) {
+    return Mbap(transaction, unit, {static_cast<uint8_t>(function | 0x80), code});
+}
+
+TModbusTcpSettings ModbusLine() {
+    TModbusTcpSettings line;
+    line.Port = 1502;
+    line.Baud = 115200;
+    line.TimeoutMs = 250;
+    return line;
+}
+const TModbusTcpSettings kModbusLine = ModbusLine();
+
+}  // namespace
+
+// Pipelined Modbus TCP requests beside a page's: each one exchange on the line in its turn, the
+// answers in the order of the requests whatever order they were made in: the slave's data, its
+// own exception passed through, 0x0B for a slave that stays silent, exception 1 for a write to a
+// read-only port and 0x0A for a full queue, neither of them sent.
+TEST_F(ServerCoreTest, ModbusTcpRequestsShareTheLineAndAreAnsweredInOrder) {
+    Core.SetQueue({.Depth = 3, .WaitMs = 5000});
+    Core.SetModbusTcp(kModbusLine);
+    TAccessSettings access;
+    access.Ports.ReadOnly.set(2);
+    Core.SetAccess(access);
+
+    const TConnectionId page = Platform.Connect();
+    Platform.Send(page, ReadRequest("page"));
+    ASSERT_TRUE(Core.Busy());
+    Line->QueueChunk(WithCrc({0x11, 3, 2, 0, 42}));
+    Line->QueueChunk(WithCrc({0x11, 0x83, 2}));
+
+    const TConnectionId master = Platform.ConnectModbus("10.0.0.7");
+    ASSERT_NE(master, 0U);
+    Platform.Send(master, Mbap(1, 0x11, {3, 0, 0, 0, 1}) + Mbap(2, 0x11, {3, 0, 9, 0, 1}) +
+                              Mbap(3, 0x12, {6, 0, 1, 0, 5}) + Mbap(4, 0x11, {3, 0, 0, 0, 1}));
+    EXPECT_EQ(Core.WaitingCount(), 3U);
+    EXPECT_EQ(Platform.TakeWritten(master), "") << "an answer went out before those before it";
+    while (Platform.RunPosted() > 0) {
+    }
+    EXPECT_EQ(Platform.TakeWritten(master),
+              Mbap(1, 0x11, {3, 2, 0, 42}) + Mbap(2, 0x11, {0x83, 2}) +
+                  ExceptionFrame(3, 0x12, 6, 0x0B) + ExceptionFrame(4, 0x11, 3, 0x0A));
+    EXPECT_EQ(Line->Written, (std::vector<TBytes>{
+                                 WithCrc({1, 3, 0, 1, 0, 1}), WithCrc({0x11, 3, 0, 0, 0, 1}),
+                                 WithCrc({0x11, 3, 0, 9, 0, 1}), WithCrc({0x12, 6, 0, 1, 0, 5})}));
+
+    TModbusTcpSettings readOnlyLine = kModbusLine;
+    readOnlyLine.Com = 2;
+    Core.SetModbusTcp(readOnlyLine);
+    Platform.Send(master, Mbap(5, 1, {6, 0, 1, 0, 5}) + Mbap(6, 1, {16, 0, 1, 0, 1, 2, 0, 5}));
+    EXPECT_EQ(Platform.TakeWritten(master),
+              ExceptionFrame(5, 1, 6, 0x01) + ExceptionFrame(6, 1, 16, 0x01));
+    EXPECT_EQ(Line->Written.size(), 4U) << "a write reached a read-only port";
+    EXPECT_TRUE(Platform.Open(master));
+    EXPECT_EQ(Platform.StrayWrites, 0U);
+}
+
+// A header that breaks the framing closes its connection with nothing sent, the requests
+// before it answered; masters beyond 32 are refused, and one idle for a minute is closed.
+TEST_F(ServerCoreTest, ModbusTcpConnectionsCloseOnABrokenHeaderBeyondTheirLimitAndWhenIdle) {
+    Core.SetQueue({.Depth = 8, .WaitMs = 5000});
+    Core.SetModbusTcp(kModbusLine);
+    const std::string goodRead = Mbap(1, 1, {3, 0, 0, 0, 1});
+    const struct {
+        const char* What;
+        std::string Tail;
+    } broken[] = {
+        {"protocol id 1", std::string("\x00\x02\x00\x01\x00\x06\x01\x03\x00\x00\x00\x01", 12)},
+        {"length 1", std::string("\x00\x02\x00\x00\x00\x01\x01", 7)},
+        {"length 255", std::string("\x00\x02\x00\x00\x00\xFF", 6)},
+        {"an HTTP request", ReadRequest("page")},
+    };
+    for (const auto& row : broken) {
+        SCOPED_TRACE(row.What);
+        Line->Written.clear();
+        Line->QueueChunk(WithCrc({1, 3, 2, 0, 7}));
+        const TConnectionId master = Platform.ConnectModbus();
+        Platform.Send(master, goodRead + row.Tail);
+        while (Platform.RunPosted() > 0) {
+        }
+        EXPECT_EQ(Platform.TakeWritten(master), Mbap(1, 1, {3, 2, 0, 7}));
+        EXPECT_FALSE(Platform.Open(master));
+        EXPECT_EQ(Line->Written.size(), 1U);
+    }
+
+    std::vector<TConnectionId> masters;
+    for (size_t index = 0; index < TServerCore::kMaxModbusConnections; ++index) {
+        masters.push_back(Platform.ConnectModbus());
+        ASSERT_NE(masters.back(), 0U) << index;
+    }
+    EXPECT_EQ(Platform.ConnectModbus(), 0U);
+    const TConnectionId page = Platform.Connect();
+    EXPECT_NE(page, 0U) << "the pages lost their server to the masters";
+
+    Platform.Advance(TServerCore::kModbusIdleMs - 1000);
+    Line->QueueChunk(WithCrc({1, 3, 2, 0, 7}));
+    Platform.Send(masters[0], goodRead);
+    Platform.RunPosted();
+    Platform.Advance(1000);
+    EXPECT_TRUE(Platform.Open(masters[0]));
+    EXPECT_FALSE(Platform.Open(masters[1]));
+    EXPECT_NE(Platform.ConnectModbus(), 0U);
 }

@@ -6,7 +6,8 @@ A request example is either a fenced `sh` block whose commands send to localhost
 (its reply is the next fenced block), or a fenced block that starts with a raw "POST " request
 (its reply is the next fenced block that starts with "HTTP/1.1 "). A fenced `sh` block that starts
 with mbpoll talks to the simulator's link directly and must print every register it asks for, as
-an independent master sees them. The request examples run against a default modbus-bridged whose
+an independent master sees them; one that starts with "mbpoll -m tcp" must be the command that
+the check of a [ModbusTcp] settings example runs (settings_examples.MBPOLL_TCP). The request examples run against a default modbus-bridged whose
 COM1 is a modbus-sim of device type 0x0110, as the texts say. A fenced `ini` block is a settings
 example: the program it configures starts with it, and each setting is checked by its effect
 (settings_examples.py). Other blocks are left alone, so sections can come and go without touching
@@ -33,7 +34,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bridge_http import exchange  # noqa: E402
 from bridge_port import PORT, port_taken  # noqa: E402
 from bridge_programs import start_bridged, start_sim, stop_bridge, wine_com_port  # noqa: E402
-from settings_examples import run_settings_example  # noqa: E402
+from settings_examples import MBPOLL_TCP, run_settings_example  # noqa: E402
 
 SIM_OPTIONS = ["--device-type", "0x0110"]
 # The simulator's link as the documents name it; the runner's own simulator stands in for it.
@@ -75,6 +76,10 @@ def is_mbpoll_example(block):
     return block.language == "sh" and block.text.startswith("mbpoll ") and SIM_LINK in block.text
 
 
+def is_mbpoll_tcp_example(block):
+    return block.language == "sh" and block.text.startswith("mbpoll -m tcp")
+
+
 def is_raw_example(block):
     first = block.text.lstrip().split("\n", 1)[0]
     return first.startswith("POST ") and " HTTP/1." in first
@@ -90,6 +95,8 @@ def examples(path):
             found.append((block, "curl", later[0] if later else None))
         elif is_mbpoll_example(block):
             found.append((block, "mbpoll", None))
+        elif is_mbpoll_tcp_example(block):
+            found.append((block, "mbpoll-tcp", None))
         elif is_raw_example(block):
             replies = [b for b in later if b.text.startswith("HTTP/1.1 ")]
             found.append((block, "raw", replies[0] if replies else None))
@@ -142,6 +149,15 @@ def run_request_examples(documents, link, failures):
                     failures.append(f"{request.where()}: {problem}")
                 else:
                     print(f"run-examples: {request.where()} (mbpoll) reads every register")
+                continue
+            if kind == "mbpoll-tcp":
+                port = re.search(r"-p (\d+)", request.text)
+                if port is None or request.text.strip() != MBPOLL_TCP.format(port=port.group(1)):
+                    failures.append(f"{request.where()}: not the command the [ModbusTcp] check "
+                                    f"runs: {MBPOLL_TCP}")
+                else:
+                    print(f"run-examples: {request.where()} (mbpoll -m tcp) is run by the "
+                          "[ModbusTcp] settings example")
                 continue
             if reply is None:
                 failures.append(f"{request.where()}: no reply shown after the example")

@@ -30,6 +30,8 @@ VIEW_LINES = {
 WINDOW_KEYS = {"loglimitmb", "logfolder", "logdays"}
 READ = [3, 0, 0, 0, 1]
 WRITE = [6, 0, 1, 0, 42]
+# The Modbus TCP master a guide shows beside a [ModbusTcp] example: the check runs exactly this.
+MBPOLL_TCP = "mbpoll -m tcp -p {port} -a 1 -r 1 -c 2 -1 127.0.0.1"
 
 
 def settings_lines(text):
@@ -218,6 +220,25 @@ def check_queue(run, value):
                   f"Queue={value}: of two requests at once {len(replies)} answered: {replies}")
 
 
+def check_modbus_tcp_port(run, value):
+    """An independent master reads two registers of the simulator through the front end."""
+    command = MBPOLL_TCP.format(port=value)
+    done = subprocess.run(command.split(), capture_output=True, text=True, timeout=30)
+    missing = [n for n in (1, 2) if not re.search(rf"^\[{n}\]:\s+-?\d+", done.stdout, re.M)]
+    return expect(done.returncode == 0 and not missing,
+                  f"{command}: status {done.returncode}, registers {missing} not read: "
+                  f"{done.stdout.strip()} {done.stderr.strip()}")
+
+
+def check_modbus_tcp_line(run, key, value):
+    """The front end's start line names the line it serves: COM port, speed, time-out."""
+    wanted = {"com": f"запросы на COM{value},", "baud": f" {value} бод,",
+              "timeoutms": f"таймаут {value} мс"}[key]
+    lines = [line for line in run.log_lines() if line.startswith("Modbus TCP слушает порт")]
+    return expect(len(lines) == 1 and wanted in lines[0],
+                  f"no start line of the front end with \"{wanted}\": {lines}")
+
+
 def check(run, section, key, value):
     """None when the setting does what the documents say, else what went wrong."""
     name = key.lower()
@@ -227,6 +248,8 @@ def check(run, section, key, value):
         return check_port(run, key, value)
     if section == "origins":
         return check_origin(run, key, value)
+    if section == "modbustcp" and name in ("com", "baud", "timeoutms"):
+        return check_modbus_tcp_line(run, name, value)
     checks = {
         ("options", "loglimitmb"): check_log_limit,
         ("options", "logfolder"): check_log_folder,
@@ -238,6 +261,7 @@ def check(run, section, key, value):
         ("server", "unmappedports"): check_unmapped_ports,
         ("server", "readonlyports"): check_read_only_ports,
         ("server", "queue"): check_queue,
+        ("modbustcp", "port"): check_modbus_tcp_port,
     }
     if (section, name) not in checks:
         return f"no check for [{section}] {key}: say in settings_examples.py how it is seen"

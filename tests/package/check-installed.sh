@@ -177,7 +177,7 @@ grep -q '^WindowsTop=' "$settings" || fail "the placement was lost: $(cat "$sett
 # the menu and the save dialog, which starts in the documents folder.
 sed -i 's/^ViewSet=0/ViewSet=1/' "$settings"
 mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset -ac 3>"$work/display" >/dev/null 2>&1 &
 started+=($!)
 read -r -t 10 display_number <"$work/display" || fail "Xvfb did not start"
 display=:$display_number

@@ -118,7 +118,7 @@ async function until(condition, ms, what) {
  * name is display.name.
  */
 export async function startDisplay() {
-  const child = started('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+  const child = started('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
     { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
   const number = new Promise((resolve) => {
     let text = '';
