@@ -52,6 +52,11 @@ std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
                                              const std::string& peer, TRavo32& link,
                                              TBridgeHost& host, const TProcedureOptions& options) {
     const bool broadcast = request.UnitId == kBroadcastAddress;
+    // The tray shows a master's requests as it shows the pages'.
+    host.RequestBegun();
+    const auto ended = [&host](uint8_t code, std::string text) {
+        host.RequestEnded({ShownErrorCode(code), std::move(text)});
+    };
     if (!host.ViewError()) {
         host.LogInfo("Modbus TCP от " + peer + ": транзакция " +
                      std::to_string(request.TransactionId) + ", адрес " +
@@ -61,6 +66,7 @@ std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
     link.SetControl(line.CtrlDtr, line.CtrlRts, line.CtrlInvert);
     if (!link.Connect(line.Com, request.UnitId, line.Baud)) {
         host.LogError(OpenFailureLine(line.Com, link.PortName, link.LastOpenFailure()));
+        ended(link.GetError(), ErrorText(ShownErrorCode(link.GetError())));
         return BuildMbapException(request, MbapException::PathUnavailable);
     }
     link.Frame.FrameBegin();
@@ -78,15 +84,19 @@ std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
     std::optional<std::string> answer;
     if (!link.Transact(timeout)) {
         if (link.StopRequested()) {
+            host.RequestEnded({});
             return std::nullopt;
         }
         if (link.GetError() == ErrorCode::AnswerTimeout) {
             use.Answered = false;
         }
-        host.LogError("Modbus TCP от " + peer + ": " + ErrorText(link.GetError()) +
-                      ", ответ исключением 11");
+        const std::string text = ErrorText(ShownErrorCode(link.GetError()));
+        host.LogError("Modbus TCP от " + peer + ": " + text + ", ответ исключением 11");
+        ended(link.GetError(), text);
         answer = BuildMbapException(request, MbapException::TargetFailed);
-    } else if (!broadcast) {
+    } else if (broadcast) {
+        ended(ErrorCode::None, {});
+    } else {
         use.Answered = true;
         const uint8_t* answerBytes = nullptr;
         int32_t answerLength = 0;
@@ -102,9 +112,12 @@ std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
             answer = BuildMbapAnswer(
                 request.TransactionId, request.UnitId,
                 std::string(reinterpret_cast<const char*>(frame.data() + 1), frame.size() - 3));
+            ended(answerCode,
+                  answerCode == ErrorCode::None ? std::string{} : AnswerErrorText(answerCode));
         } else {
-            host.LogError("Modbus TCP от " + peer + ": " + ErrorText(answerCode) +
-                          ", ответ исключением 11");
+            const std::string text = ErrorText(ShownErrorCode(answerCode));
+            host.LogError("Modbus TCP от " + peer + ": " + text + ", ответ исключением 11");
+            ended(answerCode, text);
             answer = BuildMbapException(request, MbapException::TargetFailed);
         }
         if (options.PauseAfterExchange && !link.Pause(ExchangePause(line.Baud))) {

@@ -692,6 +692,11 @@ TEST_F(ServerCoreTest, ModbusTcpRequestsShareTheLineAndAreAnsweredInOrder) {
     EXPECT_EQ(Line->Written, (std::vector<TBytes>{
                                  WithCrc({1, 3, 0, 1, 0, 1}), WithCrc({0x11, 3, 0, 0, 0, 1}),
                                  WithCrc({0x11, 3, 0, 9, 0, 1}), WithCrc({0x12, 6, 0, 1, 0, 5})}));
+    // The tray and the status follow a master's requests as they follow the page's.
+    EXPECT_EQ(Host.Progress(),
+              (std::vector<std::string>{"begun", "ended 0 ", "begun", "ended 0 ", "begun",
+                                        "ended 2 Указанный в запросе адрес данных не существует",
+                                        "begun", "ended 123 Истекло время ожидания ответа"}));
 
     TModbusTcpSettings readOnlyLine = kModbusLine;
     readOnlyLine.Com = 2;
