@@ -7,7 +7,9 @@
 // --overhead [RUNS], only the overhead, measured RUNS times (5 unless given) one after the other,
 // and the median of the runs: on a shared machine a single run moves by a tenth of a millisecond.
 // With --queue, the shared line's throughput with the queue on for 1, 2, 4 and 8 clients that
-// each read as fast as they are answered, beside the wire's limit (an exchange and its pause).
+// each read as fast as they are answered, beside the wire's limit (an exchange and its pause):
+// pages alone, then half of them Modbus TCP masters; and the Modbus TCP front end's overhead
+// beside libmodbus on the device itself.
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "HttpClient.h"
@@ -76,6 +80,54 @@ std::string ReadRequest(int pdus, int count) {
            R"("ctrl_rts":false,"ctrl_invert":false,"rand_string":"bench","pdu":{)" +
            pdu + "}}";
 }
+
+// libmodbus as the master: on the device's own port (RTU), or by Modbus TCP through the bridge's
+// front end, which it waits for while the bridge starts.
+class TLibmodbusMaster {
+public:
+    static TLibmodbusMaster Rtu(const std::string& device) {
+        return TLibmodbusMaster(modbus_new_rtu(device.c_str(), kBaud, 'N', 8, 1), device, 1);
+    }
+    static TLibmodbusMaster Tcp(int port) {
+        return TLibmodbusMaster(modbus_new_tcp("127.0.0.1", port),
+                                "Modbus TCP port " + std::to_string(port), 200);
+    }
+    TLibmodbusMaster(TLibmodbusMaster&& other) noexcept
+        : Context(std::exchange(other.Context, nullptr)), Connected(other.Connected) {}
+    TLibmodbusMaster(const TLibmodbusMaster&) = delete;
+    TLibmodbusMaster& operator=(const TLibmodbusMaster&) = delete;
+    TLibmodbusMaster& operator=(TLibmodbusMaster&&) = delete;
+    ~TLibmodbusMaster() {
+        if (Context != nullptr) {
+            modbus_close(Context);
+            modbus_free(Context);
+        }
+    }
+
+    // False when it could not connect; standard error says so.
+    bool Ready() const { return Connected; }
+    bool Read(int count) {
+        return modbus_read_registers(Context, 0, count, Registers.data()) == count;
+    }
+
+private:
+    TLibmodbusMaster(modbus_t* context, const std::string& peer, int attempts) : Context(context) {
+        for (int attempt = 0; Context != nullptr && attempt < attempts; ++attempt) {
+            if (modbus_connect(Context) == 0) {
+                Connected = modbus_set_slave(Context, 1) == 0;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!Connected) {
+            std::fprintf(stderr, "bench-e2e: libmodbus cannot reach %s\n", peer.c_str());
+        }
+    }
+
+    modbus_t* Context;
+    bool Connected = false;
+    std::array<uint16_t, 125> Registers{};
+};
 
 // The COM port of the wine prefix that leads to the Windows program's simulator.
 constexpr int kWineComPort = 22;
@@ -205,19 +257,13 @@ int CompareWithWine(const std::string& windowsBuild) {
     if (!linux || !wine || !libmodbusDevice.Start({})) {
         return 1;
     }
-    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
-    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
-        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+    TLibmodbusMaster device = TLibmodbusMaster::Rtu(libmodbusDevice.Port);
+    if (!device.Ready()) {
         return 1;
     }
-    uint16_t registers[10];
-    const auto libmodbusRead = [context, &registers] {
-        return modbus_read_registers(context, 0, 10, registers) == 10;
-    };
+    const auto libmodbusRead = [&device] { return device.Read(10); };
     Measure(20, libmodbusRead);
     const TFigures viaLibmodbus = Measure(kRounds, libmodbusRead);
-    modbus_close(context);
-    modbus_free(context);
 
     std::printf(
         "bench-e2e: %d rounds each, %d baud, pause after an exchange %.0f ms; wine is not "
@@ -251,15 +297,11 @@ int MeasureOverheadRuns(int runs) {
         std::fprintf(stderr, "bench-e2e: modbus-bridged did not start on port %d\n", kPort);
         return 1;
     }
-    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
-    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
-        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+    TLibmodbusMaster device = TLibmodbusMaster::Rtu(libmodbusDevice.Port);
+    if (!device.Ready()) {
         return 1;
     }
-    uint16_t registers[10];
-    const auto libmodbusRead = [context, &registers] {
-        return modbus_read_registers(context, 0, 10, registers) == 10;
-    };
+    const auto libmodbusRead = [&device] { return device.Read(10); };
     std::printf("bench-e2e: %d runs of %d rounds, %d baud, pause after an exchange %.0f ms\n", runs,
                 kRounds, kBaud, pauseMs);
     Measure(20, BridgeRead(client, 1, 10));
@@ -272,8 +314,6 @@ int MeasureOverheadRuns(int runs) {
         std::printf("run %d: bridge %.3f ms, libmodbus %.3f ms, overhead %.3f ms\n", run,
                     viaBridge.Median, viaLibmodbus.Median, overheads.back());
     }
-    modbus_close(context);
-    modbus_free(context);
     std::sort(overheads.begin(), overheads.end());
     std::printf("%-52s %9.3f ms (runs %.3f to %.3f)\n",
                 "bridge overhead, median of the runs' medians", overheads[overheads.size() / 2],
@@ -292,33 +332,43 @@ int MeasureQueueThroughput() {
         std::fprintf(stderr, "bench-e2e: modbus-sim did not start\n");
         return 1;
     }
-    const TBridgeProcess bridge(bridgeDevice.Port, {}, "Queue=8\n");
-    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
-    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
-        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+    const int tcpPort = FreeLoopbackPort();
+    const TBridgeProcess bridge(bridgeDevice.Port, {},
+                                "Queue=8\n[ModbusTcp]\nPort=" + std::to_string(tcpPort) +
+                                    "\nCOM=1\nBaud=" + std::to_string(kBaud) + "\nTimeoutMs=500\n");
+    TLibmodbusMaster device = TLibmodbusMaster::Rtu(libmodbusDevice.Port);
+    if (!device.Ready()) {
         return 1;
     }
-    uint16_t registers[10];
-    const TFigures exchange = Measure(kRounds, [context, &registers] {
-        return modbus_read_registers(context, 0, 10, registers) == 10;
-    });
-    modbus_close(context);
-    modbus_free(context);
+    const TFigures exchange = Measure(kRounds, [&device] { return device.Read(10); });
     const double wireLimit = 1000.0 / (exchange.Median + ExchangePause(kBaud));
     std::printf(
         "bench-e2e: reads of 10 registers at %d baud, %d s per row; one exchange %.3f ms, "
         "pause %u ms\n",
         kBaud, kSeconds, exchange.Median, ExchangePause(kBaud));
-    std::printf("%8s %14s %14s %10s %16s\n", "clients", "exchanges/s", "wire limit/s", "of limit",
-                "slowest reply");
-    for (const int clients : {1, 2, 4, 8}) {
-        std::vector<std::unique_ptr<THttpClient>> connections;
+    std::printf("%8s %8s %14s %14s %10s %16s\n", "clients", "masters", "exchanges/s",
+                "wire limit/s", "of limit", "slowest reply");
+    for (const auto& [clients, masters] : std::vector<std::pair<int, int>>{
+             {1, 0}, {2, 0}, {4, 0}, {8, 0}, {1, 1}, {2, 1}, {4, 2}, {8, 4}}) {
+        std::vector<std::function<bool()>> reads;
+        std::vector<std::unique_ptr<THttpClient>> pages;
+        std::vector<std::unique_ptr<TLibmodbusMaster>> tcpMasters;
         for (int index = 0; index < clients; ++index) {
-            connections.push_back(std::make_unique<THttpClient>());
-            if (!Connected(*connections.back())) {
+            if (index < masters) {
+                tcpMasters.push_back(
+                    std::make_unique<TLibmodbusMaster>(TLibmodbusMaster::Tcp(tcpPort)));
+                if (!tcpMasters.back()->Ready()) {
+                    return 1;
+                }
+                reads.push_back([master = tcpMasters.back().get()] { return master->Read(10); });
+                continue;
+            }
+            pages.push_back(std::make_unique<THttpClient>());
+            if (!Connected(*pages.back())) {
                 std::fprintf(stderr, "bench-e2e: modbus-bridged did not start on port %d\n", kPort);
                 return 1;
             }
+            reads.push_back(BridgeRead(*pages.back(), 1, 10));
         }
         std::vector<int> answered(static_cast<size_t>(clients), 0);
         std::vector<double> slowest(static_cast<size_t>(clients), 0.0);
@@ -326,9 +376,9 @@ int MeasureQueueThroughput() {
         std::vector<int> failed(static_cast<size_t>(clients), 0);
         const auto end = TClock::now() + std::chrono::seconds(kSeconds);
         std::vector<std::thread> threads;
-        for (size_t index = 0; index < connections.size(); ++index) {
+        for (size_t index = 0; index < reads.size(); ++index) {
             threads.emplace_back([&, index] {
-                const std::function<bool()> read = BridgeRead(*connections[index], 1, 10);
+                const std::function<bool()>& read = reads[index];
                 while (TClock::now() < end) {
                     const auto start = TClock::now();
                     if (!read()) {
@@ -354,10 +404,36 @@ int MeasureQueueThroughput() {
             total += count;
         }
         const double perSecond = total / static_cast<double>(kSeconds);
-        std::printf("%8d %14.1f %14.1f %9.1f%% %13.1f ms\n", clients, perSecond, wireLimit,
-                    100.0 * perSecond / wireLimit,
+        std::printf("%8d %8d %14.1f %14.1f %9.1f%% %13.1f ms\n", clients, masters, perSecond,
+                    wireLimit, 100.0 * perSecond / wireLimit,
                     *std::max_element(slowest.begin(), slowest.end()));
     }
+
+    // One master alone, each read sent once the pause owed by the one before has passed, so
+    // that it finds the line free: what the front end adds to libmodbus's own exchange.
+    TLibmodbusMaster master = TLibmodbusMaster::Tcp(tcpPort);
+    if (!master.Ready()) {
+        return 1;
+    }
+    std::vector<double> latencies;
+    for (int round = 0; round < kRounds; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ExchangePause(kBaud) + 5));
+        const auto start = TClock::now();
+        if (!master.Read(10)) {
+            std::fprintf(stderr, "bench-e2e: a read through the Modbus TCP front end failed\n");
+            return 1;
+        }
+        latencies.push_back(
+            std::chrono::duration<double, std::milli>(TClock::now() - start).count());
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const TFigures viaFrontEnd{latencies[latencies.size() / 2],
+                               latencies[latencies.size() * 9 / 10]};
+    std::printf("\n");
+    Row("read 10 registers, libmodbus by Modbus TCP via bridge", viaFrontEnd);
+    Row("read 10 registers, libmodbus on the device", exchange);
+    std::printf("%-52s %9.3f ms\n", "front end overhead at the median",
+                viaFrontEnd.Median - exchange.Median);
     return 0;
 }
 
@@ -405,16 +481,12 @@ int main(int argc, char* argv[]) {
         return BridgeRead(client, pdus, count);
     };
 
-    modbus_t* context = modbus_new_rtu(libmodbusDevice.Port.c_str(), kBaud, 'N', 8, 1);
-    if (context == nullptr || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
-        std::fprintf(stderr, "bench-e2e: libmodbus cannot open %s\n", libmodbusDevice.Port.c_str());
+    TLibmodbusMaster device = TLibmodbusMaster::Rtu(libmodbusDevice.Port);
+    if (!device.Ready()) {
         return 1;
     }
-    uint16_t registers[125];
-    const auto libmodbusRead = [&](int count) {
-        return [context, &registers, count] {
-            return modbus_read_registers(context, 0, count, registers) == count;
-        };
+    const auto libmodbusRead = [&device](int count) {
+        return [&device, count] { return device.Read(count); };
     };
 
     std::printf("bench-e2e: %d rounds each, %d baud, pause after an exchange %.0f ms\n", kRounds,
@@ -450,7 +522,5 @@ int main(int argc, char* argv[]) {
         std::printf("%-52s %9.3f ms\n", "    bridge overhead without the pause",
                     bridgeFigures.Median - pauseMs - libmodbusFigures.Median);
     }
-    modbus_close(context);
-    modbus_free(context);
     return 0;
 }

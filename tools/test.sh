@@ -51,6 +51,7 @@ build/bench-log
 build/bench-log --window
 build/bench-log --days 30
 build/bench-e2e
+build/bench-e2e --queue
 # Reads while processes spin on every processor: no answer may be lost (no error 123).
 python3 bench/load.py --bridged build/modbus-bridged --sim build/modbus-sim --requests 1000 --busy 4
 

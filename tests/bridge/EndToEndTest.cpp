@@ -1375,22 +1375,6 @@ TEST_P(EndToEndTest, ListPortsPrintsThePortsTableAndServesNothing) {
     EXPECT_FALSE(PortHolder(kPort));
 }
 
-// A loopback port that nothing listens on now, for a server of the test's own.
-int FreeTcpPort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(probe);
-    return port;
-}
-
 struct TMbpollRun {
     std::optional<int> Status;
     // The value of each register mbpoll printed, by its address.
@@ -1431,7 +1415,7 @@ TMbpollRun RunMbpollTcp(int port, int first, int count, const std::vector<std::s
 // masters check them), a write lost on the way, a silent slave left unanswered until the master's
 // own time-out, the front end on without the queue.
 TEST_P(EndToEndTest, ModbusTcpMastersAndThePageShareTheLine) {
-    const int tcpPort = FreeTcpPort();
+    const int tcpPort = FreeLoopbackPort();
     ASSERT_NE(tcpPort, 0);
     // The device's delay holds each exchange long enough for a second page to ask meanwhile.
     Start({"--delay", "100"},

@@ -8,3 +8,7 @@
 // with the process when ss may see it), or none when the port is free on both loopback addresses
 // for a listener that binds as the bridge does.
 std::optional<std::string> PortHolder(int port);
+
+// A loopback port that nothing listens on now, for a second server of the test's own (the
+// Modbus TCP front end); 0 when none could be had.
+int FreeLoopbackPort();
