@@ -8,22 +8,11 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 sim_program=$2
-root=$(cd "$(dirname "$0")/../.." && pwd)
 com=24
-
-fail() {
-    echo "installed-window-test: $*" >&2
-    exit 1
-}
-
-if holder=$(ss -ltnpH "sport = :19284" 2>/dev/null) && [ -n "$holder" ]; then
-    fail "port 19284 is taken: $holder"
-fi
+source "$(dirname "$0")/../support/wine_bridge_test.sh"
 setup=$build/modbus-bridge-setup.exe
 [ -f "$setup" ] || fail "no installer in $build (build the target windows-packages)"
-
-source "$root/tools/wine-env.sh" "$build"
-wine_env_start
+wine_bridge_test_begin "$build"
 windows_variable() {
     wine_run 30 cmd /c "echo %$1%" </dev/null 2>/dev/null | tr -d '\r'
 }
@@ -49,24 +38,15 @@ trap cleanup EXIT
 wine_run 120 "$setup" /S </dev/null || fail "the silent install ended with $?"
 [ -f "$folder/modbus-bridge.exe" ] || fail "no modbus-bridge.exe in $folder"
 
-mkfifo "$work/sim-out"
-"$sim_program" >"$work/sim-out" &
-sim=$!
-exec 4<"$work/sim-out"
-read -r -t 30 pty <&4 || fail "modbus-sim did not start"
-wine_com_port $com "$pty"
+wine_bridge_sim $com "$sim_program" "$work"
 mkdir -p "$user_data"
 printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$user_data/modbus-bridge.ini"
 
 wine_run 120 "$folder/modbus-bridge.exe" </dev/null >"$work/bridge.out" 2>&1 &
 bridge=$!
 wine_run 60 "$build/tests/window-driver.exe" wait 30000 </dev/null || fail "the window was not shown"
-reply=$(curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
-'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
-'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"demo",'\
-'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/)
-expected=$(sed -n '/^answers with the request, the two holding registers/,/^```$/{/^{/p}' \
-    "$root/README.md")
+reply=$(readme_request)
+expected=$(readme_reply)
 [ "$reply" = "$expected" ] || fail "reply $reply, the README shows $expected"
 wine_run 60 "$build/tests/window-driver.exe" close 5000 </dev/null >/dev/null ||
     fail "the window did not end after WM_CLOSE"

@@ -20,7 +20,6 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 sim_program=$2
 twin=$3
-root=$(cd "$(dirname "$0")/../.." && pwd)
 com=24
 error_command=201
 set_command=202
@@ -34,17 +33,8 @@ add_button=104
 refuse_button=111
 forget_button=112
 
-fail() {
-    echo "window-program-test: $*" >&2
-    exit 1
-}
-
-if holder=$(ss -ltnpH "sport = :19284" 2>/dev/null) && [ -n "$holder" ]; then
-    fail "port 19284 is taken: $holder"
-fi
-
-source "$root/tools/wine-env.sh" "$build"
-wine_env_start
+source "$(dirname "$0")/../support/wine_bridge_test.sh"
+wine_bridge_test_begin "$build"
 work=$(mktemp -d)
 sim=""
 bridge=""
@@ -70,12 +60,7 @@ program="$work/Мост/modbus-bridge.exe"
 cp "$build/modbus-bridge.exe" "$program"
 settings="$work/Мост/modbus-bridge.ini"
 
-mkfifo "$work/sim-out"
-"$sim_program" >"$work/sim-out" &
-sim=$!
-exec 4<"$work/sim-out"
-read -r -t 30 pty <&4 || fail "modbus-sim did not start"
-wine_com_port $com "$pty"
+wine_bridge_sim $com "$sim_program" "$work"
 printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$settings"
 
 start_bridge() {
@@ -117,13 +102,6 @@ stop_bridge() {
         fail "the program went on $((took - gone)) ms after its window went ($1)"
 }
 
-readme_request() {
-    curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,'\
-'"slave_addr":1,"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,'\
-'"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,'\
-'"rand_string":"'"$1"'","pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
-}
-
 # The log's view (window-driver's log: the first line in sight, the count of lines, the vertical
 # scroll bar shown) as the window's size changes: past its height the log has its scroll bar and
 # shows its newest lines; maximized, it shows them all; restored, it shows the newest again and
@@ -131,7 +109,7 @@ readme_request() {
 # minimized. A request's lines are in the log before its reply is sent.
 check_log_view() {
     local first lines bar below
-    for round in 1 2 3 4 5 6 7 8; do readme_request "view $round"; done
+    for round in 1 2 3 4 5 6 7 8; do readme_request "view $round" >/dev/null; done
     read -r first lines bar <<<"$(driver log | tr -d '\r')"
     [ "$bar" = 1 ] || fail "no scroll bar with $lines lines in the log"
     # The lines from the first in sight to the end, while the view is at the bottom.
@@ -143,13 +121,13 @@ check_log_view() {
     read -r first lines bar <<<"$(driver log | tr -d '\r')"
     [ $((lines - first)) = "$below" ] ||
         fail "restored, the log shows line $first of $lines, not its newest"
-    readme_request "after the restore"
+    readme_request "after the restore" >/dev/null
     read -r first lines bar <<<"$(driver log | tr -d '\r')"
     [ $((lines - first)) = "$below" ] ||
         fail "restored, the log no longer follows new lines: line $first of $lines in sight"
     driver scroll top
     driver show minimize
-    readme_request "minimized"
+    readme_request "minimized" >/dev/null
     driver show restore
     read -r first lines bar <<<"$(driver log | tr -d '\r')"
     [ "$first" = 0 ] || fail "the log scrolled to its top moved to line $first while minimized"
@@ -162,12 +140,8 @@ option() {
 
 start_bridge
 # The README's example request; its reply as the README prints it.
-reply=$(curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
-'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
-'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"demo",'\
-'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/)
-expected=$(sed -n '/^answers with the request, the two holding registers/,/^```$/{/^{/p}' \
-    "$root/README.md")
+reply=$(readme_request)
+expected=$(readme_reply)
 [ -n "$expected" ] || fail "the README's example reply was not found"
 [ "$reply" = "$expected" ] || fail "reply $reply, the README shows $expected"
 check_log_view
@@ -175,19 +149,13 @@ check_log_view
 driver command $hex_command
 driver command $set_command
 # A second request, now with its frames in hexadecimal and its link parameters.
-curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
-'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
-'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"hex",'\
-'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
+readme_request hex >/dev/null
 driver command $error_command
 
 # Two pages ask; the operator answers from the keyboard, the bar taking no answer in its first
 # half second: Tab to "Разрешить" and Space for the first, Alt+З for the second.
 code_for_origin() {
-    curl -s -H "Origin: $1" -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,'\
-'"slave_addr":1,"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
-'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"page",'\
-'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ | sed -n 's/.*"error_code":\([0-9]*\).*/\1/p'
+    readme_request page "$1" | sed -n 's/.*"error_code":\([0-9]*\).*/\1/p'
 }
 [ "$(code_for_origin https://first.example)" = 127 ] || fail "the first page was not put to the operator"
 [ "$(code_for_origin https://second.example)" = 127 ] || fail "the second page was not put to the operator"
@@ -254,10 +222,7 @@ grep -q $'\t>> READ_HOLDING_REGISTER 010300000002C40B\r$' "$saved/log.txt" ||
 sed -i '/^WindowsWidth=/d' "$settings"
 start_bridge
 driver command $error_command
-curl -s -H 'Expect:' --data-urlencode 'json_data={"company_id":1,"device_id":1,"slave_addr":1,'\
-'"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,'\
-'"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"restart",'\
-'"pdu":{"read":[3,0,0,0,2]}}' http://localhost:19284/ >/dev/null
+readme_request restart >/dev/null
 driver save restart.txt 30000 || fail "the log was not saved after the restart"
 stop_bridge endsession
 [ "$(option WindowsWidth)" = 600 ] || fail "the placement was not stored at the logout"

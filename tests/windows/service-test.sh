@@ -12,20 +12,9 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 sim_program=$2
-root=$(cd "$(dirname "$0")/../.." && pwd)
 com=27
-
-fail() {
-    echo "service-test: $*" >&2
-    exit 1
-}
-
-if holder=$(ss -ltnpH "sport = :19284" 2>/dev/null) && [ -n "$holder" ]; then
-    fail "port 19284 is taken: $holder"
-fi
-
-source "$root/tools/wine-env.sh" "$build"
-wine_env_start
+source "$(dirname "$0")/../support/wine_bridge_test.sh"
+wine_bridge_test_begin "$build"
 work=$(mktemp -d)
 sim=""
 console=""
@@ -48,12 +37,7 @@ rm -rf "$data"
 
 mkdir -p "$(dirname "$program")"
 cp "$build/modbus-bridged.exe" "$program"
-mkfifo "$work/sim-out"
-"$sim_program" >"$work/sim-out" &
-sim=$!
-exec 4<"$work/sim-out"
-read -r -t 30 pty <&4 || fail "modbus-sim did not start"
-wine_com_port $com "$pty"
+wine_bridge_sim $com "$sim_program" "$work"
 
 sc() {
     wine_run 30 sc "$@" </dev/null 2>&1 | tr -d '\r'
@@ -78,12 +62,6 @@ log_has() {
         sleep 0.05
     done
 }
-request() {
-    curl -s --max-time 5 -H 'Expect:' ${2:+-H "Origin: $2"} --data-urlencode "json_data=$1" \
-        http://localhost:19284/
-}
-readme_request='{"company_id":1,"device_id":1,"slave_addr":1,"baud_rate":19200,"com_port":1,"poll_ms":1000,"timeout_ms":500,"ctrl_echo":false,"ctrl_dtr":false,"ctrl_rts":false,"ctrl_invert":false,"rand_string":"demo","pdu":{"read":[3,0,0,0,2]}}'
-readme_reply='{"baud_rate":19200,"com_port":1,"company_id":1,"ctrl_dtr":false,"ctrl_echo":false,"ctrl_invert":false,"ctrl_rts":false,"data":{"0":0,"1":1},"device_id":1,"error_code":0,"error_text":"","pdu":{"read":[3,0,0,0,2]},"poll_ms":1000,"rand_string":"demo","slave_addr":1,"status":"ok","timeout_ms":500}'
 
 wine_run 60 "$program" --install-service </dev/null >"$work/install.out" 2>&1 ||
     fail "--install-service ended with $?: $(cat "$work/install.out")"
@@ -99,8 +77,8 @@ printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n[Origins]\r\nhttps://a.example=1\r\n' $c
 start=$(date +%s%N)
 wine_run 30 net start modbus-bridged </dev/null >/dev/null 2>&1 || fail "net start ended with $?"
 echo "running after $(wait_for_state "$start" 4) ms"
-[ "$(request "$readme_request")" = "$readme_reply" ] || fail "the README's request was not served"
-[ "$(request "$readme_request" https://a.example | sed 's/.*"error_code":\([0-9]*\).*/\1/')" = 0 ] ||
+[ "$(readme_request)" = "$(readme_reply)" ] || fail "the README's request was not served"
+[ "$(readme_request demo https://a.example | sed 's/.*"error_code":\([0-9]*\).*/\1/')" = 0 ] ||
     fail "the listed site was not served"
 log_has "Сервер слушает порт 19284"
 log_has ">> READ_HOLDING_REGISTER"
@@ -109,7 +87,7 @@ log_has ">> READ_HOLDING_REGISTER"
 printf '[Ports]\r\nCOM1=\\\\.\\COM%s\r\n' $com >"$data/modbus-bridged.ini"
 wine_run 30 "$program" --reload </dev/null || fail "--reload ended with $?"
 log_has "modbus-bridged.ini: разрешено сайтов: 0"
-[ "$(request "$readme_request" https://a.example | sed 's/.*"error_code":\([0-9]*\).*/\1/')" = 125 ] ||
+[ "$(readme_request demo https://a.example | sed 's/.*"error_code":\([0-9]*\).*/\1/')" = 125 ] ||
     fail "the site taken out of the settings was still served"
 
 start=$(date +%s%N)
@@ -164,7 +142,7 @@ if [ -f "$setup" ]; then
     [ ! -e "$installed" ] || fail "$installed is there before the install"
     wine_run 120 "$setup" /S /SERVICE=1 </dev/null || fail "the silent install ended with $?"
     wait_for_state "$(date +%s%N)" 4 >/dev/null
-    [ "$(request "$readme_request")" = "$readme_reply" ] ||
+    [ "$(readme_request)" = "$(readme_reply)" ] ||
         fail "the installed service did not serve the README's request"
     printf '@"%s\\uninstall.exe" /S _?=%s\r\n' "$installed_windows" "$installed_windows" \
         >"$work/uninstall.bat"
