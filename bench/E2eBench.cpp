@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -86,11 +87,15 @@ std::string ReadRequest(int pdus, int count) {
 class TLibmodbusMaster {
 public:
     static TLibmodbusMaster Rtu(const std::string& device) {
-        return TLibmodbusMaster(modbus_new_rtu(device.c_str(), kBaud, 'N', 8, 1), device, 1);
+        return TLibmodbusMaster(modbus_new_rtu(device.c_str(), kBaud, 'N', 8, 1), device, 1, 1);
     }
-    static TLibmodbusMaster Tcp(int port) {
-        return TLibmodbusMaster(modbus_new_tcp("127.0.0.1", port),
-                                "Modbus TCP port " + std::to_string(port), 200);
+    // The bridge answers a silent slave after its own time-out, later than libmodbus's 0.5 s.
+    static TLibmodbusMaster Tcp(int port, int slave = 1) {
+        modbus_t* context = modbus_new_tcp("127.0.0.1", port);
+        if (context != nullptr) {
+            modbus_set_response_timeout(context, 5, 0);
+        }
+        return TLibmodbusMaster(context, "Modbus TCP port " + std::to_string(port), 200, slave);
     }
     TLibmodbusMaster(TLibmodbusMaster&& other) noexcept
         : Context(std::exchange(other.Context, nullptr)), Connected(other.Connected) {}
@@ -111,10 +116,11 @@ public:
     }
 
 private:
-    TLibmodbusMaster(modbus_t* context, const std::string& peer, int attempts) : Context(context) {
+    TLibmodbusMaster(modbus_t* context, const std::string& peer, int attempts, int slave)
+        : Context(context) {
         for (int attempt = 0; Context != nullptr && attempt < attempts; ++attempt) {
             if (modbus_connect(Context) == 0) {
-                Connected = modbus_set_slave(Context, 1) == 0;
+                Connected = modbus_set_slave(Context, slave) == 0;
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -321,6 +327,95 @@ int MeasureOverheadRuns(int runs) {
     return 0;
 }
 
+// Each client reads as soon as its last reply came, for the seconds given, all at once: the
+// time of each of its replies. None when a read failed (said on standard error).
+std::optional<std::vector<std::vector<double>>> RunClients(
+    const std::vector<std::function<bool()>>& reads, int seconds) {
+    std::vector<std::vector<double>> replies(reads.size());
+    // Not vector<bool>: its elements share bytes, and each thread writes its own.
+    std::vector<int> failed(reads.size(), 0);
+    const auto end = TClock::now() + std::chrono::seconds(seconds);
+    std::vector<std::thread> threads;
+    for (size_t index = 0; index < reads.size(); ++index) {
+        threads.emplace_back([&, index] {
+            while (TClock::now() < end) {
+                const auto start = TClock::now();
+                if (!reads[index]()) {
+                    failed[index] = 1;
+                    return;
+                }
+                replies[index].push_back(
+                    std::chrono::duration<double, std::milli>(TClock::now() - start).count());
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+        std::fprintf(stderr, "bench-e2e: a request through the queue failed\n");
+        return std::nullopt;
+    }
+    return replies;
+}
+
+double MedianOf(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Three pages reading, without and then with a Modbus TCP master that polls a slave nobody
+// answers for: the pages' median wait grows by at most one time-out a round, since the silent
+// slave's one waiting request goes behind theirs.
+int MeasureSilentSlave(int tcpPort, int seconds) {
+    constexpr int kPages = 3;
+    constexpr int kSilentSlave = 9;
+    std::vector<std::unique_ptr<THttpClient>> pages;
+    std::vector<std::function<bool()>> reads;
+    for (int index = 0; index < kPages; ++index) {
+        pages.push_back(std::make_unique<THttpClient>());
+        if (!Connected(*pages.back())) {
+            std::fprintf(stderr, "bench-e2e: modbus-bridged did not start on port %d\n", kPort);
+            return 1;
+        }
+        reads.push_back(BridgeRead(*pages.back(), 1, 10));
+    }
+    const auto pagesMedian = [](const std::vector<std::vector<double>>& replies) {
+        std::vector<double> all;
+        for (size_t index = 0; index < kPages; ++index) {
+            all.insert(all.end(), replies[index].begin(), replies[index].end());
+        }
+        return MedianOf(all);
+    };
+    const std::optional<std::vector<std::vector<double>>> alone = RunClients(reads, seconds);
+    TLibmodbusMaster master = TLibmodbusMaster::Tcp(tcpPort, kSilentSlave);
+    if (!alone || !master.Ready()) {
+        return 1;
+    }
+    int silentAnswers = 0;
+    // Its answer is exception 0x0B: a failed read for libmodbus, and what the master expects.
+    reads.push_back([&master, &silentAnswers] {
+        if (!master.Read(10) && errno == EMBXGTAR) {
+            ++silentAnswers;
+        }
+        return true;
+    });
+    const std::optional<std::vector<std::vector<double>>> beside = RunClients(reads, seconds);
+    if (!beside) {
+        return 1;
+    }
+    std::printf(
+        "\n%d pages, median wait: %.1f ms alone, %.1f ms beside a master polling silent "
+        "slave %d (%d answers 0x0B); growth %.1f ms against one time-out (500 ms) a "
+        "round\n",
+        kPages, pagesMedian(*alone), pagesMedian(*beside), kSilentSlave, silentAnswers,
+        pagesMedian(*beside) - pagesMedian(*alone));
+    return 0;
+}
+
 // Exchanges a second through one bridge with the queue on, for several clients on connections of
 // their own, each sending its next read as soon as its reply comes; beside the wire's limit, one
 // exchange (libmodbus's median read) and the pause after it, whoever asks.
@@ -370,43 +465,23 @@ int MeasureQueueThroughput() {
             }
             reads.push_back(BridgeRead(*pages.back(), 1, 10));
         }
-        std::vector<int> answered(static_cast<size_t>(clients), 0);
-        std::vector<double> slowest(static_cast<size_t>(clients), 0.0);
-        // Not vector<bool>: its elements share bytes, and each thread writes its own.
-        std::vector<int> failed(static_cast<size_t>(clients), 0);
-        const auto end = TClock::now() + std::chrono::seconds(kSeconds);
-        std::vector<std::thread> threads;
-        for (size_t index = 0; index < reads.size(); ++index) {
-            threads.emplace_back([&, index] {
-                const std::function<bool()>& read = reads[index];
-                while (TClock::now() < end) {
-                    const auto start = TClock::now();
-                    if (!read()) {
-                        failed[index] = 1;
-                        return;
-                    }
-                    ++answered[index];
-                    slowest[index] = std::max(
-                        slowest[index],
-                        std::chrono::duration<double, std::milli>(TClock::now() - start).count());
-                }
-            });
-        }
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
-        if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
-            std::fprintf(stderr, "bench-e2e: a request through the queue failed\n");
+        const std::optional<std::vector<std::vector<double>>> replies = RunClients(reads, kSeconds);
+        if (!replies) {
             return 1;
         }
-        int total = 0;
-        for (const int count : answered) {
-            total += count;
+        size_t total = 0;
+        double slowest = 0;
+        for (const std::vector<double>& times : *replies) {
+            total += times.size();
+            slowest = std::max(slowest,
+                               times.empty() ? 0 : *std::max_element(times.begin(), times.end()));
         }
-        const double perSecond = total / static_cast<double>(kSeconds);
+        const double perSecond = static_cast<double>(total) / kSeconds;
         std::printf("%8d %8d %14.1f %14.1f %9.1f%% %13.1f ms\n", clients, masters, perSecond,
-                    wireLimit, 100.0 * perSecond / wireLimit,
-                    *std::max_element(slowest.begin(), slowest.end()));
+                    wireLimit, 100.0 * perSecond / wireLimit, slowest);
+    }
+    if (MeasureSilentSlave(tcpPort, kSeconds) != 0) {
+        return 1;
     }
 
     // One master alone, each read sent once the pause owed by the one before has passed, so
