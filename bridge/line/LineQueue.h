@@ -40,8 +40,10 @@ enum class TAdmission {
 // The order in which requests that arrive while the line is busy get the line. The clients take
 // turns, the one served longest ago first (a client new to the queue counts from its arrival),
 // each client's requests in the order they came; requests for slaves that answered their last
-// request go before those for a slave that did not, and only one request per such silent slave may
-// wait. A request waits at most waitMs. No sockets and no clock: times are given.
+// request go before those for a slave that did not, for one round: once as many have gone before
+// it as other clients wait, a silent slave's request takes its turn, so that a slave that is back
+// is heard again however busy the line. Only one request per silent slave may wait. A request
+// waits at most waitMs. No sockets and no clock: times are given.
 class TLineQueue {
 public:
     TLineQueue(size_t depth, uint64_t waitMs) : Depth(depth), WaitMs(waitMs) {}
@@ -67,12 +69,17 @@ public:
     bool Empty() const { return Waiting.empty(); }
 
 private:
+    struct TWaiting {
+        TQueueEntry Entry;
+        // Requests of other clients taken while it waited for a silent slave.
+        size_t PassedOver = 0;
+    };
     bool WaitsForSilentSlave(const TQueueEntry& entry) const;
 
     size_t Depth;
     uint64_t WaitMs;
     // In the order of arrival.
-    std::vector<TQueueEntry> Waiting;
+    std::vector<TWaiting> Waiting;
     // The turn number at which each client was last served, or at which it came when it has not
     // been served yet.
     struct TClientTurn {
