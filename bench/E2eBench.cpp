@@ -45,6 +45,8 @@ namespace fs = std::filesystem;
 constexpr int kPort = 19284;
 constexpr int kBaud = 115200;
 constexpr int kRounds = 200;
+// The Modbus TCP front end's wait for an answer.
+constexpr unsigned kTcpTimeoutMs = 500;
 
 using TClock = std::chrono::steady_clock;
 
@@ -327,14 +329,22 @@ int MeasureOverheadRuns(int runs) {
     return 0;
 }
 
-// Each client reads as soon as its last reply came, for the seconds given, all at once: the
-// time of each of its replies. None when a read failed (said on standard error).
-std::optional<std::vector<std::vector<double>>> RunClients(
-    const std::vector<std::function<bool()>>& reads, int seconds) {
+struct TClientsRun {
+    // Each client's reply times, in milliseconds.
+    std::vector<std::vector<double>> Replies;
+    // From the start until the last reply: the last requests end after the seconds given.
+    double Seconds = 0;
+};
+
+// Each client reads as soon as its last reply came, for the seconds given, all at once. None
+// when a read failed (said on standard error).
+std::optional<TClientsRun> RunClients(const std::vector<std::function<bool()>>& reads,
+                                      int seconds) {
     std::vector<std::vector<double>> replies(reads.size());
     // Not vector<bool>: its elements share bytes, and each thread writes its own.
     std::vector<int> failed(reads.size(), 0);
-    const auto end = TClock::now() + std::chrono::seconds(seconds);
+    const auto begin = TClock::now();
+    const auto end = begin + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
     for (size_t index = 0; index < reads.size(); ++index) {
         threads.emplace_back([&, index] {
@@ -356,7 +366,8 @@ std::optional<std::vector<std::vector<double>>> RunClients(
         std::fprintf(stderr, "bench-e2e: a request through the queue failed\n");
         return std::nullopt;
     }
-    return replies;
+    return TClientsRun{std::move(replies),
+                       std::chrono::duration<double>(TClock::now() - begin).count()};
 }
 
 double MedianOf(std::vector<double> values) {
@@ -368,8 +379,8 @@ double MedianOf(std::vector<double> values) {
 }
 
 // Three pages reading, without and then with a Modbus TCP master that polls a slave nobody
-// answers for: the pages' median wait grows by at most one time-out a round, since the silent
-// slave's one waiting request goes behind theirs.
+// answers for: the pages' median wait grows by at most one time-out (and the pause after it) a
+// round, since the silent slave's one waiting request goes after one turn of each of theirs.
 int MeasureSilentSlave(int tcpPort, int seconds) {
     constexpr int kPages = 3;
     constexpr int kSilentSlave = 9;
@@ -383,14 +394,14 @@ int MeasureSilentSlave(int tcpPort, int seconds) {
         }
         reads.push_back(BridgeRead(*pages.back(), 1, 10));
     }
-    const auto pagesMedian = [](const std::vector<std::vector<double>>& replies) {
+    const auto pagesMedian = [](const TClientsRun& run) {
         std::vector<double> all;
         for (size_t index = 0; index < kPages; ++index) {
-            all.insert(all.end(), replies[index].begin(), replies[index].end());
+            all.insert(all.end(), run.Replies[index].begin(), run.Replies[index].end());
         }
         return MedianOf(all);
     };
-    const std::optional<std::vector<std::vector<double>>> alone = RunClients(reads, seconds);
+    const std::optional<TClientsRun> alone = RunClients(reads, seconds);
     TLibmodbusMaster master = TLibmodbusMaster::Tcp(tcpPort, kSilentSlave);
     if (!alone || !master.Ready()) {
         return 1;
@@ -398,21 +409,22 @@ int MeasureSilentSlave(int tcpPort, int seconds) {
     int silentAnswers = 0;
     // Its answer is exception 0x0B: a failed read for libmodbus, and what the master expects.
     reads.push_back([&master, &silentAnswers] {
-        if (!master.Read(10) && errno == EMBXGTAR) {
-            ++silentAnswers;
+        if (master.Read(10) || errno != EMBXGTAR) {
+            return false;
         }
+        ++silentAnswers;
         return true;
     });
-    const std::optional<std::vector<std::vector<double>>> beside = RunClients(reads, seconds);
+    const std::optional<TClientsRun> beside = RunClients(reads, seconds);
     if (!beside) {
         return 1;
     }
     std::printf(
         "\n%d pages, median wait: %.1f ms alone, %.1f ms beside a master polling silent "
-        "slave %d (%d answers 0x0B); growth %.1f ms against one time-out (500 ms) a "
-        "round\n",
+        "slave %d (%d answers 0x0B); growth %.1f ms against one time-out and its pause (%u ms) "
+        "a round\n",
         kPages, pagesMedian(*alone), pagesMedian(*beside), kSilentSlave, silentAnswers,
-        pagesMedian(*beside) - pagesMedian(*alone));
+        pagesMedian(*beside) - pagesMedian(*alone), kTcpTimeoutMs + ExchangePause(kBaud));
     return 0;
 }
 
@@ -430,7 +442,8 @@ int MeasureQueueThroughput() {
     const int tcpPort = FreeLoopbackPort();
     const TBridgeProcess bridge(bridgeDevice.Port, {},
                                 "Queue=8\n[ModbusTcp]\nPort=" + std::to_string(tcpPort) +
-                                    "\nCOM=1\nBaud=" + std::to_string(kBaud) + "\nTimeoutMs=500\n");
+                                    "\nCOM=1\nBaud=" + std::to_string(kBaud) +
+                                    "\nTimeoutMs=" + std::to_string(kTcpTimeoutMs) + "\n");
     TLibmodbusMaster device = TLibmodbusMaster::Rtu(libmodbusDevice.Port);
     if (!device.Ready()) {
         return 1;
@@ -465,18 +478,18 @@ int MeasureQueueThroughput() {
             }
             reads.push_back(BridgeRead(*pages.back(), 1, 10));
         }
-        const std::optional<std::vector<std::vector<double>>> replies = RunClients(reads, kSeconds);
-        if (!replies) {
+        const std::optional<TClientsRun> run = RunClients(reads, kSeconds);
+        if (!run) {
             return 1;
         }
         size_t total = 0;
         double slowest = 0;
-        for (const std::vector<double>& times : *replies) {
+        for (const std::vector<double>& times : run->Replies) {
             total += times.size();
             slowest = std::max(slowest,
                                times.empty() ? 0 : *std::max_element(times.begin(), times.end()));
         }
-        const double perSecond = static_cast<double>(total) / kSeconds;
+        const double perSecond = static_cast<double>(total) / run->Seconds;
         std::printf("%8d %8d %14.1f %14.1f %9.1f%% %13.1f ms\n", clients, masters, perSecond,
                     wireLimit, 100.0 * perSecond / wireLimit, slowest);
     }

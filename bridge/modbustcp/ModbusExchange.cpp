@@ -120,11 +120,9 @@ std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
             ended(answerCode, text);
             answer = BuildMbapException(request, MbapException::TargetFailed);
         }
-        if (options.PauseAfterExchange && !link.Pause(ExchangePause(line.Baud))) {
-            return std::nullopt;
-        }
-        use.PauseOwedMs = 0;
     }
+    // The tool has its answer at once; the pause the baud rate asks for is owed to whichever
+    // exchange comes next on the line.
     if (options.LineUsed) {
         options.LineUsed(use);
     }

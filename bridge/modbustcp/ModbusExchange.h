@@ -30,6 +30,7 @@ TSlaveId ModbusSlave(const TMbapRequest& request, const TModbusTcpSettings& line
 // slave's PDU (its exceptions too), or 0x0A when the port cannot be opened, 0x0B when the slave
 // does not answer or its answer is broken; none when a stop ended it (or for unit id 0, a
 // broadcast, which no slave answers). The log shows the exchange as a page's, with the client.
+// The answer does not wait for the pause after the exchange: the line use owes it to the next one.
 // The port may be left open.
 std::optional<std::string> RunModbusExchange(const TMbapRequest& request,
                                              const TModbusTcpSettings& line,

@@ -17,6 +17,7 @@
 #include "FakeSerialIo.h"
 #include "HttpClient.h"
 #include "HttpFraming.h"
+#include "Lookups.h"
 #include "MbapFraming.h"
 #include "Ravo32.h"
 #include "RecordingHost.h"
@@ -672,14 +673,29 @@ TEST_F(ServerCoreTest, ModbusTcpRequestsShareTheLineAndAreAnsweredInOrder) {
     access.Ports.ReadOnly.set(2);
     Core.SetAccess(access);
 
+    // A master's answer goes out at once; the pause after its exchange holds before the next.
+    const TConnectionId master = Platform.ConnectModbus("10.0.0.7");
+    ASSERT_NE(master, 0U);
+    Line->QueueChunk(WithCrc({0x11, 3, 2, 0, 42}));
+    Line->QueueChunk(WithCrc({0x11, 3, 2, 0, 43}));
+    const auto start = std::chrono::steady_clock::now();
+    Platform.Send(master, Mbap(7, 0x11, {3, 0, 0, 0, 1}) + Mbap(8, 0x11, {3, 0, 0, 0, 1}));
+    while (Platform.RunPosted() > 0) {
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(ExchangePause(kModbusLine.Baud)))
+        << "two exchanges with no pause between them";
+    EXPECT_EQ(Platform.TakeWritten(master),
+              Mbap(7, 0x11, {3, 2, 0, 42}) + Mbap(8, 0x11, {3, 2, 0, 43}));
+    Line->Written.clear();
+    Host.Clear();
+
     const TConnectionId page = Platform.Connect();
     Platform.Send(page, ReadRequest("page"));
     ASSERT_TRUE(Core.Busy());
     Line->QueueChunk(WithCrc({0x11, 3, 2, 0, 42}));
     Line->QueueChunk(WithCrc({0x11, 0x83, 2}));
 
-    const TConnectionId master = Platform.ConnectModbus("10.0.0.7");
-    ASSERT_NE(master, 0U);
     Platform.Send(master, Mbap(1, 0x11, {3, 0, 0, 0, 1}) + Mbap(2, 0x11, {3, 0, 9, 0, 1}) +
                               Mbap(3, 0x12, {6, 0, 1, 0, 5}) + Mbap(4, 0x11, {3, 0, 0, 0, 1}));
     EXPECT_EQ(Core.WaitingCount(), 3U);
