@@ -144,6 +144,11 @@ public:
         }
     }
 
+    size_t Unsent(TConnectionId connection) override {
+        QTcpSocket* socket = Find(connection);
+        return socket != nullptr ? static_cast<size_t>(socket->bytesToWrite()) : 0;
+    }
+
     void Abort(TConnectionId connection) override {
         const auto found = Sockets.find(connection);
         if (found == Sockets.end()) {

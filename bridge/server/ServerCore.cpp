@@ -156,6 +156,9 @@ void TServerCore::TakeClientBytes(TConnectionId id, bool waitOver) {
         TakeModbusBytes(id);
         return;
     }
+    if (DroppedForUnreadAnswers(id)) {
+        return;
+    }
     // Only a request for the bridge's page goes on while another is served: it never touches the
     // line. Any other data stays unread: the page asks faster than the line answers. With the
     // queue on, a request of another client is read and waits its turn; a client whose request
@@ -548,7 +551,19 @@ void TServerCore::StopWorker() {
     }
 }
 
+bool TServerCore::DroppedForUnreadAnswers(TConnectionId id) {
+    if (Platform.Unsent(id) <= kMostUnsentBytes) {
+        return false;
+    }
+    ForgetConnection(id);
+    Platform.Abort(id);
+    return true;
+}
+
 void TServerCore::TakeModbusBytes(TConnectionId id) {
+    if (DroppedForUnreadAnswers(id)) {
+        return;
+    }
     for (;;) {
         auto found = Connections.find(id);
         if (found == Connections.end()) {

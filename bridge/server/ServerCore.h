@@ -66,6 +66,10 @@ public:
     // Requests of one Modbus TCP connection taken at a time; its further bytes stay unread until
     // answers go out, so one client cannot fill the queue alone.
     static constexpr size_t kMostOutstanding = 16;
+    // A client that leaves more than this of its answers untaken is closed before it may ask
+    // again: its answers would otherwise pile up in the bridge (a page of the demo is 44 KB for a
+    // request of 50 bytes).
+    static constexpr size_t kMostUnsentBytes = size_t{1} << 20;
 
     // Runs a request's task on the worker's thread; throws std::system_error when the system
     // cannot make that thread. None: the core's own TWorkerThread. Tests run the task at once, or
@@ -143,6 +147,8 @@ private:
     };
 
     void DropOldestIdleConnection();
+    // Closes the connection when its client has not taken kMostUnsentBytes of its answers.
+    bool DroppedForUnreadAnswers(TConnectionId id);
     // Runs when data arrives, and when the wait for the rest of a request is over.
     void TakeClientBytes(TConnectionId id, bool waitOver);
     void ForgetConnection(TConnectionId id);

@@ -31,6 +31,9 @@ public:
     virtual bool PeerHasClosed(TConnectionId connection) = 0;
     // Sends the bytes whole, after those written before; nothing when the connection is gone.
     virtual void Write(TConnectionId connection, std::string_view bytes) = 0;
+    // The bytes written that the platform still holds because the peer has not taken them (beyond
+    // what the system's own buffers took); 0 when the connection is gone.
+    virtual size_t Unsent(TConnectionId connection) = 0;
     // Closes the connection at once, dropping what it holds; its closing never reaches the core.
     virtual void Abort(TConnectionId connection) = 0;
     // A single-shot timer; starting a running one again moves it. Its end reaches the core as

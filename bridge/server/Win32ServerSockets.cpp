@@ -175,6 +175,11 @@ public:
         Flush(*client);
     }
 
+    size_t Unsent(TConnectionId connection) override {
+        const TClient* client = Find(connection);
+        return client != nullptr ? client->Output.size() : 0;
+    }
+
     void Abort(TConnectionId connection) override {
         const auto found = Clients.find(connection);
         if (found == Clients.end()) {

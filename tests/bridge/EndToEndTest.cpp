@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -906,6 +907,40 @@ TEST_P(EndToEndTest, HostileRequestsAreRefusedBeforeAnythingIsSent) {
                   "https://evil.example)");
         EXPECT_EQ(lines[10], "Отклонено ещё запросов без строки в журнале: 3");
     }
+}
+
+// A client that keeps asking for the page's script and reads none of it, its own receive buffer
+// small, is closed before the answers pile up in the bridge, and the bridge serves on. The fault:
+// every answer kept for a peer that never takes it, 44 KB for each request of 50 bytes, until
+// the memory runs out. Its requests come a millisecond apart, each on its own, as a flood does.
+TEST_P(EndToEndTest, AClientThatReadsNoneOfItsAnswersIsClosedAndTheBridgeServesOn) {
+    Start({});
+    const int flood = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(flood, 0);
+    const int smallBuffer = 4096;
+    setsockopt(flood, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(flood, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /demo/demo.js HTTP/1.1\r\nHost: localhost:19284\r\n\r\n";
+    constexpr int kMostRequests = 3000;
+    int sent = 0;
+    int refusal = 0;
+    for (; sent < kMostRequests && refusal == 0; ++sent) {
+        if (send(flood, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+            refusal = errno;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close(flood);
+    EXPECT_TRUE(refusal == ECONNRESET || refusal == EPIPE)
+        << sent << " requests sent, then: " << std::strerror(refusal);
+
+    THttpClient client;
+    ASSERT_TRUE(client.Connect(kPort));
+    EXPECT_EQ(ParseBody(Ask(client, RequestJson(R"({"a":[3,0,68,0,1]})")))["data"]["68"], 0x44);
 }
 
 TEST_P(EndToEndTest, OriginsListAndKeyServeOnlyTheListedPageWithItsKey) {

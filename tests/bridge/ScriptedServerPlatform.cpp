@@ -103,6 +103,11 @@ bool TScriptedServerPlatform::PeerHasClosed(TConnectionId connection) {
     return client == nullptr || client->PeerClosed;
 }
 
+size_t TScriptedServerPlatform::Unsent(TConnectionId connection) {
+    const TConnection* found = Find(connection);
+    return found != nullptr ? found->Written.size() : 0;
+}
+
 void TScriptedServerPlatform::Write(TConnectionId connection, std::string_view bytes) {
     const auto found = Connections.find(connection);
     if (found == Connections.end() || found->second.Gone) {

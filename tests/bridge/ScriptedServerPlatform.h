@@ -45,6 +45,8 @@ public:
     size_t Peek(TConnectionId connection, char* buffer, size_t size) override;
     bool PeerHasClosed(TConnectionId connection) override;
     void Write(TConnectionId connection, std::string_view bytes) override;
+    // What the server wrote that the client has not taken (TakeWritten).
+    size_t Unsent(TConnectionId connection) override;
     void Abort(TConnectionId connection) override;
     void StartTimer(uint64_t timer, int delayMs) override;
     void StopTimer(uint64_t timer) override { Timers.erase(timer); }

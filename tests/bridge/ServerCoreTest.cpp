@@ -466,6 +466,28 @@ TEST_F(ServerCoreTest, ThePageIsAnsweredWhileARequestIsServedAndNothingElseIs) {
     EXPECT_EQ(Platform.TakeWritten(served), WorkersReply(ReadRequest("served")));
 }
 
+// A client that asks for the page's script again and again and takes none of it is closed before
+// its answers pile up in the bridge; one that takes each is served to the end.
+TEST_F(ServerCoreTest, AClientThatTakesNoneOfItsAnswersIsClosedBeforeTheyPileUp) {
+    const std::string script = "GET /demo/demo.js HTTP/1.1\r\n" + kHost + "\r\n";
+    const size_t scriptBytes = AnswerDemoPage(script).Response.size();
+    const size_t closedAt = TServerCore::kMostUnsentBytes / scriptBytes + 2;
+    for (const bool takes : {true, false}) {
+        SCOPED_TRACE(takes ? "it takes them" : "it takes none");
+        const TConnectionId client = Platform.Connect();
+        size_t asked = 0;
+        while (asked < 2 * closedAt && Platform.Open(client)) {
+            Platform.Send(client, script);
+            ++asked;
+            if (takes) {
+                EXPECT_EQ(Platform.TakeWritten(client).size(), scriptBytes);
+            }
+        }
+        EXPECT_EQ(Platform.Open(client), takes);
+        EXPECT_EQ(asked, takes ? 2 * closedAt : closedAt);
+    }
+}
+
 // Idle or abandoned clients cannot use up the descriptors: beyond the limit the oldest idle
 // connection is closed, never the one whose request is served.
 TEST_F(ServerCoreTest, IdleConnectionsBeyondTheLimitGiveWayToNewOnes) {
