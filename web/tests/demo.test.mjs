@@ -41,8 +41,9 @@ function equal(actual, expected, what) {
 // program gets devices fresh from their start, since the steps write registers.
 async function freshSims() {
   while (sims.length > 0) await stop(sims.pop());
-  sims.push(await startSim(SIM, ['--device-type', '0x' + DEVICE_TYPE.toString(16)]));
-  sims.push(await startSim(SIM, ['--delay', String(SLOW_DEVICE_MS)]));
+  // --verbose: a failure shows what each device took and answered.
+  sims.push(await startSim(SIM, ['--verbose', '--device-type', '0x' + DEVICE_TYPE.toString(16)]));
+  sims.push(await startSim(SIM, ['--verbose', '--delay', String(SLOW_DEVICE_MS)]));
   return sims.map((sim) => sim.pty);
 }
 
@@ -361,4 +362,7 @@ async function main() {
   }
 }
 
-await runSteps('web demo', main, cleanUp, () => bridge?.log);
+await runSteps('web demo', main, cleanUp, () => [
+  bridge?.log,
+  ...sims.map((sim, index) => `--- modbus-sim on COM${index + 1} ---\n${sim.lines.slice(-40).join('\n')}`),
+].filter(Boolean).join('\n'));
