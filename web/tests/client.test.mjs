@@ -16,7 +16,7 @@ import { execFile } from 'node:child_process';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { addClientModule, launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
+import { addClientModule, DEVICE_TURNAROUND_MS, launchChromium, simulatedRecord, startBridge, startSim, stop } from './programs.mjs';
 import { BRIDGE_PORT, checkPortFree } from './bridge-port.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -86,7 +86,8 @@ before(async () => {
   assert.ok(process.env.MODBUS_SIM && process.env.MODBUS_BRIDGED, 'MODBUS_SIM and MODBUS_BRIDGED must name the programs');
   await checkPortFree();
   // COM1 answers as device type 0x0110; COM2 never answers.
-  sims.push(await startSim(process.env.MODBUS_SIM, ['--device-type', `0x${DEVICE_TYPE.toString(16)}`]));
+  sims.push(await startSim(process.env.MODBUS_SIM, ['--device-type', `0x${DEVICE_TYPE.toString(16)}`,
+    '--delay', String(DEVICE_TURNAROUND_MS)]));
   sims.push(await startSim(process.env.MODBUS_SIM, ['--silent']));
   fs.writeFileSync(path.join(exampleDir, 'index.html'), guideExample('html'));
   fs.copyFileSync(path.join(webDir, 'client', 'modbus-bridge.js'), path.join(exampleDir, 'modbus-bridge.js'));

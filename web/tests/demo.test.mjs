@@ -11,7 +11,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { BRIDGE_PORT } from './bridge-port.mjs';
-import { launchChromium, simulatedRecord, startBridge, startSim, startWindow, stop } from './programs.mjs';
+import { DEVICE_TURNAROUND_MS, launchChromium, simulatedRecord, startBridge, startSim, startWindow, stop } from './programs.mjs';
 import { check, fail, runSteps, step } from './steps.mjs';
 
 const DEVICE_TYPE = 0x0110;
@@ -42,7 +42,8 @@ function equal(actual, expected, what) {
 async function freshSims() {
   while (sims.length > 0) await stop(sims.pop());
   // --verbose: a failure shows what each device took and answered.
-  sims.push(await startSim(SIM, ['--verbose', '--device-type', '0x' + DEVICE_TYPE.toString(16)]));
+  sims.push(await startSim(SIM, ['--verbose', '--device-type', '0x' + DEVICE_TYPE.toString(16),
+    '--delay', String(DEVICE_TURNAROUND_MS)]));
   sims.push(await startSim(SIM, ['--verbose', '--delay', String(SLOW_DEVICE_MS)]));
   return sims.map((sim) => sim.pty);
 }

@@ -44,6 +44,15 @@ export async function stop(child) {
   }
 }
 
+/**
+ * How long a device that writes registers waits before it answers, as a real one takes some
+ * milliseconds. The answer to a write of one register is a copy of its request; one that is
+ * already in the port when the bridge turns the line to receive (its thread held up for longer
+ * than the device's turnaround) is taken for the adapter's echo, on purpose (performance.md), and
+ * the write reads as 123. An instant simulator loses that race now and then on a loaded machine.
+ */
+export const DEVICE_TURNAROUND_MS = 10;
+
 /** A simulated slave; resolves with its terminal path once it has printed it. */
 export async function startSim(simPath, args = []) {
   const child = started(simPath, args);
